@@ -1,0 +1,73 @@
+#include "apps/pxupload/command_line.h"
+
+#include <map>
+
+namespace {
+
+const std::map<std::string, CommandLine::Command>& Commands() {
+    static const std::map<std::string, CommandLine::Command> commands = {
+        {"config", CommandLine::Command::Config},
+    };
+    return commands;
+}
+
+// The value of an option given as "--name=value" or "--name value".
+std::string OptionValue(std::span<const std::string> words, size_t& i, const std::string& name) {
+    const std::string& word = words[i];
+    if (word.size() > name.size() && word[name.size()] == '=')
+        return word.substr(name.size() + 1);
+    if (i + 1 >= words.size())
+        throw CUsageError("option " + name + " needs a value");
+    return words[++i];
+}
+
+// True when `word` is `name` alone or `name=...`.
+bool IsOption(const std::string& word, const std::string& name) {
+    return word.compare(0, name.size(), name) == 0 && (word.size() == name.size() || word[name.size()] == '=');
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(std::span<const std::string> words) {
+    CommandLine line;
+    bool haveCommand = false;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (optionsEnded || word.empty() || word[0] != '-' || word == "-") {
+            if (!haveCommand) {
+                auto it = Commands().find(word);
+                if (it == Commands().end())
+                    throw CUsageError("unknown command '" + word + "'");
+                line.command = it->second;
+                haveCommand = true;
+            } else {
+                line.arguments.push_back(word);
+            }
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+        } else if (word == "--help" || word == "-h") {
+            line.command = CommandLine::Command::Help;
+            return line;
+        } else if (word == "--version") {
+            line.command = CommandLine::Command::Version;
+            return line;
+        } else if (IsOption(word, "--trace")) {
+            line.traceCategories = OptionValue(words, i, "--trace");
+        } else if (IsOption(word, "--page")) {
+            line.parameters.push_back({CommandLine::ParameterOption::Kind::Page, OptionValue(words, i, "--page"), {}});
+        } else if (IsOption(word, "--param")) {
+            std::string assignment = OptionValue(words, i, "--param");
+            size_t equals = assignment.find('=');
+            if (equals == std::string::npos || equals == 0)
+                throw CUsageError("--param takes NAME=VALUE, not '" + assignment + "'");
+            line.parameters.push_back({CommandLine::ParameterOption::Kind::Param, assignment.substr(0, equals),
+                                       assignment.substr(equals + 1)});
+        } else {
+            throw CUsageError("unknown option '" + word + "'");
+        }
+    }
+    return line;
+}

@@ -1,0 +1,34 @@
+// The host program's command line: global options (anywhere before "--"), then a command and its
+// arguments. Parsing only reads the words; files named by --page are read by the caller.
+#pragma once
+
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A command line that cannot be understood; the message says why, for standard error.
+class CUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct CommandLine {
+    enum class Command { Run, Help, Version, Config };
+
+    // A --page FILE or --param NAME=VALUE option; later ones win, so their order is kept.
+    struct ParameterOption {
+        enum class Kind { Page, Param };
+        Kind kind;
+        std::string name;   // the file for Page, the parameter's name for Param
+        std::string value;  // the value for Param
+    };
+
+    Command command = Command::Run;
+    std::vector<std::string> arguments;  // the words after the command
+    std::vector<ParameterOption> parameters;
+    std::string traceCategories;
+};
+
+// `words` excludes the program name. Throws CUsageError.
+CommandLine ParseCommandLine(std::span<const std::string> words);

@@ -1,0 +1,152 @@
+// pxupload: the host program that stands in for the page embedding the control. It takes the
+// control's object parameters from a page and from the command line and runs the control's work.
+
+#include "apps/pxupload/command_line.h"
+#include "control/page_parameters.h"
+#include "control/resources/module_resources.h"
+#include "foundation/exception.h"
+#include "foundation/message_table.h"
+#include "foundation/trace.h"
+#include "upload/plugin_parameters.h"
+#include "upload/upload_endpoint.h"
+#include "upload/user_agent.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+void PrintUsage(std::ostream& out) {
+    out << "Usage: pxupload [OPTIONS] COMMAND [ARGUMENTS]\n"
+           "\n"
+           "Commands:\n"
+           "  config                 show the parameters as the control reads them, and what follows\n"
+           "                         from them (connections, time-out, colours, User-Agent)\n"
+           "\n"
+           "Options:\n"
+           "  --page FILE            take the <param> elements of the page's <object>\n"
+           "  --param NAME=VALUE     set one parameter (later options win over earlier ones)\n"
+           "  --trace CATEGORIES     write the trace of these categories (comma-separated, or\n"
+           "                         \"all\") to standard error\n"
+           "  --help                 show this text\n"
+           "  --version              show the version\n"
+           "\n"
+           "Parameters (names are case-sensitive) and their defaults:\n";
+    for (const PluginParameters::Info& info : PluginParameters::Table()) {
+        char row[80];
+        std::snprintf(row, sizeof row, "  %-25s %s\n", info.name, *info.defaultText ? info.defaultText : "(empty)");
+        out << row;
+    }
+}
+
+std::string ValidNames() {
+    std::string names;
+    for (const PluginParameters::Info& info : PluginParameters::Table())
+        names += (names.empty() ? "" : ", ") + std::string(info.name);
+    return names;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw CUsageError("can't read the page '" + path + "'");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void SetParameter(CMapParameterSource& source, const std::string& name, const std::string& value,
+                  const std::string& origin) {
+    if (PluginParameters::Find(name) == nullptr)
+        throw CUsageError("unknown parameter '" + name + "' " + origin + "; the parameters are: " + ValidNames());
+    source.Set(name, value);
+}
+
+PluginParameters LoadParameters(const CommandLine& line) {
+    CMapParameterSource source;
+    for (const CommandLine::ParameterOption& option : line.parameters) {
+        if (option.kind == CommandLine::ParameterOption::Kind::Param) {
+            SetParameter(source, option.name, option.value, "in --param");
+            continue;
+        }
+        for (const PageParameter& parameter : ReadPageParameters(ReadFile(option.name)))
+            SetParameter(source, parameter.name, parameter.value, "in the page '" + option.name + "'");
+    }
+    PluginParameters parameters;
+    parameters.Load(source);
+    return parameters;
+}
+
+void PrintConfig(const PluginParameters& loaded) {
+    PluginParameters parameters = loaded;
+    uint32_t connections = parameters.ClampMaxConnections();
+    for (const PluginParameters::Info& info : PluginParameters::Table()) {
+        std::string value;
+        if (auto member = std::get_if<std::string PluginParameters::*>(&info.member))
+            value = "\"" + parameters.*(*member) + "\"";
+        else if (auto member = std::get_if<uint32_t PluginParameters::*>(&info.member))
+            value = std::to_string(parameters.*(*member));
+        else if (auto member = std::get_if<bool PluginParameters::*>(&info.member))
+            value = parameters.*(*member) ? "true" : "false";
+        if (info.type == PluginParameters::Type::Colour) {
+            char rgb[16];
+            std::snprintf(rgb, sizeof rgb, "  (#%06x)", ParseColor(parameters.*std::get<std::string PluginParameters::*>(info.member)));
+            value += rgb;
+        }
+        std::cout << info.name << " = " << value << "\n";
+    }
+    UploadEndpoint endpoint = UploadEndpoint::FromParameters(parameters, BuildUserAgent(parameters));
+    std::cout << "\nSender threads: " << connections << "\n"
+              << "Time-out: " << endpoint.GetTimeout() << " s\n"
+              << "Base URI: " << endpoint.GetBaseURI() << "\n"
+              << "User-Agent: " << endpoint.GetUserAgent() << "\n";
+}
+
+int Run(const CommandLine& line) {
+    switch (line.command) {
+    case CommandLine::Command::Help:
+        PrintUsage(std::cout);
+        return 0;
+    case CommandLine::Command::Version:
+        std::cout << "pxupload " << kPxVersion << "\n";
+        return 0;
+    case CommandLine::Command::Config:
+        PrintConfig(LoadParameters(line));
+        return 0;
+    case CommandLine::Command::Run:
+        break;
+    }
+    throw CUsageError("no command given");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    platform::SetResourceModule(&PxModuleResources());
+    SetErrorMessageTable(LoadMessageTable(kErrorMessageTable));
+    SetSocketMessageTable(LoadMessageTable(kSocketMessageTable));
+
+    std::vector<std::string> words(argv + 1, argv + argc);
+    int status = 0;
+    try {
+        CommandLine line = ParseCommandLine(words);
+        SetTraceCategories(line.traceCategories);
+        status = Run(line);
+    } catch (const CUsageError& error) {
+        std::cerr << "pxupload: " << error.what() << "\nTry 'pxupload --help'.\n";
+        status = kExitUsage;
+    } catch (const CException& error) {
+        std::cerr << "pxupload: " << error.GetText() << "\n";
+        status = 1;
+    } catch (...) {
+        std::cerr << "pxupload: " << GetUnknownExceptionText() << "\n";
+        status = 1;
+    }
+    SetSocketMessageTable(nullptr);
+    SetErrorMessageTable(nullptr);
+    return status;
+}

@@ -1,0 +1,50 @@
+# Helpers that give every target of ours the same warnings and include root.
+
+function(px_defaults target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+endfunction()
+
+# px_library(NAME SOURCES... [DEPENDS libs...])
+function(px_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    px_defaults(${name})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
+endfunction()
+
+# px_test(NAME LABEL SOURCES... DEPENDS libs...): one GoogleTest executable whose cases ctest runs
+# one by one, under the given label (unit, e2e or gui).
+function(px_test name)
+    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;DEPENDS" ${ARGN})
+    if(NOT ARG_LABEL)
+        set(ARG_LABEL unit)
+    endif()
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    px_defaults(${name})
+    target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gtest GTest::gtest_main Threads::Threads)
+    target_compile_definitions(${name} PRIVATE PX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                               PX_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+                         PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
+# px_fuzz(NAME SOURCES... DEPENDS libs...): a libFuzzer target, built only with PX_FUZZ.
+function(px_fuzz name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    px_defaults(${name})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPENDS})
+endfunction()
+
+# px_bench(NAME SOURCES... DEPENDS libs...): a Google Benchmark executable.
+function(px_bench name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    px_defaults(${name})
+    target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} benchmark::benchmark Threads::Threads)
+endfunction()

@@ -1,0 +1,242 @@
+#!/usr/bin/env python3
+"""Resource compiler: turns the readable resource sources of control/resources/ into one C++ source
+that defines the module's resources (message tables in their binary form, the string table).
+
+Source formats (both: "#" starts a comment line; $(NAME) is replaced by a definition of product.defs):
+
+  Message tables (*.mt, named messages_<id>.mt): one entry per id, ids 1..N in order.
+      <id>  "<first line of the entry>"
+            "<further line of the entry>"        (a continuation line starts with white space)
+    The text is everything between the first and the last double quote of the line, byte for byte:
+    a backslash stays a backslash, because the catalogue parser resolves its own escapes at run time.
+    An entry's lines are stored joined by CR LF, with a closing CR LF.
+
+  String table (strings.str):
+      <id>  "<text>"
+    Between the first and the last double quote, with the C escapes \\n \\r \\t \\\\ and \\" resolved.
+
+The message tables are emitted in the binary message-table format: u32 block count; per block u32
+lowest id, u32 highest id, u32 offset of its first entry; per entry u16 length (header, text, NUL and
+zero padding to a multiple of 4), u16 flags (1: UTF-16LE), the text, its NUL, the padding.
+"""
+
+import argparse
+import re
+import struct
+import sys
+
+DEFINE_RE = re.compile(r"^\s*([A-Z_][A-Z0-9_]*)\s*=\s*(.*?)\s*$")
+ENTRY_RE = re.compile(r'^(\d+)\s+(".*")\s*$')
+CONTINUATION_RE = re.compile(r'^\s+(".*")\s*$')
+USE_RE = re.compile(r"\$\(([A-Z_][A-Z0-9_]*)\)")
+
+
+class SourceError(Exception):
+    pass
+
+
+def read_defines(path):
+    defines = {}
+    with open(path, encoding="ascii") as f:
+        for number, line in enumerate(f, 1):
+            if not line.strip() or line.lstrip().startswith("#"):
+                continue
+            m = DEFINE_RE.match(line)
+            if not m:
+                raise SourceError(f"{path}:{number}: expected NAME = value")
+            defines[m.group(1)] = m.group(2)
+    return defines
+
+
+def expand(text, defines, where):
+    def use(m):
+        if m.group(1) not in defines:
+            raise SourceError(f"{where}: $({m.group(1)}) is not defined")
+        return defines[m.group(1)]
+
+    return USE_RE.sub(use, text)
+
+
+def unquote(quoted):
+    # Everything between the first and the last quote, so that texts may hold quotes and keep
+    # trailing spaces that an editor would otherwise strip.
+    return quoted[1:-1]
+
+
+def source_lines(path):
+    with open(path, encoding="ascii") as f:
+        for number, line in enumerate(f, 1):
+            line = line.rstrip("\r\n")
+            if not line.strip() or line.lstrip().startswith("#"):
+                continue
+            yield number, line
+
+
+def read_message_table(path, defines):
+    entries = []  # list of (id, [lines])
+    for number, line in source_lines(path):
+        where = f"{path}:{number}"
+        m = ENTRY_RE.match(line)
+        if m:
+            entries.append((int(m.group(1)), [expand(unquote(m.group(2)), defines, where)]))
+            continue
+        m = CONTINUATION_RE.match(line)
+        if m and entries:
+            entries[-1][1].append(expand(unquote(m.group(1)), defines, where))
+            continue
+        raise SourceError(f"{where}: expected <id> \"text\" or an indented \"text\"")
+    for index, (ident, _) in enumerate(entries):
+        if ident != index + 1:
+            raise SourceError(f"{path}: ids must run 1..N in order; found {ident} at position {index + 1}")
+    for ident, lines in entries:
+        for text in lines:
+            if any(ord(c) > 0x7E or (ord(c) < 0x20) for c in text):
+                raise SourceError(f"{path}: entry {ident} holds a character that is not printable ASCII")
+    return entries
+
+
+def encode_message_table(entries):
+    """The binary form: one block with ids 1..N, every text UTF-16LE."""
+    header = struct.pack("<I", 1)
+    first_offset = 4 + 12
+    header += struct.pack("<III", 1, len(entries), first_offset)
+    body = b""
+    for ident, lines in entries:
+        text = ("\r\n".join(lines) + "\r\n").encode("utf-16-le") + b"\0\0"
+        length = 4 + len(text)
+        length += (-length) % 4
+        if length > 0xFFFF:
+            raise SourceError(f"entry {ident} is too long for a message-table entry")
+        entry = struct.pack("<HH", length, 1) + text
+        entry += b"\0" * (length - len(entry))
+        body += entry
+    return header + body
+
+
+C_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
+
+
+def resolve_c_escapes(text, where):
+    out = []
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\":
+            if i + 1 >= len(text) or text[i + 1] not in C_ESCAPES:
+                raise SourceError(f"{where}: unknown escape in {text!r}")
+            out.append(C_ESCAPES[text[i + 1]])
+            i += 2
+            continue
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+def read_string_table(path, defines):
+    strings = {}
+    for number, line in source_lines(path):
+        where = f"{path}:{number}"
+        m = ENTRY_RE.match(line)
+        if not m:
+            raise SourceError(f"{where}: expected <id> \"text\"")
+        ident = int(m.group(1))
+        if ident in strings:
+            raise SourceError(f"{where}: string {ident} is defined twice")
+        strings[ident] = resolve_c_escapes(expand(unquote(m.group(2)), defines, where), where)
+    return strings
+
+
+def c_string(text):
+    out = []
+    for c in text:
+        if c == "\\":
+            out.append("\\\\")
+        elif c == '"':
+            out.append('\\"')
+        elif c == "\n":
+            out.append("\\n")
+        elif c == "\r":
+            out.append("\\r")
+        elif c == "\t":
+            out.append("\\t")
+        elif " " <= c <= "~":
+            out.append(c)
+        else:
+            raise SourceError(f"non-ASCII character in string {text!r}")
+    return '"' + "".join(out) + '"'
+
+
+def c_bytes(data):
+    lines = []
+    for i in range(0, len(data), 16):
+        lines.append("    " + ", ".join(f"0x{b:02x}" for b in data[i:i + 16]) + ",")
+    return "\n".join(lines)
+
+
+def generate(tables, strings, defines, symbol):
+    out = [
+        "// Generated by tools/rc/pxrc.py from control/resources/; do not edit.",
+        '#include "control/resources/module_resources.h"',
+        "",
+        "#include <cstdint>",
+        "",
+        "namespace {",
+        "",
+    ]
+    for ident, data in sorted(tables.items()):
+        out.append(f"const uint8_t kMessageTable{ident}[] = {{")
+        out.append(c_bytes(data))
+        out.append("};")
+        out.append("")
+    out.append("const platform::ResourceBlock kBlocks[] = {")
+    for ident in sorted(tables):
+        out.append(f"    {{platform::ResourceType::RcData, {ident}, kMessageTable{ident}, "
+                   f"sizeof kMessageTable{ident}}},")
+    out.append("};")
+    out.append("")
+    out.append("const platform::ResourceString kStrings[] = {")
+    for ident in sorted(strings):
+        out.append(f"    {{{ident}, {c_string(strings[ident])}}},")
+    out.append("};")
+    out.append("")
+    out.append(f'const platform::ResourceModule kModule{{"{symbol}", kBlocks, kStrings}};')
+    out.append("")
+    out.append("}  // namespace")
+    out.append("")
+    out.append("const platform::ResourceModule& PxModuleResources() { return kModule; }")
+    out.append("")
+    for name in sorted(defines):
+        out.append(f"const char* const kPx{''.join(p.title() for p in name.split('_'))} = "
+                   f"{c_string(defines[name])};")
+    out.append("")
+    return "\n".join(out)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--defines", required=True)
+    parser.add_argument("--strings", required=True)
+    parser.add_argument("--module", default="pxupload")
+    parser.add_argument("--output", required=True)
+    parser.add_argument("tables", nargs="+", help="messages_<id>.mt files")
+    args = parser.parse_args(argv)
+    try:
+        defines = read_defines(args.defines)
+        tables = {}
+        for path in args.tables:
+            m = re.search(r"messages_(\d+)\.mt$", path)
+            if not m:
+                raise SourceError(f"{path}: a message table's file is named messages_<id>.mt")
+            tables[int(m.group(1))] = encode_message_table(read_message_table(path, defines))
+        strings = read_string_table(args.strings, defines)
+        text = generate(tables, strings, defines, args.module)
+    except (SourceError, OSError) as e:
+        print(f"pxrc: {e}", file=sys.stderr)
+        return 1
+    with open(args.output, "w", encoding="ascii") as f:
+        f.write(text)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
