@@ -13,12 +13,13 @@ function(px_library name)
     target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
 endfunction()
 
-# px_test(NAME LABEL SOURCES... DEPENDS libs...): one GoogleTest executable whose cases ctest runs
-# one by one, under the given label (unit, e2e or gui).
+# px_test(NAME [LABELS labels...] [TIMEOUT s] SOURCES... DEPENDS libs...): one GoogleTest executable
+# whose cases ctest runs one by one, under the given labels (unit, e2e or gui; "thread" also puts them
+# in the ThreadSanitizer run of scripts/test --tsan). The default label is unit.
 function(px_test name)
-    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;DEPENDS" ${ARGN})
-    if(NOT ARG_LABEL)
-        set(ARG_LABEL unit)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "LABELS;SOURCES;DEPENDS" ${ARGN})
+    if(NOT ARG_LABELS)
+        set(ARG_LABELS unit)
     endif()
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
@@ -28,8 +29,13 @@ function(px_test name)
     target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gtest GTest::gtest_main Threads::Threads)
     target_compile_definitions(${name} PRIVATE PX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                                PX_BINARY_DIR="${PROJECT_BINARY_DIR}")
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                         PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_LIST ${name}_TESTS
+                         PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+    # Labels are set by a script that ctest reads after discovery, since a list of labels does not
+    # survive the discovery script's own list expansion.
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    file(WRITE ${script} "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${ARG_LABELS}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()
 
 # px_fuzz(NAME SOURCES... DEPENDS libs...): a libFuzzer target, built only with PX_FUZZ.
