@@ -113,6 +113,10 @@ Tag ReadTag(std::string_view html, size_t& pos) {
         std::string name;
         while (pos < html.size() && !IsSpace(html[pos]) && html[pos] != '>' && html[pos] != '=' && html[pos] != '/')
             name += Lower(html[pos++]);
+        if (name.empty()) {
+            ++pos;  // a stray character such as '=': step over it
+            continue;
+        }
         while (pos < html.size() && IsSpace(html[pos]))
             ++pos;
         std::string value;
@@ -133,10 +137,6 @@ Tag ReadTag(std::string_view html, size_t& pos) {
                     ++pos;
                 value = DecodeValue(html.substr(start, pos - start));
             }
-        }
-        if (name.empty()) {
-            ++pos;  // a stray character such as '=': step over it
-            continue;
         }
         tag.attributes.emplace_back(std::move(name), std::move(value));
     }

@@ -66,18 +66,17 @@ bool CMessageTable::LookupValue(std::string& key, std::string& value) const {
     if (!Lookup(label))
         return false;
 
-    std::string valueText = value;
+    // Only a template from the catalogue is filled in: a raw value that stands for itself is shown as
+    // it is, even when it happens to hold "%1" (a picture's description, say).
     auto values = m_values.find(key);
     if (values != m_values.end()) {
         auto named = values->second.find(value);
         if (named == values->second.end())
             named = values->second.find(std::string());
         if (named != values->second.end())
-            valueText = named->second;
+            value = SubstituteArgs(named->second, {value});
     }
-    std::string rawValue = value;
     key = SubstituteArgs(label, {key});
-    value = SubstituteArgs(valueText, {rawValue});
     return true;
 }
 
