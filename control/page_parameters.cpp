@@ -6,11 +6,15 @@
 
 namespace {
 
-constexpr size_t kMaxReference = 32;  // the longest character reference we try to resolve
+constexpr size_t kMaxReference = 32; // the longest character reference we try to resolve
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char Lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 void AppendUtf8(std::string& out, uint32_t code) {
     if (code == 0 || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
@@ -46,20 +50,20 @@ std::optional<size_t> ResolveReference(std::string_view text, std::string& out) 
             return std::nullopt;
         uint32_t code = 0;
         for (char c : digits) {
-            int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+            int digit = std::isdigit(static_cast<unsigned char>(c))           ? c - '0'
                         : hex && std::isxdigit(static_cast<unsigned char>(c)) ? Lower(c) - 'a' + 10
                                                                               : -1;
             if (digit < 0)
                 return std::nullopt;
             code = code * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
             if (code > 0x10ffff)
-                code = 0x110000;  // stays out of range however many digits follow
+                code = 0x110000; // stays out of range however many digits follow
         }
         AppendUtf8(out, code);
         return semicolon + 1;
     }
-    static const std::pair<const char*, char> kNamed[] = {
-        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", ' '}};
+    static const std::pair<const char*, char> kNamed[] = {{"amp", '&'},  {"lt", '<'},    {"gt", '>'},
+                                                          {"quot", '"'}, {"apos", '\''}, {"nbsp", ' '}};
     for (const auto& [name, c] : kNamed) {
         if (body == name) {
             out += c;
@@ -111,10 +115,11 @@ Tag ReadTag(std::string_view html, size_t& pos) {
             return tag;
         }
         std::string name;
-        while (pos < html.size() && !IsSpace(html[pos]) && html[pos] != '>' && html[pos] != '=' && html[pos] != '/')
+        while (pos < html.size() && !IsSpace(html[pos]) && html[pos] != '>' && html[pos] != '=' &&
+               html[pos] != '/')
             name += Lower(html[pos++]);
         if (name.empty()) {
-            ++pos;  // a stray character such as '=': step over it
+            ++pos; // a stray character such as '=': step over it
             continue;
         }
         while (pos < html.size() && IsSpace(html[pos]))
@@ -145,12 +150,12 @@ Tag ReadTag(std::string_view html, size_t& pos) {
 const std::string* Attribute(const Tag& tag, std::string_view name) {
     for (const auto& [key, value] : tag.attributes) {
         if (key == name)
-            return &value;  // the first of repeated attributes counts, as in browsers
+            return &value; // the first of repeated attributes counts, as in browsers
     }
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<PageParameter> ReadPageParameters(std::string_view html) {
     std::vector<PageParameter> parameters;

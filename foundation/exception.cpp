@@ -8,7 +8,9 @@ CException::CException(const char* code, const char* /*detail*/) : m_code(code !
 
 CException::~CException() = default;
 
-std::string CException::Format(const std::string& tmpl) const { return tmpl; }
+std::string CException::Format(const std::string& tmpl) const {
+    return tmpl;
+}
 
 std::string CException::GetText() const {
     const CMessageTable* table = GetErrorMessageTable();
@@ -43,12 +45,18 @@ std::string CRegExpException::Format(const std::string& tmpl) const {
     return SubstituteArgs(tmpl, {FormatString("%d", m_error), GetRegExpErrorText(m_error)});
 }
 
-std::string CFileNotFoundException::Format(const std::string& tmpl) const { return SubstituteArgs(tmpl, {m_path}); }
+std::string CFileNotFoundException::Format(const std::string& tmpl) const {
+    return SubstituteArgs(tmpl, {m_path});
+}
 
-std::string CDeviceFull::Format(const std::string& tmpl) const { return SubstituteArgs(tmpl, {m_path}); }
+std::string CDeviceFull::Format(const std::string& tmpl) const {
+    return SubstituteArgs(tmpl, {m_path});
+}
 
 std::string CBadNameValueDocumentPathException::Format(const std::string& tmpl) const {
     return SubstituteArgs(tmpl, {m_path});
 }
 
-std::string CSelectionIDExists::Format(const std::string& tmpl) const { return SubstituteArgs(tmpl, {m_id}); }
+std::string CSelectionIDExists::Format(const std::string& tmpl) const {
+    return SubstituteArgs(tmpl, {m_id});
+}

@@ -38,18 +38,21 @@ void Install(std::atomic<CMessageTable*>& slot, std::unique_ptr<CMessageTable> t
     delete slot.exchange(table.release());
 }
 
-}  // namespace
+} // namespace
 
 void CMessageTable::SetText(const std::string& key, const std::string& text) {
     m_values.erase(key);
     m_texts[key] = text;
 }
 
-void CMessageTable::SetValueText(const std::string& key, const std::string& valueKey, const std::string& text) {
+void CMessageTable::SetValueText(const std::string& key, const std::string& valueKey,
+                                 const std::string& text) {
     m_values[key][valueKey] = text;
 }
 
-bool CMessageTable::Contains(const std::string& key) const { return m_texts.count(key) != 0; }
+bool CMessageTable::Contains(const std::string& key) const {
+    return m_texts.count(key) != 0;
+}
 
 bool CMessageTable::Lookup(std::string& key) const {
     auto it = m_texts.find(key);
@@ -130,7 +133,8 @@ public:
         if (offset > m_size || m_size - offset < 4)
             return false;
         out = static_cast<uint32_t>(m_data[offset]) | static_cast<uint32_t>(m_data[offset + 1]) << 8 |
-              static_cast<uint32_t>(m_data[offset + 2]) << 16 | static_cast<uint32_t>(m_data[offset + 3]) << 24;
+              static_cast<uint32_t>(m_data[offset + 2]) << 16 |
+              static_cast<uint32_t>(m_data[offset + 3]) << 24;
         return true;
     }
 
@@ -163,11 +167,11 @@ private:
     size_t m_size;
 };
 
-constexpr size_t kEntryHeader = 4;   // u16 length, u16 flags
-constexpr size_t kBlockRecord = 12;  // u32 lowest id, u32 highest id, u32 offset
+constexpr size_t kEntryHeader = 4;  // u16 length, u16 flags
+constexpr size_t kBlockRecord = 12; // u32 lowest id, u32 highest id, u32 offset
 constexpr uint16_t kUnicodeFlag = 1;
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<CMessageTable> ParseMessageTableResource(const unsigned char* data, size_t size) {
     CResourceReader reader(data, size);
@@ -180,7 +184,8 @@ std::unique_ptr<CMessageTable> ParseMessageTableResource(const unsigned char* da
     for (uint32_t block = 0; block < blockCount; ++block) {
         uint32_t lowest = 0, highest = 0, offset = 0;
         size_t record = 4 + block * kBlockRecord;
-        if (!reader.U32(record, lowest) || !reader.U32(record + 4, highest) || !reader.U32(record + 8, offset))
+        if (!reader.U32(record, lowest) || !reader.U32(record + 4, highest) ||
+            !reader.U32(record + 8, offset))
             return nullptr;
         if (highest < lowest)
             return nullptr;
@@ -210,11 +215,19 @@ std::unique_ptr<CMessageTable> LoadMessageTable(unsigned id) {
     try {
         return ParseMessageTableResource(resource->data(), resource->size());
     } catch (...) {
-        return nullptr;  // out of memory while filling the catalogue: no catalogue
+        return nullptr; // out of memory while filling the catalogue: no catalogue
     }
 }
 
-void SetErrorMessageTable(std::unique_ptr<CMessageTable> table) { Install(g_errorTable, std::move(table)); }
-const CMessageTable* GetErrorMessageTable() { return g_errorTable; }
-void SetSocketMessageTable(std::unique_ptr<CMessageTable> table) { Install(g_socketTable, std::move(table)); }
-const CMessageTable* GetSocketMessageTable() { return g_socketTable; }
+void SetErrorMessageTable(std::unique_ptr<CMessageTable> table) {
+    Install(g_errorTable, std::move(table));
+}
+const CMessageTable* GetErrorMessageTable() {
+    return g_errorTable;
+}
+void SetSocketMessageTable(std::unique_ptr<CMessageTable> table) {
+    Install(g_socketTable, std::move(table));
+}
+const CMessageTable* GetSocketMessageTable() {
+    return g_socketTable;
+}

@@ -11,7 +11,7 @@ std::string CNetworkException::Format(const std::string& tmpl) const {
     std::string text;
     if (const CMessageTable* table = GetSocketMessageTable()) {
         text = number;
-        table->Lookup(text);  // a number the catalogue lacks stands for itself
+        table->Lookup(text); // a number the catalogue lacks stands for itself
     }
     return SubstituteArgs(tmpl, {number, text});
 }
@@ -22,9 +22,13 @@ std::string CNetworkArgumentException::Format(const std::string& tmpl) const {
     return SubstituteArgs(CNetworkException::Format(tmpl), {m_argument});
 }
 
-std::string CHTTPInvalidURIException::Format(const std::string& tmpl) const { return SubstituteArgs(tmpl, {m_uri}); }
+std::string CHTTPInvalidURIException::Format(const std::string& tmpl) const {
+    return SubstituteArgs(tmpl, {m_uri});
+}
 
-std::string CHTTPNoHeaderException::Format(const std::string& tmpl) const { return SubstituteArgs(tmpl, {m_name}); }
+std::string CHTTPNoHeaderException::Format(const std::string& tmpl) const {
+    return SubstituteArgs(tmpl, {m_name});
+}
 
 std::string CHTTPBadHeaderException::Format(const std::string& tmpl) const {
     return SubstituteArgs(tmpl, {m_header});
@@ -46,4 +50,6 @@ std::string CInternetBadEncodingException::Format(const std::string& tmpl) const
     return SubstituteArgs(tmpl, {m_text});
 }
 
-std::string CInternetBadDateException::Format(const std::string& tmpl) const { return SubstituteArgs(tmpl, {m_text}); }
+std::string CInternetBadDateException::Format(const std::string& tmpl) const {
+    return SubstituteArgs(tmpl, {m_text});
+}

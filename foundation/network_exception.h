@@ -23,7 +23,7 @@ public:
 
 class CSocketException : public CNetworkException {
 public:
-    CSocketException();  // takes the thread's last WinSock error
+    CSocketException(); // takes the thread's last WinSock error
     explicit CSocketException(int32_t error) : CNetworkException(error) {}
 };
 
@@ -75,7 +75,8 @@ public:
 
 class CHTTPInvalidURIException : public CHTTPException {
 public:
-    explicit CHTTPInvalidURIException(std::string uri) : CHTTPException("EHTTPBADURI"), m_uri(std::move(uri)) {}
+    explicit CHTTPInvalidURIException(std::string uri)
+        : CHTTPException("EHTTPBADURI"), m_uri(std::move(uri)) {}
     std::string Format(const std::string& tmpl) const override;
     const std::string& GetURI() const { return m_uri; }
 

@@ -18,7 +18,7 @@ std::string SubstituteArgs(std::string_view tmpl, std::initializer_list<std::str
         char next = tmpl[i + 1];
         if (next >= '1' && next <= '9')
             found.push_back({i, static_cast<size_t>(next - '0')});
-        ++i;  // whatever follows a "%" is never the start of a placeholder
+        ++i; // whatever follows a "%" is never the start of a placeholder
     }
 
     std::string result(tmpl);
@@ -38,7 +38,7 @@ std::string FormatString(const char* format, ...) {
     int needed = std::vsnprintf(small, sizeof small, format, args);
     va_end(args);
     if (needed < 0)
-        return std::string();  // an encoding error: nothing sensible to show
+        return std::string(); // an encoding error: nothing sensible to show
     if (static_cast<size_t>(needed) < sizeof small)
         return std::string(small, static_cast<size_t>(needed));
 

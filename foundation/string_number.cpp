@@ -14,11 +14,13 @@ int DigitValue(char c) {
     return 99;
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 struct Parsed {
     bool negative = false;
-    bool overflow = false;  // the magnitude exceeded 32 bits
+    bool overflow = false; // the magnitude exceeded 32 bits
     uint64_t magnitude = 0;
     size_t consumed = 0;
 };
@@ -39,7 +41,8 @@ Parsed ParseMagnitude(std::string_view text, int base) {
     size_t digitsStart = i;
     while (i < text.size() && DigitValue(text[i]) < base) {
         if (!result.overflow) {
-            result.magnitude = result.magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(DigitValue(text[i]));
+            result.magnitude =
+                result.magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(DigitValue(text[i]));
             if (result.magnitude > std::numeric_limits<uint32_t>::max())
                 result.overflow = true;
         }
@@ -49,7 +52,7 @@ Parsed ParseMagnitude(std::string_view text, int base) {
     return result;
 }
 
-}  // namespace
+} // namespace
 
 uint32_t StrToUL32(std::string_view text, int base, size_t* consumed) {
     Parsed parsed = ParseMagnitude(text, base);

@@ -16,7 +16,7 @@ std::mutex g_lock;
 std::set<std::string, std::less<>> g_categories;
 bool g_all = false;
 
-}  // namespace
+} // namespace
 
 void SetTraceCategories(std::string_view categories) {
     std::lock_guard guard(g_lock);
@@ -57,4 +57,6 @@ CTraceScope::CTraceScope(const char* category, const char* function)
     Trace(m_category, 2, "%s(): enter", m_function);
 }
 
-CTraceScope::~CTraceScope() { Trace(m_category, 2, "%s(): exit", m_function); }
+CTraceScope::~CTraceScope() {
+    Trace(m_category, 2, "%s(): exit", m_function);
+}

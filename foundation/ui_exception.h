@@ -7,7 +7,7 @@
 
 class CUIException : public CException {
 public:
-    CUIException();  // takes the thread's last error
+    CUIException(); // takes the thread's last error
     explicit CUIException(uint32_t error) : CException("EUI"), m_error(error) {}
     std::string Format(const std::string& tmpl) const override;
     uint32_t GetError() const { return m_error; }

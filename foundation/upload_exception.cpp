@@ -2,7 +2,9 @@
 
 #include "foundation/string_format.h"
 
-std::string PxNameUploadException::Format(const std::string& tmpl) const { return SubstituteArgs(tmpl, {m_name}); }
+std::string PxNameUploadException::Format(const std::string& tmpl) const {
+    return SubstituteArgs(tmpl, {m_name});
+}
 
 std::string CPluginAddUploadExistsException::Format(const std::string& tmpl) const {
     return SubstituteArgs(tmpl, {m_file});

@@ -6,12 +6,20 @@ namespace {
 thread_local uint32_t t_lastError = 0;
 thread_local int32_t t_lastSocketError = 0;
 
-}  // namespace
+} // namespace
 
-uint32_t GetLastError() { return t_lastError; }
-void SetLastError(uint32_t error) { t_lastError = error; }
+uint32_t GetLastError() {
+    return t_lastError;
+}
+void SetLastError(uint32_t error) {
+    t_lastError = error;
+}
 
-int32_t GetLastSocketError() { return t_lastSocketError; }
-void SetLastSocketError(int32_t error) { t_lastSocketError = error; }
+int32_t GetLastSocketError() {
+    return t_lastSocketError;
+}
+void SetLastSocketError(int32_t error) {
+    t_lastSocketError = error;
+}
 
-}  // namespace platform
+} // namespace platform

@@ -13,4 +13,4 @@ void SetLastError(uint32_t error);
 int32_t GetLastSocketError();
 void SetLastSocketError(int32_t error);
 
-}  // namespace platform
+} // namespace platform

@@ -50,4 +50,4 @@ std::optional<std::span<const uint8_t>> FindResource(ResourceType type, uint32_t
 // A string-table text, or nothing when the module has no string with that id.
 std::optional<std::string> LoadString(uint32_t id);
 
-}  // namespace platform
+} // namespace platform

@@ -21,8 +21,8 @@ struct OsVersionRecord {
     uint32_t major = 0;
     uint32_t minor = 0;
     uint32_t build = 0;
-    std::string servicePack;  // Windows: the service-pack text; Linux: the kernel release
-    std::string systemName;   // Linux: the kernel's name ("Linux"); unused on Windows
+    std::string servicePack; // Windows: the service-pack text; Linux: the kernel release
+    std::string systemName;  // Linux: the kernel's name ("Linux"); unused on Windows
 };
 
 // The default user locale: ISO 639 language and ISO 3166 country names, and the abbreviated names
@@ -37,4 +37,4 @@ struct LocaleNames {
 OsVersionRecord GetOsVersion();
 LocaleNames GetUserLocale();
 
-}  // namespace platform
+} // namespace platform

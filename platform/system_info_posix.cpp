@@ -1,9 +1,8 @@
 #include "platform/system_info.h"
 
-#include <sys/utsname.h>
-
 #include <cstdlib>
 #include <string_view>
+#include <sys/utsname.h>
 
 namespace platform {
 namespace {
@@ -29,7 +28,7 @@ const char* FirstSet(std::initializer_list<const char*> names) {
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 OsVersionRecord GetOsVersion() {
     OsVersionRecord record;
@@ -66,4 +65,4 @@ LocaleNames GetUserLocale() {
     return names;
 }
 
-}  // namespace platform
+} // namespace platform

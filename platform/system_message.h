@@ -23,9 +23,12 @@ enum Win32Error : uint32_t {
     kErrorLockViolation = 33,
     kErrorNotSupported = 50,
     kErrorInvalidParameter = 87,
+    kErrorDiskFull = 112,
     kErrorCallNotImplemented = 120,
     kErrorInsufficientBuffer = 122,
     kErrorInvalidName = 123,
+    kErrorModNotFound = 126,
+    kErrorProcNotFound = 127,
     kErrorBusy = 170,
     kErrorAlreadyExists = 183,
     kErrorMoreData = 234,
@@ -51,6 +54,9 @@ enum Win32Error : uint32_t {
     kErrorResourceTypeNotFound = 1813,
     kErrorResourceNameNotFound = 1814,
     kErrorResourceLangNotFound = 1815,
+    // COM's registry results, which the registry key wrapper reports in the same way.
+    kRegdbEKeyMissing = 0x80040152,
+    kRegdbEInvalidValue = 0x80040153,
 };
 
 std::string FormatSystemMessage(uint32_t error);

@@ -30,9 +30,12 @@ constexpr SystemText kSystemTexts[] = {
      "The process cannot access the file because another process has locked a portion of the file."},
     {kErrorNotSupported, "The request is not supported."},
     {kErrorInvalidParameter, "The parameter is incorrect."},
+    {kErrorDiskFull, "There is not enough space on the disk."},
     {kErrorCallNotImplemented, "This function is not supported on this system."},
     {kErrorInsufficientBuffer, "The data area passed to a system call is too small."},
     {kErrorInvalidName, "The filename, directory name, or volume label syntax is incorrect."},
+    {kErrorModNotFound, "The specified module could not be found."},
+    {kErrorProcNotFound, "The specified procedure could not be found."},
     {kErrorBadPathname, "The specified path is invalid."},
     {kErrorBusy, "The requested resource is in use."},
     {kErrorAlreadyExists, "Cannot create a file when that file already exists."},
@@ -69,6 +72,8 @@ constexpr SystemText kSystemTexts[] = {
     {kErrorResourceNameNotFound, "The specified resource name cannot be found in the image file."},
     {kErrorResourceLangNotFound,
      "The specified resource language ID cannot be found in the image file."},
+    {kRegdbEKeyMissing, "Could not find the key in the registry."},
+    {kRegdbEInvalidValue, "Invalid value for registry."},
 };
 
 static_assert(std::is_sorted(std::begin(kSystemTexts), std::end(kSystemTexts),

@@ -65,7 +65,7 @@ std::string TypedToText(const ParameterValue& value) {
     return std::get<bool>(value) ? "true" : "false";
 }
 
-}  // namespace
+} // namespace
 
 std::optional<ParameterValue> CMapParameterSource::Read(const std::string& name) const {
     auto it = m_values.find(name);
@@ -74,7 +74,9 @@ std::optional<ParameterValue> CMapParameterSource::Read(const std::string& name)
     return it->second;
 }
 
-std::span<const P::Info> PluginParameters::Table() { return kParameters; }
+std::span<const P::Info> PluginParameters::Table() {
+    return kParameters;
+}
 
 const P::Info* PluginParameters::Find(std::string_view name) {
     for (const Info& info : kParameters) {
@@ -117,11 +119,17 @@ uint32_t PluginParameters::ClampMaxConnections() {
     return d_maxConnections;
 }
 
-double PluginParameters::GetTimeoutSeconds() const { return d_timeout != 0 ? d_timeout * 0.001 : 60.0; }
+double PluginParameters::GetTimeoutSeconds() const {
+    return d_timeout != 0 ? d_timeout * 0.001 : 60.0;
+}
 
-uint32_t ParameterToUnsigned(std::string_view text) { return StrToUL32(text, 10); }
+uint32_t ParameterToUnsigned(std::string_view text) {
+    return StrToUL32(text, 10);
+}
 
-int32_t ParameterToSigned(std::string_view text) { return StrToL32(text, 10); }
+int32_t ParameterToSigned(std::string_view text) {
+    return StrToL32(text, 10);
+}
 
 bool ParameterToFlag(std::string_view text) {
     for (const char* word : {"true", "True", "TRUE", "1"}) {

@@ -4,11 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <variant>
-#include <map>
 
 // A parameter as the host hands it over: normally text, sometimes already typed.
 using ParameterValue = std::variant<std::string, int64_t, bool>;
@@ -38,8 +38,9 @@ struct PluginParameters {
     struct Info {
         const char* name;
         Type type;
-        const char* defaultText;  // the default as a page would write it
-        std::variant<std::string PluginParameters::*, uint32_t PluginParameters::*, bool PluginParameters::*> member;
+        const char* defaultText; // the default as a page would write it
+        std::variant<std::string PluginParameters::*, uint32_t PluginParameters::*, bool PluginParameters::*>
+            member;
     };
     static std::span<const Info> Table();
     static const Info* Find(std::string_view name);
@@ -69,7 +70,7 @@ struct PluginParameters {
     uint32_t d_maxConnections = 4;
     std::string d_albumName;
     std::string d_albumID;
-    uint32_t d_timeout = 0;  // milliseconds; 0 = 60 seconds
+    uint32_t d_timeout = 0; // milliseconds; 0 = 60 seconds
     bool d_sendStats = false;
     uint32_t d_iconSize = 48;
     std::string d_pageColor = "#ffffff";
@@ -90,9 +91,10 @@ struct PluginParameters {
 };
 
 // Text conversions of parameter values.
-uint32_t ParameterToUnsigned(std::string_view text);  // strtoul base 10
-int32_t ParameterToSigned(std::string_view text);     // strtol base 10
-bool ParameterToFlag(std::string_view text);  // the words true/false (three spellings), "1", "0", else strtol != 0
+uint32_t ParameterToUnsigned(std::string_view text); // strtoul base 10
+int32_t ParameterToSigned(std::string_view text);    // strtol base 10
+bool ParameterToFlag(
+    std::string_view text); // the words true/false (three spellings), "1", "0", else strtol != 0
 
 // A colour parameter as 24-bit RGB (0xRRGGBB): "#" and a hexadecimal number, or one of the sixteen
 // HTML colour names in any case; anything else is black.

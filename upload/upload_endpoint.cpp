@@ -3,11 +3,8 @@
 #include "upload/plugin_parameters.h"
 
 UploadEndpoint::UploadEndpoint(std::string server, std::string userAgent, double timeout, bool sendStatistics)
-    : d_server(std::move(server)),
-      d_baseURI("http://" + d_server + "/"),
-      d_userAgent(std::move(userAgent)),
-      d_timeout(timeout),
-      d_sendStatistics(sendStatistics) {}
+    : d_server(std::move(server)), d_baseURI("http://" + d_server + "/"), d_userAgent(std::move(userAgent)),
+      d_timeout(timeout), d_sendStatistics(sendStatistics) {}
 
 UploadEndpoint UploadEndpoint::FromParameters(const PluginParameters& parameters, std::string userAgent) {
     return UploadEndpoint(parameters.d_server, std::move(userAgent), parameters.GetTimeoutSeconds(),

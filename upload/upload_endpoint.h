@@ -41,13 +41,15 @@ public:
     void RemoveListener(const std::string& name) { d_listeners.erase(name); }
 
     const AuthorizationListener& GetAuthorizationListener() const { return d_authorizationListener; }
-    void SetAuthorizationListener(AuthorizationListener listener) { d_authorizationListener = std::move(listener); }
+    void SetAuthorizationListener(AuthorizationListener listener) {
+        d_authorizationListener = std::move(listener);
+    }
 
 private:
     std::string d_server;
-    std::string d_baseURI;  // "http://" + server + "/"
+    std::string d_baseURI; // "http://" + server + "/"
     std::string d_userAgent;
-    double d_timeout = 60.0;  // seconds
+    double d_timeout = 60.0; // seconds
     bool d_sendStatistics = false;
     Listeners d_listeners;
     AuthorizationListener d_authorizationListener;

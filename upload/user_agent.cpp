@@ -27,7 +27,7 @@ const char* SystemName(const platform::OsVersionRecord& v) {
     }
 }
 
-}  // namespace
+} // namespace
 
 std::string FormatLocale(const platform::LocaleNames& locale) {
     return IsoOrAbbreviated(locale.isoLanguage, locale.abbreviatedLanguage) + "_" +
@@ -51,8 +51,9 @@ std::string FormatSystemText(const platform::OsVersionRecord& v) {
 
 std::string BuildUserAgent(const platform::LocaleNames& locale, const PluginParameters& parameters,
                            const platform::OsVersionRecord& version) {
-    return SubstituteArgs(kUserAgentTemplate, {FormatLocale(locale), parameters.d_partnerID, parameters.d_partnerSubID,
-                                               FormatSystemText(version), parameters.d_browserVersion});
+    return SubstituteArgs(kUserAgentTemplate,
+                          {FormatLocale(locale), parameters.d_partnerID, parameters.d_partnerSubID,
+                           FormatSystemText(version), parameters.d_browserVersion});
 }
 
 std::string BuildUserAgent(const PluginParameters& parameters) {

@@ -23,10 +23,11 @@ std::string OptionValue(std::span<const std::string> words, size_t& i, const std
 
 // True when `word` is `name` alone or `name=...`.
 bool IsOption(const std::string& word, const std::string& name) {
-    return word.compare(0, name.size(), name) == 0 && (word.size() == name.size() || word[name.size()] == '=');
+    return word.compare(0, name.size(), name) == 0 &&
+           (word.size() == name.size() || word[name.size()] == '=');
 }
 
-}  // namespace
+} // namespace
 
 CommandLine ParseCommandLine(std::span<const std::string> words) {
     CommandLine line;
@@ -57,14 +58,15 @@ CommandLine ParseCommandLine(std::span<const std::string> words) {
         } else if (IsOption(word, "--trace")) {
             line.traceCategories = OptionValue(words, i, "--trace");
         } else if (IsOption(word, "--page")) {
-            line.parameters.push_back({CommandLine::ParameterOption::Kind::Page, OptionValue(words, i, "--page"), {}});
+            line.parameters.push_back(
+                {CommandLine::ParameterOption::Kind::Page, OptionValue(words, i, "--page"), {}});
         } else if (IsOption(word, "--param")) {
             std::string assignment = OptionValue(words, i, "--param");
             size_t equals = assignment.find('=');
             if (equals == std::string::npos || equals == 0)
                 throw CUsageError("--param takes NAME=VALUE, not '" + assignment + "'");
-            line.parameters.push_back({CommandLine::ParameterOption::Kind::Param, assignment.substr(0, equals),
-                                       assignment.substr(equals + 1)});
+            line.parameters.push_back({CommandLine::ParameterOption::Kind::Param,
+                                       assignment.substr(0, equals), assignment.substr(equals + 1)});
         } else {
             throw CUsageError("unknown option '" + word + "'");
         }

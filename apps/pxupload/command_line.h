@@ -20,12 +20,12 @@ struct CommandLine {
     struct ParameterOption {
         enum class Kind { Page, Param };
         Kind kind;
-        std::string name;   // the file for Page, the parameter's name for Param
-        std::string value;  // the value for Param
+        std::string name;  // the file for Page, the parameter's name for Param
+        std::string value; // the value for Param
     };
 
     Command command = Command::Run;
-    std::vector<std::string> arguments;  // the words after the command
+    std::vector<std::string> arguments; // the words after the command
     std::vector<ParameterOption> parameters;
     std::string traceCategories;
 };

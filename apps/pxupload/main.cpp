@@ -38,7 +38,8 @@ void PrintUsage(std::ostream& out) {
            "Parameters (names are case-sensitive) and their defaults:\n";
     for (const PluginParameters::Info& info : PluginParameters::Table()) {
         char row[80];
-        std::snprintf(row, sizeof row, "  %-25s %s\n", info.name, *info.defaultText ? info.defaultText : "(empty)");
+        std::snprintf(row, sizeof row, "  %-25s %s\n", info.name,
+                      *info.defaultText ? info.defaultText : "(empty)");
         out << row;
     }
 }
@@ -62,7 +63,8 @@ std::string ReadFile(const std::string& path) {
 void SetParameter(CMapParameterSource& source, const std::string& name, const std::string& value,
                   const std::string& origin) {
     if (PluginParameters::Find(name) == nullptr)
-        throw CUsageError("unknown parameter '" + name + "' " + origin + "; the parameters are: " + ValidNames());
+        throw CUsageError("unknown parameter '" + name + "' " + origin +
+                          "; the parameters are: " + ValidNames());
     source.Set(name, value);
 }
 
@@ -94,7 +96,8 @@ void PrintConfig(const PluginParameters& loaded) {
             value = parameters.*(*member) ? "true" : "false";
         if (info.type == PluginParameters::Type::Colour) {
             char rgb[16];
-            std::snprintf(rgb, sizeof rgb, "  (#%06x)", ParseColor(parameters.*std::get<std::string PluginParameters::*>(info.member)));
+            std::snprintf(rgb, sizeof rgb, "  (#%06x)",
+                          ParseColor(parameters.*std::get<std::string PluginParameters::*>(info.member)));
             value += rgb;
         }
         std::cout << info.name << " = " << value << "\n";
@@ -123,7 +126,7 @@ int Run(const CommandLine& line) {
     throw CUsageError("no command given");
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     platform::SetResourceModule(&PxModuleResources());

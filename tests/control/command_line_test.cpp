@@ -4,7 +4,9 @@
 
 namespace {
 
-CommandLine Parse(std::vector<std::string> words) { return ParseCommandLine(words); }
+CommandLine Parse(std::vector<std::string> words) {
+    return ParseCommandLine(words);
+}
 
 std::string UsageError(std::vector<std::string> words) {
     try {
@@ -15,7 +17,7 @@ std::string UsageError(std::vector<std::string> words) {
     return "(accepted)";
 }
 
-}  // namespace
+} // namespace
 
 TEST(CommandLine, CommandsOptionsAndOrder) {
     CommandLine line = Parse({"--page", "a.html", "config", "--param", "Server=x=y", "--trace=http,net",
@@ -28,7 +30,7 @@ TEST(CommandLine, CommandsOptionsAndOrder) {
     EXPECT_EQ(line.parameters[0].name, "a.html");
     EXPECT_EQ(line.parameters[1].kind, Kind::Param);
     EXPECT_EQ(line.parameters[1].name, "Server");
-    EXPECT_EQ(line.parameters[1].value, "x=y");  // the value may hold "="
+    EXPECT_EQ(line.parameters[1].value, "x=y"); // the value may hold "="
     EXPECT_EQ(line.parameters[2].name, "UID");
     EXPECT_EQ(line.parameters[3].name, "b.html");
 

@@ -13,7 +13,7 @@ std::vector<std::pair<std::string, std::string>> Read(std::string_view html) {
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
-}  // namespace
+} // namespace
 
 TEST(PageParameters, ReadsTheParamsOfTheFirstObject) {
     EXPECT_EQ(Read(R"(<html><body>
@@ -26,22 +26,30 @@ TEST(PageParameters, ReadsTheParamsOfTheFirstObject) {
           <param name="Empty">
         </object>
         <object><param name="Second" value="object"></object>)"),
-              (Pairs{{"Server", "up.example"}, {"AlbumName", "Summer \"08\""}, {"MaxConnections", "2"}, {"Empty", ""}}));
+              (Pairs{{"Server", "up.example"},
+                     {"AlbumName", "Summer \"08\""},
+                     {"MaxConnections", "2"},
+                     {"Empty", ""}}));
 }
 
 TEST(PageParameters, ResolvesCharacterReferences) {
-    EXPECT_EQ(Read(R"(<object><param name="A" value="a &amp; b &lt;c&gt; &quot;d&quot; &#65;&#x42;&#X43; &bogus; & x &#;">)"),
-              (Pairs{{"A", "a & b <c> \"d\" ABC &bogus; & x &#;"}}));
+    EXPECT_EQ(
+        Read(
+            R"(<object><param name="A" value="a &amp; b &lt;c&gt; &quot;d&quot; &#65;&#x42;&#X43; &bogus; & x &#;">)"),
+        (Pairs{{"A", "a & b <c> \"d\" ABC &bogus; & x &#;"}}));
     // Out-of-range and surrogate code points become the replacement character, never raw bytes.
     EXPECT_EQ(Read(R"(<object><param name="B" value="&#1114112;&#xD800;&#233;">)"),
               (Pairs{{"B", "\xEF\xBF\xBD\xEF\xBF\xBD\xC3\xA9"}}));
 }
 
 TEST(PageParameters, SkipsCommentsAndSurvivesBrokenMarkup) {
-    EXPECT_EQ(Read("<!-- <object><param name=\"C\" value=\"1\"></object> --><object><param name=\"D\" value=\"2\">"),
-              (Pairs{{"D", "2"}}));
+    EXPECT_EQ(
+        Read(
+            "<!-- <object><param name=\"C\" value=\"1\"></object> --><object><param name=\"D\" value=\"2\">"),
+        (Pairs{{"D", "2"}}));
     EXPECT_EQ(Read("<object><param name=\"E\" value=\"unterminated"), (Pairs{{"E", "unterminated"}}));
-    EXPECT_EQ(Read("<object><param name = \"F\" = value=\"3\" name=\"G\">"), (Pairs{{"F", "3"}}));  // first name wins
+    EXPECT_EQ(Read("<object><param name = \"F\" = value=\"3\" name=\"G\">"),
+              (Pairs{{"F", "3"}})); // first name wins
     EXPECT_TRUE(Read("").empty());
     EXPECT_TRUE(Read("<").empty());
     EXPECT_TRUE(Read("<object").empty());

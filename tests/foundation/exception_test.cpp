@@ -1,5 +1,4 @@
 #include "foundation/exception.h"
-
 #include "foundation/message_table.h"
 #include "foundation/network_exception.h"
 #include "foundation/registry_exception.h"
@@ -8,9 +7,9 @@
 #include "platform/last_error.h"
 #include "tests/support/catalogues.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -25,7 +24,7 @@ std::string TextOf(const std::function<void()>& raise) {
     return "(nothing raised)";
 }
 
-}  // namespace
+} // namespace
 
 using ExceptionText = CataloguesInstalled;
 
@@ -49,9 +48,11 @@ TEST_F(ExceptionText, EveryFamilyFillsItsTemplate) {
         {[] { throw CCommandBadValueIOException(); }, "Bad value while parsing command"},
         {[] { throw CBadNameValueDocumentPathException("a//b"); }, "Internal error: invalid argument: a//b"},
         {[] { throw CSelectionIDExists("upload"); }, "Already in use"},
-        {[] { throw CPluginAddUploadExistsException("x.jpg"); }, "The file \"x.jpg\" is currently being uploaded."},
+        {[] { throw CPluginAddUploadExistsException("x.jpg"); },
+         "The file \"x.jpg\" is currently being uploaded."},
         {[] { throw PxTruncatedUploadException("p.jpg"); },
-         "The file \"p.jpg\" is shorter than expected and has probably been changed since it was first uploaded."},
+         "The file \"p.jpg\" is shorter than expected and has probably been changed since it was first "
+         "uploaded."},
         {[] { throw PxUploadMessageParameterNotFound("ImageID"); },
          "Internal error: no such response parameter: ImageID"},
         {[] { throw PxNoFileUploadException(); }, "Internal error: no file specified"},
@@ -77,7 +78,8 @@ TEST_F(ExceptionText, EveryFamilyFillsItsTemplate) {
         // Not in the catalogue: the "<unknown error: ...>" entry names the code.
         {[] { throw CHTTPMicrosoftSSPIAuthenticateNoScheme("NTLM"); }, "<unknown error: EHTTPAUTHSCHEME>"},
         {[] { throw CException("ENOTACODE"); }, "<unknown error: ENOTACODE>"},
-        {[] { throw CException(nullptr); }, "<unknown error>"},  // a null code is "", the catalogue's empty key
+        {[] { throw CException(nullptr); },
+         "<unknown error>"}, // a null code is "", the catalogue's empty key
     };
     for (const Case& c : cases)
         EXPECT_EQ(TextOf(c.raise), c.text);
@@ -87,7 +89,8 @@ TEST_F(ExceptionText, NetworkFormatWithTheWinSockCatalogue) {
     EXPECT_EQ(CSocketConnectionFailedException(10061).GetText(),
               "Network error: The connection was refused by the remote host. Please check your proxy "
               "configuration or try again later; if this persists, please contact Pixolane Customer Service "
-              "at " + kSupport + ". (10061)");
+              "at " +
+                  kSupport + ". (10061)");
     EXPECT_EQ(CSocketNotConnectedException().GetText(), "Network error: Socket is not connected (10057)");
     EXPECT_EQ(CNetworkUnavailableException().GetText(), "WinSock is not available");
     // An ENET raised without a number shows its template literally.
@@ -121,10 +124,11 @@ TEST_F(ExceptionText, NetworkFormatWithoutWinSockCatalogue) {
 TEST_F(ExceptionText, SystemErrorFamilies) {
     EXPECT_EQ(CRegistryKeyNotFoundException(2).GetText(),
               "Registry error: The system cannot find the file specified.\r\n (0x00000002)");
-    EXPECT_EQ(CRegistryException(0xdeadbeef).GetText(), "Registry error:  (0xdeadbeef)");  // no system text
+    EXPECT_EQ(CRegistryException(0xdeadbeef).GetText(), "Registry error:  (0xdeadbeef)"); // no system text
     EXPECT_EQ(CUIException(1400).GetText(), "User interface error: Invalid window handle.\r\n (1400)");
     platform::SetLastError(1407);
-    EXPECT_EQ(CUICreateWindowException().GetText(), "User interface error: Cannot find window class.\r\n (1407)");
+    EXPECT_EQ(CUICreateWindowException().GetText(),
+              "User interface error: Cannot find window class.\r\n (1407)");
     platform::SetLastError(0);
 }
 
@@ -150,7 +154,9 @@ TEST_F(ExceptionText, CatalogueFallbacks) {
     EXPECT_EQ(GetUnknownExceptionText(), "<unknown exception>");
 }
 
-TEST_F(ExceptionText, UnknownObjectsReadAsTheEmptyKey) { EXPECT_EQ(GetUnknownExceptionText(), "<unknown error>"); }
+TEST_F(ExceptionText, UnknownObjectsReadAsTheEmptyKey) {
+    EXPECT_EQ(GetUnknownExceptionText(), "<unknown error>");
+}
 
 TEST(CException, CodesAndCopies) {
     CException plain(nullptr);

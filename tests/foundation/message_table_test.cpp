@@ -1,12 +1,11 @@
-#include "foundation/message_table.h"
-
 #include "control/resources/module_resources.h"
+#include "foundation/message_table.h"
 #include "platform/resources.h"
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -57,18 +56,18 @@ std::string Text(const CMessageTable& table, std::string key) {
     return key;
 }
 
-}  // namespace
+} // namespace
 
 TEST(ParseMessageEntry, LinesKeysValuesAndEscapes) {
     CMessageTable table;
     ParseMessageEntry(table, "Orientation=Camera Orientation\r\n1=Upper-Left\r\n6=Upper-Right\r\n");
-    ParseMessageEntry(table, "Esc=a\\nb\\\\c\\%d\\qe\\\r\n");             // \n, \\, \%, \q, trailing \ dropped
+    ParseMessageEntry(table, "Esc=a\\nb\\\\c\\%d\\qe\\\r\n"); // \n, \\, \%, \q, trailing \ dropped
     ParseMessageEntry(table, "no equals here\r\nLater=first line with one\r\nv=1\r\n");
-    ParseMessageEntry(table, "Eq=x=y=z\r\n");                            // the text may hold "="
+    ParseMessageEntry(table, "Eq=x=y=z\r\n"); // the text may hold "="
     ParseMessageEntry(table, "=empty key\r\n");
-    ParseMessageEntry(table, "Short=abc\r\nk=");                         // a last line of two characters
+    ParseMessageEntry(table, "Short=abc\r\nk="); // a last line of two characters
     ParseMessageEntry(table, "Last=no line break at the end");
-    ParseMessageEntry(table, "Dbl=\\\\n\r\n");                           // "\\" then "n": a backslash, an n
+    ParseMessageEntry(table, "Dbl=\\\\n\r\n"); // "\\" then "n": a backslash, an n
 
     EXPECT_EQ(Text(table, "Orientation"), "Camera Orientation");
     auto values = table.GetValues("Orientation");
@@ -93,7 +92,7 @@ TEST(ParseMessageEntry, ShortTextsAreIgnored) {
     ParseMessageEntry(table, "=b");
     EXPECT_FALSE(table.Contains("a"));
     EXPECT_FALSE(table.Contains(""));
-    ParseMessageEntry(table, "a=b");  // three characters are enough
+    ParseMessageEntry(table, "a=b"); // three characters are enough
     EXPECT_TRUE(table.Contains("a"));
 }
 
@@ -165,7 +164,7 @@ TEST(LoadMessageTable, MalformedResourcesGiveNoCatalogue) {
     EXPECT_EQ(corrupt(16, 2), nullptr);    // entry length below its own header
     EXPECT_EQ(corrupt(16, 0xf8), nullptr); // entry length beyond the resource
     {
-        auto copy = good;                  // lowest id above highest id
+        auto copy = good; // lowest id above highest id
         copy[4] = 9;
         EXPECT_EQ(ParseMessageTableResource(copy.data(), copy.size()), nullptr);
     }
@@ -202,7 +201,7 @@ protected:
         if (!data || data->size() < 12)
             return 0;
         const uint8_t* p = data->data();
-        EXPECT_EQ(p[0], 1);  // one block
+        EXPECT_EQ(p[0], 1); // one block
         uint32_t low = p[4] | p[5] << 8, high = p[8] | p[9] << 8;
         EXPECT_EQ(low, 1u);
         return high - low + 1;
@@ -226,7 +225,7 @@ TEST_F(ModuleCatalogues, EntriesAreUtf16AndPaddedToFourBytes) {
             ASSERT_LT(offset + 4, data->size());
             size_t length = p[offset] | p[offset + 1] << 8;
             EXPECT_EQ(length % 4, 0u) << "table " << id << " entry " << i + 1;
-            EXPECT_EQ(p[offset + 2], 1) << "table " << id << " entry " << i + 1;  // UTF-16LE
+            EXPECT_EQ(p[offset + 2], 1) << "table " << id << " entry " << i + 1; // UTF-16LE
             offset += length;
         }
         EXPECT_EQ(offset, data->size()) << "table " << id;
@@ -239,14 +238,15 @@ TEST_F(ModuleCatalogues, TextsAreExact) {
     ASSERT_NE(errors, nullptr);
     ASSERT_NE(sockets, nullptr);
     const std::string tail = " Please sign out of Pixolane, sign back in, and try your upload again. ";
-    EXPECT_EQ(Text(*errors, "EHTTPRPLYBADSTATUS"), "Invalid status in HTTP response." + tail);  // trailing space
+    EXPECT_EQ(Text(*errors, "EHTTPRPLYBADSTATUS"),
+              "Invalid status in HTTP response." + tail); // trailing space
     EXPECT_EQ(Text(*errors, "EUPLOADNOAUTH"), "Not logged in." + tail);
     EXPECT_EQ(Text(*errors, "EUPLOADUPLOADID"),
               "Couldn't get an upload ID from the server \"%1\".Please check your proxy settings and/or "
-              "network connection then reload this page.\r\n%2");  // the missing space after the stop
+              "network connection then reload this page.\r\n%2"); // the missing space after the stop
     EXPECT_EQ(Text(*errors, "EUPLOADDIFF"),
               "The file \"%1\" has been changed since it was first uploaded.  To upload this picture, first "
-              "remove it from the plugin and then add it again.");  // two spaces after a full stop
+              "remove it from the plugin and then add it again."); // two spaces after a full stop
     EXPECT_EQ(Text(*errors, "EHTTPAUTHNOCHAL"),
               "Missing HTTP authentication challenge; please verify your proxy settings. If this persists, "
               "please contact Pixolane Customer Service at support@pixolane.example.");
@@ -258,7 +258,7 @@ TEST_F(ModuleCatalogues, TextsAreExact) {
               "Customer Service at support@pixolane.example.");
     EXPECT_EQ(Text(*sockets, "11002"), Text(*sockets, "11001"));
     std::string unknown = "12345";
-    EXPECT_FALSE(sockets->Lookup(unknown));  // no empty key: the key stays
+    EXPECT_FALSE(sockets->Lookup(unknown)); // no empty key: the key stays
     EXPECT_EQ(unknown, "12345");
 }
 
@@ -271,9 +271,9 @@ TEST_F(ModuleCatalogues, ExifLabelsAndValues) {
         const char* label;
         const char* value;
     } cases[] = {
-        {"Orientation", "6", "Camera Orientation", "Upper-Right"},  // a named value
-        {"Orientation", "2", "Camera Orientation", "2"},            // a value without a name stays raw
-        {"Brightness", "2.5", "Brightness", "2.5 EV"},               // the "" template takes the raw value
+        {"Orientation", "6", "Camera Orientation", "Upper-Right"}, // a named value
+        {"Orientation", "2", "Camera Orientation", "2"},           // a value without a name stays raw
+        {"Brightness", "2.5", "Brightness", "2.5 EV"},             // the "" template takes the raw value
         {"SubjectDistance", "3", "Subject Distance", "3m"},
         {"FocalLength", "35", "Focal Length", "35mm"},
         {"LightSource", "10", "Light Source", "Flash"},
@@ -294,12 +294,12 @@ TEST_F(ModuleCatalogues, ExifLabelsAndValues) {
 
 TEST(CMessageTable, LookupValueSubstitutesKeyAndRawValue) {
     CMessageTable table;
-    table.SetText("", "Property %1");          // the empty key labels every other key
+    table.SetText("", "Property %1"); // the empty key labels every other key
     table.SetValueText("", "", "<%1>");
     std::string key = "Lens", value = "50%1";
     ASSERT_TRUE(table.LookupValue(key, value));
     EXPECT_EQ(key, "Property Lens");
-    EXPECT_EQ(value, "50%1");                  // values recorded under "" apply to "" only
+    EXPECT_EQ(value, "50%1"); // values recorded under "" apply to "" only
 }
 
 TEST(MessageTableSlots, InstallingReplacesAndReleases) {

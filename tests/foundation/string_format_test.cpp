@@ -8,17 +8,17 @@ TEST(SubstituteArgs, PlaceholderRules) {
         std::initializer_list<std::string_view> args;
         const char* expected;
     } cases[] = {
-        {"%1 and %1", {"x"}, "x and x"},               // a placeholder may occur several times
+        {"%1 and %1", {"x"}, "x and x"}, // a placeholder may occur several times
         {"%2 (%1)", {"10060", "timed out"}, "timed out (10060)"},
-        {"100%", {"x"}, "100%"},                       // a "%" as the last character stays
-        {"%0 stays", {"x"}, "%0 stays"},               // only 1-9 are placeholders
-        {"%%1", {"x"}, "%%1"},                         // the character after "%" is skipped
-        {"%%%1", {"x"}, "%%x"},                        // ...so the third "%" starts a placeholder
+        {"100%", {"x"}, "100%"},         // a "%" as the last character stays
+        {"%0 stays", {"x"}, "%0 stays"}, // only 1-9 are placeholders
+        {"%%1", {"x"}, "%%1"},           // the character after "%" is skipped
+        {"%%%1", {"x"}, "%%x"},          // ...so the third "%" starts a placeholder
         {"%1%2%3%4%5%6%7%8%9", {"a", "b", "c", "d", "e", "f", "g", "h", "i"}, "abcdefghi"},
-        {"%10", {"x"}, "x0"},                          // one digit only
+        {"%10", {"x"}, "x0"}, // one digit only
         {"no placeholders", {}, "no placeholders"},
         {"", {"x"}, ""},
-        {"%3 beyond", {"a"}, "%3 beyond"},             // more placeholders than arguments: left as is
+        {"%3 beyond", {"a"}, "%3 beyond"}, // more placeholders than arguments: left as is
     };
     for (const Case& c : cases)
         EXPECT_EQ(SubstituteArgs(c.tmpl, c.args), c.expected) << c.tmpl;
@@ -37,7 +37,7 @@ TEST(FormatString, ProducesTextOfAnyLength) {
     std::string longText(1000, 'y');
     std::string formatted = FormatString("<%s>", longText.c_str());
     EXPECT_EQ(formatted, "<" + longText + ">");
-    EXPECT_EQ(FormatString("%s", std::string(199, 'a').c_str()).size(), 199u);  // fits with its NUL
-    EXPECT_EQ(FormatString("%s", std::string(200, 'a').c_str()).size(), 200u);  // one past the buffer
+    EXPECT_EQ(FormatString("%s", std::string(199, 'a').c_str()).size(), 199u); // fits with its NUL
+    EXPECT_EQ(FormatString("%s", std::string(200, 'a').c_str()).size(), 200u); // one past the buffer
     EXPECT_EQ(FormatString("%s", ""), "");
 }

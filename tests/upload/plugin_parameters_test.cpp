@@ -1,5 +1,4 @@
 #include "upload/plugin_parameters.h"
-
 #include "upload/upload_endpoint.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +14,7 @@ PluginParameters LoadFrom(std::initializer_list<std::pair<const char*, Parameter
     return parameters;
 }
 
-}  // namespace
+} // namespace
 
 TEST(PluginParameters, DefaultsWhenThePageGivesNothing) {
     PluginParameters p = LoadFrom({});
@@ -51,11 +50,12 @@ TEST(PluginParameters, TableHasThirtyNamesInReadingOrder) {
     EXPECT_STREQ(table[9].name, "MaxConnections");
     EXPECT_STREQ(table.back().name, "UploadSpec");
     EXPECT_NE(PluginParameters::Find("ALinkColor"), nullptr);
-    EXPECT_EQ(PluginParameters::Find("server"), nullptr);  // names are case-sensitive
+    EXPECT_EQ(PluginParameters::Find("server"), nullptr); // names are case-sensitive
 }
 
 TEST(PluginParameters, NamesAreMatchedExactly) {
-    PluginParameters p = LoadFrom({{"server", std::string("wrong.example")}, {"Server", std::string("up.example")}});
+    PluginParameters p =
+        LoadFrom({{"server", std::string("wrong.example")}, {"Server", std::string("up.example")}});
     EXPECT_EQ(p.d_server, "up.example");
 }
 
@@ -64,17 +64,15 @@ TEST(PluginParameters, MaxConnectionsClamp) {
         const char* text;
         uint32_t connections;
     } cases[] = {
-        {"0", 1},      // no threads at all would never upload
-        {"10", 4},
-        {"3", 3},
-        {"none", 1},   // no digits: 0, then clamped
-        {"2abc", 2},   // leading digits count
-        {"-1", 4},     // wraps to the largest unsigned value, then clamped
+        {"0", 1},                           // no threads at all would never upload
+        {"10", 4},   {"3", 3}, {"none", 1}, // no digits: 0, then clamped
+        {"2abc", 2},                        // leading digits count
+        {"-1", 4},                          // wraps to the largest unsigned value, then clamped
     };
     for (const Case& c : cases) {
         PluginParameters p = LoadFrom({{"MaxConnections", std::string(c.text)}});
         EXPECT_EQ(p.ClampMaxConnections(), c.connections) << c.text;
-        EXPECT_EQ(p.d_maxConnections, c.connections) << c.text;  // written back
+        EXPECT_EQ(p.d_maxConnections, c.connections) << c.text; // written back
     }
 }
 
@@ -89,13 +87,12 @@ TEST(PluginParameters, FlagConversion) {
         const char* text;
         bool value;
     } cases[] = {
-        {"true", true},  {"True", true},   {"TRUE", true},  {"1", true},
-        {"false", false}, {"False", false}, {"FALSE", false}, {"0", false},
-        {"yes", false},  // not a word we know, and its number is 0
-        {"2", true},     // a non-zero number
+        {"true", true},   {"True", true},   {"TRUE", true}, {"1", true},    {"false", false},
+        {"False", false}, {"FALSE", false}, {"0", false},   {"yes", false}, // not a word we know, and its
+                                                                            // number is 0
+        {"2", true},                                                        // a non-zero number
         {"tRUE", false}, // only the three spellings are words
-        {"-7x", true},
-        {"", false},
+        {"-7x", true},    {"", false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ParameterToFlag(c.text), c.value) << c.text;
@@ -113,7 +110,7 @@ TEST(PluginParameters, TypedValuesAreStoredDirectly) {
     EXPECT_EQ(p.d_maxConnections, 2u);
     EXPECT_TRUE(p.d_sendStats);
     EXPECT_FALSE(p.d_paused);
-    EXPECT_TRUE(p.d_overrideUserPrefs);  // a boolean is true when non-zero
+    EXPECT_TRUE(p.d_overrideUserPrefs); // a boolean is true when non-zero
     EXPECT_EQ(p.d_iconSize, 1u);
     EXPECT_EQ(p.d_partnerID, "77");
 }
@@ -129,18 +126,14 @@ TEST(ParseColor, HexAndNames) {
         const char* text;
         uint32_t rgb;
     } cases[] = {
-        {"#ff0000", 0xff0000},
-        {"Red", 0xff0000},       // names in any case
-        {"SILVER", 0xc0c0c0},
-        {"fuchsia", 0xff00ff},
-        {"#fff", 0x000fff},      // the short form is a number, not three doubled digits
-        {"#zz0000", 0x000000},   // no digit read
-        {"#12zz", 0x000000},     // something after the digits
-        {"#", 0x000000},
-        {"salmon", 0x000000},    // not one of the sixteen names
-        {"", 0x000000},
-        {"#1ff0000", 0xff0000},  // only the low 24 bits are a colour
-        {"#0x00ff00", 0x00ff00}, // strtoul's own prefix is part of the number
+        {"#ff0000", 0xff0000},   {"Red", 0xff0000}, // names in any case
+        {"SILVER", 0xc0c0c0},    {"fuchsia", 0xff00ff},
+        {"#fff", 0x000fff},                            // the short form is a number, not three doubled digits
+        {"#zz0000", 0x000000},                         // no digit read
+        {"#12zz", 0x000000},                           // something after the digits
+        {"#", 0x000000},         {"salmon", 0x000000}, // not one of the sixteen names
+        {"", 0x000000},          {"#1ff0000", 0xff0000}, // only the low 24 bits are a colour
+        {"#0x00ff00", 0x00ff00},                         // strtoul's own prefix is part of the number
         {" red", 0x000000},
     };
     for (const Case& c : cases)
@@ -162,7 +155,7 @@ TEST(UploadEndpoint, FromParametersAndForAnotherServer) {
     endpoint.SetAuthorizationListener([&](bool, const CException&) { ++reports; });
     endpoint.SetListener("proxy", nullptr);
 
-    UploadEndpoint copy = endpoint;  // a copy carries all seven items
+    UploadEndpoint copy = endpoint; // a copy carries all seven items
     EXPECT_TRUE(static_cast<bool>(copy.GetAuthorizationListener()));
     EXPECT_EQ(copy.GetListeners().count("proxy"), 1u);
 
@@ -173,6 +166,6 @@ TEST(UploadEndpoint, FromParametersAndForAnotherServer) {
     EXPECT_DOUBLE_EQ(other.GetTimeout(), 1.5);
     EXPECT_TRUE(other.GetSendStatistics());
     EXPECT_EQ(other.GetListeners().count("proxy"), 1u);
-    EXPECT_FALSE(static_cast<bool>(other.GetAuthorizationListener()));  // failures there are not reported
+    EXPECT_FALSE(static_cast<bool>(other.GetAuthorizationListener())); // failures there are not reported
     EXPECT_EQ(reports, 0);
 }

@@ -1,10 +1,9 @@
+#include "upload/plugin_parameters.h"
 #include "upload/user_agent.h"
 
-#include "upload/plugin_parameters.h"
+#include <cstdlib>
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using platform::OsPlatform;
 using platform::OsVersionRecord;
@@ -21,7 +20,7 @@ OsVersionRecord Windows(OsPlatform platform, uint32_t major, uint32_t minor, uin
     return v;
 }
 
-}  // namespace
+} // namespace
 
 TEST(UserAgent, WindowsSystemTexts) {
     struct Case {
@@ -30,14 +29,19 @@ TEST(UserAgent, WindowsSystemTexts) {
     } cases[] = {
         // Windows 95 keeps major/minor in the build number's high word: only its low 16 bits count.
         {Windows(OsPlatform::Windows9x, 4, 0, 0x040003b6, " B"), "win32 Windows95 4.0 build 950 \" B\""},
-        {Windows(OsPlatform::Windows9x, 4, 10, 0x040a08ae, " A"), "win32 Windows98 4.10 build 67766446 \" A\""},
-        {Windows(OsPlatform::Windows9x, 4, 90, 3000, ""), "win32 Windows98 4.90 build 3000 \"\""},  // Me
-        {Windows(OsPlatform::WindowsNT, 4, 0, 1381, "Service Pack 6"), "win32 WindowsNT 4.0 build 1381 \"Service Pack 6\""},
-        {Windows(OsPlatform::WindowsNT, 5, 0, 2195, "Service Pack 4"), "win32 Windows2000 5.0 build 2195 \"Service Pack 4\""},
-        {Windows(OsPlatform::WindowsNT, 5, 1, 2600, "Service Pack 2"), "win32 WindowsXP 5.1 build 2600 \"Service Pack 2\""},
+        {Windows(OsPlatform::Windows9x, 4, 10, 0x040a08ae, " A"),
+         "win32 Windows98 4.10 build 67766446 \" A\""},
+        {Windows(OsPlatform::Windows9x, 4, 90, 3000, ""), "win32 Windows98 4.90 build 3000 \"\""}, // Me
+        {Windows(OsPlatform::WindowsNT, 4, 0, 1381, "Service Pack 6"),
+         "win32 WindowsNT 4.0 build 1381 \"Service Pack 6\""},
+        {Windows(OsPlatform::WindowsNT, 5, 0, 2195, "Service Pack 4"),
+         "win32 Windows2000 5.0 build 2195 \"Service Pack 4\""},
+        {Windows(OsPlatform::WindowsNT, 5, 1, 2600, "Service Pack 2"),
+         "win32 WindowsXP 5.1 build 2600 \"Service Pack 2\""},
         {Windows(OsPlatform::WindowsNT, 5, 2, 3790, ""), "win32 WindowsNT 5.2 build 3790 \"\""},
-        {Windows(OsPlatform::WindowsNT, 6, 1, 7601, "Service Pack 1"), "win32 WindowsNT 6.1 build 7601 \"Service Pack 1\""},
-        {Windows(OsPlatform::Win32s, 1, 30, 159, ""), "win32 1.30 build 159 \"\""},  // no system name
+        {Windows(OsPlatform::WindowsNT, 6, 1, 7601, "Service Pack 1"),
+         "win32 WindowsNT 6.1 build 7601 \"Service Pack 1\""},
+        {Windows(OsPlatform::Win32s, 1, 30, 159, ""), "win32 1.30 build 159 \"\""}, // no system name
     };
     for (const Case& c : cases)
         EXPECT_EQ(FormatSystemText(c.version), c.text);
@@ -59,19 +63,19 @@ TEST(UserAgent, LinuxSystemText) {
 
 TEST(UserAgent, LocaleNames) {
     EXPECT_EQ(FormatLocale({"en", "ENU", "US", "USA"}), "en_US");
-    EXPECT_EQ(FormatLocale({"", "DEU", "", "DEU"}), "DE_DE");  // abbreviated names stand in, two characters
+    EXPECT_EQ(FormatLocale({"", "DEU", "", "DEU"}), "DE_DE"); // abbreviated names stand in, two characters
     EXPECT_EQ(FormatLocale({"", "", "", ""}), "_");
 }
 
 TEST(UserAgent, WholeText) {
     PluginParameters p;
-    p.d_partnerID = "partner%1";  // substituted values are never read as placeholders again
+    p.d_partnerID = "partner%1"; // substituted values are never read as placeholders again
     p.d_partnerSubID = "sub";
     p.d_browserVersion = "MSIE 6.0";
-    EXPECT_EQ(BuildUserAgent({"en", "", "GB", ""}, p,
-                             Windows(OsPlatform::WindowsNT, 5, 1, 2600, "Service Pack 2")),
-              "Pixolane Plugin/2.40 [en_GB] (partner%1; sub; win32 WindowsXP 5.1 build 2600 \"Service Pack 2\") "
-              "[Browser: MSIE 6.0]");
+    EXPECT_EQ(
+        BuildUserAgent({"en", "", "GB", ""}, p, Windows(OsPlatform::WindowsNT, 5, 1, 2600, "Service Pack 2")),
+        "Pixolane Plugin/2.40 [en_GB] (partner%1; sub; win32 WindowsXP 5.1 build 2600 \"Service Pack 2\") "
+        "[Browser: MSIE 6.0]");
 }
 
 TEST(UserAgent, LocaleFromTheEnvironment) {
@@ -81,7 +85,7 @@ TEST(UserAgent, LocaleFromTheEnvironment) {
         const char* locale;
     } cases[] = {
         {nullptr, "de_AT.UTF-8", "de_AT"},
-        {"fr_CA.ISO-8859-1@euro", "de_AT.UTF-8", "fr_CA"},  // LC_ALL wins
+        {"fr_CA.ISO-8859-1@euro", "de_AT.UTF-8", "fr_CA"}, // LC_ALL wins
         {nullptr, "C", "en_US"},
         {nullptr, nullptr, "en_US"},
         {nullptr, "pt", "pt_"},

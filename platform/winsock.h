@@ -1,0 +1,200 @@
+// The WinSock 1.1 interface as the network layer loads it at run time: a module found by name, and
+// its entry points found by name. On Linux both "ws2_32.dll" and "wsock32.dll" name one module whose
+// 35 entry points are implemented over POSIX sockets, with errors reported as WinSock numbers through
+// the thread's last socket error and readiness computed with poll (no limit on descriptor values).
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+using WinSocket = uintptr_t;
+constexpr WinSocket kInvalidSocket = ~WinSocket(0);
+constexpr int kSocketError = -1;
+
+constexpr uint16_t kAddressFamilyInet = 2; // AF_INET
+constexpr int kSocketStream = 1;           // SOCK_STREAM
+constexpr long kFionbio = static_cast<long>(0x8004667EU);
+constexpr long kFionread = 0x4004667F;
+constexpr int kSolSocket = 0xFFFF;
+constexpr int kSoError = 0x1007;
+constexpr int kSoReuseAddr = 0x0004;
+constexpr int kSoKeepAlive = 0x0008;
+constexpr int kSoLinger = 0x0080;
+constexpr int kSoSndBuf = 0x1001;
+constexpr int kSoRcvBuf = 0x1002;
+constexpr int kSoType = 0x1008;
+constexpr int kIpProtoTcp = 6;
+constexpr int kTcpNoDelay = 1;
+constexpr int kMsgPeek = 2;
+constexpr int kFdSetSize = 64;
+
+// WinSock error numbers.
+enum WinSockError : int32_t {
+    kWsaEintr = 10004,
+    kWsaEbadf = 10009,
+    kWsaEacces = 10013,
+    kWsaEfault = 10014,
+    kWsaEinval = 10022,
+    kWsaEmfile = 10024,
+    kWsaEwouldblock = 10035,
+    kWsaEinprogress = 10036,
+    kWsaEalready = 10037,
+    kWsaEnotsock = 10038,
+    kWsaEdestaddrreq = 10039,
+    kWsaEmsgsize = 10040,
+    kWsaEprototype = 10041,
+    kWsaEnoprotoopt = 10042,
+    kWsaEprotonosupport = 10043,
+    kWsaEsocktnosupport = 10044,
+    kWsaEopnotsupp = 10045,
+    kWsaEpfnosupport = 10046,
+    kWsaEafnosupport = 10047,
+    kWsaEaddrinuse = 10048,
+    kWsaEaddrnotavail = 10049,
+    kWsaEnetdown = 10050,
+    kWsaEnetunreach = 10051,
+    kWsaEnetreset = 10052,
+    kWsaEconnaborted = 10053,
+    kWsaEconnreset = 10054,
+    kWsaEnobufs = 10055,
+    kWsaEisconn = 10056,
+    kWsaEnotconn = 10057,
+    kWsaEshutdown = 10058,
+    kWsaEtoomanyrefs = 10059,
+    kWsaEtimedout = 10060,
+    kWsaEconnrefused = 10061,
+    kWsaEloop = 10062,
+    kWsaEnametoolong = 10063,
+    kWsaEhostdown = 10064,
+    kWsaEhostunreach = 10065,
+    kWsaEnotempty = 10066,
+    kWsaEproclim = 10067,
+    kWsaEusers = 10068,
+    kWsaEdquot = 10069,
+    kWsaEstale = 10070,
+    kWsaEremote = 10071,
+    kWsaSysnotready = 10091,
+    kWsaVernotsupported = 10092,
+    kWsaNotinitialised = 10093,
+    kWsaEdiscon = 10101,
+    kWsaHostNotFound = 11001,
+    kWsaTryAgain = 11002,
+    kWsaNoRecovery = 11003,
+    kWsaNoData = 11004,
+};
+
+// The 16-byte IPv4 socket address: family, port in network order, four address bytes, eight zeros.
+struct WinSockAddrIn {
+    int16_t sin_family;
+    uint16_t sin_port;
+    uint32_t sin_addr; // network order
+    char sin_zero[8];
+};
+static_assert(sizeof(WinSockAddrIn) == 16);
+
+struct WinSockAddr {
+    uint16_t sa_family;
+    char sa_data[14];
+};
+
+// A set of at most 64 sockets, as WinSock's select takes them (a count and an array, not a bitmap).
+struct WinFdSet {
+    uint32_t fd_count;
+    WinSocket fd_array[kFdSetSize];
+};
+
+struct WinTimeval {
+    int32_t tv_sec;
+    int32_t tv_usec;
+};
+
+struct WinHostEnt {
+    char* h_name;
+    char** h_aliases;
+    int16_t h_addrtype;
+    int16_t h_length;
+    char** h_addr_list;
+};
+
+struct WinServEnt {
+    char* s_name;
+    char** s_aliases;
+    int16_t s_port;
+    char* s_proto;
+};
+
+struct WinProtoEnt {
+    char* p_name;
+    char** p_aliases;
+    int16_t p_proto;
+};
+
+struct WinWsaData {
+    uint16_t wVersion;
+    uint16_t wHighVersion;
+    char szDescription[257];
+    char szSystemStatus[129];
+    uint16_t iMaxSockets;
+    uint16_t iMaxUdpDg;
+    char* lpVendorInfo;
+};
+
+struct WinLinger {
+    uint16_t l_onoff;
+    uint16_t l_linger;
+};
+
+// An opaque module handle, as LoadLibrary returns it.
+struct WinModule;
+
+// Loads a module by file name; null (with the thread's last error set) when there is none.
+WinModule* LoadModule(const char* name);
+// An entry point of a loaded module by name, or null.
+void* GetModuleProc(WinModule* module, const char* name);
+void FreeModule(WinModule* module);
+
+} // namespace platform
+
+namespace platform {
+
+// Signatures of the 35 entry points, as the network layer calls them through its table.
+namespace wsa {
+using WSAStartupFn = int (*)(uint16_t version, WinWsaData* data);
+using AcceptFn = WinSocket (*)(WinSocket s, WinSockAddr* address, int* length);
+using BindFn = int (*)(WinSocket s, const WinSockAddr* address, int length);
+using CloseSocketFn = int (*)(WinSocket s);
+using ConnectFn = int (*)(WinSocket s, const WinSockAddr* address, int length);
+using IoctlSocketFn = int (*)(WinSocket s, long command, uint32_t* argument);
+using GetNameFn = int (*)(WinSocket s, WinSockAddr* address, int* length);
+using GetSockOptFn = int (*)(WinSocket s, int level, int option, char* value, int* length);
+using Swap32Fn = uint32_t (*)(uint32_t value);
+using Swap16Fn = uint16_t (*)(uint16_t value);
+using InetAddrFn = uint32_t (*)(const char* text);
+using InetNtoaFn = char* (*)(uint32_t address);
+using ListenFn = int (*)(WinSocket s, int backlog);
+using RecvFn = int (*)(WinSocket s, char* buffer, int length, int flags);
+using RecvFromFn = int (*)(WinSocket s, char* buffer, int length, int flags, WinSockAddr* from,
+                           int* fromLength);
+using SelectFn = int (*)(int count, WinFdSet* read, WinFdSet* write, WinFdSet* except,
+                         const WinTimeval* timeout);
+using SendFn = int (*)(WinSocket s, const char* data, int length, int flags);
+using SendToFn = int (*)(WinSocket s, const char* data, int length, int flags, const WinSockAddr* to,
+                         int toLength);
+using SetSockOptFn = int (*)(WinSocket s, int level, int option, const char* value, int length);
+using ShutdownFn = int (*)(WinSocket s, int how);
+using SocketFn = WinSocket (*)(int family, int type, int protocol);
+using GetHostByAddrFn = WinHostEnt* (*)(const char* address, int length, int type);
+using GetHostByNameFn = WinHostEnt* (*)(const char* name);
+using GetHostNameFn = int (*)(char* name, int length);
+using GetServByPortFn = WinServEnt* (*)(int port, const char* protocol);
+using GetServByNameFn = WinServEnt* (*)(const char* name, const char* protocol);
+using GetProtoByNumberFn = WinProtoEnt* (*)(int number);
+using GetProtoByNameFn = WinProtoEnt* (*)(const char* name);
+using WSACleanupFn = int (*)();
+using WSAIsBlockingFn = int (*)();
+using WSAGetLastErrorFn = int (*)();
+using WSAFDIsSetFn = int (*)(WinSocket s, WinFdSet* set);
+} // namespace wsa
+
+} // namespace platform

@@ -1,0 +1,257 @@
+#include "foundation/network_exception.h"
+#include "net/socket.h"
+#include "net/win_sock_library.h"
+#include "tests/support/catalogues.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A listening socket on 127.0.0.1, written with the plain system calls so that it checks the layer
+// under test rather than sharing its code.
+class Listener {
+public:
+    explicit Listener(int backlog = 16) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(m_fd, backlog), 0);
+        socklen_t length = sizeof address;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~Listener() { ::close(m_fd); }
+
+    uint16_t Port() const { return m_port; }
+    int Accept() { return ::accept(m_fd, nullptr, nullptr); }
+
+private:
+    int m_fd;
+    uint16_t m_port = 0;
+};
+
+// A port with nothing listening: bound, then closed again.
+uint16_t ClosedPort() {
+    Listener listener;
+    return listener.Port();
+}
+
+void SendAll(int fd, const std::string& text) {
+    ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL), static_cast<ssize_t>(text.size()));
+}
+
+// Ends a connection with a reset instead of an orderly close.
+void Reset(int fd) {
+    linger hard{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(fd);
+}
+
+std::unique_ptr<CSocket> ConnectTo(uint16_t port) {
+    auto socket = std::make_unique<CSocket>(ResolveHostAddress("127.0.0.1", port));
+    while (!socket->IsConnected())
+        socket->Wait(CSocket::kWritable, 1.0);
+    return socket;
+}
+
+class SocketTest : public CataloguesInstalled {
+protected:
+    void SetUp() override {
+        CataloguesInstalled::SetUp();
+        CWinSockLibrary::Acquire();
+    }
+    void TearDown() override {
+        CWinSockLibrary::Release();
+        CataloguesInstalled::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_F(SocketTest, ResolvesAddressesWithoutALookup) {
+    platform::WinSockAddrIn address = ResolveHostAddress("127.0.0.1", 8080);
+    EXPECT_EQ(address.sin_family, 2);
+    EXPECT_EQ(address.sin_port, htons(8080));
+    EXPECT_EQ(address.sin_addr, htonl(INADDR_LOOPBACK));
+    // The broadcast address is the one dotted text whose value means "not an address".
+    EXPECT_EQ(ResolveHostAddress("255.255.255.255", 1).sin_addr, 0xFFFFFFFFu);
+    // A name from the hosts file.
+    EXPECT_EQ(ResolveHostAddress("localhost", 80).sin_addr, htonl(INADDR_LOOPBACK));
+}
+
+TEST_F(SocketTest, RefusedPortReportsTheConnectionError) {
+    CSocket socket(ResolveHostAddress("127.0.0.1", ClosedPort()));
+    try {
+        for (int i = 0; i < 50 && !socket.IsConnected(); ++i)
+            socket.Wait(CSocket::kWritable, 0.1);
+        FAIL() << "a refused connection was reported as connected";
+    } catch (const CSocketConnectionFailedException& e) {
+        EXPECT_EQ(e.GetError(), 10061);
+        EXPECT_NE(e.GetText().find("The connection was refused by the remote host."), std::string::npos);
+    }
+}
+
+TEST_F(SocketTest, ConnectTimeOutWhenThePeerNeverAnswers) {
+    // A listener that never accepts and has a full backlog drops further connection requests, so
+    // the next connection stays pending: a peer that never answers, on loopback.
+    Listener listener(0);
+    std::vector<std::unique_ptr<CSocket>> filling;
+    std::unique_ptr<CSocket> pending;
+    for (int i = 0; i < 16 && !pending; ++i) {
+        auto socket = std::make_unique<CSocket>(ResolveHostAddress("127.0.0.1", listener.Port()));
+        if (socket->Wait(CSocket::kWritable, 0.3) == 0)
+            pending = std::move(socket);
+        else
+            filling.push_back(std::move(socket));
+    }
+    ASSERT_TRUE(pending) << "the backlog never filled";
+
+    pending->SetConnectTimeout(1.0);
+    auto start = std::chrono::steady_clock::now();
+    int quietWaits = 0;
+    try {
+        for (;;) {
+            EXPECT_EQ(pending->Wait(CSocket::kWritable, 0.1), 0u);
+            ++quietWaits;
+        }
+    } catch (const CSocketConnectionFailedException& e) {
+        EXPECT_EQ(e.GetError(), 10060);
+    }
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(elapsed, 0.6); // the time-out counts from the connect request, made before the fill loop
+    EXPECT_GE(quietWaits, 3);
+    EXPECT_FALSE(pending->IsValid());
+    EXPECT_FALSE(pending->IsOpenForReading());
+    EXPECT_FALSE(pending->IsOpenForWriting());
+    EXPECT_THROW(pending->Wait(CSocket::kReadable, 0), CSocketNotConnectedException);
+}
+
+TEST_F(SocketTest, ReadPeekAndBufferedInput) {
+    Listener listener;
+    auto socket = ConnectTo(listener.Port());
+    int peer = listener.Accept();
+    SendAll(peer, "HTTP/1.1 200 OK\r\n");
+
+    char text[32] = {};
+    // Wait for all of it, then peek at a part: the bytes stay.
+    ASSERT_NE(socket->Wait(CSocket::kReadable, 2.0), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(socket->Peek(8, text, 0), 8u);
+    EXPECT_EQ(std::string(text, 8), "HTTP/1.1");
+    EXPECT_EQ(socket->GetBufferedCount(), 8u);
+    // Buffered bytes are readable at once, even with no limit on the wait.
+    EXPECT_EQ(socket->Wait(CSocket::kReadable, -1), unsigned{CSocket::kReadable});
+    // A read larger than the buffer takes the buffer and what arrived since.
+    ASSERT_EQ(socket->Read(12, text, 0), 12u);
+    EXPECT_EQ(std::string(text, 12), "HTTP/1.1 200");
+    // A null buffer drops bytes.
+    EXPECT_EQ(socket->Read(3, nullptr, 0), 3u);
+    ASSERT_EQ(socket->Read(sizeof text, text, 0), 2u);
+    EXPECT_EQ(std::string(text, 2), "\r\n");
+    // Nothing more: one attempt with time-out 0 returns nothing without blocking.
+    EXPECT_EQ(socket->Read(sizeof text, text, 0), 0u);
+
+    ::shutdown(peer, SHUT_WR);
+    EXPECT_EQ(socket->Read(sizeof text, text, 1.0), 0u); // the end of data
+    ::close(peer);
+}
+
+TEST_F(SocketTest, PeerResetEndsReadsAndFailsWrites) {
+    Listener listener;
+    auto socket = ConnectTo(listener.Port());
+    int peer = listener.Accept();
+    Reset(peer);
+
+    char text[16];
+    EXPECT_EQ(socket->Read(sizeof text, text, 1.0), 0u); // a reset reads as the end
+    // The first send after a reset may still be accepted locally; the next ones must fail.
+    std::string block(1024, 'x');
+    EXPECT_THROW(
+        {
+            for (int i = 0; i < 100; ++i)
+                socket->Write(block.size(), block.data(), 1.0);
+        },
+        CSocketNotConnectedException);
+}
+
+TEST_F(SocketTest, ClosedDirectionsRefuseUse) {
+    Listener listener;
+    auto socket = ConnectTo(listener.Port());
+    int peer = listener.Accept();
+    socket->ShutdownWrite();
+    EXPECT_THROW(socket->Write(1, "x", 0), COutputStreamClosedException);
+    char byte;
+    EXPECT_EQ(::recv(peer, &byte, 1, 0), 0); // the peer sees the end of our data
+    socket->ShutdownRead();
+    EXPECT_THROW(socket->Read(1, &byte, 0), CInputStreamClosedException);
+    EXPECT_THROW(socket->Peek(1, &byte, 0), CInputStreamClosedException);
+    ::close(peer);
+}
+
+TEST_F(SocketTest, AddressesOfBothEnds) {
+    Listener listener;
+    auto socket = ConnectTo(listener.Port());
+    int peer = listener.Accept();
+    platform::WinSockAddrIn remote = socket->GetPeerAddress();
+    platform::WinSockAddrIn local = socket->GetLocalAddress();
+    EXPECT_EQ(ntohs(remote.sin_port), listener.Port());
+    EXPECT_EQ(remote.sin_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(local.sin_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_NE(local.sin_port, 0);
+    ::close(peer);
+}
+
+TEST_F(SocketTest, DrainOnDestructionReadsUntilThePeerCloses) {
+    Listener listener;
+    auto socket = ConnectTo(listener.Port());
+    int peer = listener.Accept();
+    std::thread sender([peer] {
+        std::string chunk(4096, 'y');
+        for (int i = 0; i < 8; ++i) {
+            ::send(peer, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::close(peer);
+    });
+    auto start = std::chrono::steady_clock::now();
+    socket.reset();
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    sender.join();
+    EXPECT_LT(elapsed, CSocket::kDrainSeconds);
+}
+
+TEST_F(SocketTest, DrainIsBoundedWhenThePeerStaysOpen) {
+    Listener listener;
+    auto socket = ConnectTo(listener.Port());
+    int peer = listener.Accept();
+    auto start = std::chrono::steady_clock::now();
+    socket.reset(); // the peer never closes: the drain gives up after its bound
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(elapsed, CSocket::kDrainSeconds - 0.1);
+    EXPECT_LT(elapsed, CSocket::kDrainSeconds + 2.0);
+    ::close(peer);
+}
+
+TEST(WinSockLibrary, ReferenceCountedLoadAndCatalogueRelease) {
+    SetSocketMessageTable(std::make_unique<CMessageTable>());
+    {
+        CWinSockUser first;
+        CWinSockUser second;
+        EXPECT_NE(CWinSockLibrary::Get().socket, nullptr);
+    }
+    // The last release unloads the library and drops the WinSock catalogue.
+    EXPECT_EQ(CWinSockLibrary::Get().socket, nullptr);
+    EXPECT_EQ(GetSocketMessageTable(), nullptr);
+}
