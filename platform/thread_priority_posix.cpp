@@ -1,0 +1,43 @@
+#include "platform/thread_priority.h"
+
+#include <cerrno>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+// Linux applies PRIO_PROCESS with a thread id to that one thread.
+id_t CurrentTid() {
+    return static_cast<id_t>(syscall(SYS_gettid));
+}
+
+} // namespace
+
+int NiceValueFor(ThreadPriority priority) {
+    switch (priority) {
+    case ThreadPriority::Normal:
+        return 0;
+    case ThreadPriority::BelowNormal:
+        return 5;
+    case ThreadPriority::Lowest:
+        return 10;
+    case ThreadPriority::Idle:
+        return 19;
+    }
+    return 0;
+}
+
+bool SetCurrentThreadPriority(ThreadPriority priority) {
+    return setpriority(PRIO_PROCESS, CurrentTid(), NiceValueFor(priority)) == 0;
+}
+
+int GetCurrentThreadNiceValue() {
+    // -1 is a valid nice value, so failure is told apart by errno.
+    errno = 0;
+    int value = getpriority(PRIO_PROCESS, CurrentTid());
+    return errno == 0 ? value : 0;
+}
+
+} // namespace platform

@@ -1,0 +1,277 @@
+#include "foundation/path.h"
+#include "tests/foundation/file_test_folder.h"
+#include "tests/platform/shell_link_writer.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Sets TZ for one scope and puts the old value back after it.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ"))
+            m_old = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ScopedTimeZone() {
+        if (m_old)
+            setenv("TZ", m_old->c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    std::optional<std::string> m_old;
+};
+
+void SetTimes(const std::string& path, int64_t accessed, int64_t modified) {
+    struct timespec times[2] = {{static_cast<time_t>(accessed), 0}, {static_cast<time_t>(modified), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// A link whose target is the relative path `target` (with "\" as Windows writes it).
+void LinkTo(const std::string& linkPath, const std::string& target) {
+    testing_lnk::LinkSpec spec;
+    spec.relativePath = target;
+    testing_lnk::WriteShellLink(linkPath, spec);
+}
+
+} // namespace
+
+TEST(PathParts, FileNameAndFolderSplitAtTheLastSeparatorOfEitherKind) {
+    struct Case {
+        std::string path, name, folder;
+    } cases[] = {
+        {"C:\\a\\b.jpg", "b.jpg", "C:\\a"},         // Windows separators
+        {"a/b", "b", "a"},                          // POSIX separators
+        {"b.jpg", "b.jpg", ""},                     // no separator: all name, no folder
+        {"/home/u/p\\q.jpg", "q.jpg", "/home/u/p"}, // mixed: the last one of either kind counts
+        {"C:\\a\\b/c", "c", "C:\\a\\b"},            // mixed the other way round
+        {"dir/", "", "dir"},                        // a trailing separator leaves no name
+        {"/a.jpg", "a.jpg", ""},                    // the text before a leading separator is empty
+        {"", "", ""},                               // nothing at all
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(GetFileName(c.path), c.name) << c.path;
+        EXPECT_EQ(GetFolder(c.path), c.folder) << c.path;
+    }
+}
+
+TEST(FileStatus, SizeAndTimesComeFromTheFileSystemOrAreZero) {
+    CFileTestFolder folder;
+    std::string path = folder.Put("a.jpg", "12345");
+    SetTimes(path, 1000000000, 1234567890);
+    EXPECT_EQ(GetFileSize(path), 5u);
+    EXPECT_EQ(GetFileTime(path), 1234567890);
+    EXPECT_EQ(GetFileAccessTime(path), 1000000000);
+    EXPECT_GT(GetFileChangeTime(path), 1234567890); // set by utimensat itself, i.e. now
+    EXPECT_FALSE(IsFolder(path));
+    EXPECT_TRUE(IsFolder(folder.Path()));
+
+    // Through a symbolic link the file's own values are seen.
+    std::filesystem::create_symlink(path, folder / "link.jpg");
+    EXPECT_EQ(GetFileSize(folder / "link.jpg"), 5u);
+    EXPECT_EQ(GetFileTime(folder / "link.jpg"), 1234567890);
+
+    // What cannot be examined gives 0: a missing file, a dangling link, a path through a file.
+    for (const std::string& bad : {folder / "missing.jpg", folder / "a.jpg/x", std::string()}) {
+        EXPECT_EQ(GetFileSize(bad), 0u) << bad;
+        EXPECT_EQ(GetFileTime(bad), 0) << bad;
+        EXPECT_EQ(GetFileAccessTime(bad), 0) << bad;
+        EXPECT_EQ(GetFileChangeTime(bad), 0) << bad;
+        EXPECT_FALSE(IsFolder(bad)) << bad;
+    }
+    std::filesystem::create_symlink(folder / "missing.jpg", folder / "dangling.jpg");
+    EXPECT_EQ(GetFileSize(folder / "dangling.jpg"), 0u);
+}
+
+TEST(FileStatus, FileTimeIsTheSameInEveryLocalTimeZone) {
+    CFileTestFolder folder;
+    std::string path = folder.Put("a.jpg", "x");
+    // A summer time in the zones that have one.
+    SetTimes(path, 1690000000, 1690000000);
+    for (const char* zone : {"UTC0", "JST-9", "EST5EDT,M3.2.0,M11.1.0", "<-0330>3:30", "<+1345>-13:45"}) {
+        ScopedTimeZone scoped(zone);
+        EXPECT_EQ(GetFileTime(path), 1690000000) << zone;
+    }
+}
+
+TEST(FormatTime, FormatsInUtcOrInTheCurrentLocalZone) {
+    constexpr int64_t kSummer = 1690000000; // 2023-07-22 04:26:40 UTC
+    constexpr int64_t kWinter = 1700000000; // 2023-11-14 22:13:20 UTC
+    const std::string kIso = "%Y-%m-%d %H:%M:%S";
+    struct Case {
+        const char* zone;
+        int64_t time;
+        TimeZone in;
+        std::string text;
+    } cases[] = {
+        // UTC ignores the local zone.
+        {"JST-9", kWinter, TimeZone::Utc, "2023-11-14 22:13:20"},
+        // Local time east of Greenwich, across midnight.
+        {"JST-9", kWinter, TimeZone::Local, "2023-11-15 07:13:20"},
+        // West of Greenwich with summer time, in summer and in winter.
+        {"EST5EDT,M3.2.0,M11.1.0", kSummer, TimeZone::Local, "2023-07-22 00:26:40"},
+        {"EST5EDT,M3.2.0,M11.1.0", kWinter, TimeZone::Local, "2023-11-14 17:13:20"},
+        // Zones with half and three-quarter hours.
+        {"<-0330>3:30", kWinter, TimeZone::Local, "2023-11-14 18:43:20"},
+        {"<+1345>-13:45", kWinter, TimeZone::Local, "2023-11-15 11:58:20"},
+    };
+    for (const auto& c : cases) {
+        ScopedTimeZone scoped(c.zone);
+        EXPECT_EQ(FormatTime(c.time, kIso, c.in), c.text) << c.zone;
+    }
+    ScopedTimeZone scoped("EST5EDT,M3.2.0,M11.1.0");
+    EXPECT_EQ(FormatTime(kSummer, "%Z"), "EDT");
+    EXPECT_EQ(FormatTime(kWinter, "%Z"), "EST");
+}
+
+TEST(FormatTime, DefaultFormatAndBufferEdges) {
+    ScopedTimeZone scoped("UTC0");
+    // The default format is "%c" (the C locale's form here) in local time.
+    EXPECT_EQ(FormatTime(0), "Thu Jan  1 00:00:00 1970");
+    // Times before 1970.
+    EXPECT_EQ(FormatTime(-86400, "%Y-%m-%d", TimeZone::Utc), "1969-12-31");
+    // An empty result ends at once rather than doubling the buffer for ever.
+    EXPECT_EQ(FormatTime(0, ""), "");
+    EXPECT_EQ(FormatTime(0, "%%"), "%");
+    // Results longer than the first buffer of 100 bytes come out whole.
+    std::string longFormat;
+    std::string longText;
+    for (int i = 0; i < 60; ++i) {
+        longFormat += "%Y|";
+        longText += "1970|";
+    }
+    EXPECT_EQ(FormatTime(0, longFormat), longText);
+    // A result past the largest buffer gives "".
+    EXPECT_TRUE(FormatTime(0, std::string(kMaxFormattedTime + 1, 'x')).empty());
+    EXPECT_EQ(FormatTime(0, std::string(kMaxFormattedTime, 'x')).size(), kMaxFormattedTime);
+    // A time that no calendar year holds gives "".
+    EXPECT_EQ(FormatTime(INT64_MAX, "%Y"), "");
+    EXPECT_EQ(FormatTime(INT64_MIN, "%Y", TimeZone::Utc), "");
+}
+
+TEST(CurrentFolder, SetAndGetTheProcessFolder) {
+    std::string saved = GetCurrentFolder();
+    ASSERT_FALSE(saved.empty());
+    {
+        CFileTestFolder folder;
+        EXPECT_TRUE(SetCurrentFolder(folder.Path()));
+        EXPECT_EQ(GetCurrentFolder(), folder.Path());
+        // A folder that does not exist leaves the current one.
+        EXPECT_FALSE(SetCurrentFolder(folder / "missing"));
+        EXPECT_EQ(GetCurrentFolder(), folder.Path());
+        // A current folder that has been removed cannot be had.
+        std::filesystem::create_directory(folder / "gone");
+        EXPECT_TRUE(SetCurrentFolder(folder / "gone"));
+        std::filesystem::remove(folder / "gone");
+        EXPECT_EQ(GetCurrentFolder(), "");
+        EXPECT_TRUE(SetCurrentFolder(saved));
+    }
+    EXPECT_EQ(GetCurrentFolder(), saved);
+}
+
+TEST(Shortcut, ResolvesOnlyLinksThatLeadToSomething) {
+    CFileTestFolder folder;
+    std::string picture = folder.Put("pics/a.jpg", "x");
+    LinkTo(folder / "upper.LNK", "pics\\a.jpg");
+    LinkTo(folder / "mixed.Lnk", "pics\\a.jpg");
+    LinkTo(folder / "broken.lnk", "pics\\missing.jpg");
+    LinkTo(folder / "x.lnkx", "pics\\a.jpg");
+    folder.Put("garbage.lnk", "not a shell link at all");
+    folder.Put("empty.lnk");
+    std::filesystem::create_symlink(folder / "upper.LNK", folder / "symlinked.lnk");
+    std::filesystem::create_directory(folder / "folder.lnk");
+
+    struct Case {
+        std::string path, result;
+    } cases[] = {
+        {folder / "upper.LNK", picture},                  // the suffix in any letter case
+        {folder / "mixed.Lnk", picture},                  // likewise
+        {folder / "symlinked.lnk", picture},              // a symbolic link to a link is read through
+        {folder / "x.lnkx", folder / "x.lnkx"},           // not a ".lnk" name
+        {picture, picture},                               // not a link at all
+        {folder / "broken.lnk", folder / "broken.lnk"},   // its target does not exist
+        {folder / "garbage.lnk", folder / "garbage.lnk"}, // not in the link format
+        {folder / "empty.lnk", folder / "empty.lnk"},     // empty
+        {folder / "missing.lnk", folder / "missing.lnk"}, // does not exist
+        {folder / "folder.lnk", folder / "folder.lnk"},   // a folder
+        {".lnk", ".lnk"},                                 // only the suffix: four characters are too few
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ResolveShortcut(c.path), c.result) << c.path;
+
+    // Run from the links' folder, a bare ".lnk" would be a readable link, and is still left alone.
+    std::string saved = GetCurrentFolder();
+    LinkTo(folder / ".lnk", "pics\\a.jpg");
+    ASSERT_TRUE(SetCurrentFolder(folder.Path()));
+    EXPECT_EQ(ResolveShortcut(".lnk"), ".lnk");
+    EXPECT_EQ(ResolveShortcut("a.lnk"), "a.lnk");
+    ASSERT_TRUE(SetCurrentFolder(saved));
+}
+
+TEST(Shortcut, ChainsLeadToTheFinalTargetAndRingsEnd) {
+    CFileTestFolder folder;
+    std::string picture = folder.Put("a.jpg", "x");
+    // A link to a link to the picture.
+    LinkTo(folder / "first.lnk", "second.lnk");
+    LinkTo(folder / "second.lnk", "a.jpg");
+    EXPECT_EQ(ResolveShortcut(folder / "first.lnk"), folder / "second.lnk");
+    EXPECT_EQ(ResolveShortcuts(folder / "first.lnk"), picture);
+    // A ring of two and a link to itself come back unchanged.
+    LinkTo(folder / "ring1.lnk", "ring2.lnk");
+    LinkTo(folder / "ring2.lnk", "ring1.lnk");
+    LinkTo(folder / "self.lnk", "self.lnk");
+    EXPECT_EQ(ResolveShortcuts(folder / "ring1.lnk"), folder / "ring1.lnk");
+    EXPECT_EQ(ResolveShortcuts(folder / "self.lnk"), folder / "self.lnk");
+    // A link into a ring likewise.
+    LinkTo(folder / "into-ring.lnk", "ring1.lnk");
+    EXPECT_EQ(ResolveShortcuts(folder / "into-ring.lnk"), folder / "into-ring.lnk");
+    // A chain ending in a broken link stops at that link.
+    LinkTo(folder / "to-broken.lnk", "broken.lnk");
+    LinkTo(folder / "broken.lnk", "missing.jpg");
+    EXPECT_EQ(ResolveShortcuts(folder / "to-broken.lnk"), folder / "broken.lnk");
+    // Paths that are no links pass unchanged.
+    EXPECT_EQ(ResolveShortcuts(picture), picture);
+}
+
+TEST(Shortcut, ChainsResolveUpToTheBound) {
+    CFileTestFolder folder;
+    std::string picture = folder.Put("a.jpg", "x");
+    // chain-N.lnk leads through N links to the picture.
+    LinkTo(folder / "chain-1.lnk", "a.jpg");
+    for (int n = 2; n <= kMaxShortcutChain + 1; ++n)
+        LinkTo(folder / ("chain-" + std::to_string(n) + ".lnk"), "chain-" + std::to_string(n - 1) + ".lnk");
+    std::string longest = folder / ("chain-" + std::to_string(kMaxShortcutChain) + ".lnk");
+    std::string tooLong = folder / ("chain-" + std::to_string(kMaxShortcutChain + 1) + ".lnk");
+    EXPECT_EQ(ResolveShortcuts(longest), picture);
+    EXPECT_EQ(ResolveShortcuts(tooLong), tooLong);
+}
+
+TEST(Shortcut, WindowsTargetsMapByTheirDrive) {
+    CFileTestFolder folder;
+    std::string picture = folder.Put("pics/\xC3\xA4.jpg", "x");
+    std::string windows = picture;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    testing_lnk::LinkSpec onZ;
+    onZ.withIdList = true;
+    onZ.localBasePathUnicode = "Z:" + windows; // the Unicode field, with a non-ASCII name
+    onZ.localBasePath = "Z:\\ignored.jpg";
+    testing_lnk::WriteShellLink(folder / "z.lnk", onZ);
+    testing_lnk::LinkSpec onC;
+    onC.localBasePath = "C:" + windows;
+    testing_lnk::WriteShellLink(folder / "c.lnk", onC);
+
+    EXPECT_EQ(ResolveShortcut(folder / "z.lnk"), picture);
+    EXPECT_EQ(ResolveShortcut(folder / "c.lnk"), folder / "c.lnk");
+}

@@ -1,0 +1,274 @@
+// CThread: start, registry, adoption, stop requests, join, exit codes, priorities and sleeps.
+#include "foundation/event.h"
+#include "foundation/exception.h"
+#include "foundation/thread.h"
+#include "foundation/thread_id.h"
+#include "foundation/wait_set.h"
+#include "platform/thread_priority.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class FunctionBody : public CRunnable {
+public:
+    explicit FunctionBody(std::function<void()> body) : m_body(std::move(body)) {}
+    void Run() override { m_body(); }
+
+private:
+    std::function<void()> m_body;
+};
+
+} // namespace
+
+TEST(ThreadThread, RunsTheBodyWithItsOwnIdentityAndUserData) {
+    int userData = 7;
+    std::atomic<uint32_t> bodyId{0};
+    std::atomic<bool> sawSelf{false}, sawData{false}, runningInside{false};
+    CThread* started = nullptr;
+    CEvent registered;
+    FunctionBody body([&] {
+        registered.Lock(-1);
+        bodyId = GetCurrentThreadId();
+        CThreadRef self(GetCurrentThread());
+        sawSelf = self.Get() == started;
+        runningInside = self && self->IsRunning();
+        sawData = GetUserData() == &userData;
+    });
+    CThreadRef thread(new CThread(body, &userData));
+    started = thread.Get();
+    registered.Set();
+    ASSERT_TRUE(thread->Join(5));
+    EXPECT_EQ(bodyId, thread->GetId());
+    EXPECT_NE(bodyId, GetCurrentThreadId());
+    EXPECT_TRUE(sawSelf) << "GetCurrentThread finds the body's own object";
+    EXPECT_TRUE(runningInside);
+    EXPECT_TRUE(sawData);
+    EXPECT_FALSE(thread->IsRunning());
+    EXPECT_EQ(thread->GetExitCode(), 0u);
+}
+
+TEST(ThreadThread, ExitCodeComesFromThreadExit) {
+    FunctionBody body([] {
+        ExitCurrentThread(0xDEADBEEF);
+        ADD_FAILURE() << "not reached";
+    });
+    CThreadRef thread(new CThread(body));
+    ASSERT_TRUE(thread->Join(5));
+    EXPECT_EQ(thread->GetExitCode(), 0xDEADBEEFu);
+}
+
+TEST(ThreadThread, ExceptionsLeavingTheBodyEndOnlyTheThread) {
+    FunctionBody throwsOurs([] { throw CTimeoutException(); });
+    FunctionBody throwsOther([] { throw std::runtime_error("x"); });
+    CThreadRef a(new CThread(throwsOurs));
+    CThreadRef b(new CThread(throwsOther));
+    EXPECT_TRUE(a->Join(5));
+    EXPECT_TRUE(b->Join(5));
+    EXPECT_EQ(a->GetExitCode(), 0u);
+}
+
+TEST(ThreadThread, JoinOnItselfReturnsFalseAtOnce) {
+    std::atomic<bool> joined{true};
+    std::atomic<double> took{10};
+    FunctionBody body([&] {
+        CThreadRef self(GetCurrentThread());
+        auto start = Clock::now();
+        joined = self->Join(-1);
+        took = SecondsSince(start);
+    });
+    CThreadRef thread(new CThread(body));
+    ASSERT_TRUE(thread->Join(5));
+    EXPECT_FALSE(joined);
+    EXPECT_LT(took, 1.0);
+}
+
+TEST(ThreadThread, JoinTimesOutWhileTheBodyRuns) {
+    FunctionBody body([] { GetStopEvent()->Lock(-1); });
+    CThreadRef thread(new CThread(body));
+    EXPECT_FALSE(thread->Join(0));
+    EXPECT_FALSE(thread->Join(0.02));
+    EXPECT_TRUE(thread->IsRunning());
+    thread->RequestStop();
+    EXPECT_TRUE(thread->Join(5));
+}
+
+// The body waits far longer than the test allows, with its stop event in the wait set: only the stop
+// event can end it in time.
+TEST(ThreadThread, StopRequestEndsAWaitOnTheStopEvent) {
+    CEvent never, waiting;
+    std::atomic<bool> woke{false};
+    FunctionBody body([&] {
+        CWaitSet wait{GetStopEvent(), &never};
+        waiting.Set();
+        do {
+            wait.Wait(60);
+        } while (!IsStopRequested());
+        woke = wait.WasSignalled(GetStopEvent());
+    });
+    CThreadRef thread(new CThread(body));
+    ASSERT_TRUE(waiting.Lock(5));
+    EXPECT_FALSE(thread->IsStopRequested());
+    thread->RequestStop();
+    EXPECT_TRUE(thread->IsStopRequested());
+    EXPECT_TRUE(thread->Join(5));
+    EXPECT_TRUE(woke);
+}
+
+// A polling body with a one-second bound per round sees the request in its next round.
+TEST(ThreadThread, StopRequestIsSeenByAPollingBody) {
+    std::atomic<int> rounds{0};
+    FunctionBody body([&] {
+        while (!IsStopRequested()) {
+            ++rounds;
+            GetStopEvent()->Lock(1.0);
+        }
+    });
+    CThreadRef thread(new CThread(body));
+    thread->RequestStop();
+    EXPECT_TRUE(thread->Join(2.5));
+}
+
+TEST(ThreadThread, WaitSetSeesAThreadFinish) {
+    CEvent go;
+    FunctionBody body([&] { go.Lock(-1); });
+    CThreadRef thread(new CThread(body));
+    CWaitSet wait{thread.Get()};
+    EXPECT_FALSE(wait.Wait(0));
+    go.Set();
+    EXPECT_TRUE(wait.Wait(5));
+    EXPECT_TRUE(wait.WasSignalled(thread.Get()));
+}
+
+TEST(ThreadThread, UnregisteredThreadHasNoObjectUntilItStartsOne) {
+    std::atomic<bool> nullBefore{false}, stopBefore{true}, adoptedAfter{false};
+    CThread* adopted = nullptr;
+    std::thread foreign([&] {
+        CThread* none = GetCurrentThread();
+        nullBefore = none == nullptr && GetStopEvent() == nullptr && GetUserData() == nullptr;
+        stopBefore = IsStopRequested();
+        FunctionBody child([] {});
+        CThreadRef started(new CThread(child));
+        started->Join(5);
+        adopted = GetCurrentThread(); // kept beyond this thread's end
+        adoptedAfter = adopted != nullptr && adopted->GetId() == GetCurrentThreadId() &&
+                       adopted->IsRunning() && GetStopEvent() == &adopted->GetStopEvent();
+    });
+    foreign.join();
+    EXPECT_TRUE(nullBefore);
+    EXPECT_FALSE(stopBefore);
+    ASSERT_TRUE(adoptedAfter) << "the creator of a thread is adopted";
+    EXPECT_FALSE(adopted->IsRunning()) << "an adopted thread is finished when it ends";
+    EXPECT_TRUE(adopted->Join(0));
+    adopted->Release();
+}
+
+// Threads created, joined and released from several threads at once, some dropping their last
+// reference before the body ends (the body then deletes its own object), churn the registry.
+TEST(ThreadThread, RegistrySurvivesConcurrentStartsAndReleases) {
+    constexpr int kCreators = 4, kEach = 15;
+    // Bodies that are not joined may still be returning when the test ends, so what they touch lives
+    // for the whole process.
+    static std::atomic<int> ran{0};
+    static FunctionBody* body = new FunctionBody([] {
+        CThreadRef self(GetCurrentThread());
+        if (self)
+            ++ran;
+    });
+    ran = 0; // under --gtest_repeat
+    std::vector<std::thread> creators;
+    for (int c = 0; c < kCreators; ++c) {
+        creators.emplace_back([&, c] {
+            for (int i = 0; i < kEach; ++i) {
+                CThreadRef thread(new CThread(*body));
+                if ((i + c) % 2 == 0)
+                    thread->Join(5);
+            }
+        });
+    }
+    for (auto& creator : creators)
+        creator.join();
+    // The bodies that were not joined end on their own; wait for their count, not their objects.
+    for (int i = 0; i < 500 && ran < kCreators * kEach; ++i)
+        SleepSeconds(0.01);
+    EXPECT_EQ(ran, kCreators * kEach);
+}
+
+TEST(ThreadPriority, LevelsMapToNiceValues) {
+    using platform::ThreadPriority;
+    struct Row {
+        int level;
+        ThreadPriority expected;
+    } rows[] = {
+        {-5, ThreadPriority::Normal},     // negative counts as normal
+        {0, ThreadPriority::Normal},      //
+        {1, ThreadPriority::BelowNormal}, //
+        {2, ThreadPriority::Lowest},      //
+        {3, ThreadPriority::Idle},        //
+        {7, ThreadPriority::Idle},        // anything above 3 is idle too
+    };
+    for (const Row& row : rows) {
+        // Each row on a fresh thread, so lowering in one row cannot block raising in the next.
+        bool set = false;
+        int nice = -100, before = -100;
+        std::thread([&] {
+            before = platform::GetCurrentThreadNiceValue();
+            set = SetCurrentThreadPriority(row.level);
+            nice = platform::GetCurrentThreadNiceValue();
+        }).join();
+        if (set) {
+            EXPECT_EQ(nice, platform::NiceValueFor(row.expected)) << row.level;
+        } else {
+            EXPECT_EQ(nice, before) << "a refused change leaves the thread as it was";
+        }
+        if (platform::NiceValueFor(row.expected) >= before) {
+            EXPECT_TRUE(set) << "lowering one's own priority is always allowed: " << row.level;
+        }
+    }
+    EXPECT_LT(platform::NiceValueFor(ThreadPriority::Normal),
+              platform::NiceValueFor(ThreadPriority::BelowNormal));
+    EXPECT_LT(platform::NiceValueFor(ThreadPriority::BelowNormal),
+              platform::NiceValueFor(ThreadPriority::Lowest));
+    EXPECT_LT(platform::NiceValueFor(ThreadPriority::Lowest), platform::NiceValueFor(ThreadPriority::Idle));
+}
+
+TEST(ThreadPriority, BodiesRunBelowNormalAndMayAskToGoBackUp) {
+    std::atomic<int> nice{-100};
+    std::atomic<bool> carriedOn{false};
+    int base = platform::GetCurrentThreadNiceValue();
+    FunctionBody body([&] {
+        nice = platform::GetCurrentThreadNiceValue();
+        SetCurrentThreadPriority(0); // may be refused without privileges; the body carries on
+        carriedOn = true;
+    });
+    CThreadRef thread(new CThread(body));
+    ASSERT_TRUE(thread->Join(5));
+    EXPECT_EQ(nice, std::max(base, platform::NiceValueFor(platform::ThreadPriority::BelowNormal)));
+    EXPECT_TRUE(carriedOn);
+}
+
+TEST(ThreadSleep, ZeroAndNegativeReturnAtOnce) {
+    auto start = Clock::now();
+    SleepSeconds(0);
+    SleepSeconds(-3);
+    SleepSeconds(std::nan(""));
+    Yield();
+    EXPECT_LT(SecondsSince(start), 0.5);
+    start = Clock::now();
+    SleepSeconds(0.02);
+    EXPECT_GE(SecondsSince(start), 0.019);
+}
