@@ -11,7 +11,10 @@ enum class ThreadPriority {
     Idle,
 };
 
-// The nice value that stands for a priority step (0 normal ... 19 idle).
+// How far below the process's own niceness a priority step puts a thread (0 normal ... 19 idle).
+int NiceStepFor(ThreadPriority priority);
+// The nice value of a step: the process's niceness when it started plus the step, at most 19, so that
+// a program started with "nice" keeps its threads' steps relative to that.
 int NiceValueFor(ThreadPriority priority);
 
 // Gives the calling thread that priority. Returns false when the system refuses, as it does when an

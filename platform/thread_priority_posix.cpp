@@ -1,5 +1,6 @@
 #include "platform/thread_priority.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -15,7 +16,7 @@ id_t CurrentTid() {
 
 } // namespace
 
-int NiceValueFor(ThreadPriority priority) {
+int NiceStepFor(ThreadPriority priority) {
     switch (priority) {
     case ThreadPriority::Normal:
         return 0;
@@ -27,6 +28,16 @@ int NiceValueFor(ThreadPriority priority) {
         return 19;
     }
     return 0;
+}
+
+int NiceValueFor(ThreadPriority priority) {
+    // The main thread's niceness when first asked: the level the process was started at.
+    static const int base = [] {
+        errno = 0;
+        int value = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+        return errno == 0 ? value : 0;
+    }();
+    return std::min(19, base + NiceStepFor(priority));
 }
 
 bool SetCurrentThreadPriority(ThreadPriority priority) {
