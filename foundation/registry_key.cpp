@@ -25,7 +25,11 @@ uint32_t AccessFor(CRegistryKey::Open open) {
 std::string Normalise(std::string_view path) {
     if (!path.empty() && path.front() == '\\')
         return std::string(path);
-    return "\\" + std::string(path);
+    std::string normalised;
+    normalised.reserve(path.size() + 1);
+    normalised += '\\';
+    normalised += path;
+    return normalised;
 }
 
 // Closes a handle of ours when the scope ends, whatever way it ends.
