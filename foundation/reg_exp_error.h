@@ -3,22 +3,24 @@
 
 #include <string>
 
+// Named kReg... rather than by their traditional REG_ names, which the C library's <regex.h> defines
+// as macros of its own, with other numbers.
 enum RegExpError : int {
-    REG_OKAY = 0,
-    REG_NOMATCH = 1,
-    REG_BADPAT = 2,
-    REG_EESCAPE = 3,
-    REG_ESUBREG = 4,
-    REG_EBRACK = 5,
-    REG_EPAREN = 6,
-    REG_EBRACE = 7,
-    REG_BADBR = 8,
-    REG_ERANGE = 9,
-    REG_ESPACE = 10,
-    REG_BADRPT = 11,
-    REG_ASSERT = 12,
-    REG_INVARG = 13,
-    REG_EANGLE = 14,
+    kRegOkay = 0,
+    kRegNoMatch = 1,
+    kRegBadPat = 2,
+    kRegEEscape = 3,
+    kRegESubReg = 4,
+    kRegEBrack = 5,
+    kRegEParen = 6,
+    kRegEBrace = 7,
+    kRegBadBr = 8,
+    kRegERange = 9,
+    kRegESpace = 10,
+    kRegBadRpt = 11,
+    kRegAssert = 12,
+    kRegInvArg = 13,
+    kRegEAngle = 14,
 };
 
 // The description of an error number; "*** unknown regexp error code ***" for any other number.

@@ -228,6 +228,7 @@ size_t CSocket::Receive(size_t count, char* buffer, double timeout) {
             got = 0;
         } else if (IsConnectionGone(error, true)) {
             Trace(kTrace, 0, "socket %d: recv failed: %d", Handle(m_handle), error);
+            m_endError = error;
             return 0;
         } else {
             Trace(kTrace, 2, "socket %d: unexpected recv error: %d", Handle(m_handle), error);
@@ -246,9 +247,12 @@ size_t CSocket::Receive(size_t count, char* buffer, double timeout) {
         if (more == 0)
             break;
         if (more < 0) {
-            if (wsa.WSAGetLastError() != platform::kWsaEwouldblock)
-                break;
-            continue;
+            int error = wsa.WSAGetLastError();
+            if (error == platform::kWsaEwouldblock)
+                continue;
+            if (IsConnectionGone(error, true))
+                m_endError = error;
+            break;
         }
         total += static_cast<size_t>(more);
     }

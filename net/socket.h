@@ -58,6 +58,10 @@ public:
     bool IsOpenForReading() const { return (m_open & kOpenRead) != 0; }
     bool IsOpenForWriting() const { return (m_open & kOpenWrite) != 0; }
     size_t GetBufferedCount() const { return m_input.size(); }
+    // The error that ended the input when a receive failed with the connection gone (a reset, say),
+    // 0 while the input has not ended that way. Such a failure reads as the end of data, and a reply
+    // that runs until the server closes needs this to tell a cut from the end.
+    int GetEndError() const { return m_endError; }
 
     // Bounds on the drain when a socket is destroyed while its peer keeps sending or stays open.
     static constexpr double kDrainSeconds = 2.0;
@@ -87,4 +91,5 @@ private:
     std::deque<char> m_input;
     Clock::time_point m_connectStart;
     double m_connectTimeout = -1.0;
+    int m_endError = 0;
 };

@@ -7,6 +7,7 @@ namespace {
 const std::map<std::string, CommandLine::Command>& Commands() {
     static const std::map<std::string, CommandLine::Command> commands = {
         {"config", CommandLine::Command::Config},
+        {"properties", CommandLine::Command::Properties},
     };
     return commands;
 }

@@ -14,7 +14,7 @@ public:
 };
 
 struct CommandLine {
-    enum class Command { Run, Help, Version, Config };
+    enum class Command { Run, Help, Version, Config, Properties };
 
     // A --page FILE or --param NAME=VALUE option; later ones win, so their order is kept.
     struct ParameterOption {

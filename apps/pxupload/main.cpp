@@ -6,14 +6,20 @@
 #include "control/resources/module_resources.h"
 #include "foundation/exception.h"
 #include "foundation/message_table.h"
+#include "foundation/path.h"
 #include "foundation/trace.h"
+#include "pictures/image_properties.h"
+#include "pictures/size_text.h"
+#include "platform/resources.h"
 #include "upload/plugin_parameters.h"
 #include "upload/upload_endpoint.h"
 #include "upload/user_agent.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <locale>
 #include <sstream>
 
 namespace {
@@ -26,6 +32,8 @@ void PrintUsage(std::ostream& out) {
            "Commands:\n"
            "  config                 show the parameters as the control reads them, and what follows\n"
            "                         from them (connections, time-out, colours, User-Agent)\n"
+           "  properties PATH...     show each picture's properties as the properties dialog does\n"
+           "                         (exit status 1 when a path is not a picture)\n"
            "\n"
            "Options:\n"
            "  --page FILE            take the <param> elements of the page's <object>\n"
@@ -109,6 +117,65 @@ void PrintConfig(const PluginParameters& loaded) {
               << "User-Agent: " << endpoint.GetUserAgent() << "\n";
 }
 
+// The user's locale for digit grouping; the classic one when the environment names none that exists.
+std::locale UserLocale() {
+    try {
+        return std::locale("");
+    } catch (const std::runtime_error&) {
+        return std::locale::classic();
+    }
+}
+
+// A file time in the long date and time format; empty when there is none.
+std::string FormatPictureTime(int64_t time) {
+    constexpr uint32_t kStringLongDateTime = 10014;
+    if (time == -1)
+        return "";
+    return FormatTime(time, platform::LoadString(kStringLongDateTime).value_or("%c"));
+}
+
+void PrintPictureProperties(const CImageProperties::Info& info, const std::locale& locale) {
+    std::cout << info.name << " Properties\n"
+              << "File\n"
+              << "  Name:      " << info.name << "\n"
+              << "  Location:  " << info.folder << "\n"
+              << "  Size:      " << FormatSizeWithByteCount(info.size, locale) << "\n"
+              << "  Modified:  " << FormatPictureTime(info.modified) << "\n"
+              << "Image\n"
+              << "  Type:      " << info.type << "\n"
+              << "  Size:      " << FormatDimensions(info.width, info.height) << "\n"
+              << "  Colors:    " << FormatColourDepth(info.bitsPerPixel) << "\n"
+              << "  Date:      " << FormatPictureTime(info.date) << "\n"
+              << "Details\n";
+    for (const auto& [label, value] : info.properties)
+        std::cout << "  " << label << ": " << value << "\n";
+}
+
+// 0 when every path was a picture, else 1.
+int PrintProperties(const std::vector<std::string>& paths) {
+    if (paths.empty())
+        throw CUsageError("properties needs at least one PATH");
+    const std::locale locale = UserLocale();
+    int status = 0;
+    bool first = true;
+    for (const std::string& path : paths) {
+        try {
+            // The dialog is given full paths; a relative one would show no location.
+            std::error_code ignored;
+            std::filesystem::path full = std::filesystem::absolute(path, ignored);
+            CImageProperties::Info info(full.empty() ? path : full.string());
+            std::cout << (first ? "" : "\n");
+            first = false;
+            PrintPictureProperties(info, locale);
+        } catch (const CImageProperties::Info::NotAnImage&) {
+            std::cout.flush();
+            std::cerr << "pxupload: " << path << ": not a picture\n";
+            status = 1;
+        }
+    }
+    return status;
+}
+
 int Run(const CommandLine& line) {
     switch (line.command) {
     case CommandLine::Command::Help:
@@ -120,6 +187,8 @@ int Run(const CommandLine& line) {
     case CommandLine::Command::Config:
         PrintConfig(LoadParameters(line));
         return 0;
+    case CommandLine::Command::Properties:
+        return PrintProperties(line.arguments);
     case CommandLine::Command::Run:
         break;
     }

@@ -42,6 +42,16 @@ TEST(CommandLine, CommandsOptionsAndOrder) {
     EXPECT_EQ(Parse({"--param", "Empty="}).parameters[0].value, "");
 }
 
+TEST(CommandLine, PropertiesTakesPaths) {
+    CommandLine line = Parse({"--trace", "jpeg", "properties", "a.jpg", "dir/b c.JPEG", "--", "--odd.jpg"});
+    EXPECT_EQ(line.command, CommandLine::Command::Properties);
+    EXPECT_EQ(line.arguments, (std::vector<std::string>{"a.jpg", "dir/b c.JPEG", "--odd.jpg"}));
+    EXPECT_EQ(line.traceCategories, "jpeg");
+    // The command's name is matched exactly.
+    EXPECT_EQ(UsageError({"Properties", "a.jpg"}), "unknown command 'Properties'");
+    EXPECT_EQ(Parse({"properties"}).arguments, std::vector<std::string>{});
+}
+
 TEST(CommandLine, UsageErrors) {
     EXPECT_EQ(UsageError({"frobnicate"}), "unknown command 'frobnicate'");
     EXPECT_EQ(UsageError({"--bogus"}), "unknown option '--bogus'");

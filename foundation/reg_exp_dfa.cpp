@@ -1,0 +1,286 @@
+// Finding the match with the automaton, in two passes:
+// 1. An unanchored pass (a new thread at every place) finds the earliest place where some match ends,
+//    and the last place before it where no partial match was in progress: no match starts before it.
+// 2. From that place on, each start is tried with an anchored pass that runs until its state set dies,
+//    keeping the last place where a match ended; the first start with a match is the leftmost one.
+// The tries are bounded by a work budget proportional to the text, so a search stays linear: beyond
+// the budget, or beyond kMaxDfaStates states, the caller falls back to the state-set search.
+#include "foundation/reg_exp_dfa.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+constexpr size_t kMaxDfaStates = 512; // per automaton; about 1 KB each
+constexpr size_t kCachedPrograms = 4; // automata kept per thread
+constexpr int kUnknown = -1;
+constexpr int kEndOfTextEol = 256; // "next byte" at the end of a text that ends a line
+constexpr int kEndOfTextNotEol = 257;
+
+// What lies before a place, as far as the zero-width tests care.
+enum Before : uint8_t { kEdgeBol, kEdgeNotBol, kNewline, kWord, kOther };
+
+bool IsWordByte(int c) {
+    return c == '_' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+uint8_t ClassOf(uint8_t c) {
+    return c == '\n' ? kNewline : IsWordByte(c) ? kWord : kOther;
+}
+
+class Dfa {
+public:
+    Dfa(const RegExpProgram& program, bool unanchored)
+        : m_program(program), m_unanchored(unanchored), m_mark(program.code.size(), 0),
+          m_newlineSensitive(!(program.compileFlags & kRegExpNewlineOrdinary)) {}
+
+    // The state at a start place; -1 when the automaton is full.
+    int Start(uint8_t before) {
+        std::vector<uint32_t> kernel;
+        if (!m_unanchored)
+            kernel.push_back(0);
+        return Intern(std::move(kernel), before);
+    }
+
+    bool Empty(int state) const { return m_states[state].kernel.empty(); }
+
+    // Steps over byte c; `matchHere` tells whether a match ends at the place before c. Returns -1 when
+    // the automaton is full.
+    int Step(int state, uint8_t c, bool& matchHere) {
+        int32_t cached = m_states[state].next[c];
+        if (cached != kUnknown) {
+            matchHere = cached & 1;
+            return cached >> 1;
+        }
+        std::vector<uint32_t> kernel;
+        matchHere = Close(state, c, &kernel, c);
+        int next = Intern(std::move(kernel), ClassOf(c));
+        if (next < 0)
+            return -1;
+        m_states[state].next[c] = (next << 1) | (matchHere ? 1 : 0);
+        return next;
+    }
+
+    bool MatchAtEnd(int state, bool endsLine) {
+        return Close(state, endsLine ? kEndOfTextEol : kEndOfTextNotEol, nullptr, 0);
+    }
+
+private:
+    struct State {
+        std::vector<uint32_t> kernel; // instructions entered by consuming the byte before, sorted
+        uint8_t before;
+        std::array<int32_t, 256> next; // (state << 1) | match-here, or kUnknown
+    };
+
+    int Intern(std::vector<uint32_t> kernel, uint8_t before) {
+        std::string key(reinterpret_cast<const char*>(kernel.data()), kernel.size() * sizeof(uint32_t));
+        key += static_cast<char>(before);
+        auto found = m_index.find(key);
+        if (found != m_index.end())
+            return found->second;
+        if (m_states.size() >= kMaxDfaStates)
+            return -1;
+        State state;
+        state.kernel = std::move(kernel);
+        state.before = before;
+        state.next.fill(kUnknown);
+        m_states.push_back(std::move(state));
+        int id = static_cast<int>(m_states.size() - 1);
+        m_index.emplace(std::move(key), id);
+        return id;
+    }
+
+    bool Holds(RegExpOp op, uint8_t before, int next) const {
+        bool bol = before == kEdgeBol || (m_newlineSensitive && before == kNewline);
+        bool eol = next == kEndOfTextEol || (m_newlineSensitive && next == '\n');
+        bool beforeIsByte = before >= kNewline, afterIsByte = next < 256;
+        bool beforeWord = before == kWord, afterWord = afterIsByte && IsWordByte(next);
+        switch (op) {
+        case RegExpOp::kBeginLine:
+            return bol;
+        case RegExpOp::kEndLine:
+            return eol;
+        case RegExpOp::kWordBoundary:
+            return ((bol || (beforeIsByte && !beforeWord)) && afterWord) ||
+                   (beforeWord && (eol || (afterIsByte && !afterWord)));
+        case RegExpOp::kNotWordBoundary:
+            return !beforeIsByte || !afterIsByte || beforeWord == afterWord;
+        default:
+            return true;
+        }
+    }
+
+    bool Consumes(uint32_t insn, uint8_t c) const {
+        switch (RegExpOpOf(insn)) {
+        case RegExpOp::kChar:
+            return c == RegExpOperandOf(insn);
+        case RegExpOp::kAnyChar:
+            return !(m_newlineSensitive && c == '\n');
+        case RegExpOp::kSet:
+            return m_program.sets[RegExpOperandOf(insn)].Has(c);
+        default:
+            return false;
+        }
+    }
+
+    // Closes the state's kernel over the empty transitions at a place followed by `next`; with
+    // `kernel`, collects the instructions entered by consuming byte c. Returns whether kEnd is reached.
+    bool Close(int state, int next, std::vector<uint32_t>* kernel, uint8_t c) {
+        if (++m_generation == 0) {
+            std::fill(m_mark.begin(), m_mark.end(), 0);
+            m_generation = 1;
+        }
+        const uint8_t before = m_states[state].before;
+        m_stack.assign(m_states[state].kernel.begin(), m_states[state].kernel.end());
+        if (m_unanchored)
+            m_stack.push_back(0);
+        bool matched = false;
+        while (!m_stack.empty()) {
+            uint32_t pc = m_stack.back();
+            m_stack.pop_back();
+            if (m_mark[pc] == m_generation)
+                continue;
+            m_mark[pc] = m_generation;
+            uint32_t insn = m_program.code[pc];
+            RegExpOp op = RegExpOpOf(insn);
+            switch (op) {
+            case RegExpOp::kEnd:
+                matched = true;
+                break;
+            case RegExpOp::kChar:
+            case RegExpOp::kAnyChar:
+            case RegExpOp::kSet:
+                if (kernel && Consumes(insn, c))
+                    kernel->push_back(pc + 1);
+                break;
+            case RegExpOp::kPlusSuffix:
+            case RegExpOp::kQuestPrefix:
+            case RegExpOp::kChoiceBegin:
+                m_stack.push_back(RegExpOperandOf(insn));
+                m_stack.push_back(pc + 1);
+                break;
+            case RegExpOp::kAltPart1:
+                m_stack.push_back(RegExpOperandOf(insn));
+                break;
+            case RegExpOp::kAltPart2:
+                if (RegExpOperandOf(insn) != 0)
+                    m_stack.push_back(RegExpOperandOf(insn));
+                m_stack.push_back(pc + 1);
+                break;
+            default:
+                if (Holds(op, before, next))
+                    m_stack.push_back(pc + 1);
+                break;
+            }
+        }
+        if (kernel) {
+            std::sort(kernel->begin(), kernel->end());
+            kernel->erase(std::unique(kernel->begin(), kernel->end()), kernel->end());
+        }
+        return matched;
+    }
+
+    const RegExpProgram& m_program;
+    bool m_unanchored;
+    std::vector<State> m_states;
+    std::unordered_map<std::string, int> m_index;
+    std::vector<uint32_t> m_mark;
+    uint32_t m_generation = 0;
+    std::vector<uint32_t> m_stack;
+    bool m_newlineSensitive;
+};
+
+struct CachedAutomata {
+    uint64_t serial = 0;
+    std::unique_ptr<Dfa> unanchored, anchored;
+};
+
+// This thread's automata for `program`, built on first use. Programs are told apart by serial number,
+// so an entry of a freed program is never used again.
+CachedAutomata& AutomataFor(const RegExpProgram& program) {
+    thread_local std::array<CachedAutomata, kCachedPrograms> cache;
+    thread_local size_t nextVictim = 0;
+    for (CachedAutomata& entry : cache)
+        if (entry.serial == program.serial)
+            return entry;
+    CachedAutomata& entry = cache[nextVictim];
+    nextVictim = (nextVictim + 1) % kCachedPrograms;
+    entry.serial = program.serial;
+    entry.unanchored = std::make_unique<Dfa>(program, true);
+    entry.anchored = std::make_unique<Dfa>(program, false);
+    return entry;
+}
+
+} // namespace
+
+RegExpDfaResult FindRegExpMatchByDfa(const RegExpProgram& program, const uint8_t* text, int length, int flags,
+                                     int& start, int& end) {
+    CachedAutomata& automata = AutomataFor(program);
+    const bool endsLine = !(flags & kRegExpNotEndOfLine);
+    const uint8_t atStart = (flags & kRegExpNotBeginOfLine) ? kEdgeNotBol : kEdgeBol;
+
+    // Pass 1: the earliest match end, and the last place before it without a partial match.
+    Dfa& unanchored = *automata.unanchored;
+    int state = unanchored.Start(atStart);
+    if (state < 0)
+        return RegExpDfaResult::kGaveUp;
+    int firstEnd = -1, noPartial = 0;
+    for (int i = 0;; ++i) {
+        if (unanchored.Empty(state))
+            noPartial = i;
+        if (i == length) {
+            if (unanchored.MatchAtEnd(state, endsLine))
+                firstEnd = i;
+            break;
+        }
+        bool matchHere = false;
+        int next = unanchored.Step(state, text[i], matchHere);
+        if (matchHere) {
+            firstEnd = i;
+            break;
+        }
+        if (next < 0)
+            return RegExpDfaResult::kGaveUp;
+        state = next;
+    }
+    if (firstEnd < 0)
+        return RegExpDfaResult::kNoMatch;
+
+    // Pass 2: the first start from there with a match, and its longest end.
+    Dfa& anchored = *automata.anchored;
+    long budget = 8L * (length + 1) + 1024;
+    for (int s = noPartial; s <= firstEnd; ++s) {
+        if (program.canSkip && (s == length || !program.firstBytes.Has(text[s])))
+            continue;
+        state = anchored.Start(s == 0 ? atStart : ClassOf(text[s - 1]));
+        if (state < 0)
+            return RegExpDfaResult::kGaveUp;
+        int last = -1;
+        for (int i = s;; ++i) {
+            if (i == length) {
+                if (anchored.MatchAtEnd(state, endsLine))
+                    last = i;
+                break;
+            }
+            bool matchHere = false;
+            int next = anchored.Step(state, text[i], matchHere);
+            if (matchHere)
+                last = i;
+            if (next < 0 || --budget < 0)
+                return RegExpDfaResult::kGaveUp;
+            state = next;
+            if (anchored.Empty(state))
+                break;
+        }
+        if (last >= 0) {
+            start = s;
+            end = last;
+            return RegExpDfaResult::kMatch;
+        }
+    }
+    return RegExpDfaResult::kGaveUp; // cannot happen: pass 1 saw a match end
+}

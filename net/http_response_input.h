@@ -1,0 +1,20 @@
+// The byte source that a reply is parsed from: the connection's socket in production, a memory buffer
+// in tests and the fuzzer. Each call makes one attempt without blocking; the reader calls only after
+// the source was reported readable, so 0 bytes then means the end of data.
+#pragma once
+
+#include <cstddef>
+
+class IHTTPResponseInput {
+public:
+    virtual ~IHTTPResponseInput() = default;
+
+    // Up to `count` bytes into `buffer`; they stay to be read again.
+    virtual size_t Peek(size_t count, void* buffer) = 0;
+    // Up to `count` bytes into `buffer`, consumed; a null buffer drops them. After a Peek, a Read of
+    // at most the peeked count takes exactly those bytes.
+    virtual size_t Read(size_t count, void* buffer) = 0;
+    // After 0 bytes: whether the data ended by a failure (a reset connection) rather than an orderly
+    // close. A body that runs until the close is cut short, not complete, when it ends that way.
+    virtual bool HasEndedByError() const { return false; }
+};
