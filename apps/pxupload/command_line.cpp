@@ -8,6 +8,7 @@ const std::map<std::string, CommandLine::Command>& Commands() {
     static const std::map<std::string, CommandLine::Command> commands = {
         {"config", CommandLine::Command::Config},
         {"properties", CommandLine::Command::Properties},
+        {"prefs", CommandLine::Command::Prefs},
     };
     return commands;
 }

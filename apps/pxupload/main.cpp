@@ -7,7 +7,9 @@
 #include "foundation/exception.h"
 #include "foundation/message_table.h"
 #include "foundation/path.h"
+#include "foundation/preferences.h"
 #include "foundation/trace.h"
+#include "net/proxy_settings.h"
 #include "pictures/image_properties.h"
 #include "pictures/size_text.h"
 #include "platform/resources.h"
@@ -15,6 +17,7 @@
 #include "upload/upload_endpoint.h"
 #include "upload/user_agent.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -34,6 +37,10 @@ void PrintUsage(std::ostream& out) {
            "                         from them (connections, time-out, colours, User-Agent)\n"
            "  properties PATH...     show each picture's properties as the properties dialog does\n"
            "                         (exit status 1 when a path is not a picture)\n"
+           "  prefs                  show the stored preferences (or their defaults), the recent\n"
+           "                         folders and the proxy that the system settings give\n"
+           "  prefs set NAME VALUE   store one preference, checked as the preferences dialog checks it\n"
+           "  prefs unset NAME       remove one stored preference (it reads as its default again)\n"
            "\n"
            "Options:\n"
            "  --page FILE            take the <param> elements of the page's <object>\n"
@@ -176,6 +183,77 @@ int PrintProperties(const std::vector<std::string>& paths) {
     return status;
 }
 
+// The message for a preference that cannot be stored as given.
+std::string PreferenceErrorText(PreferenceError error, std::string_view name) {
+    if (uint32_t id = GetPreferenceErrorStringId(error)) {
+        std::string text = platform::LoadString(id).value_or("");
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        return text;
+    }
+    switch (error) {
+    case PreferenceError::UnknownName: {
+        std::string names;
+        for (const PreferenceDefinition& definition : GetPreferenceDefinitions())
+            names += (names.empty() ? "" : ", ") + std::string(definition.name);
+        return "unknown preference '" + std::string(name) + "'; the preferences are: " + names;
+    }
+    case PreferenceError::NotBoolean:
+        return std::string(name) + " takes \"true\" or \"false\"";
+    case PreferenceError::BadProxyState:
+        return "proxyState takes \"system\", \"manual\" or \"none\"";
+    case PreferenceError::BadNumber:
+        return std::string(name) + ": the value is not a number in its range";
+    default:
+        return "the value of " + std::string(name) + " is not valid";
+    }
+}
+
+void PrintPreferences() {
+    CNameValueDocument preferences;
+    LoadPreferences(preferences);
+    std::cout << "Preferences (HKEY_CURRENT_USER\\" << kPreferencesKey << "):\n";
+    for (const PreferenceSetting& setting : ListPreferences(preferences)) {
+        char row[64];
+        std::snprintf(row, sizeof row, "  %-22s ", setting.name.c_str());
+        std::cout << row << "\"" << setting.text << "\"" << (setting.stored ? "" : "  (default)") << "\n";
+    }
+    std::cout << "\nRecent folders:\n";
+    std::vector<std::string> folders = LoadRecentFolders();
+    if (folders.empty())
+        std::cout << "  (none)\n";
+    for (const std::string& folder : folders)
+        std::cout << "  " << folder << "\n";
+
+    // What the "system" state would use: the Internet settings of the user (or the environment).
+    std::cout << "\nSystem proxy settings:\n";
+    for (const char* scheme : {"http", "https"}) {
+        int port = 0;
+        std::string host = IsProxyEnabled(scheme) ? GetProxyServer(scheme, port) : std::string();
+        std::cout << "  " << scheme << ": " << (host.empty() ? "direct" : host + ":" + std::to_string(port))
+                  << "\n";
+    }
+}
+
+int RunPrefs(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) {
+        PrintPreferences();
+        return 0;
+    }
+    const std::string& action = arguments[0];
+    PreferenceError error = PreferenceError::None;
+    if (action == "set" && arguments.size() == 3)
+        error = SetStoredPreference(arguments[1], arguments[2]);
+    else if (action == "unset" && arguments.size() == 2)
+        error = UnsetStoredPreference(arguments[1]);
+    else
+        throw CUsageError("prefs takes no arguments, 'set NAME VALUE' or 'unset NAME'");
+    if (error != PreferenceError::None) {
+        std::cerr << "pxupload: " << PreferenceErrorText(error, arguments[1]) << "\n";
+        return kExitUsage;
+    }
+    return 0;
+}
+
 int Run(const CommandLine& line) {
     switch (line.command) {
     case CommandLine::Command::Help:
@@ -189,6 +267,8 @@ int Run(const CommandLine& line) {
         return 0;
     case CommandLine::Command::Properties:
         return PrintProperties(line.arguments);
+    case CommandLine::Command::Prefs:
+        return RunPrefs(line.arguments);
     case CommandLine::Command::Run:
         break;
     }

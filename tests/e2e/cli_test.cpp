@@ -1,0 +1,170 @@
+// The host program as a user runs it: its exit status and what it prints, with a registry store of
+// its own in a temporary XDG_CONFIG_HOME.
+
+#include "tests/pictures/jpeg_test_files.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string Quote(const std::string& word) {
+    std::string quoted = "'";
+    for (char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+class CommandLineProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/pxupload-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        m_folder = folder;
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    Result Run(const std::vector<std::string>& words, const std::string& environment = "") {
+        std::string command = "env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u no_proxy "
+                              "-u NO_PROXY XDG_CONFIG_HOME=" +
+                              Quote(m_folder.string()) + " " + environment + " " + Quote(PXUPLOAD_PATH);
+        for (const std::string& word : words)
+            command += " " + Quote(word);
+        fs::path out = m_folder / "out.txt", err = m_folder / "err.txt";
+        command += " >" + Quote(out.string()) + " 2>" + Quote(err.string());
+        int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+    }
+
+    fs::path m_folder;
+};
+
+} // namespace
+
+TEST_F(CommandLineProgram, VersionAndHelp) {
+    Result version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "pxupload 2.0.4.0\n");
+
+    Result help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    // Every parameter with its default, one per line.
+    for (const char* row : {"  Server                    (empty)\n", "  MaxConnections            4\n",
+                            "  Timeout                   0\n", "  SendStats                 false\n",
+                            "  IconSize                  48\n", "  BackgroundColor           #eeeeee\n",
+                            "  ALinkColor                #ff00ff\n", "  UploadSpec                (empty)\n"})
+        EXPECT_NE(help.out.find(row), std::string::npos) << row;
+}
+
+TEST_F(CommandLineProgram, UsageErrorsExitWithTwo) {
+    Result unknown = Run({"config", "--param", "Bogus=1"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("unknown parameter 'Bogus' in --param; the parameters are: Server, SessionID"),
+              std::string::npos)
+        << unknown.err;
+    EXPECT_EQ(Run({}).status, 2);
+    EXPECT_EQ(Run({"frobnicate"}).status, 2);
+    EXPECT_EQ(Run({"config", "--page", (m_folder / "missing.html").string()}).status, 2);
+}
+
+TEST_F(CommandLineProgram, ConfigReadsThePageThenTheOptions) {
+    std::ofstream(m_folder / "page.html") << "<object><param name=\"Server\" value=\"up.example:81\">"
+                                             "<param name=\"MaxConnections\" value=\"9\">"
+                                             "<param name=\"PageColor\" value=\"Red\"></object>";
+    Result config = Run({"config", "--page", (m_folder / "page.html").string(), "--param", "Timeout=2500"});
+    ASSERT_EQ(config.status, 0) << config.err;
+    EXPECT_NE(config.out.find("Server = \"up.example:81\"\n"), std::string::npos);
+    EXPECT_NE(config.out.find("PageColor = \"Red\"  (#ff0000)\n"), std::string::npos);
+    EXPECT_NE(config.out.find("Sender threads: 4\n"), std::string::npos);
+    EXPECT_NE(config.out.find("Time-out: 2.5 s\n"), std::string::npos);
+    EXPECT_NE(config.out.find("Base URI: http://up.example:81/\n"), std::string::npos);
+    EXPECT_NE(config.out.find("User-Agent: Pixolane Plugin/2.40 ["), std::string::npos);
+
+    // A later --param wins over the page.
+    Result later = Run({"config", "--page", (m_folder / "page.html").string(), "--param", "Server=other"});
+    EXPECT_NE(later.out.find("Server = \"other\"\n"), std::string::npos);
+}
+
+TEST_F(CommandLineProgram, PrefsSetUnsetAndRefuse) {
+    Result listing = Run({"prefs"});
+    ASSERT_EQ(listing.status, 0) << listing.err;
+    EXPECT_NE(listing.out.find("  autostart              \"true\"  (default)\n"), std::string::npos)
+        << listing.out;
+    EXPECT_NE(listing.out.find("  http: direct\n"), std::string::npos);
+
+    EXPECT_EQ(Run({"prefs", "set", "autostart", "false"}).status, 0);
+    EXPECT_NE(Run({"prefs"}).out.find("  autostart              \"false\"\n"), std::string::npos);
+    EXPECT_EQ(Run({"prefs", "unset", "autostart"}).status, 0);
+    EXPECT_NE(Run({"prefs"}).out.find("  autostart              \"true\"  (default)\n"), std::string::npos);
+
+    struct Refusal {
+        std::vector<std::string> words;
+        const char* message;
+    } refusals[] = {
+        {{"prefs", "set", "autostart", "TRUE"}, "autostart takes \"true\" or \"false\""},
+        {{"prefs", "set", "proxyState", "auto"}, "proxyState takes \"system\", \"manual\" or \"none\""},
+        {{"prefs", "set", "proxyState", "manual"}, "You must supply a proxy host name or address"},
+        {{"prefs", "set", "proxyPort", "0"}, "The port must be a number between 1 and 65535"},
+        {{"prefs", "set", "proxyPort", "65536"}, "The port must be a number between 1 and 65535"},
+        {{"prefs", "set", "nope", "1"}, "unknown preference 'nope'"},
+    };
+    for (const Refusal& refusal : refusals) {
+        Result result = Run(refusal.words);
+        EXPECT_EQ(result.status, 2) << refusal.message;
+        EXPECT_NE(result.err.find(refusal.message), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(Run({"prefs", "set", "proxyAddress", "127.0.0.1"}).status, 0);
+    EXPECT_EQ(Run({"prefs", "set", "proxyPort", "3128"}).status, 0);
+    EXPECT_EQ(Run({"prefs", "set", "proxyState", "manual"}).status, 0);
+    EXPECT_NE(Run({"prefs"}).out.find("  proxyState             \"manual\"\n"), std::string::npos);
+    EXPECT_EQ(Run({"prefs", "frob"}).status, 2);
+
+    // The system settings come from the environment when the store has no Internet Settings key.
+    Result withProxy = Run({"prefs"}, "http_proxy=http://127.0.0.1:3128/");
+    EXPECT_NE(withProxy.out.find("  http: 127.0.0.1:3128\n"), std::string::npos) << withProxy.out;
+}
+
+TEST_F(CommandLineProgram, PropertiesOfPicturesAndOtherFiles) {
+    using namespace testpictures;
+    JpegOptions options;
+    options.width = 320;
+    options.height = 200;
+    options.app1 = {CameraExif(ByteOrder::Big).Build()};
+    fs::path picture = m_folder / "harbour.jpg";
+    WriteFile(picture.string(), EncodeJpeg(options));
+    std::ofstream(m_folder / "notes.txt") << "not a picture";
+
+    Result result = Run({"properties", picture.string(), (m_folder / "notes.txt").string()}, "TZ=UTC");
+    EXPECT_EQ(result.status, 1); // one path was not a picture
+    EXPECT_NE(result.out.find("  Name:      harbour.jpg\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("  Location:  " + m_folder.string() + "\n"), std::string::npos);
+    EXPECT_NE(result.out.find("  Size:      320 x 200\n"), std::string::npos);
+    EXPECT_NE(result.out.find("  Colors:    Millions (24 bits)\n"), std::string::npos);
+    EXPECT_NE(result.out.find("  Camera Make: Pixolane\n"), std::string::npos);
+    EXPECT_NE(result.out.find("  Camera Orientation: Upper-Right\n"), std::string::npos);
+    EXPECT_NE(result.err.find("notes.txt: not a picture"), std::string::npos) << result.err;
+
+    EXPECT_EQ(Run({"properties", picture.string()}).status, 0);
+    EXPECT_EQ(Run({"properties"}).status, 2);
+}
