@@ -1,0 +1,277 @@
+#include "net/http_connection.h"
+
+#include "foundation/exception.h"
+#include "foundation/network_exception.h"
+#include "foundation/trace.h"
+#include "net/http_authenticate.h"
+#include "net/http_request.h"
+#include "net/http_response.h"
+#include "net/proxy_settings.h"
+#include "net/socket.h"
+#include "net/win_sock_library.h"
+
+#include <optional>
+
+namespace {
+
+constexpr const char* kTrace = "http";
+constexpr uint16_t kDefaultPort = 80;
+
+std::atomic<double> g_retryPauseScale{1.0};
+
+// The text an exchange ends with when the connection itself gives up on it.
+std::string ShutdownText() {
+    return CHTTPConnectionShutdownException().GetText();
+}
+
+void AskToStop() {
+    if (CEvent* stop = GetStopEvent())
+        stop->Set();
+}
+
+} // namespace
+
+void CHTTPConnection::SetRetryPauseScaleForTests(double scale) {
+    g_retryPauseScale = scale;
+}
+
+CHTTPConnection::CHTTPConnection(const std::string& uri, bool useProxy) : m_useProxy(useProxy) {
+    m_target = ResolveConnectTarget(uri, m_useProxy);
+    if (m_target.sin_port == 0)
+        m_target.sin_port = CWinSockLibrary::Get().htons(kDefaultPort);
+}
+
+CHTTPConnection::~CHTTPConnection() {
+    if (m_worker) {
+        Trace(kTrace, 0, "close: d'tor");
+        m_worker->RequestStop();
+        m_worker->Join(-1);
+        m_worker.Reset();
+    }
+    CloseSocket();
+}
+
+void CHTTPConnection::AddAuthenticator(std::shared_ptr<const CHTTPAuthenticate> prototype) {
+    if (!prototype)
+        return;
+    std::string scheme = prototype->GetScheme();
+    m_authenticators[scheme] = std::move(prototype);
+}
+
+void CHTTPConnection::SetUnknownSchemeCallback(std::unique_ptr<CListener> callback) {
+    m_unknownSchemeCallback = std::move(callback);
+}
+
+std::shared_ptr<CHTTPResponse> CHTTPConnection::Submit(CHTTPRequest& request, const std::string& uri) {
+    // The worker is kept until the destructor, so once it exists the other two are not looked at
+    // (the worker may be changing them).
+    if (m_worker || m_request != nullptr || m_response != nullptr)
+        throw CSocketException(); // "Already working on request."
+    m_maxRetries = request.GetMaxRetries();
+    request.SetURI(uri, m_useProxy);
+    request.Submit();
+
+    auto response = std::make_shared<CHTTPResponse>();
+    response->SetFinalStatusHook([this](CHTTPResponse& reply) { return OnFinalStatus(reply); });
+    m_request = &request;
+    m_response = response.get();
+    m_responseHolder = response;
+    try {
+        m_worker = CThreadRef(new CThread(*this));
+    } catch (...) {
+        m_request = nullptr;
+        m_response = nullptr;
+        m_responseHolder.reset();
+        throw;
+    }
+    return response;
+}
+
+// --- The worker ----------------------------------------------------------------------------------
+
+void CHTTPConnection::Run() {
+    std::optional<CThreadExit> exit;
+    while (!IsStopRequested() && m_request != nullptr) {
+        try {
+            Step();
+        } catch (const CNetworkException& e) {
+            if (++m_retryCount > m_maxRetries) {
+                EndAfterFailures(e);
+                break;
+            }
+            Restart(m_retryCount);
+        } catch (const CThreadExit& e) {
+            FailExchange(ShutdownText());
+            exit = e;
+            break;
+        } catch (...) {
+            m_lastErrorCode = -1;
+            FailExchange(ShutdownText());
+            Trace(kTrace, 0, "close: unknown exception");
+            AskToStop();
+            break;
+        }
+    }
+    // Stopped in the middle: the submitter must not wait for a reply that will not come.
+    if (m_request != nullptr)
+        FailExchange(ShutdownText());
+    CloseSocket();
+    if (exit)
+        throw *exit;
+}
+
+void CHTTPConnection::Step() {
+    if (!m_socket) {
+        CreateSocket();
+        if (!m_socket)
+            return;
+    }
+    unsigned ready = WaitForSocket(m_doneWriting ? CSocket::kReadable : CSocket::kWritable);
+    if ((ready & CSocket::kReadable) != 0)
+        ReadResponse();
+    if ((ready & CSocket::kWritable) != 0 && m_socket)
+        WriteRequest();
+}
+
+void CHTTPConnection::CreateSocket() {
+    Trace(kTrace, 0, "%p: create connection", static_cast<void*>(this));
+    try {
+        m_socket = std::make_unique<CSocket>(m_target);
+    } catch (const CNetworkException& e) {
+        if (++m_creationFailures > kMaxSocketCreationFailures) {
+            EndAfterFailures(e);
+            return;
+        }
+        Restart(1);
+        return;
+    }
+    m_socket->SetConnectTimeout(m_connectTimeout);
+}
+
+unsigned CHTTPConnection::WaitForSocket(unsigned what) {
+    for (;;) {
+        if (unsigned ready = m_socket->Wait(what, kSlice))
+            return ready;
+        if (IsStopRequested())
+            return 0;
+    }
+}
+
+void CHTTPConnection::WriteRequest() {
+    Trace(kTrace, 0, "%p: writing", static_cast<void*>(this));
+    while (!IsStopRequested() && !m_doneWriting) {
+        if ((m_socket->Wait(CSocket::kWritable, kSlice) & CSocket::kWritable) == 0)
+            return;
+        if (m_request->WriteStep(*m_socket)) {
+            Trace(kTrace, 0, "%p: done writing", static_cast<void*>(this));
+            m_doneWriting = true;
+        }
+    }
+}
+
+void CHTTPConnection::ReadResponse() {
+    Trace(kTrace, 0, "%p: reading", static_cast<void*>(this));
+    while (!IsStopRequested() && m_request != nullptr && m_response != nullptr) {
+        if ((m_socket->Wait(CSocket::kReadable, kSlice) & CSocket::kReadable) == 0)
+            return;
+        // A challenge is answered inside the step (OnFinalStatus), which then sends the body of the
+        // reply to the discard pipe.
+        if (!m_response->ReadStep(*m_socket))
+            continue;
+        if (m_response->IsBodyDiscarded()) {
+            SendAgain();
+            return;
+        }
+        Trace(kTrace, 0, "%p: done reading", static_cast<void*>(this));
+        m_request = nullptr;
+        m_doneWriting = false;
+        return;
+    }
+}
+
+bool CHTTPConnection::OnFinalStatus(CHTTPResponse& response) {
+    int status = response.GetStatusNow();
+    if ((status != 401 && status != 407) || m_request == nullptr)
+        return false;
+    try {
+        return Authenticate(*m_request, response);
+    } catch (const CHTTPAuthenticationException& e) {
+        Trace(kTrace, 1, "%p: challenge not answered: %s", static_cast<void*>(this), e.GetCode());
+        m_authFailed.Fire(CHTTPAuthFailedEvent(status == 407, e));
+        return false;
+    }
+}
+
+bool CHTTPConnection::Authenticate(CHTTPRequest& /*request*/, CHTTPResponse& /*response*/) {
+    // FIXME: the schemes' answer (challenge parsing, prototype clones, their rounds) is not built yet;
+    // until it is, a challenge reply reaches the submitter as the final response.
+    Trace(kTrace, 1, "auth: no authenticator");
+    return false;
+}
+
+void CHTTPConnection::SendAgain() {
+    std::string value = m_response->FindHeader("proxy-connection").value_or("");
+    bool hangup = value == "close";
+    Trace(kTrace, 0, "%s... 1.1 proxy-connection: %s", hangup ? "hangup" : "persist", value.c_str());
+    Reconnect(m_request->IsNtlmKeepAlive() && !hangup ? SocketFate::Keep : SocketFate::Close);
+}
+
+void CHTTPConnection::Reconnect(SocketFate fate) {
+    Trace(kTrace, 0, "%p: reconnect", static_cast<void*>(this));
+    if (fate == SocketFate::Close)
+        CloseSocket();
+    if (m_request == nullptr)
+        return;
+    m_doneWriting = false;
+    m_request->ResetWritePosition();
+    m_response->Reset();
+    // A new authorization unsubmits the request: submitting again rebuilds the request line (now
+    // perhaps with "Connection: Keep-Alive") and closes the header section when no authorization does.
+    if (!m_request->IsSubmitted())
+        m_request->Submit();
+}
+
+void CHTTPConnection::Restart(int n) {
+    Trace(kTrace, 0, "%p: restart", static_cast<void*>(this));
+    double pause = n * n * kRetryPauseUnit * g_retryPauseScale;
+    CEvent* stop = GetStopEvent();
+    if (stop != nullptr ? stop->Lock(pause) : (SleepSeconds(pause), false))
+        return;
+    Reconnect(SocketFate::Close);
+}
+
+void CHTTPConnection::FailExchange(const std::string& text) {
+    if (m_request != nullptr) {
+        m_request->Abort();
+        m_request = nullptr;
+    }
+    m_doneWriting = false;
+    if (m_response != nullptr) {
+        m_response->SetError(0, text);
+        m_response = nullptr;
+    }
+}
+
+void CHTTPConnection::EndAfterFailures(const CNetworkException& e) {
+    m_lastErrorCode = e.GetError();
+    FailExchange(e.GetText());
+    Trace(kTrace, 0, "close: exception max retries: %d", e.GetError());
+    AskToStop();
+}
+
+void CHTTPConnection::CloseSocket() {
+    if (!m_socket)
+        return;
+    try {
+        // Both ways, so that closing does not wait for a peer that keeps the connection open.
+        if (m_socket->IsValid()) {
+            if (m_socket->IsOpenForWriting())
+                m_socket->ShutdownWrite();
+            if (m_socket->IsOpenForReading())
+                m_socket->ShutdownRead();
+        }
+    } catch (...) {
+        // Closing goes on whatever the socket says.
+    }
+    m_socket.reset();
+}

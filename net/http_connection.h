@@ -1,0 +1,150 @@
+// One HTTP/1.1 exchange carried from start to end on a worker thread of its own: the connection owns
+// the socket, writes the request, feeds the response reader, answers authentication challenges by
+// sending the request again, and retries after network errors with growing pauses. A connection
+// serves one request in its life: the submitter creates it, submits, waits for the response and
+// destroys it.
+//
+// Threads: the submitter's thread constructs, configures (SetConnectTimeout, AddAuthenticator,
+// SetUnknownSchemeCallback, the authFailed listeners), calls Submit once and destroys the connection;
+// everything else runs on the worker, which alone touches the socket, the request and the response
+// from Submit on. The configuration is read by the worker only after Submit has started it, so it
+// needs no lock; lastErrorCode is atomic because the submitter reads it while the worker may still
+// run. The authFailed list locks itself.
+#pragma once
+
+#include "foundation/listener_list.h"
+#include "foundation/runnable.h"
+#include "foundation/thread.h"
+#include "platform/winsock.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+
+class CHTTPAuthenticate;
+class CHTTPAuthenticationException;
+class CHTTPRequest;
+class CHTTPResponse;
+class CNetworkException;
+class CSocket;
+
+// Told to the authFailed listeners when a challenge could not be answered; the 401 or 407 reply then
+// reaches the submitter as the final response. The exception lives only during the delivery.
+class CHTTPAuthFailedEvent : public CListenerEvent {
+public:
+    CHTTPAuthFailedEvent(bool proxy, const CHTTPAuthenticationException& exception)
+        : m_proxy(proxy), m_exception(exception) {}
+    // True for a proxy's challenge (407), false for a server's (401).
+    bool IsProxy() const { return m_proxy; }
+    const CHTTPAuthenticationException& GetException() const { return m_exception; }
+
+private:
+    bool m_proxy;
+    const CHTTPAuthenticationException& m_exception;
+};
+
+class CHTTPConnection : private CRunnable {
+public:
+    // Seconds of the pauses before the n-th retry are n * n times this; only tests change it.
+    static constexpr double kRetryPauseUnit = 1.0;
+    // Socket-creation failures tolerated in one exchange, each followed by a one-unit pause.
+    static constexpr int kMaxSocketCreationFailures = 5;
+    // The longest one wait on the socket lasts, so that a stop request is seen within this time.
+    static constexpr double kSlice = 0.1;
+
+    // Resolves where to connect (the proxy's address when `useProxy` and a proxy applies to the URI).
+    // Raises CHTTPInvalidURIException, CHostNotFoundException and CNoHostDataException. The socket
+    // library must be held.
+    CHTTPConnection(const std::string& uri, bool useProxy);
+    // Stops the worker, waits for it without limit, and closes the socket.
+    ~CHTTPConnection() override;
+    CHTTPConnection(const CHTTPConnection&) = delete;
+    CHTTPConnection& operator=(const CHTTPConnection&) = delete;
+
+    // The connect time-out of every socket the worker creates (seconds; -1 for none).
+    void SetConnectTimeout(double seconds) { m_connectTimeout = seconds; }
+    // Registers a scheme's prototype under its scheme name, replacing an earlier one of that name.
+    // The prototype is shared with its owner (the plugin object) and only cloned.
+    void AddAuthenticator(std::shared_ptr<const CHTTPAuthenticate> prototype);
+    // Installs the object told about challenges of an unknown scheme (null for none); owned.
+    void SetUnknownSchemeCallback(std::unique_ptr<CListener> callback);
+    // Receives a CHTTPAuthFailedEvent whenever a challenge could not be answered.
+    CListenerList& GetAuthFailedListeners() { return m_authFailed; }
+
+    // Sends `request` to `uri` and returns the response, shared with the worker until this connection
+    // is destroyed. The request is the caller's and must outlive this connection. Raises
+    // CSocketException when the connection has already been given a request, and what the request's
+    // submit raises (CHTTPRequestResubmitted, CHTTPInvalidURIException).
+    virtual std::shared_ptr<CHTTPResponse> Submit(CHTTPRequest& request, const std::string& uri);
+
+    bool UsesProxy() const { return m_useProxy; }
+    const platform::WinSockAddrIn& GetTarget() const { return m_target; }
+    // The WinSock number of the network exception that ended the exchange after its retries, -1 when
+    // an unexpected exception ended it, 0 otherwise.
+    int GetLastErrorCode() const { return m_lastErrorCode; }
+
+    // For tests only: scales every pause of the retries (1.0 in the program, which always waits
+    // 1, 4, 9, 16 and 25 seconds).
+    static void SetRetryPauseScaleForTests(double scale);
+
+protected:
+    // Answers a 401 or 407 reply: true when the request now holds a new authorization and must be
+    // sent again. Authentication failures are CHTTPAuthenticationException (which the connection
+    // reports to the authFailed listeners, delivering the reply as final); reply errors such as a
+    // missing challenge are retried like network errors. Runs on the worker.
+    virtual bool Authenticate(CHTTPRequest& request, CHTTPResponse& response);
+
+    const std::map<std::string, std::shared_ptr<const CHTTPAuthenticate>>& GetAuthenticators() const {
+        return m_authenticators;
+    }
+    CListener* GetUnknownSchemeCallback() const { return m_unknownSchemeCallback.get(); }
+
+private:
+    enum class SocketFate { Close, Keep };
+
+    void Run() override;
+    // Runs the exchange until it ends or the worker is asked to stop; the steps below raise what
+    // Run's error handling sorts out.
+    void Step();
+    void CreateSocket();
+    // Waits in slices for what the exchange needs next; 0 when asked to stop.
+    unsigned WaitForSocket(unsigned what);
+    void WriteRequest();
+    void ReadResponse();
+    // The response's final-status hook: answers a challenge before the submitter can see it.
+    bool OnFinalStatus(CHTTPResponse& response);
+    // After a challenge was answered: the request goes out again, on the same socket when an NTLM
+    // round to a proxy that keeps the connection open needs it.
+    void SendAgain();
+    void Reconnect(SocketFate fate);
+    // Pauses n * n units (or until asked to stop), then reconnects on a new socket.
+    void Restart(int n);
+    // Ends the exchange: the request is aborted and dropped, the response records `text`.
+    void FailExchange(const std::string& text);
+    // Ends the exchange after too many failures with `e`, and asks the worker to stop.
+    void EndAfterFailures(const CNetworkException& e);
+    void CloseSocket();
+
+    platform::WinSockAddrIn m_target{};
+    bool m_useProxy;
+    double m_connectTimeout = -1.0;
+    std::map<std::string, std::shared_ptr<const CHTTPAuthenticate>> m_authenticators;
+    std::unique_ptr<CListener> m_unknownSchemeCallback;
+    CListenerList m_authFailed;
+
+    // The exchange; the worker drops both pointers when the exchange ends. The request is borrowed
+    // from the submitter; the response is shared with it, so that it lives as long as the worker may
+    // touch it whatever the submitter does.
+    CHTTPRequest* m_request = nullptr;
+    CHTTPResponse* m_response = nullptr;
+    std::shared_ptr<CHTTPResponse> m_responseHolder;
+    CThreadRef m_worker;
+    // The worker's.
+    std::unique_ptr<CSocket> m_socket;
+    bool m_doneWriting = false;
+    int m_retryCount = 0;
+    int m_maxRetries = 5;
+    int m_creationFailures = 0; // socket creations that failed in this exchange
+    std::atomic<int> m_lastErrorCode{0};
+};

@@ -1,0 +1,133 @@
+// One HTTP/1.1 POST request as it is to be sent: the caller adds headers and writes the entity (the
+// request is an output stream for it), then hands it to a connection, whose worker thread writes it in
+// pieces of at most kPiece bytes. The bytes live in four blocks sent in order: the request line with
+// the "Host", "content-length" and "Connection" lines, the caller's headers, the authorization (which
+// ends the header section itself when present), and the entity.
+//
+// Threads: before Submit the submitter's thread alone uses the request. From Submit on, the
+// connection's worker alone calls the internal operations (write step, reset, abort, authorization);
+// the submitter may then only wait on the completion event and read GetEntityBytesWritten. m_progressLock
+// guards the byte counts that GetEntityBytesWritten reads; the event locks itself.
+#pragma once
+
+#include "foundation/event.h"
+#include "foundation/mutex.h"
+#include "foundation/output_stream.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CHTTPAuthenticate;
+class CHTTPAuthResponse;
+class CSocket;
+
+class CHTTPRequest : public IOutputStream {
+public:
+    // Network transfers move in pieces of at most this size.
+    static constexpr size_t kPiece = 1024;
+
+    // The authorization that the request carries: the authenticator that made it and its answer.
+    struct Authorization {
+        std::unique_ptr<CHTTPAuthenticate> authenticator;
+        std::unique_ptr<CHTTPAuthResponse> response;
+        Authorization();
+        Authorization(Authorization&&) noexcept;
+        Authorization& operator=(Authorization&&) noexcept;
+        ~Authorization();
+    };
+
+    // `maxRetries`: how often the connection sends the request again after a network error.
+    explicit CHTTPRequest(int maxRetries);
+    ~CHTTPRequest() override;
+    CHTTPRequest(const CHTTPRequest&) = delete;
+    CHTTPRequest& operator=(const CHTTPRequest&) = delete;
+
+    // --- for the submitter, before Submit ---
+    // Appends "name: value" to the headers. "Content-Length" and "Connection" (in any case) are
+    // ignored: the request writes its own. Raises COutputStreamClosedException once the request is
+    // closed, and CHTTPBadHeaderException for a name or value holding CR or LF, which would let the
+    // text add header lines of its own.
+    void AddHeader(const std::string& name, const std::string& value);
+
+    // The entity. Raises COutputStreamClosedException once the request is closed.
+    size_t Write(size_t count, const void* buffer) override;
+    void Write(const char* text);
+    void Write(const std::string& text);
+    void Flush() override {}
+    // No more headers and entity bytes.
+    void CloseOutput() override { m_closed = true; }
+
+    int GetMaxRetries() const { return m_maxRetries; }
+    bool IsClosed() const { return m_closed; }
+
+    // --- for the submitter, any time ---
+    // Entity bytes written to the network so far (for progress): everything written minus the three
+    // blocks before the entity, never below 0. After an abort it counts the whole entity.
+    uint64_t GetEntityBytesWritten() const;
+    // Set when everything has been written or the request was aborted.
+    CEvent& GetCompletionEvent() { return m_completion; }
+    bool IsAborted() const { return m_aborted; }
+
+    // --- for the connection (its Submit, then its worker) ---
+    // Where the request goes and whether through a proxy (the request line then carries the whole URI).
+    void SetURI(const std::string& uri, bool viaProxy);
+    const std::string& GetURI() const { return m_uri; }
+    // Builds the request-line block, ends the header section unless an authorization does, and
+    // closes the request. Raises CHTTPRequestResubmitted when already submitted and
+    // CHTTPInvalidURIException for a URI that is not "http" or has no host.
+    void Submit();
+    bool IsSubmitted() const { return m_submitted; }
+    // Writes at most kPiece bytes with time-out 0; true when the request has been written whole.
+    bool WriteStep(CSocket& socket);
+    // Back to the first byte, for sending the request again; also resets the completion event.
+    void ResetWritePosition();
+    // Gives up: counts everything as written and sets the completion event.
+    void Abort();
+
+    // --- for the challenge answer ---
+    // Stores the authenticator and its answer and writes the authorization block ("Proxy-Authorization"
+    // when `proxyAuth`, else "Authorization"); an NTLM answer to a proxy also switches the request to
+    // "Connection: Keep-Alive". The request must be submitted again before it is sent.
+    void SetAuthorization(std::unique_ptr<CHTTPAuthenticate> authenticator,
+                          std::unique_ptr<CHTTPAuthResponse> response, bool proxyAuth);
+    // Removes the authorization block and hands the stored authenticator and answer over.
+    Authorization TakeAuthorization();
+    bool IsProxyAuthorization() const { return m_proxyAuth; }
+    bool IsNtlmKeepAlive() const { return m_ntlmKeepAlive; }
+
+private:
+    enum Section : size_t { kRequestLine, kHeaders, kAuthorization, kEntity, kSections };
+
+    void BuildRequestLine();
+    // Undoes Submit's closing of the header section so that an authorization block can end it.
+    void Unsubmit();
+    // Brings m_overhead in line with the block sizes; called whenever one of the first three changes.
+    void UpdateOverhead();
+    void CheckOpen() const;
+
+    const int m_maxRetries;
+    bool m_closed = false;
+    bool m_submitted = false;
+    bool m_aborted = false;
+    std::string m_uri;
+    bool m_viaProxy = false;
+    std::array<std::string, kSections> m_blocks;
+    bool m_headersTerminated = false;
+    bool m_ntlmKeepAlive = false;
+
+    // The write position, the worker's.
+    size_t m_section = kRequestLine;
+    size_t m_offset = 0;
+
+    Authorization m_authorization;
+    bool m_proxyAuth = false;
+
+    mutable CMutex m_progressLock;
+    uint64_t m_written = 0;  // guarded: bytes written of all four blocks
+    uint64_t m_overhead = 0; // guarded: the sizes of the three blocks before the entity
+
+    CEvent m_completion;
+};

@@ -1,0 +1,380 @@
+// The connection against real servers: nginx and tinyproxy from the system's packages, started by the
+// tests as the current user from a temporary folder with configurations of their own, on free ports
+// of 127.0.0.1. Skipped when the programs are not installed.
+#include "foundation/network_exception.h"
+#include "net/http_auth_response.h"
+#include "net/http_authenticate.h"
+#include "net/http_connection.h"
+#include "net/http_request.h"
+#include "net/http_response.h"
+#include "net/proxy_settings.h"
+#include "net/win_sock_library.h"
+#include "tests/support/catalogues.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <netinet/in.h>
+#include <random>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr size_t kLargeBody = 4 * 1024 * 1024 + 321;
+
+uint16_t FreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool Accepts(uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool Installed(const char* program) {
+    for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"})
+        if (::access((std::string(dir) + program).c_str(), X_OK) == 0)
+            return true;
+    return false;
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A server program run in the foreground as a child of the test, stopped when the object goes.
+class Child {
+public:
+    Child(std::vector<std::string> args, uint16_t port) {
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (posix_spawnp(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+            m_pid = -1;
+        for (int i = 0; i < 100 && m_pid > 0 && !Accepts(port); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ~Child() {
+        if (m_pid <= 0)
+            return;
+        ::kill(m_pid, SIGTERM); // only the process this test started
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+private:
+    pid_t m_pid = -1;
+};
+
+// nginx serving files for POST, a fixed answer to POST, a chunked copy of a file, and a two-round
+// proxy challenge; tinyproxy in front of it.
+class LocalServers {
+public:
+    LocalServers() {
+        char dir[] = "/tmp/px-http-e2e-XXXXXX";
+        m_dir = ::mkdtemp(dir);
+        // nginx's workers may run as another user when the tests run as root.
+        ::chmod(m_dir.c_str(), 0755);
+        std::mt19937 random(7);
+        m_large.resize(kLargeBody);
+        for (char& c : m_large)
+            c = static_cast<char>(random());
+        WriteFile(m_dir + "/large.bin", m_large);
+        WriteFile(m_dir + "/empty", "");
+        m_nginxPort = FreePort();
+        m_proxyPort = FreePort();
+        WriteFile(m_dir + "/nginx.conf", NginxConfig());
+        WriteFile(m_dir + "/tinyproxy.conf", "Port " + std::to_string(m_proxyPort) +
+                                                 "\nListen 127.0.0.1\nTimeout 30\nMaxClients 8\n"
+                                                 "Allow 127.0.0.1\nPidFile \"" +
+                                                 m_dir + "/tinyproxy.pid\"\nLogFile \"" + m_dir +
+                                                 "/tinyproxy.log\"\nLogLevel Info\n");
+        m_nginx = std::make_unique<Child>(
+            std::vector<std::string>{"nginx", "-c", m_dir + "/nginx.conf", "-p", m_dir + "/"}, m_nginxPort);
+        m_proxy = std::make_unique<Child>(
+            std::vector<std::string>{"tinyproxy", "-d", "-c", m_dir + "/tinyproxy.conf"}, m_proxyPort);
+    }
+    ~LocalServers() {
+        m_proxy.reset();
+        m_nginx.reset();
+        std::string command = "rm -rf '" + m_dir + "'";
+        if (std::system(command.c_str()) != 0)
+            ADD_FAILURE() << "could not remove " << m_dir;
+    }
+
+    std::string URI(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(m_nginxPort) + path;
+    }
+    uint16_t ProxyPort() const { return m_proxyPort; }
+    const std::string& Large() const { return m_large; }
+    // nginx's log lines: method, URI, request length, content length, Via, requests on the connection.
+    std::string AccessLog() const { return ReadFile(m_dir + "/access.log"); }
+    bool Running() const { return Accepts(m_nginxPort) && Accepts(m_proxyPort); }
+
+private:
+    std::string NginxConfig() const {
+        const std::string& d = m_dir;
+        return "daemon off;\nworker_processes 1;\npid " + d + "/nginx.pid;\nerror_log " + d +
+               "/error.log;\n"
+               "events { worker_connections 64; }\n"
+               "http {\n"
+               "  log_format px '$request_method $request_uri $request_length $content_length "
+               "\"$http_via\" $connection_requests';\n"
+               "  access_log " +
+               d + "/access.log px;\n" + "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d +
+               "/proxy;\n  fastcgi_temp_path " + d + "/fcgi;\n  uwsgi_temp_path " + d +
+               "/uwsgi;\n  scgi_temp_path " + d +
+               "/scgi;\n"
+               "  client_max_body_size 0;\n  keepalive_timeout 30;\n"
+               "  server {\n"
+               "    listen 127.0.0.1:" +
+               std::to_string(m_nginxPort) +
+               ";\n"
+               // nginx reads the whole entity before it passes the request on; the answer names its length.
+               "    location = /post { proxy_pass http://127.0.0.1:" +
+               std::to_string(m_nginxPort) +
+               "/count; }\n"
+               "    location = /count { return 200 \"accepted $content_length\\n\"; }\n"
+               // Static files answer POST through the error page of the method check.
+               "    location /files/ { alias " +
+               d +
+               "/; error_page 405 =200 $uri; }\n"
+               // Something added after the body leaves the length unknown: the reply is chunked.
+               "    location /chunked/ { alias " +
+               d +
+               "/; error_page 405 =200 $uri; addition_types *; add_after_body /files/empty; }\n"
+               "    location = /auth {\n"
+               "      if ($http_proxy_authorization = \"\") { add_header Proxy-Connection close always;\n"
+               "        add_header Proxy-Authenticate NTLM always; return 407; }\n"
+               "      if ($http_proxy_authorization = \"NTLM T1\") {\n"
+               "        add_header Proxy-Authenticate \"NTLM T2\" always; return 407; }\n"
+               "      return 200 \"authorized $connection_requests\\n\";\n"
+               "    }\n"
+               "  }\n"
+               "}\n";
+    }
+
+    std::string m_dir;
+    std::string m_large;
+    uint16_t m_nginxPort = 0;
+    uint16_t m_proxyPort = 0;
+    std::unique_ptr<Child> m_nginx;
+    std::unique_ptr<Child> m_proxy;
+};
+
+struct Outcome {
+    int status = 0;
+    std::string reason;
+    std::map<std::string, std::string> headers;
+    std::string body;
+};
+
+Outcome Finish(CHTTPResponse& response) {
+    Outcome outcome;
+    outcome.status = response.GetStatus();
+    outcome.reason = response.GetReason();
+    outcome.headers = response.GetHeaders();
+    char buffer[8192];
+    while (size_t n = response.Read(sizeof buffer, buffer))
+        outcome.body.append(buffer, n);
+    return outcome;
+}
+
+// A scheme that answers each round with the next of its credentials; complete at the last.
+class RoundsAuthenticate : public CHTTPAuthenticate {
+public:
+    explicit RoundsAuthenticate(std::vector<std::string> rounds) : m_rounds(std::move(rounds)) {}
+    std::unique_ptr<CHTTPAuthenticate> Clone() const override {
+        return std::make_unique<RoundsAuthenticate>(m_rounds);
+    }
+    std::string GetScheme() const override { return "NTLM"; }
+    std::unique_ptr<CHTTPAuthResponse> Respond(CHTTPAuthResponse*) override {
+        if (m_next == m_rounds.size())
+            return nullptr;
+        return std::make_unique<CHTTPAuthResponse>(m_rounds[m_next++]);
+    }
+
+private:
+    std::vector<std::string> m_rounds;
+    size_t m_next = 0;
+};
+
+// A stand-in for the schemes' challenge answer: the one registered prototype answers every round.
+class AnsweringConnection : public CHTTPConnection {
+public:
+    using CHTTPConnection::CHTTPConnection;
+
+protected:
+    bool Authenticate(CHTTPRequest& request, CHTTPResponse& response) override {
+        CHTTPRequest::Authorization current = request.TakeAuthorization();
+        if (!current.authenticator)
+            current.authenticator = GetAuthenticators().at("NTLM")->Clone();
+        std::unique_ptr<CHTTPAuthResponse> answer = current.authenticator->Respond(current.response.get());
+        if (!answer)
+            throw CHTTPAuthFailedException();
+        request.SetAuthorization(std::move(current.authenticator), std::move(answer),
+                                 response.GetStatusNow() == 407);
+        return true;
+    }
+};
+
+class HttpConnectionE2E : public CataloguesInstalled {
+protected:
+    static void SetUpTestSuite() {
+        if (Installed("nginx") && Installed("tinyproxy"))
+            s_servers = new LocalServers();
+    }
+    static void TearDownTestSuite() {
+        delete s_servers;
+        s_servers = nullptr;
+    }
+    void SetUp() override {
+        if (s_servers == nullptr)
+            GTEST_SKIP() << "nginx and tinyproxy are not installed";
+        ASSERT_TRUE(s_servers->Running());
+        CataloguesInstalled::SetUp();
+        CWinSockLibrary::Acquire();
+        SetProxySettings(std::make_unique<CNoProxySettings>());
+    }
+    void TearDown() override {
+        if (s_servers == nullptr)
+            return;
+        SetProxySettings(nullptr);
+        CWinSockLibrary::Release();
+        CataloguesInstalled::TearDown();
+    }
+
+    // One POST of `entity` to `path`, through tinyproxy when `proxy`.
+    static Outcome Post(const std::string& path, const std::string& entity, bool proxy = false,
+                        uint64_t* entityBytes = nullptr) {
+        CHTTPRequest request(0);
+        request.Write(entity);
+        CHTTPConnection connection(s_servers->URI(path), proxy);
+        EXPECT_EQ(connection.UsesProxy(), proxy);
+        std::shared_ptr<CHTTPResponse> response = connection.Submit(request, s_servers->URI(path));
+        Outcome outcome = Finish(*response);
+        if (entityBytes != nullptr)
+            *entityBytes = request.GetEntityBytesWritten();
+        return outcome;
+    }
+    // The last log line that starts with `start`; nginx writes it once the reply has gone out, so
+    // it may come a moment after the client has read the reply.
+    static std::string LogLine(const std::string& start) {
+        std::string found;
+        for (int i = 0; i < 100 && found.empty(); ++i) {
+            if (i > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::istringstream log(s_servers->AccessLog());
+            std::string line;
+            while (std::getline(log, line))
+                if (line.rfind(start, 0) == 0)
+                    found = line;
+        }
+        return found;
+    }
+
+    static LocalServers* s_servers;
+};
+
+LocalServers* HttpConnectionE2E::s_servers = nullptr;
+
+TEST_F(HttpConnectionE2E, LargeBodiesByLengthAndChunked) {
+    struct Row {
+        const char* path;
+        const char* framing; // the header that frames the reply
+    } rows[] = {
+        {"/files/large.bin", "content-length"},
+        {"/chunked/large.bin", "transfer-encoding"},
+    };
+    for (const Row& row : rows) {
+        Outcome x = Post(row.path, "x");
+        EXPECT_EQ(x.status, 200) << row.path;
+        EXPECT_EQ(x.headers.count(row.framing), 1u) << row.path;
+        EXPECT_EQ(x.body.size(), s_servers->Large().size()) << row.path;
+        EXPECT_TRUE(x.body == s_servers->Large()) << row.path;
+    }
+    EXPECT_EQ(Post("/files/large.bin", "x").headers["content-length"], std::to_string(kLargeBody));
+    EXPECT_EQ(Post("/chunked/large.bin", "x").headers["transfer-encoding"], "chunked");
+}
+
+TEST_F(HttpConnectionE2E, PostIsAcceptedWhole) {
+    std::string entity(1024 * 1024 + 17, 'p');
+    uint64_t written = 0;
+    Outcome x = Post("/post?id=1", entity, false, &written);
+    EXPECT_EQ(x.status, 200);
+    EXPECT_EQ(x.body, "accepted 1048593\n");
+    EXPECT_EQ(written, entity.size());
+    // nginx read the announced length: request line and headers plus the whole entity.
+    std::istringstream line(LogLine("POST /post?id=1 "));
+    std::string method, uri;
+    size_t requestLength = 0, contentLength = 0;
+    line >> method >> uri >> requestLength >> contentLength;
+    EXPECT_EQ(method, "POST");
+    EXPECT_EQ(uri, "/post?id=1");
+    EXPECT_EQ(contentLength, entity.size());
+    EXPECT_GT(requestLength, entity.size());
+}
+
+TEST_F(HttpConnectionE2E, ThroughTinyproxyWithTheAbsoluteURI) {
+    SetProxySettings(std::make_unique<CManualProxySettings>("127.0.0.1", s_servers->ProxyPort()));
+    Outcome x = Post("/post?via=proxy", "through", true);
+    EXPECT_EQ(x.status, 200);
+    EXPECT_EQ(x.body, "accepted 7\n");
+    EXPECT_NE(x.headers["via"].find("tinyproxy"), std::string::npos) << x.headers["via"];
+    // The proxy took the absolute URI and passed the request on with its own Via line.
+    std::string line = LogLine("POST /post?via=proxy ");
+    EXPECT_NE(line.find(" 7 \"1.1 "), std::string::npos) << line;
+    EXPECT_NE(line.find("tinyproxy"), std::string::npos) << line;
+}
+
+TEST_F(HttpConnectionE2E, ProxyChallengeRoundsKeepTheConnectionAlive) {
+    CHTTPRequest request(0);
+    request.Write("data");
+    AnsweringConnection connection(s_servers->URI("/auth"), false);
+    connection.AddAuthenticator(std::make_shared<RoundsAuthenticate>(std::vector<std::string>{"T1", "T3"}));
+    std::shared_ptr<CHTTPResponse> response = connection.Submit(request, s_servers->URI("/auth"));
+    Outcome x = Finish(*response);
+    EXPECT_EQ(x.status, 200);
+    // The first challenge said "proxy-connection: close"; the two rounds after it shared one
+    // kept-alive connection, whose second request this was.
+    EXPECT_EQ(x.body, "authorized 2\n");
+}
+
+} // namespace

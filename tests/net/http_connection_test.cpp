@@ -1,0 +1,622 @@
+#include "foundation/listener_list.h"
+#include "foundation/message_table.h"
+#include "foundation/network_exception.h"
+#include "net/http_auth_response.h"
+#include "net/http_authenticate.h"
+#include "net/http_connection.h"
+#include "net/http_request.h"
+#include "net/http_response.h"
+#include "net/proxy_settings.h"
+#include "net/win_sock_library.h"
+#include "platform/last_error.h"
+#include "tests/support/catalogues.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the scripted peer does after reading one request on a connection.
+struct Answer {
+    enum Kind {
+        Reply,      // sends `text`, then reads the next request on the same connection, if scripted
+        Hangup,     // closes without a word
+        ResetAfter, // sends `text`, then ends the connection with a reset
+    } kind;
+    std::string text;
+};
+
+Answer Reply(std::string text) {
+    return {Answer::Reply, std::move(text)};
+}
+Answer Hangup() {
+    return {Answer::Hangup, ""};
+}
+Answer ResetAfter(std::string text) {
+    return {Answer::ResetAfter, std::move(text)};
+}
+
+// A peer on 127.0.0.1 written with the plain system calls, so that it checks the connection rather
+// than sharing its code: it serves one connection per script, reads each request whole (headers and
+// content-length bytes), records it, and answers as scripted. A connection whose script ends is closed
+// in the orderly way once the client has closed its side.
+class ScriptedPeer {
+public:
+    explicit ScriptedPeer(std::vector<std::vector<Answer>> connections) : m_scripts(std::move(connections)) {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(m_listener, 8), 0);
+        socklen_t length = sizeof address;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~ScriptedPeer() {
+        Join();
+        ::close(m_listener);
+    }
+
+    uint16_t Port() const { return m_port; }
+    std::string URI(const std::string& path = "/up") const {
+        return "http://127.0.0.1:" + std::to_string(m_port) + path;
+    }
+    void Join() {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    // The requests received, per connection, and when each connection was accepted.
+    std::vector<std::vector<std::string>> Requests() {
+        std::lock_guard lock(m_mutex);
+        return m_requests;
+    }
+    std::vector<Clock::time_point> Accepted() {
+        std::lock_guard lock(m_mutex);
+        return m_accepted;
+    }
+
+private:
+    static bool WaitReadable(int fd, int ms) {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, ms) > 0;
+    }
+    // One request, or "" when the client closed or went quiet for 5 seconds.
+    static std::string ReadRequest(int fd) {
+        std::string bytes;
+        char c[4096];
+        size_t end = std::string::npos;
+        size_t length = 0;
+        while (end == std::string::npos || bytes.size() < end + 4 + length) {
+            if (!WaitReadable(fd, 5000))
+                return "";
+            ssize_t n = ::recv(fd, c, end == std::string::npos ? 1 : sizeof c, 0);
+            if (n <= 0)
+                return "";
+            bytes.append(c, static_cast<size_t>(n));
+            if (end == std::string::npos && (end = bytes.find("\r\n\r\n")) != std::string::npos) {
+                size_t at = bytes.find("content-length: ");
+                length = at < end ? std::stoul(bytes.substr(at + 16)) : 0;
+            }
+        }
+        return bytes;
+    }
+    void Serve() {
+        for (const std::vector<Answer>& script : m_scripts) {
+            if (!WaitReadable(m_listener, 10000))
+                return;
+            int fd = ::accept(m_listener, nullptr, nullptr);
+            {
+                std::lock_guard lock(m_mutex);
+                m_accepted.push_back(Clock::now());
+                m_requests.emplace_back();
+            }
+            bool open = true;
+            for (const Answer& answer : script) {
+                std::string request = ReadRequest(fd);
+                {
+                    std::lock_guard lock(m_mutex);
+                    m_requests.back().push_back(request);
+                }
+                if (answer.kind == Answer::Hangup) {
+                    ::close(fd);
+                    open = false;
+                    break;
+                }
+                ::send(fd, answer.text.data(), answer.text.size(), MSG_NOSIGNAL);
+                if (answer.kind == Answer::ResetAfter) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    linger hard{1, 0};
+                    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+                    ::close(fd);
+                    open = false;
+                    break;
+                }
+            }
+            if (open) {
+                ::shutdown(fd, SHUT_WR);
+                char c[256];
+                while (WaitReadable(fd, 5000) && ::recv(fd, c, sizeof c, 0) > 0) {
+                }
+                ::close(fd);
+            }
+        }
+    }
+
+    std::vector<std::vector<Answer>> m_scripts;
+    int m_listener = -1;
+    uint16_t m_port = 0;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::vector<std::vector<std::string>> m_requests;
+    std::vector<Clock::time_point> m_accepted;
+};
+
+// A port with nothing listening: bound, then closed again.
+uint16_t RefusingPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// Connects and closes at once, so that a peer waiting for a connection that will not come moves on.
+void PokePeer(uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::close(fd);
+}
+
+// What the submitter saw of one exchange.
+struct Outcome {
+    int status = 0;
+    std::string reason;
+    std::string body;
+    int lastErrorCode = 0;
+};
+
+std::string ReadBody(CHTTPResponse& response) {
+    std::string body;
+    char buffer[4096];
+    try {
+        while (size_t n = response.Read(sizeof buffer, buffer))
+            body.append(buffer, n);
+    } catch (const CException& e) {
+        body += std::string("<") + e.GetCode() + ">";
+    }
+    return body;
+}
+
+Outcome Finish(CHTTPConnection& connection, CHTTPResponse& response) {
+    Outcome outcome;
+    outcome.status = response.GetStatus();
+    outcome.reason = response.GetReason();
+    outcome.body = ReadBody(response);
+    outcome.lastErrorCode = connection.GetLastErrorCode();
+    return outcome;
+}
+
+// One whole exchange against `uri`. With a peer, the body is read only once the peer has served every
+// scripted connection, so that the reader never holds bytes of an attempt that is later abandoned.
+Outcome Exchange(const std::string& uri, int maxRetries, ScriptedPeer* peer = nullptr) {
+    CHTTPRequest request(maxRetries); // outlives the connection, as the submitter's must
+    request.Write("data");
+    CHTTPConnection connection(uri, false);
+    std::shared_ptr<CHTTPResponse> response = connection.Submit(request, uri);
+    if (peer != nullptr)
+        peer->Join();
+    return Finish(connection, *response);
+}
+
+std::string RequestText(uint16_t port, const std::string& extra, const std::string& connection,
+                        const std::string& entity = "data") {
+    return "POST /up HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+           "\r\ncontent-length: " + std::to_string(entity.size()) + "\r\nConnection: " + connection + "\r\n" +
+           extra + "\r\n" + entity;
+}
+
+const std::string kNoReplyText = "There was no reply from the HTTP server";
+const std::string kTruncatedText = "The reply from the HTTP server was truncated";
+const std::string kShutdownText = "HTTP connection object was shut down";
+
+class HttpConnection : public CataloguesInstalled {
+protected:
+    void SetUp() override {
+        CataloguesInstalled::SetUp();
+        CWinSockLibrary::Acquire();
+        SetProxySettings(std::make_unique<CNoProxySettings>());
+        CHTTPConnection::SetRetryPauseScaleForTests(0.01);
+    }
+    void TearDown() override {
+        CHTTPConnection::SetRetryPauseScaleForTests(1.0);
+        SetProxySettings(nullptr);
+        CWinSockLibrary::Release();
+        CataloguesInstalled::TearDown();
+    }
+};
+
+TEST_F(HttpConnection, OneExchangeByteForByte) {
+    ScriptedPeer peer({{Reply("HTTP/1.1 200 OK\r\ncontent-length: 2\r\n\r\nok")}});
+    CHTTPRequest request(0);
+    CHTTPConnection connection(peer.URI(), true); // no proxy applies: the flag is cleared
+    EXPECT_FALSE(connection.UsesProxy());
+    request.AddHeader("X-A", "b");
+    request.Write("data");
+    std::shared_ptr<CHTTPResponse> response = connection.Submit(request, peer.URI());
+    Outcome x = Finish(connection, *response);
+    EXPECT_EQ(x.status, 200);
+    EXPECT_EQ(x.body, "ok");
+    EXPECT_EQ(x.lastErrorCode, 0);
+    EXPECT_TRUE(request.GetCompletionEvent().Lock(5));
+    EXPECT_EQ(request.GetEntityBytesWritten(), 4u);
+    peer.Join();
+    EXPECT_EQ(peer.Requests(),
+              (std::vector<std::vector<std::string>>{{RequestText(peer.Port(), "X-A: b\r\n", "close")}}));
+}
+
+TEST_F(HttpConnection, ThroughAProxyTheLineCarriesTheWholeURI) {
+    // The peer plays the proxy: the URI's host is never resolved, the proxy's address is used.
+    ScriptedPeer peer({{Reply("HTTP/1.1 200 OK\r\ncontent-length: 0\r\n\r\n")}});
+    SetProxySettings(std::make_unique<CManualProxySettings>("127.0.0.1", peer.Port()));
+    const std::string uri = "http://upload.example.invalid/servlet/up?id=7#top";
+    CHTTPRequest request(0);
+    CHTTPConnection connection(uri, true);
+    EXPECT_TRUE(connection.UsesProxy());
+    std::shared_ptr<CHTTPResponse> response = connection.Submit(request, uri);
+    EXPECT_EQ(response->GetStatus(), 200);
+    peer.Join();
+    EXPECT_EQ(peer.Requests(),
+              (std::vector<std::vector<std::string>>{{"POST " + uri +
+                                                      " HTTP/1.1\r\nHost: upload.example.invalid\r\n"
+                                                      "content-length: 0\r\nConnection: close\r\n\r\n"}}));
+}
+
+TEST_F(HttpConnection, ASecondSubmitIsRefused) {
+    ScriptedPeer peer({{Reply("HTTP/1.1 204 No Content\r\ncontent-length: 0\r\n\r\n")}});
+    CHTTPRequest first(0), second(0);
+    CHTTPConnection connection(peer.URI(), false);
+    std::shared_ptr<CHTTPResponse> response = connection.Submit(first, peer.URI());
+    // The refusal carries the thread's last WinSock error as its number.
+    platform::SetLastSocketError(10022);
+    try {
+        connection.Submit(second, peer.URI());
+        FAIL() << "a second request was taken";
+    } catch (const CSocketException& e) {
+        EXPECT_EQ(e.GetText(), "Network error: WSAEINVAL (10022)");
+    }
+    EXPECT_FALSE(second.IsSubmitted());
+    EXPECT_EQ(response->GetStatus(), 204);
+}
+
+TEST_F(HttpConnection, RetriesAndTheirCount) {
+    struct Row {
+        const char* what;
+        int maxRetries;
+        std::vector<std::vector<Answer>> script;
+        int status;
+        std::string reason;
+        std::string body;
+    } rows[] = {
+        // With no retries the first failure ends the exchange with its own message.
+        {"no retries", 0, {{Hangup()}}, 0, kNoReplyText, ""},
+        // With 5 the request is sent 6 times in all before the exchange fails.
+        {"five retries, all fail", 5, std::vector<std::vector<Answer>>(6, {Hangup()}), 0, kNoReplyText, ""},
+        // A retry that gets a reply completes the exchange.
+        {"third attempt answers",
+         5,
+         {{Hangup()}, {Hangup()}, {Reply("HTTP/1.1 200 OK\r\ncontent-length: 3\r\n\r\nyes")}},
+         200,
+         "OK",
+         "yes"},
+        // A reply cut inside its announced length is sent again.
+        {"truncated then whole",
+         1,
+         {{ResetAfter("HTTP/1.1 200 OK\r\ncontent-length: 9\r\n\r\nabc")},
+          {Reply("HTTP/1.1 200 OK\r\ncontent-length: 9\r\n\r\nabcdefghi")}},
+         200,
+         "OK",
+         "abcdefghi"},
+    };
+    for (Row& row : rows) {
+        ScriptedPeer peer(row.script);
+        Outcome x = Exchange(peer.URI(), row.maxRetries, &peer);
+        EXPECT_EQ(x.status, row.status) << row.what;
+        EXPECT_EQ(x.reason, row.reason) << row.what;
+        EXPECT_EQ(x.body, row.body) << row.what;
+        EXPECT_EQ(x.lastErrorCode, 0) << row.what; // reply errors carry no WinSock number
+        // Every attempt sent the same whole request on a new connection.
+        std::vector<std::vector<std::string>> requests = peer.Requests();
+        EXPECT_EQ(requests.size(), row.script.size()) << row.what;
+        for (const auto& connection : requests)
+            EXPECT_EQ(connection, std::vector<std::string>{RequestText(peer.Port(), "", "close")})
+                << row.what;
+    }
+}
+
+TEST_F(HttpConnection, PausesGrowWithTheSquareOfTheRetry) {
+    CHTTPConnection::SetRetryPauseScaleForTests(0.02);
+    ScriptedPeer peer(std::vector<std::vector<Answer>>(6, {Hangup()}));
+    Outcome x = Exchange(peer.URI(), 5, &peer);
+    EXPECT_EQ(x.reason, kNoReplyText);
+    std::vector<Clock::time_point> accepted = peer.Accepted();
+    ASSERT_EQ(accepted.size(), 6u);
+    for (size_t n = 1; n < accepted.size(); ++n) {
+        double gap = std::chrono::duration<double>(accepted[n] - accepted[n - 1]).count();
+        EXPECT_GE(gap, 0.02 * static_cast<double>(n * n)) << "pause before attempt " << n + 1;
+    }
+}
+
+TEST_F(HttpConnection, RefusedConnectionsEndWithTheirWinSockError) {
+    // A refusal shows while waiting for the connection: a retried network error, 10061 in the end.
+    for (int maxRetries : {0, 5}) {
+        Outcome x = Exchange("http://127.0.0.1:" + std::to_string(RefusingPort()) + "/up", maxRetries);
+        EXPECT_EQ(x.status, 0) << maxRetries;
+        EXPECT_EQ(x.lastErrorCode, 10061) << maxRetries;
+        EXPECT_EQ(x.reason.rfind("Network error: The connection was refused by the remote host.", 0), 0u)
+            << x.reason;
+        EXPECT_EQ(x.reason, CSocketConnectionFailedException(10061).GetText());
+    }
+}
+
+TEST_F(HttpConnection, StopDuringAPauseEndsWithoutAnotherAttempt) {
+    CHTTPConnection::SetRetryPauseScaleForTests(100); // a pause far longer than the test
+    ScriptedPeer peer({{Hangup()}, {Hangup()}});
+    std::string uri = peer.URI();
+    Clock::time_point start = Clock::now();
+    std::shared_ptr<CHTTPResponse> response;
+    CHTTPRequest request(5);
+    {
+        CHTTPConnection connection(uri, false);
+        response = connection.Submit(request, uri);
+        while (peer.Requests().empty() || peer.Requests()[0].empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // into the pause
+    }
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 20.0);
+    EXPECT_EQ(peer.Requests().size(), 1u);
+    // The submitter is not left waiting for a reply that will not come.
+    EXPECT_EQ(response->GetStatus(), 0);
+    EXPECT_EQ(response->GetReason(), kShutdownText);
+    EXPECT_TRUE(request.GetCompletionEvent().IsSet());
+    PokePeer(peer.Port()); // the second scripted connection never comes
+}
+
+TEST_F(HttpConnection, CloseDelimitedBodyCutByAResetIsTruncated) {
+    // The first reply runs until the close but ends with a reset: cut, not complete.
+    const std::string cut = "HTTP/1.1 200 OK\r\n\r\nthe wh";
+    const std::string whole = "HTTP/1.1 200 OK\r\n\r\nthe whole body";
+    {
+        // Without retries the submitter learns of the cut: before it saw the status, as the failure;
+        // after it took the first bytes, as a broken body.
+        ScriptedPeer peer({{ResetAfter(cut)}});
+        Outcome x = Exchange(peer.URI(), 0);
+        EXPECT_TRUE((x.status == 0 && x.reason == kTruncatedText && x.body.empty()) ||
+                    (x.status == 200 && x.body == "the wh<EHTTPRPLYTRUNC>"))
+            << x.status << " " << x.reason << " " << x.body;
+    }
+    {
+        // With a retry the request goes again and the whole body arrives.
+        ScriptedPeer peer({{ResetAfter(cut)}, {Reply(whole)}});
+        Outcome x = Exchange(peer.URI(), 1, &peer);
+        EXPECT_EQ(x.reason, "OK");
+        EXPECT_EQ(x.body, "the whole body");
+    }
+}
+
+// --- Challenges --------------------------------------------------------------------------------
+
+// A scheme that answers every round with the next of its credentials; complete at the last.
+class RoundsAuthenticate : public CHTTPAuthenticate {
+public:
+    RoundsAuthenticate(std::string scheme, std::vector<std::string> rounds)
+        : m_scheme(std::move(scheme)), m_rounds(std::move(rounds)) {}
+    std::unique_ptr<CHTTPAuthenticate> Clone() const override {
+        return std::make_unique<RoundsAuthenticate>(m_scheme, m_rounds);
+    }
+    std::string GetScheme() const override { return m_scheme; }
+    std::unique_ptr<CHTTPAuthResponse> Respond(CHTTPAuthResponse*) override {
+        if (m_next == m_rounds.size())
+            return nullptr;
+        const std::string& credentials = m_rounds[m_next++];
+        return std::make_unique<Answer>(credentials, m_next == m_rounds.size());
+    }
+
+private:
+    class Answer : public CHTTPAuthResponse {
+    public:
+        Answer(std::string credentials, bool complete)
+            : CHTTPAuthResponse(std::move(credentials)), m_complete(complete) {}
+        bool IsComplete() const override { return m_complete; }
+
+    private:
+        bool m_complete;
+    };
+    std::string m_scheme;
+    std::vector<std::string> m_rounds;
+    size_t m_next = 0;
+};
+
+// A connection with a stand-in for the schemes' challenge answer: the registered prototype of the
+// challenge's scheme answers, round after round, through the request's authorization.
+class AnsweringConnection : public CHTTPConnection {
+public:
+    using CHTTPConnection::CHTTPConnection;
+    int answered = 0;
+
+protected:
+    bool Authenticate(CHTTPRequest& request, CHTTPResponse& response) override {
+        ++answered;
+        bool proxy = response.GetStatusNow() == 407;
+        std::string challenge =
+            response.FindHeader(proxy ? "proxy-authenticate" : "www-authenticate").value_or("");
+        std::string scheme = challenge.substr(0, challenge.find(' '));
+        CHTTPRequest::Authorization current = request.TakeAuthorization();
+        if (!current.authenticator) {
+            auto found = GetAuthenticators().find(scheme);
+            if (found == GetAuthenticators().end())
+                throw CHTTPAuthNoAuthenticatorException(scheme);
+            current.authenticator = found->second->Clone();
+        }
+        std::unique_ptr<CHTTPAuthResponse> answer = current.authenticator->Respond(current.response.get());
+        if (!answer)
+            throw CHTTPAuthFailedException();
+        request.SetAuthorization(std::move(current.authenticator), std::move(answer), proxy);
+        return true;
+    }
+};
+
+// Records what the authFailed signal delivers.
+class FailureLog : public CTypedListener<CHTTPAuthFailedEvent> {
+public:
+    explicit FailureLog(std::vector<std::string>& log) : m_log(log) {}
+
+protected:
+    void OnEvent(const CHTTPAuthFailedEvent& event) override {
+        m_log.push_back(std::string(event.IsProxy() ? "proxy " : "server ") + event.GetException().GetCode());
+    }
+
+private:
+    std::vector<std::string>& m_log;
+};
+
+TEST_F(HttpConnection, ChallengeWithoutAuthenticatorIsTheFinalResponse) {
+    ScriptedPeer peer({{Reply("HTTP/1.1 401 Unauthorized\r\nwww-authenticate: Basic realm=\"x\"\r\n"
+                              "content-length: 6\r\n\r\ndenied")}});
+    Outcome x = Exchange(peer.URI(), 5, &peer);
+    EXPECT_EQ(x.status, 401);
+    EXPECT_EQ(x.reason, "Unauthorized");
+    EXPECT_EQ(x.body, "denied");
+    peer.Join();
+    EXPECT_EQ(peer.Requests().size(), 1u);
+}
+
+TEST_F(HttpConnection, AnsweredChallengesAreNeverSeenByTheSubmitter) {
+    const std::string ok = "HTTP/1.1 200 OK\r\ncontent-length: 2\r\n\r\nok";
+    struct Row {
+        const char* what;
+        std::vector<std::vector<Answer>> script;
+        std::string secondRequestExtra; // the authorization the second request carries
+    } rows[] = {
+        // An interim reply before the challenge: the final status is what counts. A challenge without
+        // a body completes in the step that reads it, yet the submitter must not see it.
+        {"100 then 401 without body",
+         {{Reply("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 401 No\r\nwww-authenticate: Fixed\r\n"
+                 "content-length: 0\r\n\r\n")},
+          {Reply(ok)}},
+         "Authorization: Fixed one\r\n"},
+        // A challenge with a body: the body goes nowhere, the request goes again on a new socket.
+        {"401 with a chunked body",
+         {{Reply("HTTP/1.1 401 No\r\nwww-authenticate: Fixed\r\ntransfer-encoding: chunked\r\n\r\n"
+                 "5\r\nnope!\r\n0\r\n\r\n")},
+          {Reply(ok)}},
+         "Authorization: Fixed one\r\n"},
+    };
+    for (const Row& row : rows) {
+        ScriptedPeer peer(row.script);
+        CHTTPRequest request(0);
+        request.Write("data");
+        AnsweringConnection connection(peer.URI(), false);
+        connection.AddAuthenticator(
+            std::make_shared<RoundsAuthenticate>("Fixed", std::vector<std::string>{"one"}));
+        std::shared_ptr<CHTTPResponse> response = connection.Submit(request, peer.URI());
+        Outcome x = Finish(connection, *response);
+        EXPECT_EQ(x.status, 200) << row.what;
+        EXPECT_EQ(x.body, "ok") << row.what;
+        EXPECT_EQ(connection.answered, 1) << row.what;
+        peer.Join();
+        std::vector<std::vector<std::string>> requests = peer.Requests();
+        ASSERT_EQ(requests.size(), 2u) << row.what;
+        EXPECT_EQ(requests[1],
+                  std::vector<std::string>{RequestText(peer.Port(), row.secondRequestExtra, "close")})
+            << row.what;
+    }
+}
+
+TEST_F(HttpConnection, NtlmRoundsToAProxyKeepTheSocketUnlessItHangsUp) {
+    const std::string challenge =
+        "HTTP/1.1 407 Proxy\r\nproxy-authenticate: NTLM\r\ncontent-length: 1\r\n\r\nx";
+    const std::string ok = "HTTP/1.1 200 OK\r\ncontent-length: 2\r\n\r\nok";
+    struct Row {
+        const char* what;
+        std::vector<std::vector<Answer>> script;
+        std::vector<size_t> requestsPerConnection;
+    } rows[] = {
+        // The first answer switches to keep-alive; the second round comes on the same socket.
+        {"kept", {{Reply(challenge), Reply(challenge), Reply(ok)}}, {3}},
+        // A proxy that says "proxy-connection: close" gets the next round on a new socket.
+        {"hangup",
+         {{Reply("HTTP/1.1 407 Proxy\r\nproxy-authenticate: NTLM\r\nproxy-connection: close\r\n"
+                 "content-length: 0\r\n\r\n")},
+          {Reply(challenge), Reply(ok)}},
+         {1, 2}},
+    };
+    for (const Row& row : rows) {
+        ScriptedPeer peer(row.script);
+        CHTTPRequest request(0);
+        request.Write("data");
+        AnsweringConnection connection(peer.URI(), false);
+        connection.AddAuthenticator(
+            std::make_shared<RoundsAuthenticate>("NTLM", std::vector<std::string>{"T1", "T3"}));
+        std::shared_ptr<CHTTPResponse> response = connection.Submit(request, peer.URI());
+        Outcome x = Finish(connection, *response);
+        EXPECT_EQ(x.status, 200) << row.what;
+        EXPECT_EQ(x.body, "ok") << row.what;
+        peer.Join();
+        std::vector<std::vector<std::string>> requests = peer.Requests();
+        std::vector<std::string> all;
+        std::vector<size_t> counts;
+        for (const auto& connectionRequests : requests) {
+            counts.push_back(connectionRequests.size());
+            all.insert(all.end(), connectionRequests.begin(), connectionRequests.end());
+        }
+        EXPECT_EQ(counts, row.requestsPerConnection) << row.what;
+        ASSERT_EQ(all.size(), 3u) << row.what;
+        EXPECT_EQ(all[0], RequestText(peer.Port(), "", "close")) << row.what;
+        EXPECT_EQ(all[1], RequestText(peer.Port(), "Proxy-Authorization: NTLM T1\r\n", "Keep-Alive"))
+            << row.what;
+        EXPECT_EQ(all[2], RequestText(peer.Port(), "Proxy-Authorization: NTLM T3\r\n", "Keep-Alive"))
+            << row.what;
+    }
+}
+
+TEST_F(HttpConnection, UnansweredChallengesAreReportedAndDelivered) {
+    // The scheme has one round only: the second 407 cannot be answered and is the final response.
+    const std::string challenge =
+        "HTTP/1.1 407 Proxy\r\nproxy-authenticate: Fixed\r\ncontent-length: 4\r\n\r\nnope";
+    ScriptedPeer peer({{Reply(challenge)}, {Reply(challenge)}});
+    CHTTPRequest request(0);
+    AnsweringConnection connection(peer.URI(), false);
+    connection.AddAuthenticator(
+        std::make_shared<RoundsAuthenticate>("Fixed", std::vector<std::string>{"one"}));
+    std::vector<std::string> log;
+    connection.GetAuthFailedListeners().AddListener(new FailureLog(log));
+    std::shared_ptr<CHTTPResponse> response = connection.Submit(request, peer.URI());
+    Outcome x = Finish(connection, *response);
+    EXPECT_EQ(x.status, 407);
+    EXPECT_EQ(x.body, "nope");
+    EXPECT_EQ(log, std::vector<std::string>{"proxy EHTTPAUTHFAILED"});
+}
+
+} // namespace

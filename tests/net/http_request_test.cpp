@@ -1,0 +1,308 @@
+#include "foundation/network_exception.h"
+#include "net/http_auth_response.h"
+#include "net/http_authenticate.h"
+#include "net/http_request.h"
+#include "net/socket.h"
+#include "net/win_sock_library.h"
+#include "tests/support/catalogues.h"
+
+#include <arpa/inet.h>
+#include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A peer on 127.0.0.1 written with the plain system calls: accepts one connection and collects what
+// arrives, so that the bytes a request writes are checked as they go over the wire.
+class Peer {
+public:
+    Peer() {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(m_listener, 4), 0);
+        socklen_t length = sizeof address;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~Peer() {
+        if (m_conn >= 0)
+            ::close(m_conn);
+        ::close(m_listener);
+    }
+
+    std::unique_ptr<CSocket> Connect() {
+        auto socket = std::make_unique<CSocket>(ResolveHostAddress("127.0.0.1", m_port));
+        m_conn = ::accept(m_listener, nullptr, nullptr);
+        return socket;
+    }
+    // Everything that has arrived within a short while.
+    std::string Received() {
+        std::string bytes;
+        char buffer[4096];
+        pollfd fd{m_conn, POLLIN, 0};
+        while (::poll(&fd, 1, 200) > 0) {
+            ssize_t n = ::recv(m_conn, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            bytes.append(buffer, static_cast<size_t>(n));
+        }
+        // Closed, so that the client's socket does not wait for more when it goes.
+        ::close(m_conn);
+        m_conn = -1;
+        return bytes;
+    }
+
+private:
+    int m_listener = -1;
+    int m_conn = -1;
+    uint16_t m_port = 0;
+};
+
+// Writes the whole request as the connection's worker does: one step per readiness.
+void WriteAll(CHTTPRequest& request, CSocket& socket) {
+    for (int steps = 0; steps < 100000; ++steps) {
+        socket.Wait(CSocket::kWritable, 1.0);
+        if (request.WriteStep(socket))
+            return;
+    }
+    FAIL() << "the request never reported the end";
+}
+
+// An authentication scheme that answers with fixed credentials.
+class FixedAuthenticate : public CHTTPAuthenticate {
+public:
+    FixedAuthenticate(std::string scheme, std::string credentials)
+        : m_scheme(std::move(scheme)), m_credentials(std::move(credentials)) {}
+    std::unique_ptr<CHTTPAuthenticate> Clone() const override {
+        return std::make_unique<FixedAuthenticate>(m_scheme, m_credentials);
+    }
+    std::string GetScheme() const override { return m_scheme; }
+    std::unique_ptr<CHTTPAuthResponse> Respond(CHTTPAuthResponse*) override {
+        return std::make_unique<CHTTPAuthResponse>(m_credentials);
+    }
+
+private:
+    std::string m_scheme;
+    std::string m_credentials;
+};
+
+class HttpRequest : public CataloguesInstalled {
+protected:
+    void SetUp() override {
+        CataloguesInstalled::SetUp();
+        CWinSockLibrary::Acquire();
+    }
+    void TearDown() override {
+        CWinSockLibrary::Release();
+        CataloguesInstalled::TearDown();
+    }
+
+    // Submits the request for `uri` and returns exactly what it writes.
+    std::string Wire(CHTTPRequest& request, const std::string& uri, bool viaProxy = false) {
+        request.SetURI(uri, viaProxy);
+        request.Submit();
+        return Send(request);
+    }
+    std::string Send(CHTTPRequest& request) {
+        Peer peer;
+        std::unique_ptr<CSocket> socket = peer.Connect();
+        WriteAll(request, *socket);
+        return peer.Received();
+    }
+};
+
+template <class Exception, class Body>
+std::string TextOf(Body body) {
+    try {
+        body();
+    } catch (const Exception& e) {
+        return e.GetText();
+    }
+    return "<nothing raised>";
+}
+
+TEST_F(HttpRequest, RequestLineHostLengthAndConnectionByteForByte) {
+    struct Row {
+        const char* uri;
+        bool viaProxy;
+        const char* entity;
+        const char* expected;
+    } rows[] = {
+        // A direct request carries path, query and fragment as given.
+        {"http://example.com/a/b?x=1&y=%20#frag", false, "hello",
+         "POST /a/b?x=1&y=%20#frag HTTP/1.1\r\nHost: example.com\r\ncontent-length: 5\r\n"
+         "Connection: close\r\n\r\nhello"},
+        // Through a proxy the line carries the complete URI; the Host line keeps the written port.
+        {"http://example.com:8080/up?id=3", true, "ab",
+         "POST http://example.com:8080/up?id=3 HTTP/1.1\r\nHost: example.com:8080\r\n"
+         "content-length: 2\r\nConnection: close\r\n\r\nab"},
+        // Only an authority: the target is "/"; an empty entity still has its length line.
+        {"http://10.1.2.3:81", false, "",
+         "POST / HTTP/1.1\r\nHost: 10.1.2.3:81\r\ncontent-length: 0\r\nConnection: close\r\n\r\n"},
+        // No scheme at all counts as "http"; an empty port group writes no colon.
+        {"//host.example:/x", false, "",
+         "POST /x HTTP/1.1\r\nHost: host.example\r\ncontent-length: 0\r\nConnection: close\r\n\r\n"},
+    };
+    for (const Row& row : rows) {
+        CHTTPRequest request(5);
+        request.Write(row.entity);
+        EXPECT_EQ(Wire(request, row.uri, row.viaProxy), row.expected) << row.uri;
+    }
+}
+
+TEST_F(HttpRequest, InvalidURIsAreRefusedAtSubmit) {
+    const char* rows[] = {
+        "https://example.com/x", // another scheme
+        "HTTP://example.com/x",  // the scheme test is case-sensitive
+        "http:///path",          // no host
+        "http://@:80/",          // user information but no host
+    };
+    for (const char* uri : rows) {
+        CHTTPRequest request(0);
+        request.SetURI(uri, false);
+        EXPECT_EQ(TextOf<CHTTPInvalidURIException>([&] { request.Submit(); }),
+                  std::string("Invalid HTTP URI: ") + uri);
+        EXPECT_FALSE(request.IsSubmitted()) << uri;
+    }
+}
+
+TEST_F(HttpRequest, HeaderRules) {
+    CHTTPRequest request(0);
+    // The request writes its own length and connection lines, whatever the caller's case.
+    request.AddHeader("Content-Length", "5");
+    request.AddHeader("CONNECTION", "keep-alive");
+    request.AddHeader("connection", "close");
+    // Anything else goes out as given, in order.
+    request.AddHeader("X-A", "b");
+    request.AddHeader("user-agent", "Px/1.0 (linux)");
+    request.Write(std::string("xyz"));
+    EXPECT_EQ(Wire(request, "http://h/p"),
+              "POST /p HTTP/1.1\r\nHost: h\r\ncontent-length: 3\r\nConnection: close\r\n"
+              "X-A: b\r\nuser-agent: Px/1.0 (linux)\r\n\r\nxyz");
+}
+
+TEST_F(HttpRequest, HeadersWithLineBreaksAreRefused) {
+    struct Row {
+        const char* name;
+        const char* value;
+        const char* shown;
+    } rows[] = {
+        // A value from a page that would add a header line of its own.
+        {"X-Album", "Trip\r\nX-Admin: 1", "X-Album: Trip\\r\\nX-Admin: 1"},
+        // A bare LF or CR is just as much a line break to many servers.
+        {"X-Album", "a\nb", "X-Album: a\\nb"},
+        {"X-Album", "a\rb", "X-Album: a\\rb"},
+        // In the name, even in one that would be ignored.
+        {"Content-Length\r\nX-B", "1", "Content-Length\\r\\nX-B: 1"},
+    };
+    CHTTPRequest request(0);
+    for (const Row& row : rows)
+        EXPECT_EQ(TextOf<CHTTPBadHeaderException>([&] { request.AddHeader(row.name, row.value); }),
+                  std::string("Internal error: invalid HTTP header: ") + row.shown);
+    // Nothing of the refused headers reaches the wire.
+    EXPECT_EQ(Wire(request, "http://h/"),
+              "POST / HTTP/1.1\r\nHost: h\r\ncontent-length: 0\r\nConnection: close\r\n\r\n");
+}
+
+TEST_F(HttpRequest, ClosedAndSubmittedRequestsRefuseMore) {
+    CHTTPRequest request(0);
+    request.CloseOutput();
+    EXPECT_EQ(TextOf<COutputStreamClosedException>([&] { request.AddHeader("X-A", "b"); }),
+              TextOf<COutputStreamClosedException>([] { throw COutputStreamClosedException(); }));
+    EXPECT_THROW(request.Write("x"), COutputStreamClosedException);
+
+    CHTTPRequest submitted(0);
+    submitted.SetURI("http://h/", false);
+    submitted.Submit();
+    EXPECT_THROW(submitted.Write("x"), COutputStreamClosedException);
+    EXPECT_EQ(TextOf<CHTTPRequestResubmitted>([&] { submitted.Submit(); }),
+              "Internal error: HTTP request already submitted");
+}
+
+TEST_F(HttpRequest, ProgressCountsEntityBytesOnlyAndTheEventMarksTheEnd) {
+    CHTTPRequest request(0);
+    request.AddHeader("X-A", "b");
+    std::string entity(5000, 'e');
+    request.Write(entity);
+    request.SetURI("http://h/", false);
+    request.Submit();
+    Peer peer;
+    std::unique_ptr<CSocket> socket = peer.Connect();
+
+    // Steps write at most 1024 bytes; the head (under 1024 bytes here) counts nothing.
+    EXPECT_FALSE(request.WriteStep(*socket)); // request-line block
+    EXPECT_EQ(request.GetEntityBytesWritten(), 0u);
+    EXPECT_FALSE(request.WriteStep(*socket)); // headers
+    EXPECT_EQ(request.GetEntityBytesWritten(), 0u);
+    EXPECT_FALSE(request.WriteStep(*socket)); // first entity piece
+    EXPECT_EQ(request.GetEntityBytesWritten(), 1024u);
+    EXPECT_FALSE(request.GetCompletionEvent().IsSet());
+    int steps = 0;
+    while (!request.WriteStep(*socket))
+        ++steps;
+    EXPECT_EQ(steps, 3); // 4 more pieces, the last of which reports the end
+    EXPECT_EQ(request.GetEntityBytesWritten(), 5000u);
+    EXPECT_TRUE(request.GetCompletionEvent().IsSet());
+    std::string wire = peer.Received();
+    EXPECT_EQ(wire.size(), wire.find("\r\n\r\n") + 4 + 5000);
+
+    // Sent again from the start: the count and the event start over.
+    request.ResetWritePosition();
+    EXPECT_EQ(request.GetEntityBytesWritten(), 0u);
+    EXPECT_FALSE(request.GetCompletionEvent().IsSet());
+    // An abort counts the whole entity and releases the waiter.
+    request.Abort();
+    EXPECT_TRUE(request.IsAborted());
+    EXPECT_EQ(request.GetEntityBytesWritten(), 5000u);
+    EXPECT_TRUE(request.GetCompletionEvent().IsSet());
+    EXPECT_TRUE(request.WriteStep(*socket)); // nothing more to write
+}
+
+TEST_F(HttpRequest, AuthorizationEndsTheHeaderSectionAndUnsubmits) {
+    CHTTPRequest request(0);
+    request.AddHeader("X-A", "b");
+    request.Write("body");
+    request.SetURI("http://h/p", false);
+    request.Submit();
+
+    request.SetAuthorization(std::make_unique<FixedAuthenticate>("Basic", "dTpw"),
+                             std::make_unique<CHTTPAuthResponse>("dTpw"), false);
+    EXPECT_FALSE(request.IsSubmitted());
+    EXPECT_FALSE(request.IsNtlmKeepAlive()); // only NTLM to a proxy keeps the connection
+    request.Submit();
+    EXPECT_EQ(Send(request), "POST /p HTTP/1.1\r\nHost: h\r\ncontent-length: 4\r\nConnection: close\r\n"
+                             "X-A: b\r\nAuthorization: Basic dTpw\r\n\r\nbody");
+
+    // Taking it back hands the pieces over and leaves a request without the block.
+    CHTTPRequest::Authorization taken = request.TakeAuthorization();
+    ASSERT_TRUE(taken.authenticator && taken.response);
+    EXPECT_EQ(taken.authenticator->GetScheme(), "Basic");
+    EXPECT_EQ(taken.response->GetCredentials(), "dTpw");
+    EXPECT_FALSE(request.TakeAuthorization().authenticator); // nothing stored any more
+
+    // NTLM answering a proxy: the request line is rebuilt with the keep-alive line.
+    request.SetAuthorization(std::make_unique<FixedAuthenticate>("NTLM", "TlRMTVNTUA=="),
+                             std::make_unique<CHTTPAuthResponse>("TlRMTVNTUA=="), true);
+    EXPECT_TRUE(request.IsNtlmKeepAlive());
+    EXPECT_TRUE(request.IsProxyAuthorization());
+    request.Submit();
+    EXPECT_EQ(Send(request), "POST /p HTTP/1.1\r\nHost: h\r\ncontent-length: 4\r\nConnection: Keep-Alive\r\n"
+                             "X-A: b\r\nProxy-Authorization: NTLM TlRMTVNTUA==\r\n\r\nbody");
+
+    // Without an answer the block is empty and submit closes the header section again.
+    request.SetAuthorization(nullptr, nullptr, false);
+    request.Submit();
+    EXPECT_EQ(Send(request), "POST /p HTTP/1.1\r\nHost: h\r\ncontent-length: 4\r\nConnection: Keep-Alive\r\n"
+                             "X-A: b\r\n\r\nbody");
+}
+
+} // namespace
