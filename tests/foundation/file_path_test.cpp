@@ -1,6 +1,7 @@
 #include "foundation/path.h"
 #include "tests/foundation/file_test_folder.h"
 #include "tests/platform/shell_link_writer.h"
+#include "tests/support/scoped_time_zone.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -12,27 +13,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// Sets TZ for one scope and puts the old value back after it.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ"))
-            m_old = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        if (m_old)
-            setenv("TZ", m_old->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::optional<std::string> m_old;
-};
 
 void SetTimes(const std::string& path, int64_t accessed, int64_t modified) {
     struct timespec times[2] = {{static_cast<time_t>(accessed), 0}, {static_cast<time_t>(modified), 0}};

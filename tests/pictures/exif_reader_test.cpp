@@ -1,5 +1,6 @@
 #include "pictures/exif_reader.h"
 #include "tests/pictures/jpeg_test_files.h"
+#include "tests/support/scoped_time_zone.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -23,27 +24,6 @@ std::string OneTag(ExifBuilder& builder, const char* key) {
     auto it = properties.find(key);
     return it == properties.end() ? "(none)" : it->second;
 }
-
-// Sets TZ for the life of the object, and puts the earlier value back.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ"))
-            m_old = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        if (m_old)
-            setenv("TZ", m_old->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::optional<std::string> m_old;
-};
 
 // Seconds since 1970 of a UTC calendar time.
 int64_t Utc(int year, int month, int day, int hour, int minute, int second) {
