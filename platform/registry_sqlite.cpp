@@ -10,6 +10,7 @@
 #include "platform/system_message.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -441,13 +443,17 @@ uint32_t Store::Open() {
 uint32_t Store::InitSchema(sqlite3* db) {
     // WAL lets readers go on while one process writes; NORMAL synchronisation keeps every committed
     // change across a crash of the process (the last ones may be lost only to a power failure).
-    {
+    // Two processes that open a new store at once both switch it to WAL; the switch can report "busy"
+    // without waiting in SQLite's busy handler, so it is tried again here within the same bound.
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);;) {
         Statement wal(db, "PRAGMA journal_mode = WAL");
-        if (!wal.Ok())
-            return ErrorFromSqlite(wal.PrepareResult());
-        int rc = wal.Step();
-        if (rc != SQLITE_ROW)
+        int rc = wal.Ok() ? wal.Step() : wal.PrepareResult();
+        if (rc == SQLITE_ROW)
+            break;
+        bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+        if (!busy || std::chrono::steady_clock::now() >= deadline)
             return ErrorFromSqlite(rc);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (int rc = sqlite3_exec(db, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr))
         return ErrorFromSqlite(rc);
