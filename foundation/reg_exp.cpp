@@ -61,13 +61,15 @@ bool CRegExp::Match(const char* text, int length, int flags) {
             throw CRegExpException(kRegInvArg);
         length = static_cast<int>(n);
     }
-    std::vector<std::pair<int, int>> groups;
-    int result = ExecuteRegExpProgram(*m_program, text, length, flags, groups);
-    if (result == kRegNoMatch)
-        return false;
-    if (result != kRegOkay)
+    // The engine fills the group array in place (no allocation once it has its size); on anything but
+    // a match it is put back to the no-match state.
+    int result = ExecuteRegExpProgram(*m_program, text, length, flags, m_groups);
+    if (result != kRegOkay) {
+        Reset();
+        if (result == kRegNoMatch)
+            return false;
         throw CRegExpException(result);
-    m_groups = std::move(groups);
+    }
     m_matched = true;
     return true;
 }

@@ -816,6 +816,125 @@ void FindFirstBytes(RegExpProgram& program) {
     }
 }
 
+// Bit tables for the nodes whose dissection simulates all their instructions at every place: sequences,
+// repeated nodes and choices that hold groups. Small nodes only, within a total bound, so that the tables
+// stay a small multiple of the program; the others are dissected with state sets.
+constexpr size_t kMaxFrameTableWords = size_t{1} << 16;
+
+bool IsZeroWidthTestOp(RegExpOp op) {
+    return op == RegExpOp::kBeginLine || op == RegExpOp::kEndLine || op == RegExpOp::kWordBoundary ||
+           op == RegExpOp::kNotWordBoundary;
+}
+
+RegExpFrame MakeFrame(const RegExpProgram& program, const RegExpNode& node) {
+    RegExpFrame frame;
+    frame.first = node.first;
+    frame.size = node.end - node.first + 1;
+    frame.words = (frame.size + 63) / 64;
+    const uint32_t words = frame.words;
+    auto set = [words](std::vector<uint64_t>& rows, uint32_t row, uint32_t bit) {
+        rows[size_t(row) * words + bit / 64] |= uint64_t{1} << (bit % 64);
+    };
+    const bool newlineSensitive = !(program.compileFlags & kRegExpNewlineOrdinary);
+    frame.consumes.assign(256 * size_t(words), 0);
+    for (uint32_t pc = node.first; pc < node.end; ++pc) {
+        uint32_t insn = program.code[pc];
+        RegExpOp op = RegExpOpOf(insn);
+        uint32_t bit = pc - node.first;
+        if (op == RegExpOp::kChar) {
+            set(frame.consumes, RegExpOperandOf(insn) & 255, bit);
+        } else if (op == RegExpOp::kAnyChar) {
+            for (uint32_t c = 0; c < 256; ++c)
+                if (!(newlineSensitive && c == '\n'))
+                    set(frame.consumes, c, bit);
+        } else if (op == RegExpOp::kSet) {
+            const RegExpCharSet& bytes = program.sets[RegExpOperandOf(insn)];
+            for (uint32_t w = 0; w < bytes.bits.size(); ++w)
+                for (uint64_t members = bytes.bits[w]; members != 0; members &= members - 1)
+                    set(frame.consumes, w * 64 + static_cast<uint32_t>(__builtin_ctzll(members)), bit);
+        } else if (IsZeroWidthTestOp(op)) {
+            frame.tests.push_back(bit);
+        }
+    }
+    auto row = [words](std::vector<uint64_t>& rows, uint32_t j) { return &rows[size_t(j) * words]; };
+    auto merge = [words](uint64_t* into, const uint64_t* from) {
+        bool changed = false;
+        for (uint32_t w = 0; w < words; ++w) {
+            changed = changed || (from[w] & ~into[w]) != 0;
+            into[w] |= from[w];
+        }
+        return changed;
+    };
+    uint32_t out[2];
+
+    // Backward rows: whatever reaches an instruction that passes (without a test) to s reaches s. The
+    // edges mostly lead forward, so passes in program order settle in a few rounds.
+    frame.backward.assign(size_t(frame.size) * words, 0);
+    for (uint32_t j = 0; j < frame.size; ++j)
+        set(frame.backward, j, j);
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (uint32_t pc = node.first; pc < node.end; ++pc) {
+            if (IsZeroWidthTestOp(RegExpOpOf(program.code[pc])))
+                continue;
+            for (int i = 0, count = EmptyTransitions(program.code, pc, out); i < count; ++i)
+                if (out[i] >= node.first && out[i] <= node.end)
+                    changed = merge(row(frame.backward, out[i] - node.first),
+                                    row(frame.backward, pc - node.first)) ||
+                              changed;
+        }
+    }
+
+    // Forward rows, per part: an instruction reaches what its successors reach, but the part's exit is
+    // only reached, never passed.
+    if (node.kind == RegExpNode::Kind::kChoice)
+        return frame;
+    frame.forward.assign(size_t(frame.size) * words, 0);
+    for (uint32_t k = 0; k < node.childCount; ++k) {
+        const RegExpNode& part = program.nodes[program.children[node.firstChild + k]];
+        for (uint32_t pc = part.first; pc < part.end; ++pc)
+            set(frame.forward, pc - node.first, pc - node.first);
+        for (bool changed = true; changed;) {
+            changed = false;
+            for (uint32_t pc = part.end; pc-- > part.first;) {
+                if (IsZeroWidthTestOp(RegExpOpOf(program.code[pc])))
+                    continue;
+                uint64_t* into = row(frame.forward, pc - node.first);
+                for (int i = 0, count = EmptyTransitions(program.code, pc, out); i < count; ++i) {
+                    if (out[i] < part.first || out[i] > part.end)
+                        continue;
+                    if (out[i] == part.end) {
+                        uint32_t bit = part.end - node.first;
+                        changed = changed || !((into[bit / 64] >> (bit % 64)) & 1);
+                        into[bit / 64] |= uint64_t{1} << (bit % 64);
+                    } else {
+                        changed = merge(into, row(frame.forward, out[i] - node.first)) || changed;
+                    }
+                }
+            }
+        }
+    }
+    return frame;
+}
+
+void BuildFrames(RegExpProgram& program) {
+    size_t total = 0;
+    for (RegExpNode& node : program.nodes) {
+        if (!node.hasGroups ||
+            (node.kind != RegExpNode::Kind::kSequence && node.kind != RegExpNode::Kind::kRepeated &&
+             node.kind != RegExpNode::Kind::kChoice))
+            continue;
+        size_t size = node.end - node.first + 1;
+        size_t words = (size + 63) / 64;
+        size_t tableWords = (2 * size + 260) * words;
+        if (words > kMaxRegExpFrameWords || total + tableWords > kMaxFrameTableWords)
+            continue;
+        total += tableWords;
+        node.frame = static_cast<int32_t>(program.frames.size());
+        program.frames.push_back(MakeFrame(program, node));
+    }
+}
+
 } // namespace
 
 int CompileRegExpProgram(const char* pattern, size_t length, int flags, RegExpProgram& program) {
@@ -838,6 +957,7 @@ int CompileRegExpProgram(const char* pattern, size_t length, int flags, RegExpPr
         program.mustContain = Literals(parser.Nodes(), root).must;
         BuildPredecessors(program);
         FindFirstBytes(program);
+        BuildFrames(program);
         return kRegOkay;
     } catch (const SyntaxError& e) {
         program = RegExpProgram{};

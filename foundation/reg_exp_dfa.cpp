@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -40,10 +41,14 @@ public:
 
     // The state at a start place; -1 when the automaton is full.
     int Start(uint8_t before) {
-        std::vector<uint32_t> kernel;
-        if (!m_unanchored)
-            kernel.push_back(0);
-        return Intern(std::move(kernel), before);
+        int& start = m_start[before];
+        if (start < 0) {
+            std::vector<uint32_t> kernel;
+            if (!m_unanchored)
+                kernel.push_back(0);
+            start = Intern(std::move(kernel), before);
+        }
+        return start;
     }
 
     bool Empty(int state) const { return m_states[state].kernel.empty(); }
@@ -66,14 +71,18 @@ public:
     }
 
     bool MatchAtEnd(int state, bool endsLine) {
-        return Close(state, endsLine ? kEndOfTextEol : kEndOfTextNotEol, nullptr, 0);
+        int8_t& known = m_states[state].matchAtEnd[endsLine ? 1 : 0];
+        if (known < 0)
+            known = Close(state, endsLine ? kEndOfTextEol : kEndOfTextNotEol, nullptr, 0) ? 1 : 0;
+        return known == 1;
     }
 
 private:
     struct State {
         std::vector<uint32_t> kernel; // instructions entered by consuming the byte before, sorted
         uint8_t before;
-        std::array<int32_t, 256> next; // (state << 1) | match-here, or kUnknown
+        std::array<int8_t, 2> matchAtEnd{-1, -1}; // at the end of a text not ending / ending a line
+        std::array<int32_t, 256> next;            // (state << 1) | match-here, or kUnknown
     };
 
     int Intern(std::vector<uint32_t> kernel, uint8_t before) {
@@ -187,6 +196,7 @@ private:
     const RegExpProgram& m_program;
     bool m_unanchored;
     std::vector<State> m_states;
+    std::array<int, 5> m_start{-1, -1, -1, -1, -1}; // per Before class, -1 until built
     std::unordered_map<std::string, int> m_index;
     std::vector<uint32_t> m_mark;
     uint32_t m_generation = 0;
@@ -197,6 +207,7 @@ private:
 struct CachedAutomata {
     uint64_t serial = 0;
     std::unique_ptr<Dfa> unanchored, anchored;
+    int onlyFirstByte = -1; // the one byte every match starts with, if there is only one
 };
 
 // This thread's automata for `program`, built on first use. Programs are told apart by serial number,
@@ -212,6 +223,15 @@ CachedAutomata& AutomataFor(const RegExpProgram& program) {
     entry.serial = program.serial;
     entry.unanchored = std::make_unique<Dfa>(program, true);
     entry.anchored = std::make_unique<Dfa>(program, false);
+    entry.onlyFirstByte = -1;
+    int count = 0;
+    for (int c = 0; c < 256 && program.canSkip; ++c)
+        if (program.firstBytes.Has(uint8_t(c))) {
+            entry.onlyFirstByte = c;
+            ++count;
+        }
+    if (count != 1)
+        entry.onlyFirstByte = -1;
     return entry;
 }
 
@@ -230,8 +250,26 @@ RegExpDfaResult FindRegExpMatchByDfa(const RegExpProgram& program, const uint8_t
         return RegExpDfaResult::kGaveUp;
     int firstEnd = -1, noPartial = 0;
     for (int i = 0;; ++i) {
-        if (unanchored.Empty(state))
+        if (unanchored.Empty(state)) {
+            // No partial match is in progress: skip to the next byte a match can start with. Matches
+            // are never empty here, so none ends at the bytes skipped, and the state there is the start
+            // state after the byte before.
+            if (program.canSkip && i < length && !program.firstBytes.Has(text[i])) {
+                if (automata.onlyFirstByte >= 0) {
+                    const void* found = memchr(text + i, automata.onlyFirstByte, size_t(length - i));
+                    i = found ? int(static_cast<const uint8_t*>(found) - text) : length;
+                } else {
+                    while (i < length && !program.firstBytes.Has(text[i]))
+                        ++i;
+                }
+                if (i == length)
+                    return RegExpDfaResult::kNoMatch;
+                state = unanchored.Start(ClassOf(text[i - 1]));
+                if (state < 0)
+                    return RegExpDfaResult::kGaveUp;
+            }
             noPartial = i;
+        }
         if (i == length) {
             if (unanchored.MatchAtEnd(state, endsLine))
                 firstEnd = i;

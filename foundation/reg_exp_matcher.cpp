@@ -18,6 +18,10 @@
 // Each simulation visits every place of its span once per instruction of its node, so a match costs
 // the text length times the program length, once for finding it and once per nesting level of the
 // groups for dissecting it.
+// Nodes of up to 512 instructions carry bit tables (RegExpFrame) with which the backward and forward
+// simulations handle all their instructions at once, 64 to a machine word; the state-set code remains
+// for larger nodes and as the reference the tests compare the tables against. The working memory is
+// kept per thread, so a match in the steady state allocates nothing.
 #include "foundation/reg_exp_dfa.h"
 #include "foundation/reg_exp_error.h"
 #include "foundation/reg_exp_program.h"
@@ -110,7 +114,18 @@ bool IsZeroWidthTest(RegExpOp op) {
 // A set of instructions with a value each, cleared in constant time (sparse-set representation).
 class StateSet {
 public:
-    explicit StateSet(size_t capacity) : m_dense(capacity), m_sparse(capacity), m_value(capacity) {}
+    explicit StateSet(size_t capacity = 0) : m_dense(capacity), m_sparse(capacity), m_value(capacity) {}
+
+    // Makes room for instructions 0 to capacity - 1 and empties the set.
+    void Reserve(size_t capacity) {
+        if (m_dense.size() < capacity) {
+            m_dense.resize(capacity);
+            m_sparse.resize(capacity);
+            m_value.resize(capacity);
+        }
+        m_size = 0;
+    }
+    size_t Capacity() const { return m_dense.size(); }
 
     bool Contains(uint32_t pc) const { return m_sparse[pc] < m_size && m_dense[m_sparse[pc]] == pc; }
     void Add(uint32_t pc, int value) {
@@ -238,12 +253,60 @@ struct InternalError {
     int error;
 };
 
+// Whether this thread's matches may use the frames' bit tables (tests turn them off to compare).
+thread_local bool t_fastPaths = true;
+
+// The dissection's working memory, kept per thread from one match to the next so that a match in the
+// steady state allocates nothing. Buffers that grew beyond kKeptScratchBytes are given back after the
+// match that needed them.
+constexpr size_t kKeptScratchBytes = size_t{1} << 20;
+struct DissectScratch {
+    StateSet current, next;
+    std::vector<uint32_t> stack;
+    std::vector<uint64_t> table; // the one live table in use at a time
+    std::vector<int> bounds;     // parts' boundaries, a stack shared by the nested dissections
+
+    void Trim() {
+        if (current.Capacity() * 12 > kKeptScratchBytes) {
+            current = StateSet();
+            next = StateSet();
+        }
+        if (table.capacity() * sizeof(uint64_t) > kKeptScratchBytes)
+            std::vector<uint64_t>().swap(table);
+        if ((stack.capacity() + bounds.capacity()) * 4 > kKeptScratchBytes) {
+            std::vector<uint32_t>().swap(stack);
+            std::vector<int>().swap(bounds);
+        }
+    }
+};
+
+// Bit rows of a frame: at most kMaxRegExpFrameWords words, bit j standing for instruction first + j.
+static_assert(kMaxRegExpFrameWords == 8, "ComputeLiveBits is instantiated for 1 to 8 words");
+
+bool HasBit(const uint64_t* row, uint32_t j) {
+    return (row[j / 64] >> (j % 64)) & 1;
+}
+void SetBit(uint64_t* row, uint32_t j) {
+    row[j / 64] |= uint64_t{1} << (j % 64);
+}
+bool IsZero(const uint64_t* row, uint32_t words) {
+    uint64_t any = 0;
+    for (uint32_t w = 0; w < words; ++w)
+        any |= row[w];
+    return any == 0;
+}
+
 // Step 3: assigns the groups of a match.
 class Dissector {
 public:
-    Dissector(const RegExpProgram& program, const Text& text, std::vector<std::pair<int, int>>& groups)
-        : m_program(program), m_text(text), m_groups(groups), m_current(program.code.size()),
-          m_next(program.code.size()) {}
+    Dissector(const RegExpProgram& program, const Text& text, std::vector<std::pair<int, int>>& groups,
+              DissectScratch& scratch)
+        : m_program(program), m_text(text), m_groups(groups), m_current(scratch.current),
+          m_next(scratch.next), m_stack(scratch.stack), m_tableBits(scratch.table), m_bounds(scratch.bounds) {
+        m_current.Reserve(program.code.size() + 1);
+        m_next.Reserve(program.code.size() + 1);
+        m_stack.clear();
+    }
 
     void Dissect(uint32_t index, int a, int b) {
         // The last child of a sequence and the body of an optional node, a choice or a group are
@@ -291,32 +354,56 @@ private:
         return m_program.children[node.firstChild + i];
     }
 
-    // The live table of instructions [first, end] (end being the exit) for the span [a, b].
+    // The live table of instructions [first, end] (end being the exit) for the span [a, b], held in the
+    // scratch buffer; computed with the node's frame when it has one.
     struct LiveTable {
         uint32_t first = 0;
         int a = 0;
         size_t words = 0;
-        std::vector<uint64_t> bits;
+        uint64_t* bits = nullptr;
+        const RegExpFrame* frame = nullptr;
 
-        bool Has(int i, uint32_t pc) const {
-            uint32_t bit = pc - first;
-            return (bits[size_t(i - a) * words + bit / 64] >> (bit % 64)) & 1;
-        }
-        void Set(int i, uint32_t pc) {
-            uint32_t bit = pc - first;
-            bits[size_t(i - a) * words + bit / 64] |= uint64_t{1} << (bit % 64);
-        }
+        const uint64_t* Row(int i) const { return bits + size_t(i - a) * words; }
+        bool Has(int i, uint32_t pc) const { return HasBit(Row(i), pc - first); }
+        void Set(int i, uint32_t pc) { SetBit(bits + size_t(i - a) * words, pc - first); }
     };
 
     // Fills `table` for the instructions of `node` and the span [a, b]; only place a when `onlyStart`.
     void ComputeLive(const RegExpNode& node, int a, int b, bool onlyStart, LiveTable& table) {
         table.first = node.first;
         table.a = a;
+        const bool bits = node.frame >= 0 && t_fastPaths;
         table.words = (node.end - node.first + 1 + 63) / 64;
         size_t rows = onlyStart ? 1 : size_t(b - a) + 1;
         if (rows > kMaxLiveTableWords / table.words)
             throw InternalError{kRegESpace};
-        table.bits.assign(rows * table.words, 0);
+        if (m_tableBits.size() < rows * table.words)
+            m_tableBits.resize(rows * table.words);
+        table.bits = m_tableBits.data();
+        table.frame = nullptr;
+        if (!bits)
+            std::fill_n(table.bits, rows * table.words, 0);
+        else {
+            table.frame = &m_program.frames[node.frame];
+            switch (table.frame->words) {
+            case 1:
+                return ComputeLiveBits<1>(*table.frame, a, b, onlyStart, table);
+            case 2:
+                return ComputeLiveBits<2>(*table.frame, a, b, onlyStart, table);
+            case 3:
+                return ComputeLiveBits<3>(*table.frame, a, b, onlyStart, table);
+            case 4:
+                return ComputeLiveBits<4>(*table.frame, a, b, onlyStart, table);
+            case 5:
+                return ComputeLiveBits<5>(*table.frame, a, b, onlyStart, table);
+            case 6:
+                return ComputeLiveBits<6>(*table.frame, a, b, onlyStart, table);
+            case 7:
+                return ComputeLiveBits<7>(*table.frame, a, b, onlyStart, table);
+            default:
+                return ComputeLiveBits<8>(*table.frame, a, b, onlyStart, table);
+            }
+        }
 
         m_current.Clear();
         m_stack.clear();
@@ -356,6 +443,222 @@ private:
             }
             m_current.Clear();
         }
+    }
+
+    // The zero-width tests of `frame` in word w of its rows that hold at place i.
+    uint64_t HoldingTestsInWord(const RegExpFrame& frame, int i, uint32_t w) const {
+        uint64_t hold = 0;
+        for (uint32_t bit : frame.tests)
+            if (bit / 64 == w && m_text.Holds(RegExpOpOf(m_program.code[frame.first + bit]), i))
+                hold |= uint64_t{1} << (bit % 64);
+        return hold;
+    }
+    void HoldingTests(const RegExpFrame& frame, int i, uint32_t lo, uint32_t hi, uint64_t* hold) const {
+        for (uint32_t w = lo; w < hi; ++w)
+            hold[w] = HoldingTestsInWord(frame, i, w);
+    }
+
+    // ComputeLive with bit rows: at each place the kernel (the instructions entered backwards over the
+    // byte after it) is closed with the backward rows, then with those of the zero-width tests that
+    // hold there and lead into the set, until no more do.
+    template <uint32_t kWords>
+    void ComputeLiveBits(const RegExpFrame& frame, int a, int b, bool onlyStart, LiveTable& table) {
+        constexpr uint32_t words = kWords;
+        const bool hasTests = !frame.tests.empty();
+        uint64_t kernel[kWords] = {}, live[kWords] = {}, hold[kWords] = {}, more[kWords] = {};
+        SetBit(kernel, frame.size - 1); // the node's exit, at b
+        for (int i = b;; --i) {
+            if (hasTests)
+                HoldingTests(frame, i, 0, kWords, hold);
+            for (uint32_t w = 0; w < words; ++w)
+                live[w] = 0;
+            const uint64_t* pending = kernel;
+            for (;;) {
+                for (uint32_t w = 0; w < words; ++w)
+                    for (uint64_t bits = pending[w]; bits != 0; bits &= bits - 1) {
+                        uint32_t j = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
+                        // A row holds the rows of its members, so a member needs no row of its own.
+                        if (HasBit(live, j))
+                            continue;
+                        const uint64_t* row = &frame.backward[size_t(j) * words];
+                        for (uint32_t v = 0; v < words; ++v)
+                            live[v] |= row[v];
+                    }
+                if (!hasTests)
+                    break;
+                // Tests t not yet live whose successor t + 1 is.
+                uint64_t any = 0;
+                for (uint32_t w = 0; w < words; ++w) {
+                    uint64_t successorLive = (live[w] >> 1) | (w + 1 < words ? live[w + 1] << 63 : 0);
+                    more[w] = hold[w] & ~live[w] & successorLive;
+                    any |= more[w];
+                }
+                if (any == 0)
+                    break;
+                pending = more;
+            }
+            if (!onlyStart || i == a) {
+                uint64_t* row = table.bits + (onlyStart ? 0 : size_t(i - a) * words);
+                for (uint32_t w = 0; w < words; ++w)
+                    row[w] = live[w];
+            }
+            if (i == a)
+                return;
+            if (IsZero(live, words)) {
+                // Nothing is live before this place either.
+                if (!onlyStart)
+                    std::fill_n(table.bits, size_t(i - a) * words, 0);
+                else
+                    std::fill_n(table.bits, words, 0);
+                return;
+            }
+            // Step back over byte i - 1: a consuming instruction is live if its successor is.
+            const uint64_t* consumes = &frame.consumes[size_t(m_text.At(i - 1)) * words];
+            for (uint32_t w = 0; w < words; ++w)
+                kernel[w] = ((live[w] >> 1) | (w + 1 < words ? live[w + 1] << 63 : 0)) & consumes[w];
+        }
+    }
+
+    // The words [lo, hi) of a frame's rows that a part's instructions occupy, the zero-width tests
+    // among them that hold at a place, and its exit's bit: the forward simulation of a part looks at
+    // these words only.
+    struct PartWords {
+        uint32_t lo, hi, exit;
+        bool hasTests;
+    };
+
+    // The forward closure at place i of `pending` inside the part, restricted to the live instructions
+    // `liveRow`, into `out`. An instruction reached on a path to a live one is itself live, so closing
+    // first and restricting afterwards gives the same set as following live instructions only.
+    void ForwardClose(const RegExpFrame& frame, const PartWords& part, uint64_t* pending, int i,
+                      const uint64_t* liveRow, uint64_t* out) const {
+        const uint32_t words = frame.words;
+        uint64_t hold[kMaxRegExpFrameWords], passed[kMaxRegExpFrameWords];
+        if (part.hasTests) {
+            HoldingTests(frame, i, part.lo, part.hi, hold);
+            hold[part.exit / 64] &= ~(uint64_t{1} << (part.exit % 64)); // the exit is never passed
+        }
+        for (uint32_t w = part.lo; w < part.hi; ++w)
+            out[w] = passed[w] = 0;
+        for (;;) {
+            for (uint32_t w = part.lo; w < part.hi; ++w)
+                for (uint64_t bits = pending[w]; bits != 0; bits &= bits - 1) {
+                    uint32_t j = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
+                    // A row holds the rows of its members, so a member needs no row of its own.
+                    if (HasBit(out, j))
+                        continue;
+                    if (j == part.exit) {
+                        SetBit(out, j);
+                        continue;
+                    }
+                    const uint64_t* row = &frame.forward[size_t(j) * words];
+                    for (uint32_t v = part.lo; v < part.hi; ++v)
+                        out[v] |= row[v];
+                }
+            if (!part.hasTests)
+                break;
+            // Pass the tests reached that hold here: their successors join.
+            uint64_t any = 0;
+            uint64_t tests[kMaxRegExpFrameWords];
+            for (uint32_t w = part.lo; w < part.hi; ++w) {
+                tests[w] = hold[w] & out[w] & ~passed[w];
+                passed[w] |= tests[w];
+                any |= tests[w];
+            }
+            if (any == 0)
+                break;
+            for (uint32_t w = part.lo; w < part.hi; ++w)
+                pending[w] = (tests[w] << 1) | (w > part.lo ? tests[w - 1] >> 63 : 0);
+        }
+        for (uint32_t w = part.lo; w < part.hi; ++w)
+            out[w] &= liveRow[w];
+    }
+
+    // LongestLiveBits for a part whose instructions lie in one word of the rows, the common case.
+    int LongestLiveInWord(const RegExpFrame& frame, const PartWords& part, uint32_t first, int p, int minEnd,
+                          int b, const LiveTable& table) const {
+        const uint32_t words = frame.words, w = part.lo;
+        const uint64_t exitMask = uint64_t{1} << (part.exit % 64);
+        auto close = [&](uint64_t pending, int i) {
+            uint64_t out = 0, passed = 0, hold = 0;
+            if (part.hasTests) {
+                hold = HoldingTestsInWord(frame, i, w) & ~exitMask;
+            }
+            for (;;) {
+                for (uint64_t bits = pending & ~out; bits != 0; bits &= bits - 1) {
+                    uint64_t bit = bits & (~bits + 1);
+                    if (out & bit)
+                        continue;
+                    out |= bit == exitMask
+                               ? bit
+                               : frame.forward[size_t(w * 64 + __builtin_ctzll(bits)) * words + w];
+                }
+                uint64_t tests = hold & out & ~passed;
+                if (tests == 0)
+                    break;
+                passed |= tests;
+                pending = tests << 1;
+            }
+            return out & table.Row(i)[w];
+        };
+        uint64_t current = close(uint64_t{1} << (first % 64), p);
+        int last = (current & exitMask) && p >= minEnd ? p : -1;
+        for (int i = p; i < b; ++i) {
+            uint64_t pending = ((current & ~exitMask) & frame.consumes[size_t(m_text.At(i)) * words + w])
+                               << 1;
+            if (pending == 0)
+                break;
+            current = close(pending, i + 1);
+            if ((current & exitMask) && i + 1 >= minEnd)
+                last = i + 1;
+        }
+        return last;
+    }
+
+    // LongestLive with bit rows.
+    int LongestLiveBits(uint32_t first, uint32_t exit, int p, int minEnd, int b, const LiveTable& table) {
+        const RegExpFrame& frame = *table.frame;
+        const uint32_t words = frame.words;
+        if (exit == first + 1) {
+            // A single instruction (a byte, a set, a test or the empty string) spans one byte or none.
+            if (!table.Has(p, first))
+                return -1;
+            uint32_t insn = m_program.code[first];
+            RegExpOp op = RegExpOpOf(insn);
+            if (op == RegExpOp::kChar || op == RegExpOp::kAnyChar || op == RegExpOp::kSet)
+                return p < b && p + 1 >= minEnd && m_text.Consumes(insn, m_text.At(p)) &&
+                               table.Has(p + 1, exit)
+                           ? p + 1
+                           : -1;
+            if (op == RegExpOp::kEmpty || IsZeroWidthTest(op))
+                return p >= minEnd && m_text.Holds(op, p) && table.Has(p, exit) ? p : -1;
+        }
+        PartWords part{(first - frame.first) / 64, (exit - frame.first) / 64 + 1, exit - frame.first, false};
+        for (uint32_t bit : frame.tests)
+            part.hasTests = part.hasTests || (bit >= first - frame.first && bit < part.exit);
+        if (part.lo + 1 == part.hi)
+            return LongestLiveInWord(frame, part, first - frame.first, p, minEnd, b, table);
+        uint64_t pending[kMaxRegExpFrameWords] = {}, current[kMaxRegExpFrameWords] = {};
+        SetBit(pending, first - frame.first);
+        ForwardClose(frame, part, pending, p, table.Row(p), current);
+        int last = HasBit(current, part.exit) && p >= minEnd ? p : -1;
+        for (int i = p; i < b; ++i) {
+            const uint64_t* consumes = &frame.consumes[size_t(m_text.At(i)) * words];
+            current[part.exit / 64] &= ~(uint64_t{1} << (part.exit % 64));
+            uint64_t any = 0;
+            for (uint32_t w = part.lo; w < part.hi; ++w) {
+                uint64_t stepped = current[w] & consumes[w];
+                uint64_t below = w > part.lo ? current[w - 1] & consumes[w - 1] : 0;
+                pending[w] = (stepped << 1) | (below >> 63);
+                any |= pending[w];
+            }
+            if (any == 0)
+                break;
+            ForwardClose(frame, part, pending, i + 1, table.Row(i + 1), current);
+            if (HasBit(current, part.exit) && i + 1 >= minEnd)
+                last = i + 1;
+        }
+        return last;
     }
 
     // Whether `node` matches the empty string at place a.
@@ -408,6 +711,8 @@ private:
     // The last place at or after `minEnd` where the instructions [first, exit) started at place p
     // reach `exit`, following only live instructions; -1 when there is none.
     int LongestLive(uint32_t first, uint32_t exit, int p, int minEnd, int b, const LiveTable& table) {
+        if (table.frame != nullptr)
+            return LongestLiveBits(first, exit, p, minEnd, b, table);
         int last = -1;
         m_current.Clear();
         bool reached = AddLive(m_current, first, first, exit, p, table);
@@ -456,7 +761,9 @@ private:
         for (uint32_t k = 0; k < node.childCount; ++k)
             if (m_program.nodes[Child(node, k)].hasGroups)
                 lastWithGroups = k;
-        std::vector<int> bounds{a};
+        // The boundaries go on the shared stack (read by index: nested dissections push above them).
+        const size_t base = m_bounds.size();
+        m_bounds.push_back(a);
         {
             LiveTable table;
             ComputeLive(node, a, b, false, table);
@@ -466,19 +773,20 @@ private:
                 p = LongestLive(part.first, part.end, p, p, b, table);
                 if (p < 0)
                     throw InternalError{kRegAssert};
-                bounds.push_back(p);
+                m_bounds.push_back(p);
             }
             const RegExpNode& last = m_program.nodes[Child(node, lastWithGroups)];
             int end =
                 lastWithGroups + 1 == node.childCount ? b : LongestLive(last.first, last.end, p, p, b, table);
             if (end < 0)
                 throw InternalError{kRegAssert};
-            bounds.push_back(end);
+            m_bounds.push_back(end);
         }
         for (uint32_t k = 0; k < lastWithGroups; ++k)
-            Dissect(Child(node, k), bounds[k], bounds[k + 1]);
-        a = bounds[lastWithGroups];
-        b = bounds[lastWithGroups + 1];
+            Dissect(Child(node, k), m_bounds[base + k], m_bounds[base + k + 1]);
+        a = m_bounds[base + lastWithGroups];
+        b = m_bounds[base + lastWithGroups + 1];
+        m_bounds.resize(base);
         return Child(node, lastWithGroups);
     }
 
@@ -489,7 +797,8 @@ private:
             return;
         }
         const RegExpNode& body = m_program.nodes[bodyIndex];
-        std::vector<int> bounds{a};
+        const size_t base = m_bounds.size();
+        m_bounds.push_back(a);
         {
             LiveTable table;
             ComputeLive(node, a, b, false, table);
@@ -498,18 +807,22 @@ private:
                 p = LongestLive(body.first, body.end, p, p + 1, b, table);
                 if (p < 0)
                     throw InternalError{kRegAssert};
-                bounds.push_back(p);
+                m_bounds.push_back(p);
             }
         }
-        for (size_t k = 0; k + 1 < bounds.size(); ++k)
-            Dissect(bodyIndex, bounds[k], bounds[k + 1]);
+        for (size_t k = base; k + 1 < m_bounds.size(); ++k)
+            Dissect(bodyIndex, m_bounds[k], m_bounds[k + 1]);
+        m_bounds.resize(base);
     }
 
     const RegExpProgram& m_program;
     const Text& m_text;
     std::vector<std::pair<int, int>>& m_groups;
-    StateSet m_current, m_next;
-    std::vector<uint32_t> m_stack;
+    StateSet& m_current;
+    StateSet& m_next;
+    std::vector<uint32_t>& m_stack;
+    std::vector<uint64_t>& m_tableBits;
+    std::vector<int>& m_bounds;
 };
 
 // Whether `needle` occurs in text[0, length).
@@ -544,8 +857,16 @@ int ExecuteRegExpProgram(const RegExpProgram& program, const char* text, int len
         groups.assign(static_cast<size_t>(program.groupCount) + 1, {-1, -1});
         groups[0] = {start, end};
         if (program.nodes[program.root].hasGroups) {
-            Dissector dissector(program, view, groups);
-            dissector.Dissect(program.root, start, end);
+            thread_local DissectScratch scratch;
+            scratch.bounds.clear();
+            try {
+                Dissector dissector(program, view, groups, scratch);
+                dissector.Dissect(program.root, start, end);
+            } catch (...) {
+                scratch.Trim();
+                throw;
+            }
+            scratch.Trim();
         }
         return kRegOkay;
     } catch (const InternalError& e) {
@@ -553,4 +874,8 @@ int ExecuteRegExpProgram(const RegExpProgram& program, const char* text, int len
     } catch (const std::bad_alloc&) {
         return kRegESpace;
     }
+}
+
+void SetRegExpFastPathsForTesting(bool enabled) {
+    t_fastPaths = enabled;
 }

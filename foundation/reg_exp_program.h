@@ -102,6 +102,27 @@ struct RegExpNode {
     // first byte alone.
     bool canBeEmpty = true;
     int32_t firstBytes = -1; // index into RegExpProgram::sets, -1 when not computed
+    int32_t frame = -1;      // index into RegExpProgram::frames, -1 when the node has none
+};
+
+// Bit tables that let the dissection of a node (a sequence, repeated node or choice holding groups)
+// simulate all its instructions at once, 64 to a word. Bit j of a row stands for instruction first + j;
+// the frame covers the node's instructions and its exit, [node.first, node.end].
+constexpr uint32_t kMaxRegExpFrameWords = 8; // frames of up to 512 instructions
+struct RegExpFrame {
+    uint32_t first = 0;
+    uint32_t size = 0;  // instructions covered, node.end - node.first + 1
+    uint32_t words = 0; // 1, 2, 4 or 8 words per row
+    // backward[j]: the instructions that reach first + j by empty transitions inside the node without
+    // a zero-width test on the way (first + j itself included). A zero-width test is in no row but its
+    // own: whether it may be passed depends on the place.
+    std::vector<uint64_t> backward;
+    // forward[j] (sequences and repeated nodes): the instructions reached from first + j by empty
+    // transitions without a zero-width test, inside the part (a sequence's child, a repeated node's
+    // body) it belongs to, stopping at the part's exit.
+    std::vector<uint64_t> forward;
+    std::vector<uint64_t> consumes; // row c: the instructions that consume byte c
+    std::vector<uint32_t> tests;    // the bits of the zero-width tests (^, $, \b, \B), in order
 };
 
 struct RegExpProgram {
@@ -109,6 +130,7 @@ struct RegExpProgram {
     std::vector<RegExpCharSet> sets;
     std::vector<RegExpNode> nodes;
     std::vector<uint32_t> children;
+    std::vector<RegExpFrame> frames;
     uint32_t root = 0;
 
     // The instructions with an empty (non-consuming) transition into instruction i are
@@ -137,3 +159,7 @@ int CompileRegExpProgram(const char* pattern, size_t length, int flags, RegExpPr
 // kRegInvArg for a negative length, or kRegESpace when the working sets cannot be had.
 int ExecuteRegExpProgram(const RegExpProgram& program, const char* text, int length, int flags,
                          std::vector<std::pair<int, int>>& groups);
+
+// Tests only: false makes this thread's matches take the general paths (state sets instead of the
+// frames' bit tables), so that a test can check that both give the same groups.
+void SetRegExpFastPathsForTesting(bool enabled);
