@@ -1,7 +1,6 @@
 #include "net/http_body_pipe.h"
 
 #include "foundation/exception.h"
-#include "foundation/lock.h"
 #include "foundation/network_exception.h"
 
 #include <algorithm>
@@ -28,20 +27,30 @@ CHTTPBodyPipe::CHTTPBodyPipe(Retention retention) : m_retention(retention) {}
 CHTTPBodyPipe::~CHTTPBodyPipe() = default;
 
 void CHTTPBodyPipe::Write(const void* data, size_t count) {
-    CLock lock(m_lock);
-    if (m_retention == Retention::Drop || m_ended || m_closed || m_broken || count == 0)
+    std::lock_guard lock(m_lock);
+    if (DropsLocked() || count == 0)
         return;
-    const char* bytes = static_cast<const char*>(data);
-    size_t room = kCapacity - std::min(kCapacity, m_bytes.size());
-    m_bytes.insert(m_bytes.end(), bytes, bytes + std::min(count, room));
+    size_t room = kCapacity - std::min(kCapacity, m_bytes.Size());
+    m_bytes.Reserve(kCapacity); // once: the bytes must never move under a reader's copy
+    m_bytes.Append(static_cast<const char*>(data), std::min(count, room));
+    if (m_bytes.Size() >= kBatch)
+        m_announced = true;
+    UpdateEventsLocked();
+}
+
+void CHTTPBodyPipe::Flush() {
+    std::lock_guard lock(m_lock);
+    if (m_bytes.Empty() || m_announced)
+        return;
+    m_announced = true;
     UpdateEventsLocked();
 }
 
 size_t CHTTPBodyPipe::GetRoom() const {
-    CLock lock(m_lock);
-    if (m_retention == Retention::Drop || m_ended || m_closed || m_broken)
+    std::lock_guard lock(m_lock);
+    if (DropsLocked())
         return SIZE_MAX;
-    return kCapacity - std::min(kCapacity, m_bytes.size());
+    return kCapacity - std::min(kCapacity, m_bytes.Size());
 }
 
 bool CHTTPBodyPipe::WaitForRoom(double timeout) {
@@ -56,15 +65,32 @@ bool CHTTPBodyPipe::WaitForRoom(double timeout) {
 }
 
 void CHTTPBodyPipe::End() {
-    CLock lock(m_lock);
+    std::lock_guard lock(m_lock);
     m_ended = true;
     UpdateEventsLocked();
 }
 
+void CHTTPBodyPipe::Fail() {
+    std::unique_lock lock(m_lock);
+    if (m_taken) {
+        m_broken = true;
+    } else {
+        ClearLocked(lock);
+        m_ended = true;
+    }
+    UpdateEventsLocked();
+}
+
+void CHTTPBodyPipe::Break() {
+    std::lock_guard lock(m_lock);
+    m_broken = true;
+    UpdateEventsLocked();
+}
+
 void CHTTPBodyPipe::Reset() {
-    CLock lock(m_lock);
+    std::unique_lock lock(m_lock);
     m_broken = m_broken || m_taken;
-    m_bytes.clear();
+    ClearLocked(lock);
     m_ended = false;
     m_closed = false;
     m_taken = false;
@@ -83,18 +109,30 @@ size_t CHTTPBodyPipe::Transfer(size_t count, void* buffer, double timeout, Take 
     Clock::time_point start = Clock::now();
     for (;;) {
         {
-            CLock lock(m_lock);
+            std::lock_guard reader(m_readLock);
+            std::unique_lock lock(m_lock);
             if (m_closed)
                 throw CInputStreamClosedException();
             if (m_broken)
                 throw CHTTPUnexpectedEndOfResponseException();
-            if (!m_bytes.empty() || m_ended || count == 0) {
-                size_t n = std::min(count, m_bytes.size());
-                if (buffer != nullptr)
-                    std::copy_n(m_bytes.begin(), n, static_cast<char*>(buffer));
+            if (!m_bytes.Empty() || m_ended || count == 0) {
+                size_t n = std::min(count, m_bytes.Size());
+                if (buffer != nullptr && n > 0) {
+                    CByteRing::Runs runs = m_bytes.Front(n);
+                    m_copying = true;
+                    lock.unlock();
+                    char* to = static_cast<char*>(buffer);
+                    std::copy_n(runs.first, runs.firstSize, to);
+                    std::copy_n(runs.second, runs.secondSize, to + runs.firstSize);
+                    lock.lock();
+                    m_copying = false;
+                    m_copied.notify_all();
+                }
                 if (take == Take::Consume && n > 0) {
                     m_taken = true;
-                    m_bytes.erase(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(n));
+                    m_bytes.Consume(n);
+                    if (m_bytes.Empty())
+                        m_announced = false;
                     UpdateEventsLocked();
                 }
                 return n;
@@ -103,12 +141,12 @@ size_t CHTTPBodyPipe::Transfer(size_t count, void* buffer, double timeout, Take 
         double remaining = Remaining(timeout, start);
         if (!m_ready.Lock(remaining) || remaining == 0) {
             // One last look: the data may have come just as the time ran out.
-            CLock lock(m_lock);
+            std::lock_guard lock(m_lock);
             if (m_closed)
                 throw CInputStreamClosedException();
             if (m_broken)
                 throw CHTTPUnexpectedEndOfResponseException();
-            if (m_bytes.empty())
+            if (m_bytes.Empty() && !m_ended)
                 return 0;
         }
     }
@@ -118,42 +156,61 @@ bool CHTTPBodyPipe::Wait(double timeout) {
     Clock::time_point start = Clock::now();
     for (;;) {
         {
-            CLock lock(m_lock);
-            if (!m_bytes.empty() || m_ended || m_closed || m_broken)
+            std::lock_guard lock(m_lock);
+            if (IsReadyLocked())
                 return true;
         }
         double remaining = Remaining(timeout, start);
         if (!m_ready.Lock(remaining) || remaining == 0) {
-            CLock lock(m_lock);
-            return !m_bytes.empty() || m_ended || m_closed || m_broken;
+            std::lock_guard lock(m_lock);
+            return IsReadyLocked();
         }
     }
 }
 
 void CHTTPBodyPipe::Close() {
-    CLock lock(m_lock);
+    std::unique_lock lock(m_lock);
     m_closed = true;
-    m_bytes.clear();
+    ClearLocked(lock);
     UpdateEventsLocked();
 }
 
+void CHTTPBodyPipe::ClearLocked(std::unique_lock<std::mutex>& lock) {
+    m_copied.wait(lock, [&] { return !m_copying; });
+    m_bytes.Clear();
+    m_announced = false;
+}
+
 bool CHTTPBodyPipe::HasEnded() const {
-    CLock lock(m_lock);
+    std::lock_guard lock(m_lock);
     return m_ended;
 }
 
+bool CHTTPBodyPipe::IsBroken() const {
+    std::lock_guard lock(m_lock);
+    return m_broken;
+}
+
 size_t CHTTPBodyPipe::GetCount() const {
-    CLock lock(m_lock);
-    return m_bytes.size();
+    std::lock_guard lock(m_lock);
+    return m_bytes.Size();
 }
 
 void CHTTPBodyPipe::UpdateEventsLocked() {
-    if (!m_bytes.empty() || m_ended || m_closed || m_broken)
-        m_ready.Set();
-    else
-        m_ready.Reset();
-    if (m_retention == Retention::Drop || m_ended || m_closed || m_broken || m_bytes.size() < kCapacity)
-        m_room.Set();
-    else
-        m_room.Reset();
+    bool ready = (!m_bytes.Empty() && m_announced) || m_ended || m_closed || m_broken;
+    if (ready != m_readySet) {
+        m_readySet = ready;
+        if (ready)
+            m_ready.Set();
+        else
+            m_ready.Reset();
+    }
+    bool room = DropsLocked() || m_bytes.Size() < kCapacity;
+    if (room != m_roomSet) {
+        m_roomSet = room;
+        if (room)
+            m_room.Set();
+        else
+            m_room.Reset();
+    }
 }

@@ -3,6 +3,7 @@
 #include "foundation/exception.h"
 #include "foundation/network_exception.h"
 #include "foundation/trace.h"
+#include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
@@ -159,24 +160,37 @@ unsigned CHTTPConnection::WaitForSocket(unsigned what) {
 
 void CHTTPConnection::WriteRequest() {
     Trace(kTrace, 0, "%p: writing", static_cast<void*>(this));
+    // The caller has just seen the socket writable. Pieces follow each other while the socket takes
+    // them whole; a readiness wait comes only once it is full.
+    bool writable = true;
     while (!IsStopRequested() && !m_doneWriting) {
-        if ((m_socket->Wait(CSocket::kWritable, kSlice) & CSocket::kWritable) == 0)
+        if (!writable && (m_socket->Wait(CSocket::kWritable, kSlice) & CSocket::kWritable) == 0)
             return;
         if (m_request->WriteStep(*m_socket)) {
             Trace(kTrace, 0, "%p: done writing", static_cast<void*>(this));
             m_doneWriting = true;
         }
+        writable = !m_socket->IsWriteBlocked();
     }
 }
 
 void CHTTPConnection::ReadResponse() {
     Trace(kTrace, 0, "%p: reading", static_cast<void*>(this));
+    // The caller has just seen the socket readable. Steps follow each other while data keeps coming,
+    // waking the submitter per batch of body bytes; once the socket runs dry the submitter is woken
+    // for whatever waits, and only then does the worker wait, so that no byte sits unannounced.
+    bool readable = true;
     while (!IsStopRequested() && m_request != nullptr && m_response != nullptr) {
-        if ((m_socket->Wait(CSocket::kReadable, kSlice) & CSocket::kReadable) == 0)
-            return;
+        if (!readable) {
+            m_response->WakeReader();
+            if ((m_socket->Wait(CSocket::kReadable, kSlice) & CSocket::kReadable) == 0)
+                return;
+        }
         // A challenge is answered inside the step (OnFinalStatus), which then sends the body of the
         // reply to the discard pipe.
-        if (!m_response->ReadStep(*m_socket))
+        bool complete = m_response->ReadStep(*m_socket, CHTTPResponse::Wake::Batched);
+        readable = !m_socket->IsReadDry();
+        if (!complete)
             continue;
         if (m_response->IsBodyDiscarded()) {
             SendAgain();
@@ -202,11 +216,78 @@ bool CHTTPConnection::OnFinalStatus(CHTTPResponse& response) {
     }
 }
 
-bool CHTTPConnection::Authenticate(CHTTPRequest& /*request*/, CHTTPResponse& /*response*/) {
-    // FIXME: the schemes' answer (challenge parsing, prototype clones, their rounds) is not built yet;
-    // until it is, a challenge reply reaches the submitter as the final response.
-    Trace(kTrace, 1, "auth: no authenticator");
-    return false;
+bool CHTTPConnection::Authenticate(CHTTPRequest& request, CHTTPResponse& response) {
+    Trace(kTrace, 1, "auth: authenticating");
+    int status = response.GetStatusNow();
+    bool proxy = status == 407;
+    if (status != 401 && !proxy) {
+        Trace(kTrace, 2, "auth: no authorization required");
+        throw CHTTPResponseAuthMissingChallenge();
+    }
+    // Several challenge headers arrive joined by "; ": only the first scheme is answered.
+    std::optional<std::string> challenge =
+        response.FindHeader(proxy ? "proxy-authenticate" : "www-authenticate");
+    if (!challenge) {
+        Trace(kTrace, 2, "auth: missing challenge");
+        throw CHTTPResponseAuthMissingChallenge();
+    }
+    std::string scheme, parameters;
+    if (!CHTTPAuthenticate::SplitChallenge(*challenge, scheme, parameters)) {
+        Trace(kTrace, 2, "auth: can't parse challenge");
+        throw CHTTPResponseAuthInvalidChallenge(*challenge);
+    }
+
+    // The authenticator of an earlier round and its answer; the request no longer carries them.
+    CHTTPRequest::Authorization current = request.TakeAuthorization();
+    std::unique_ptr<CHTTPAuthenticate> authenticator = std::move(current.authenticator);
+    if (authenticator) {
+        if (authenticator->GetScheme() != scheme) {
+            Trace(kTrace, 2, "auth error: scheme changed");
+            throw CHTTPAuthNewSchemeException();
+        }
+        if (current.response && current.response->IsComplete()) {
+            // The server refused credentials that needed no further round.
+            Trace(kTrace, 2, "auth error: unexpected continuation");
+            throw CHTTPAuthContinuationException();
+        }
+        Trace(kTrace, 2, "auth: continuing");
+    } else {
+        authenticator = CloneAuthenticator(scheme, response);
+    }
+    if (!authenticator) {
+        Trace(kTrace, 1, "auth: no authenticator");
+        throw CHTTPAuthNoAuthenticatorException(scheme);
+    }
+
+    authenticator->SetChallenge(parameters);
+    std::unique_ptr<CHTTPAuthResponse> answer = authenticator->Respond(current.response.get());
+    if (!answer) {
+        Trace(kTrace, 1, "auth: authentication failed");
+        throw CHTTPAuthFailedException();
+    }
+    Trace(kTrace, 1, "auth: authentication succeeded");
+    request.SetAuthorization(std::move(authenticator), std::move(answer), proxy);
+    return true;
+}
+
+std::unique_ptr<CHTTPAuthenticate> CHTTPConnection::CloneAuthenticator(const std::string& scheme,
+                                                                       CHTTPResponse& response) {
+    auto found = m_authenticators.find(scheme);
+    if (found == m_authenticators.end()) {
+        Trace(kTrace, 0, "auth: unknown scheme");
+        if (m_unknownSchemeCallback) {
+            Trace(kTrace, 0, "auth: invoking callback");
+            CHTTPAuthRetryEvent event(*this, response);
+            m_unknownSchemeCallback->Handle(event);
+            if (event.GetRetry()) {
+                Trace(kTrace, 0, "auth: callback requested retry");
+                found = m_authenticators.find(scheme);
+            }
+        }
+    }
+    if (found == m_authenticators.end() || !found->second)
+        return nullptr;
+    return found->second->Clone();
 }
 
 void CHTTPConnection::SendAgain() {

@@ -44,6 +44,26 @@ private:
     const CHTTPAuthenticationException& m_exception;
 };
 
+class CHTTPConnection;
+
+// Given to the unknown-scheme callback, on the worker, when a challenge names a scheme without a
+// registered prototype. The callback may register one (AddAuthenticator) and ask for the scheme to be
+// looked up again with SetRetry(true); it is the only thing the callback changes in the event.
+class CHTTPAuthRetryEvent : public CListenerEvent {
+public:
+    CHTTPAuthRetryEvent(CHTTPConnection& connection, CHTTPResponse& response)
+        : m_connection(connection), m_response(response) {}
+    CHTTPConnection& GetConnection() const { return m_connection; }
+    CHTTPResponse& GetResponse() const { return m_response; }
+    bool GetRetry() const { return m_retry; }
+    void SetRetry(bool retry) const { m_retry = retry; }
+
+private:
+    CHTTPConnection& m_connection;
+    CHTTPResponse& m_response;
+    mutable bool m_retry = false; // the callback's answer; listeners receive events as const
+};
+
 class CHTTPConnection : private CRunnable {
 public:
     // Seconds of the pauses before the n-th retry are n * n times this; only tests change it.
@@ -94,6 +114,9 @@ protected:
     // reports to the authFailed listeners, delivering the reply as final); reply errors such as a
     // missing challenge are retried like network errors. Runs on the worker.
     virtual bool Authenticate(CHTTPRequest& request, CHTTPResponse& response);
+    // A clone of the prototype registered for `scheme`; when there is none, the unknown-scheme callback
+    // may register one and ask for another look. Null when none is found.
+    std::unique_ptr<CHTTPAuthenticate> CloneAuthenticator(const std::string& scheme, CHTTPResponse& response);
 
     const std::map<std::string, std::shared_ptr<const CHTTPAuthenticate>>& GetAuthenticators() const {
         return m_authenticators;

@@ -24,6 +24,7 @@ public:
 
     size_t Peek(size_t count, void* buffer) override;
     size_t Read(size_t count, void* buffer) override;
+    bool WouldBlock() const override { return m_bytes.empty() && !m_closed; }
 
 private:
     std::deque<char> m_bytes;

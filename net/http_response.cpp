@@ -176,6 +176,7 @@ public:
     size_t Peek(size_t count, void* buffer) override { return m_socket.Peek(count, buffer, 0); }
     size_t Read(size_t count, void* buffer) override { return m_socket.Read(count, buffer, 0); }
     bool HasEndedByError() const override { return m_socket.GetEndError() != 0; }
+    bool WouldBlock() const override { return m_socket.IsReadDry(); }
 
 private:
     CSocket& m_socket;
@@ -201,33 +202,42 @@ bool CHTTPResponse::HasStatus() const {
     return m_statusRead && m_status != 0;
 }
 
-void CHTTPResponse::WaitForStatus() {
-    m_main.Wait(-1);
+template <typename Take>
+auto CHTTPResponse::TakeShown(Take take) {
+    for (;;) {
+        m_shown.Lock(-1);
+        CLock lock(m_lock);
+        // A Reset may have withdrawn what woke this wait before the lock was taken.
+        if (!m_shownValid)
+            continue;
+        if (m_shownIsReply)
+            m_replySeen = true;
+        return take();
+    }
 }
 
 int CHTTPResponse::GetStatus() {
-    WaitForStatus();
-    return GetStatusNow();
+    return TakeShown([&] { return m_shownStatus; });
 }
 
 std::string CHTTPResponse::GetReason() {
-    WaitForStatus();
-    CLock lock(m_lock);
-    return m_reason;
+    return TakeShown([&] { return m_shownReason; });
 }
 
 std::string CHTTPResponse::GetHeader(const std::string& name) {
-    WaitForStatus();
-    std::optional<std::string> value = FindHeader(name);
+    std::optional<std::string> value = TakeShown([&]() -> std::optional<std::string> {
+        auto it = m_shownHeaders.find(name);
+        if (it == m_shownHeaders.end())
+            return std::nullopt;
+        return it->second;
+    });
     if (!value)
         throw CHTTPNoHeaderException(name);
     return *value;
 }
 
 std::map<std::string, std::string> CHTTPResponse::GetHeaders() {
-    WaitForStatus();
-    CLock lock(m_lock);
-    return m_headers;
+    return TakeShown([&] { return m_shownHeaders; });
 }
 
 bool CHTTPResponse::Wait(double timeout) {
@@ -279,29 +289,32 @@ int CHTTPResponse::GetMinorVersion() const {
 
 // --- for the worker ------------------------------------------------------------------------------
 
-bool CHTTPResponse::ReadStep(CSocket& socket) {
+bool CHTTPResponse::ReadStep(CSocket& socket, Wake wake) {
     CSocketInput input(socket);
-    return ReadStep(input);
+    return ReadStep(input, wake);
 }
 
-bool CHTTPResponse::ReadStep(IHTTPResponseInput& input) {
+bool CHTTPResponse::ReadStep(IHTTPResponseInput& input, Wake wake) {
     if (m_complete || m_failed)
         return true;
     try {
-        return Step(input);
+        bool complete = Step(input);
+        if (wake == Wake::EachStep)
+            m_main.Flush();
+        return complete;
     } catch (const CHTTPRestartableResponseException&) {
         Reset();
         throw;
     } catch (const CHTTPResponseException& e) {
         // A reply that breaks down after its status line is not reported with that status: its body
         // as delivered is not the server's.
-        Fail(GetResponseCode(e), e.GetText(), Replace::Always);
+        HoldFailure(GetResponseCode(e), e.GetText());
         throw;
     } catch (const CException& e) {
-        Fail(kUnexpectedResponseCode, e.GetText(), Replace::Always);
+        HoldFailure(kUnexpectedResponseCode, e.GetText());
         throw;
     } catch (...) {
-        Fail(kUnexpectedResponseCode, GetUnknownExceptionText(), Replace::Always);
+        HoldFailure(kUnexpectedResponseCode, GetUnknownExceptionText());
         throw;
     }
 }
@@ -341,6 +354,16 @@ void CHTTPResponse::Reset() {
     m_boundary.clear();
     m_bodyBytes = 0;
     m_otherBytes = 0;
+    m_failureShown = false;
+    m_failureHeld = false;
+    m_heldCode = 0;
+    m_heldText.clear();
+    // Bytes the submitter took break the pipe here; what it has not taken goes.
+    m_main.Reset();
+    m_discard.Reset();
+    m_sink = &m_main;
+    bool broken = m_main.IsBroken();
+    bool seen = false;
     {
         CLock lock(m_lock);
         m_statusRead = false;
@@ -349,31 +372,76 @@ void CHTTPResponse::Reset() {
         m_status = 0;
         m_reason.clear();
         m_headers.clear();
+        // A reply the submitter has not looked at is withdrawn until the next attempt shows its own;
+        // one it has seen stays, with a broken body.
+        seen = m_replySeen;
+        m_replySeen = false;
+        if (m_shownValid && !seen && !broken) {
+            m_shownValid = false;
+            m_shownIsReply = false;
+            m_shown.Reset();
+        }
     }
-    m_main.Reset();
-    m_discard.Reset();
-    m_sink = &m_main;
+    if (seen)
+        m_main.Break();
 }
 
 void CHTTPResponse::SetError(int code, const std::string& text) {
-    Fail(code, text, Replace::IfNotFinal);
-}
-
-void CHTTPResponse::Fail(int code, const std::string& text, Replace replace) {
+    if (m_complete || m_failureShown)
+        return;
+    // The reply's own failure, when one is held, is what ended the exchange.
+    int status = m_failureHeld ? m_heldCode : code;
+    std::string reason = m_failureHeld ? m_heldText : text;
+    bool seen = false;
     {
         CLock lock(m_lock);
-        // An interim status is not the reply's: the failure replaces it.
-        if (replace == Replace::Always || m_status == 0 || m_status / 100 == 1) {
-            m_status = code;
-            m_reason = text;
-        }
+        m_status = status;
+        m_reason = reason;
+        m_headers.clear();
+        seen = m_replySeen;
+        m_shownStatus = status;
+        m_shownReason = reason;
+        m_shownHeaders.clear();
+        m_shownIsReply = false;
+        m_shownValid = true;
+        m_shown.Set();
+    }
+    m_failed = true;
+    m_failureShown = true;
+    m_failureHeld = false;
+    m_line.clear();
+    m_primed = 0;
+    if (seen)
+        m_main.Break();
+    else
+        m_main.Fail();
+    m_discard.End();
+}
+
+void CHTTPResponse::HoldFailure(int code, const std::string& text) {
+    {
+        CLock lock(m_lock);
+        m_status = code;
+        m_reason = text;
         m_headers.clear();
     }
     m_failed = true;
+    m_failureHeld = true;
+    m_heldCode = code;
+    m_heldText = text;
     m_line.clear();
     m_primed = 0;
-    m_main.End();
-    m_discard.End();
+}
+
+void CHTTPResponse::ShowReply() {
+    CLock lock(m_lock);
+    m_shownStatus = m_status;
+    m_shownReason = m_reason;
+    m_shownHeaders = m_headers;
+    m_shownIsReply = true;
+    m_shownValid = true;
+    m_replySeen = false;
+    m_shown.Set();
 }
 
 bool CHTTPResponse::Complete() {
@@ -399,6 +467,8 @@ std::string CHTTPResponse::TakeLine() {
 bool CHTTPResponse::ReadUpTo(IHTTPResponseInput& input, std::string_view terminator) {
     char piece[kPiece];
     size_t peeked = input.Peek(sizeof piece, piece);
+    if (peeked == 0 && input.WouldBlock())
+        return false;
     if (peeked == 0) {
         // The server closed. Before any byte of the reply that is no reply at all; later it is a
         // reply cut short, though both let the request be sent again.
@@ -469,6 +539,8 @@ bool CHTTPResponse::ReadHeaderBlock(IHTTPResponseInput& input) {
     m_boundary = std::move(framing.boundary);
     if (m_finalStatusHook && m_finalStatusHook(*this))
         RedirectBodyToDiscard();
+    else
+        ShowReply();
     if (m_state == State::BodyByLength && m_contentLength == 0)
         return Complete();
     return false;
@@ -480,6 +552,8 @@ bool CHTTPResponse::ReadBodyUntilClose(IHTTPResponseInput& input) {
         return false;
     char piece[kPiece];
     size_t received = input.Read(allowance, piece);
+    if (received == 0 && input.WouldBlock())
+        return false;
     if (received == 0) {
         if (input.HasEndedByError())
             throw CHTTPUnexpectedEndOfResponseException();
@@ -498,6 +572,8 @@ bool CHTTPResponse::ReadBodyByLength(IHTTPResponseInput& input) {
         return false;
     char piece[kPiece];
     size_t received = input.Read(allowance, piece);
+    if (received == 0 && input.WouldBlock())
+        return false;
     if (received == 0)
         throw CHTTPUnexpectedEndOfResponseException();
     Deliver(piece, received);
@@ -530,6 +606,8 @@ bool CHTTPResponse::ReadChunkOrPartData(IHTTPResponseInput& input) {
         return false;
     char piece[kPiece];
     size_t received = input.Read(allowance, piece);
+    if (received == 0 && input.WouldBlock())
+        return false;
     if (received == 0)
         throw CHTTPUnexpectedEndOfResponseException();
     Deliver(piece, received);

@@ -3,9 +3,15 @@
 // body is framed (chunked, by length, until the server closes, or multipart/byteranges) and moves body
 // bytes into a pipe, from which the thread that submitted the request reads them.
 //
-// Threads: the worker calls ReadStep, RedirectBodyToDiscard, Reset, SetError and the non-waiting
-// accessors (GetStatusNow, FindHeader); the submitter calls the waiting accessors and reads the body.
-// m_lock guards the status line, the headers and m_statusRead; the pipes lock themselves; all other
+// The submitter sees only the outcome of the exchange: a reply is shown to it once its final status
+// line and headers have been read (and not answered by the connection), a failure only once the
+// connection gives up on the exchange (SetError). An attempt that fails and is sent again stays out of
+// sight, unless the submitter already took part of it; then the body breaks instead.
+//
+// Threads: the worker calls ReadStep, WakeReader, RedirectBodyToDiscard, Reset, SetError and the
+// non-waiting accessors (GetStatusNow, FindHeader); the submitter calls the waiting accessors and reads
+// the body. m_lock guards the current attempt's status line and headers, what is shown to the
+// submitter, and m_statusRead; m_shown changes only under it. The pipes lock themselves; all other
 // members belong to the worker.
 #pragma once
 
@@ -64,12 +70,11 @@ public:
     CHTTPResponse& operator=(const CHTTPResponse&) = delete;
 
     // --- for the submitter ---
-    // The accessors marked "waits" first wait without limit until the main pipe has data or has
-    // ended: the reply's status is then known, or the response has failed. They wait on the pipe, not
-    // on the status, so that a 1xx reply or a challenge that the connection answers (whose body goes
-    // to the discard pipe) does not wake them.
+    // The accessors marked "waits" first wait without limit until a reply or the failure of the
+    // exchange is shown: a 1xx reply, a challenge that the connection answers (whose body goes to the
+    // discard pipe) and an attempt that is sent again do not wake them.
 
-    // True once a status line has been read, an interim 1xx one included.
+    // True once a status line of the current attempt has been read, an interim 1xx one included.
     bool HasStatus() const;
     // The status code, or the response code of the failure (waits).
     int GetStatus();
@@ -93,13 +98,21 @@ public:
     CEvent& GetEvent() { return m_main.GetReadyEvent(); }
 
     // --- for the connection's worker ---
-    // One step of the current state, reading once from `input` (which was reported readable);
-    // true when the response is complete (or has failed: there is nothing more to read). A failure
-    // resets the response when the request may be sent again (CHTTPRestartableResponseException);
-    // any other failure is recorded as by SetError, but replacing even a final status, since the
-    // reply as delivered is not the server's. Either way the exception is raised again.
-    bool ReadStep(CSocket& socket);
-    bool ReadStep(IHTTPResponseInput& input);
+    // When a step wakes a reader waiting for body bytes: after every step, or only for a batch, at the
+    // end of the body and at WakeReader (for a worker that reads several steps before it waits).
+    enum class Wake { EachStep, Batched };
+    // One step of the current state, reading once from `input`; true when the response is complete
+    // (or has failed: there is nothing more to read). A step that finds nothing waiting does nothing.
+    // A failure resets the response when the request may be sent again
+    // (CHTTPRestartableResponseException); any other failure is held, with its response code and text
+    // replacing even a final status since the reply as delivered is not the server's, and shown only
+    // when the connection gives up (SetError); a Reset drops it. Either way the exception is raised
+    // again.
+    bool ReadStep(CSocket& socket, Wake wake = Wake::EachStep);
+    bool ReadStep(IHTTPResponseInput& input, Wake wake = Wake::EachStep);
+    // Wakes a reader for the body bytes that wait unannounced; a worker that steps with Wake::Batched
+    // calls it before it blocks.
+    void WakeReader() { m_main.Flush(); }
     // Called inside ReadStep when a final (not 1xx) status line and its headers have been read, before
     // any body byte is delivered and before a reply without a body completes; true sends the body to
     // the discard pipe. The connection answers authentication challenges here, so that the submitter
@@ -110,12 +123,14 @@ public:
     // Body bytes from now on go to the discard pipe.
     void RedirectBodyToDiscard() { m_sink = &m_discard; }
     bool IsBodyDiscarded() const { return m_sink == &m_discard; }
-    // Ready to read a new reply from the start. Body bytes that the submitter has not taken are
-    // dropped; if it has taken some, the body stream breaks (see CHTTPBodyPipe::Reset), since the
-    // next attempt would deliver them a second time.
+    // Ready to read a new reply from the start, without the submitter noticing. Body bytes that it has
+    // not taken are dropped. If it has taken some, or has seen the status or headers of the reply, the
+    // body stream breaks (see CHTTPBodyPipe::Break): the next attempt would deliver them a second time.
     void Reset();
-    // Records a failure: the status and reason become `code` and `text` unless a final status has
-    // been read; the headers are dropped and both pipes end.
+    // The connection gives up: the failure is shown to the submitter. Its status and reason become
+    // those of the failure that ReadStep held, or else `code` and `text`, and there are no headers. The
+    // body ends at once, or breaks when the submitter has taken part of it or seen the reply's status
+    // or headers, so that a cut body never looks whole. Does nothing once the response is complete.
     void SetError(int code, const std::string& text);
 
     // Without waiting, for the worker, which must never wait on its own pipe.
@@ -154,24 +169,39 @@ private:
     size_t Allowance(uint64_t limit);
     void Deliver(const char* bytes, size_t count);
     bool Complete();
-    enum class Replace { IfNotFinal, Always };
-    void Fail(int code, const std::string& text, Replace replace);
-    // Blocks until the main pipe has data or has ended.
-    void WaitForStatus();
+    // Records a failure of the reply for the worker, to be shown only if the connection gives up.
+    void HoldFailure(int code, const std::string& text);
+    // Shows the current attempt's final reply to the submitter.
+    void ShowReply();
+    // Waits until something is shown, then runs `take` under m_lock.
+    template <typename Take>
+    auto TakeShown(Take take);
 
     mutable CMutex m_lock;
-    // Guarded by m_lock.
+    // Guarded by m_lock: the current attempt, as the worker reads it.
     bool m_statusRead = false;
     int m_majorVersion = 0;
     int m_minorVersion = 0;
     int m_status = 0;
     std::string m_reason;
     std::map<std::string, std::string> m_headers;
+    // Guarded by m_lock: what the submitter sees.
+    bool m_shownValid = false;   // a reply or the failure is shown; mirrored by m_shown
+    bool m_shownIsReply = false; // ... and it is a reply's, not a failure's
+    bool m_replySeen = false;    // a waiting accessor has returned the shown reply's status or headers
+    int m_shownStatus = 0;
+    std::string m_shownReason;
+    std::map<std::string, std::string> m_shownHeaders;
+    CEvent m_shown{false};
 
     // The worker's alone.
     State m_state = State::HeaderBlock;
     bool m_complete = false;
-    bool m_failed = false;
+    bool m_failed = false;       // held or shown; no more steps
+    bool m_failureShown = false; // SetError has shown the failure
+    bool m_failureHeld = false;  // a failure of the reply waits for SetError or Reset
+    int m_heldCode = 0;
+    std::string m_heldText;
     std::string m_line;          // the line buffer, at most kMaxLineBuffer + kPiece bytes
     size_t m_primed = 0;         // bytes at the start of m_line that were put there, not received
     int32_t m_contentLength = 0; // for BodyByLength

@@ -1,6 +1,7 @@
 // The byte source that a reply is parsed from: the connection's socket in production, a memory buffer
-// in tests and the fuzzer. Each call makes one attempt without blocking; the reader calls only after
-// the source was reported readable, so 0 bytes then means the end of data.
+// in tests and the fuzzer. Each call makes one attempt without blocking. 0 bytes means the end of data
+// unless WouldBlock says that nothing was waiting yet (a reader that keeps reading while data keeps
+// coming finds the source dry now and then).
 #pragma once
 
 #include <cstddef>
@@ -17,4 +18,6 @@ public:
     // After 0 bytes: whether the data ended by a failure (a reset connection) rather than an orderly
     // close. A body that runs until the close is cut short, not complete, when it ends that way.
     virtual bool HasEndedByError() const { return false; }
+    // After 0 bytes: whether nothing was waiting yet, the data having not ended.
+    virtual bool WouldBlock() const { return false; }
 };

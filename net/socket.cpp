@@ -145,7 +145,7 @@ unsigned CSocket::WaitSocket(unsigned what, double timeout, bool countBuffered) 
         throw CSocketNotConnectedException();
     const CWinSockLibrary& wsa = Wsa();
 
-    bool buffered = countBuffered && (what & kReadable) != 0 && !m_input.empty();
+    bool buffered = countBuffered && (what & kReadable) != 0 && !m_input.Empty();
     if (buffered) {
         if ((what & kWritable) == 0)
             return kReadable;
@@ -211,22 +211,30 @@ unsigned CSocket::WaitSocket(unsigned what, double timeout, bool countBuffered) 
 
 size_t CSocket::Receive(size_t count, char* buffer, double timeout) {
     const CWinSockLibrary& wsa = Wsa();
-    Clock::time_point start = Clock::now();
-    if (WaitSocket(kReadable, timeout, false) == 0)
+    // A time-out of 0 is one attempt and needs no clock.
+    Clock::time_point start = timeout == 0 ? Clock::time_point() : Clock::now();
+    // One attempt on a connected socket needs no readiness check: recv itself says "would block".
+    bool checked = !(m_connected && timeout == 0);
+    m_readDry = true;
+    if (checked && WaitSocket(kReadable, timeout, false) == 0)
         return 0;
 
     auto receive = [&](size_t offset) {
         return wsa.recv(m_handle, buffer + offset, static_cast<int>(count - offset), 0);
     };
     int got = receive(0);
-    if (got == 0)
+    if (got == 0) {
+        m_readDry = false;
         return 0;
+    }
     if (got < 0) {
         int error = wsa.WSAGetLastError();
         if (error == platform::kWsaEwouldblock) {
-            Trace(kTrace, 1, "socket %d: select lied about read", Handle(m_handle));
+            if (checked)
+                Trace(kTrace, 1, "socket %d: select lied about read", Handle(m_handle));
             got = 0;
         } else if (IsConnectionGone(error, true)) {
+            m_readDry = false;
             Trace(kTrace, 0, "socket %d: recv failed: %d", Handle(m_handle), error);
             m_endError = error;
             return 0;
@@ -235,9 +243,10 @@ size_t CSocket::Receive(size_t count, char* buffer, double timeout) {
             throw CSocketException(error);
         }
     }
+    m_readDry = got == 0;
 
     size_t total = static_cast<size_t>(got);
-    while (total < count) {
+    while (total < count && timeout != 0) {
         double remaining = timeout - Seconds(start);
         if (timeout >= 0 && remaining < 0)
             break;
@@ -260,7 +269,7 @@ size_t CSocket::Receive(size_t count, char* buffer, double timeout) {
 }
 
 void CSocket::Fill(size_t shortfall, double timeout) {
-    Clock::time_point start = Clock::now();
+    Clock::time_point start = timeout == 0 ? Clock::time_point() : Clock::now();
     bool first = true;
     char piece[kPiece];
     while (shortfall > 0) {
@@ -271,33 +280,35 @@ void CSocket::Fill(size_t shortfall, double timeout) {
         size_t got = Receive(std::min(shortfall, kPiece), piece, timeout < 0 ? -1.0 : remaining);
         if (got == 0)
             break;
-        m_input.insert(m_input.end(), piece, piece + got);
+        m_input.Append(piece, got);
         shortfall -= got;
+        if (timeout == 0)
+            break;
     }
 }
 
 size_t CSocket::Read(size_t count, void* buffer, double timeout) {
     if (!IsOpenForReading())
         throw CInputStreamClosedException();
-    if (m_input.empty() && buffer != nullptr)
+    if (m_input.Empty() && buffer != nullptr)
         return Receive(count, static_cast<char*>(buffer), timeout);
-    if (m_input.size() < count)
-        Fill(count - m_input.size(), timeout);
-    size_t taken = std::min(count, m_input.size());
+    if (m_input.Size() < count)
+        Fill(count - m_input.Size(), timeout);
+    size_t taken = std::min(count, m_input.Size());
     if (buffer != nullptr)
-        std::copy_n(m_input.begin(), taken, static_cast<char*>(buffer));
-    m_input.erase(m_input.begin(), m_input.begin() + static_cast<std::ptrdiff_t>(taken));
+        m_input.Copy(taken, static_cast<char*>(buffer));
+    m_input.Consume(taken);
     return taken;
 }
 
 size_t CSocket::Peek(size_t count, void* buffer, double timeout) {
     if (!IsOpenForReading())
         throw CInputStreamClosedException();
-    if (m_input.size() < count)
-        Fill(count - m_input.size(), timeout);
-    size_t copied = std::min(count, m_input.size());
+    if (m_input.Size() < count)
+        Fill(count - m_input.Size(), timeout);
+    size_t copied = std::min(count, m_input.Size());
     if (buffer != nullptr)
-        std::copy_n(m_input.begin(), copied, static_cast<char*>(buffer));
+        m_input.Copy(copied, static_cast<char*>(buffer));
     return copied;
 }
 
@@ -305,8 +316,10 @@ size_t CSocket::Write(size_t count, const void* data, double timeout) {
     if (!IsOpenForWriting())
         throw COutputStreamClosedException();
     const CWinSockLibrary& wsa = Wsa();
-    Clock::time_point start = Clock::now();
-    if (WaitSocket(kWritable, timeout, true) == 0)
+    Clock::time_point start = timeout == 0 ? Clock::time_point() : Clock::now();
+    bool checked = !(m_connected && timeout == 0);
+    m_writeBlocked = true;
+    if (checked && WaitSocket(kWritable, timeout, true) == 0)
         return 0;
 
     const char* bytes = static_cast<const char*>(data);
@@ -317,7 +330,8 @@ size_t CSocket::Write(size_t count, const void* data, double timeout) {
     if (sent < 0) {
         int error = wsa.WSAGetLastError();
         if (error == platform::kWsaEwouldblock) {
-            Trace(kTrace, 1, "socket %d: select lied about write", Handle(m_handle));
+            if (checked)
+                Trace(kTrace, 1, "socket %d: select lied about write", Handle(m_handle));
             sent = 0;
         } else if (IsConnectionGone(error, false)) {
             Trace(kTrace, 0, "socket %d: send failed: %d", Handle(m_handle), error);
@@ -329,7 +343,7 @@ size_t CSocket::Write(size_t count, const void* data, double timeout) {
     }
 
     size_t total = static_cast<size_t>(sent);
-    while (total < count) {
+    while (total < count && timeout != 0) {
         double remaining = timeout - Seconds(start);
         if (timeout >= 0 && remaining < 0)
             break;
@@ -343,6 +357,7 @@ size_t CSocket::Write(size_t count, const void* data, double timeout) {
         }
         total += static_cast<size_t>(more);
     }
+    m_writeBlocked = total < count;
     return total;
 }
 

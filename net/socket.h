@@ -6,12 +6,12 @@
 // Threads: one thread at a time, the worker of the owning connection.
 #pragma once
 
+#include "net/byte_ring.h"
 #include "platform/winsock.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 
 // Resolves a host (a dotted address or a name) and port to a socket address. A name is looked up at
@@ -39,12 +39,15 @@ public:
     unsigned Wait(unsigned what, double timeout);
 
     // Up to `count` bytes, 0 at the end of data or when the time ran out; a null buffer drops them.
+    // On a connected socket a time-out of 0 goes straight to one receive without a readiness check:
+    // on a non-blocking socket that is the same single attempt, at half the system calls.
     virtual size_t Read(size_t count, void* buffer, double timeout);
     // Like Read, but the bytes stay in the input buffer.
     virtual size_t Peek(size_t count, void* buffer, double timeout);
     virtual void ShutdownRead();
 
-    // The number of bytes sent; raises CSocketNotConnectedException when the peer has gone.
+    // The number of bytes sent; raises CSocketNotConnectedException when the peer has gone. A time-out
+    // of 0 on a connected socket makes one send without a readiness check, as Read does.
     virtual size_t Write(size_t count, const void* data, double timeout);
     virtual void Flush() {}
     virtual void ShutdownWrite();
@@ -57,7 +60,12 @@ public:
     bool IsValid() const { return m_handle != platform::kInvalidSocket; }
     bool IsOpenForReading() const { return (m_open & kOpenRead) != 0; }
     bool IsOpenForWriting() const { return (m_open & kOpenWrite) != 0; }
-    size_t GetBufferedCount() const { return m_input.size(); }
+    size_t GetBufferedCount() const { return m_input.Size(); }
+    // True when the last receive found nothing waiting (neither data nor the end), so that a reader
+    // that keeps reading while data keeps coming knows when to wait instead.
+    bool IsReadDry() const { return m_readDry; }
+    // True when the last Write could not send everything it was given: the send buffer is full.
+    bool IsWriteBlocked() const { return m_writeBlocked; }
     // The error that ended the input when a receive failed with the connection gone (a reset, say),
     // 0 while the input has not ended that way. Such a failure reads as the end of data, and a reply
     // that runs until the server closes needs this to tell a cut from the end.
@@ -88,8 +96,10 @@ private:
     platform::WinSocket m_handle = platform::kInvalidSocket;
     bool m_connected = false;
     unsigned m_open = kOpenRead | kOpenWrite;
-    std::deque<char> m_input;
+    CByteRing m_input;
     Clock::time_point m_connectStart;
     double m_connectTimeout = -1.0;
     int m_endError = 0;
+    bool m_readDry = false;
+    bool m_writeBlocked = false;
 };

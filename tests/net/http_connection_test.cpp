@@ -11,6 +11,7 @@
 #include "platform/last_error.h"
 #include "tests/support/catalogues.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <mutex>
@@ -36,6 +37,7 @@ struct Answer {
         ResetAfter, // sends `text`, then ends the connection with a reset
     } kind;
     std::string text;
+    size_t pauseAt = std::string::npos; // sends this many bytes of `text`, pauses, then sends the rest
 };
 
 Answer Reply(std::string text) {
@@ -46,6 +48,10 @@ Answer Hangup() {
 }
 Answer ResetAfter(std::string text) {
     return {Answer::ResetAfter, std::move(text)};
+}
+Answer Paused(Answer answer, size_t at) {
+    answer.pauseAt = at;
+    return answer;
 }
 
 // A peer on 127.0.0.1 written with the plain system calls, so that it checks the connection rather
@@ -136,7 +142,12 @@ private:
                     open = false;
                     break;
                 }
-                ::send(fd, answer.text.data(), answer.text.size(), MSG_NOSIGNAL);
+                size_t first = std::min(answer.pauseAt, answer.text.size());
+                ::send(fd, answer.text.data(), first, MSG_NOSIGNAL);
+                if (first < answer.text.size()) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    ::send(fd, answer.text.data() + first, answer.text.size() - first, MSG_NOSIGNAL);
+                }
                 if (answer.kind == Answer::ResetAfter) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
                     linger hard{1, 0};
@@ -195,6 +206,8 @@ struct Outcome {
     std::string reason;
     std::string body;
     int lastErrorCode = 0;
+    int finalStatus = 0; // status and reason asked again after the body
+    std::string finalReason;
 };
 
 std::string ReadBody(CHTTPResponse& response) {
@@ -215,6 +228,8 @@ Outcome Finish(CHTTPConnection& connection, CHTTPResponse& response) {
     outcome.reason = response.GetReason();
     outcome.body = ReadBody(response);
     outcome.lastErrorCode = connection.GetLastErrorCode();
+    outcome.finalStatus = response.GetStatus();
+    outcome.finalReason = response.GetReason();
     return outcome;
 }
 
@@ -423,6 +438,43 @@ TEST_F(HttpConnection, CloseDelimitedBodyCutByAResetIsTruncated) {
         EXPECT_EQ(x.reason, "OK");
         EXPECT_EQ(x.body, "the whole body");
     }
+}
+
+TEST_F(HttpConnection, RetriedReplyErrorsAreNeverSeenByTheSubmitter) {
+    // The submitter waits for the status while the first attempt fails and the request goes again
+    // after a pause long enough for it to act on anything shown too early.
+    CHTTPConnection::SetRetryPauseScaleForTests(0.3);
+    const std::string ok = "HTTP/1.1 200 OK\r\ncontent-length: 3\r\n\r\nyes";
+    const std::vector<std::vector<Answer>> scripts[] = {
+        // A bad header block, then the reply.
+        {{Reply("HTTP/1.1 200 OK\r\nno colon here\r\n\r\n")}, {Reply(ok)}},
+        // A bad status line, then the reply.
+        {{Reply("HTTP/1.1 600 X\r\n\r\n")}, {Reply(ok)}},
+        // A bad header block and a reset, then the reply.
+        {{ResetAfter("HTTP/1.1 200 OK\r\ntransfer-encoding: gzip\r\n\r\n")}, {Reply(ok)}},
+    };
+    for (const auto& script : scripts) {
+        ScriptedPeer peer(script);
+        Outcome x = Exchange(peer.URI(), 1); // reads at once, as the sender does
+        EXPECT_EQ(x.status, 200) << script[0][0].text;
+        EXPECT_EQ(x.reason, "OK") << script[0][0].text;
+        EXPECT_EQ(x.body, "yes") << script[0][0].text;
+    }
+}
+
+TEST_F(HttpConnection, BodyCutAfterTheStatusNeverEndsCleanly) {
+    // The reader takes the status and the first chunk while the server pauses; then the reply breaks
+    // and the exchange ends without a retry. The bytes it took must not look like the whole body.
+    ScriptedPeer peer(
+        {{Paused(Reply("HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\n3\r\nabc\r\nzz\r\n"), 55)}});
+    Outcome x = Exchange(peer.URI(), 0);
+    EXPECT_EQ(x.status, 200);
+    EXPECT_EQ(x.body, "abc<EHTTPRPLYTRUNC>");
+    // Asked again, the response reports the failure.
+    EXPECT_EQ(x.finalStatus, 2);
+    EXPECT_EQ(x.finalReason,
+              "Invalid header in HTTP response. Please sign out of Pixolane, sign back in, and try your "
+              "upload again. ");
 }
 
 // --- Challenges --------------------------------------------------------------------------------

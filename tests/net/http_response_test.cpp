@@ -6,6 +6,7 @@
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -333,6 +334,19 @@ const std::vector<FailureCase> kFailures = {
      "EHTTPRPLYTOOBIG", 4, kTooBigText, false},
 };
 
+// What the submitter reads of the body from now on: the bytes, then "<CODE>" when a read raises.
+std::string ReadRest(CHTTPResponse& response) {
+    std::string body;
+    char buffer[4096];
+    try {
+        while (size_t n = response.Read(sizeof buffer, buffer, 0))
+            body.append(buffer, n);
+    } catch (const CException& e) {
+        body += std::string("<") + e.GetCode() + ">";
+    }
+    return body;
+}
+
 TEST_F(HttpResponse, FailuresCarryTheirResponseCodeAndText) {
     for (const FailureCase& c : kFailures) {
         std::vector<std::vector<std::string>> splits = {{c.reply}};
@@ -346,17 +360,24 @@ TEST_F(HttpResponse, FailuresCarryTheirResponseCodeAndText) {
             std::string where = std::string(c.what) + " in " + std::to_string(pieces.size()) +
                                 " pieces, first " + std::to_string(pieces.front().size());
             ASSERT_EQ(outcome.error, c.code) << where;
-            EXPECT_EQ(outcome.status, c.responseCode) << where;
-            EXPECT_EQ(outcome.reason, c.text) << where;
-            EXPECT_TRUE(outcome.headers.empty()) << where;
+            EXPECT_EQ(outcome.status, c.responseCode) << where; // as the worker sees it
             EXPECT_TRUE(response.IsFailed()) << where;
-            // Both pipes have ended: a reader sees the end of the body.
-            EXPECT_TRUE(response.Wait(0)) << where;
+            // The failure is held: the connection may still send the request again, so the submitter
+            // neither sees it nor an end of the body.
+            EXPECT_FALSE(response.Wait(0)) << where;
             // A failed response reads no further.
             CHTTPMemoryInput more;
             more.Arrive("HTTP/1.1 200 OK\r\n\r\n");
             EXPECT_TRUE(response.ReadStep(more));
             EXPECT_EQ(more.GetAvailable(), 19u);
+
+            // The connection gives up: the reply's own failure is what the submitter sees.
+            response.SetError(0, "given up");
+            EXPECT_EQ(response.GetStatus(), c.responseCode) << where;
+            EXPECT_EQ(response.GetReason(), c.text) << where;
+            EXPECT_TRUE(response.GetHeaders().empty()) << where;
+            // A body the reader had begun to take breaks; otherwise it ends at once.
+            EXPECT_EQ(ReadRest(response), outcome.body.empty() ? "" : "<EHTTPRPLYTRUNC>") << where;
         }
     }
 }
@@ -484,20 +505,30 @@ TEST_F(HttpResponse, DiscardedBodyNeitherReachesNorEndsTheMainPipe) {
     EXPECT_EQ(outcome.body, "ok");
 }
 
-TEST_F(HttpResponse, SetErrorKeepsAFinalStatusOnly) {
+TEST_F(HttpResponse, SetErrorNeverLeavesACutBodyLookingWhole) {
+    enum class Look { Nothing, Status, Body };
     struct Row {
         const char* what;
         std::string received;
+        Look look; // what the submitter took before the connection gave up
         int status;
         std::string reason;
+        std::string body; // what reads deliver afterwards, "<CODE>" for a read that raises
     };
+    const std::string head = "HTTP/1.1 200 OK\r\nX: y\r\ncontent-length: 9\r\n\r\n";
     const Row rows[] = {
-        // Nothing yet: the error becomes the status.
-        {"no status", "", 0, "gone"},
+        // Nothing yet: the error becomes the status and the body is empty.
+        {"no status", "", Look::Nothing, 0, "gone", ""},
         // An interim status is replaced too.
-        {"interim", "HTTP/1.1 100 Continue\r\n\r\n", 0, "gone"},
-        // A final status stays.
-        {"final", "HTTP/1.1 401 Unauthorized\r\nX: y\r\ncontent-length: 9\r\n\r\n", 401, "Unauthorized"},
+        {"interim", "HTTP/1.1 100 Continue\r\n\r\n", Look::Nothing, 0, "gone", ""},
+        // A final status nobody looked at is replaced; the bytes waiting for the reader go.
+        {"final, unseen", head + "abc", Look::Nothing, 0, "gone", ""},
+        // The reader took the status: the body it goes on to read breaks instead of ending.
+        {"final, status seen", head + "abc", Look::Status, 0, "gone", "<EHTTPRPLYTRUNC>"},
+        // The reader took part of the body: the rest breaks.
+        {"final, body begun", head + "abc", Look::Body, 0, "gone", "<EHTTPRPLYTRUNC>"},
+        // A complete reply stays as it is.
+        {"complete", head + "abcdefghi", Look::Status, 200, "OK", "abcdefghi"},
     };
     for (const Row& row : rows) {
         CHTTPResponse response;
@@ -505,13 +536,67 @@ TEST_F(HttpResponse, SetErrorKeepsAFinalStatusOnly) {
         input.Arrive(row.received);
         while (input.GetAvailable() > 0)
             response.ReadStep(input);
+        if (row.look == Look::Status) {
+            EXPECT_EQ(response.GetStatus(), 200) << row.what;
+        }
+        char buffer[3];
+        if (row.look == Look::Body) {
+            EXPECT_EQ(response.Read(sizeof buffer, buffer), 3u) << row.what;
+        }
         response.SetError(0, "gone");
         EXPECT_EQ(response.GetStatus(), row.status) << row.what;
         EXPECT_EQ(response.GetReason(), row.reason) << row.what;
-        EXPECT_TRUE(response.GetHeaders().empty()) << row.what;
-        char byte;
-        EXPECT_EQ(response.Read(1, &byte), 0u) << row.what; // the end, at once
+        EXPECT_EQ(response.GetHeaders().empty(), row.status == 0) << row.what;
+        EXPECT_EQ(ReadRest(response), row.body) << row.what;
     }
+}
+
+TEST_F(HttpResponse, HeldFailureStaysHiddenFromAWaitingSubmitterUntilReset) {
+    CHTTPResponse response;
+    std::atomic<bool> returned{false};
+    int status = 0;
+    std::string body;
+    std::thread submitter([&] {
+        status = response.GetStatus();
+        returned = true;
+        char buffer[64];
+        while (size_t n = response.Read(sizeof buffer, buffer)) // blocks until the body ends
+            body.append(buffer, n);
+    });
+    // A reply error that the connection answers by sending the request again.
+    CHTTPMemoryInput bad;
+    bad.Arrive("HTTP/1.1 200 OK\r\nno colon here\r\n\r\n");
+    EXPECT_THROW(response.ReadStep(bad), CHTTPBadResponseHeaderException);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(returned); // the submitter still waits
+    EXPECT_FALSE(response.GetEvent().IsSet());
+
+    response.Reset();
+    CHTTPMemoryInput good;
+    good.Arrive("HTTP/1.1 200 OK\r\ncontent-length: 2\r\n\r\nok");
+    while (!response.ReadStep(good)) {
+    }
+    submitter.join();
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(body, "ok");
+}
+
+TEST_F(HttpResponse, ResetAfterTheSubmitterSawTheStatusBreaksTheBody) {
+    // The status of an attempt that is then sent again was handed over: the retry cannot be hidden.
+    CHTTPResponse response;
+    CHTTPMemoryInput input;
+    input.Arrive("HTTP/1.1 200 OK\r\ncontent-length: 20\r\n\r\n0123");
+    while (input.GetAvailable() > 0)
+        response.ReadStep(input);
+    EXPECT_EQ(response.GetStatus(), 200);
+    input.Close();
+    EXPECT_THROW(response.ReadStep(input), CHTTPUnexpectedEndOfResponseException);
+    EXPECT_EQ(response.GetStatus(), 200); // what was seen stays until the next attempt shows its own
+    CHTTPMemoryInput second;
+    second.Arrive("HTTP/1.1 200 OK\r\ncontent-length: 2\r\n\r\nok");
+    while (!response.ReadStep(second)) {
+    }
+    EXPECT_EQ(ReadRest(response), "<EHTTPRPLYTRUNC>");
 }
 
 TEST_F(HttpResponse, MissingHeaderNamesItself) {
@@ -535,6 +620,8 @@ TEST_F(HttpResponse, ExceptionsOfOtherKindsRecordCode99) {
     } input;
     CHTTPResponse response;
     EXPECT_THROW(response.ReadStep(input), CSocketException);
+    EXPECT_FALSE(response.Wait(0)); // held until the connection gives up
+    response.SetError(0, "given up");
     EXPECT_EQ(response.GetStatus(), kUnexpectedResponseCode);
     EXPECT_EQ(response.GetReason(), CSocketException(10022).GetText());
     EXPECT_EQ(GetResponseCode(CHTTPResponseAuthMissingChallenge()), 2);
@@ -606,6 +693,9 @@ TEST(HttpBodyPipe, ReadPeekWaitAndEnd) {
     EXPECT_FALSE(pipe.GetReadyEvent().IsSet());
 
     pipe.Write("abcdef", 6);
+    EXPECT_FALSE(pipe.GetReadyEvent().IsSet()); // less than a batch: no wake-up yet
+    EXPECT_TRUE(pipe.Wait(0));                  // though a reader that looks finds it
+    pipe.Flush();
     EXPECT_TRUE(pipe.GetReadyEvent().IsSet());
     EXPECT_EQ(pipe.Peek(3, buffer, 0), 3u);
     EXPECT_EQ(std::string(buffer, 3), "abc");
@@ -636,8 +726,22 @@ TEST(HttpBodyPipe, WakesAWaitingReaderAndBoundsTheWriter) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     pipe.Write("late", 4);
+    pipe.Flush();
     reader.join();
     EXPECT_EQ(got, "late");
+
+    // A batch wakes the reader without a flush.
+    std::thread batchReader([&] {
+        std::string batch(CHTTPBodyPipe::kBatch, 0);
+        size_t n = pipe.Read(batch.size(), batch.data(), -1);
+        got.assign(batch.data(), n);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::string piece(1024, 'p');
+    for (size_t sent = 0; sent < CHTTPBodyPipe::kBatch; sent += piece.size())
+        pipe.Write(piece.data(), piece.size());
+    batchReader.join();
+    EXPECT_EQ(got, std::string(CHTTPBodyPipe::kBatch, 'p'));
 
     std::string block(CHTTPBodyPipe::kCapacity, 'f');
     pipe.Write(block.data(), block.size() + 0);
@@ -650,6 +754,16 @@ TEST(HttpBodyPipe, WakesAWaitingReaderAndBoundsTheWriter) {
     EXPECT_TRUE(pipe.WaitForRoom(5));
     EXPECT_EQ(pipe.GetRoom(), 10u);
     taker.join();
+
+    // A body that will not be complete: taken bytes break the pipe, untaken ones go.
+    CHTTPBodyPipe taken, untaken;
+    taken.Write("ab", 2);
+    taken.Read(1, nullptr, 0);
+    taken.Fail();
+    EXPECT_THROW(taken.Read(1, nullptr, 0), CHTTPUnexpectedEndOfResponseException);
+    untaken.Write("ab", 2);
+    untaken.Fail();
+    EXPECT_EQ(untaken.Read(1, nullptr, -1), 0u);
 
     CHTTPBodyPipe drop(CHTTPBodyPipe::Retention::Drop);
     drop.Write("x", 1);

@@ -1,11 +1,14 @@
 #include "foundation/network_exception.h"
+#include "net/byte_ring.h"
 #include "net/socket.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -168,6 +171,41 @@ TEST_F(SocketTest, ReadPeekAndBufferedInput) {
     ::close(peer);
 }
 
+TEST_F(SocketTest, SingleAttemptsTellADrySocketFromTheEnd) {
+    Listener listener;
+    auto socket = ConnectTo(listener.Port());
+    int peer = listener.Accept();
+    char text[16];
+    // Nothing sent yet: one attempt finds the socket dry, which is not the end of data.
+    EXPECT_EQ(socket->Read(sizeof text, text, 0), 0u);
+    EXPECT_TRUE(socket->IsReadDry());
+    EXPECT_EQ(socket->Peek(sizeof text, text, 0), 0u);
+    EXPECT_TRUE(socket->IsReadDry());
+    SendAll(peer, "abc");
+    ASSERT_NE(socket->Wait(CSocket::kReadable, 2.0), 0u);
+    EXPECT_EQ(socket->Read(sizeof text, text, 0), 3u);
+    EXPECT_FALSE(socket->IsReadDry());
+    EXPECT_EQ(socket->Read(sizeof text, text, 0), 0u);
+    EXPECT_TRUE(socket->IsReadDry());
+    // The orderly end reads as 0 bytes too, but not as dry.
+    ::shutdown(peer, SHUT_WR);
+    ASSERT_NE(socket->Wait(CSocket::kReadable, 2.0), 0u);
+    EXPECT_EQ(socket->Read(sizeof text, text, 0), 0u);
+    EXPECT_FALSE(socket->IsReadDry());
+
+    // Pieces go out one attempt each until the peer, which reads nothing, lets the buffers fill.
+    std::string piece(1024, 'w');
+    size_t pieces = 0;
+    while (!socket->IsWriteBlocked() && pieces < 100000) {
+        size_t sent = socket->Write(piece.size(), piece.data(), 0);
+        EXPECT_EQ(sent == piece.size(), !socket->IsWriteBlocked());
+        ++pieces;
+    }
+    EXPECT_TRUE(socket->IsWriteBlocked());
+    EXPECT_EQ(socket->Wait(CSocket::kWritable, 0), 0u);
+    ::close(peer);
+}
+
 TEST_F(SocketTest, PeerResetEndsReadsAndFailsWrites) {
     Listener listener;
     auto socket = ConnectTo(listener.Port());
@@ -242,6 +280,45 @@ TEST_F(SocketTest, DrainIsBoundedWhenThePeerStaysOpen) {
     EXPECT_GE(elapsed, CSocket::kDrainSeconds - 0.1);
     EXPECT_LT(elapsed, CSocket::kDrainSeconds + 2.0);
     ::close(peer);
+}
+
+TEST(ByteRing, KeepsOrderAcrossWrapsAndGrowth) {
+    // Against a plain model, with appends and takes of odd sizes that wrap round and grow the ring.
+    CByteRing ring;
+    std::deque<char> model;
+    unsigned seed = 7;
+    char next = 0;
+    for (int round = 0; round < 4000; ++round) {
+        seed = seed * 1103515245u + 12345u;
+        size_t size = (seed >> 16) % 3000;
+        if ((seed >> 8) % 3 != 0) {
+            std::vector<char> bytes(size);
+            for (char& c : bytes)
+                c = next++;
+            ring.Append(bytes.data(), bytes.size());
+            model.insert(model.end(), bytes.begin(), bytes.end());
+        } else {
+            std::vector<char> out(size);
+            size_t copied = ring.Copy(size, out.data());
+            ASSERT_EQ(copied, std::min(size, model.size()));
+            ASSERT_TRUE(
+                std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(copied), model.begin()));
+            CByteRing::Runs runs = ring.Front(size);
+            ASSERT_EQ(runs.firstSize + runs.secondSize, copied);
+            ring.Consume(size);
+            model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(copied));
+        }
+        ASSERT_EQ(ring.Size(), model.size());
+    }
+    // Reserved room never moves the bytes.
+    CByteRing reserved;
+    reserved.Reserve(8192);
+    reserved.Append("x", 1);
+    const char* at = reserved.Front(1).first;
+    std::string filler(8191, 'y');
+    reserved.Append(filler.data(), filler.size());
+    EXPECT_EQ(reserved.Front(1).first, at);
+    EXPECT_EQ(reserved.Capacity(), 8192u);
 }
 
 TEST(WinSockLibrary, ReferenceCountedLoadAndCatalogueRelease) {
