@@ -1,0 +1,288 @@
+// The upload protocol against the reference server (tools/refserver), started by the tests on
+// 127.0.0.1 with a temporary store and statistics log, and stopped at the end of each test.
+#include "foundation/wait_set.h"
+#include "net/proxy_settings.h"
+#include "net/win_sock_library.h"
+#include "tests/support/catalogues.h"
+#include "upload/stat_sender.h"
+#include "upload/upload_connection.h"
+#include "upload/upload_endpoint.h"
+#include "upload/upload_item_info.h"
+#include "upload/upload_message.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+// The reference server as a child process of the test; SIGTERM stops it cleanly.
+class RefServer {
+public:
+    explicit RefServer(const std::vector<std::string>& extra = {}) {
+        char dir[] = "/tmp/px-upload-e2e-XXXXXX";
+        m_dir = ::mkdtemp(dir);
+        std::vector<std::string> args = {
+            "python3",         std::string(PX_SOURCE_DIR) + "/tools/refserver/refserver.py",
+            "--port",          "0",
+            "--port-file",     m_dir + "/port",
+            "--store",         m_dir + "/store",
+            "--stats",         m_dir + "/stats.jsonl",
+            "--second-server", "--quiet"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (posix_spawnp(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+            m_pid = -1;
+        for (int i = 0; i < 200 && m_pid > 0 && m_port.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::istringstream ports(ReadFile(m_dir + "/port"));
+            ports >> m_port;
+        }
+    }
+    ~RefServer() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM); // only the process this test started
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        std::system(("rm -rf '" + m_dir + "'").c_str());
+    }
+    RefServer(const RefServer&) = delete;
+    RefServer& operator=(const RefServer&) = delete;
+
+    bool IsListening() const { return !m_port.empty(); }
+    std::string Server() const { return "127.0.0.1:" + m_port; }
+    const std::string& Dir() const { return m_dir; }
+    std::string StoredBytes(const std::string& imageID) const {
+        return ReadFile(m_dir + "/store/images/" + imageID);
+    }
+    std::string Index() const { return ReadFile(m_dir + "/store/index.json"); }
+    std::string Stats() const { return ReadFile(m_dir + "/stats.jsonl"); }
+
+private:
+    pid_t m_pid = -1;
+    std::string m_dir;
+    std::string m_port;
+};
+
+// Submits the message and polls its reply as a sender thread does; the connection goes first.
+void Exchange(UploadMessage& message, const UploadEndpoint& endpoint) {
+    UploadConnection connection(endpoint);
+    message.Submit(connection);
+    CWaitSet waits({message.GetReplyEvent()});
+    for (int i = 0; i < 300 && !message.PollReply(); ++i)
+        waits.Wait(0.1);
+    ASSERT_TRUE(message.IsReplyComplete());
+}
+
+class UploadProtocolE2E : public CataloguesInstalled {
+protected:
+    void SetUp() override {
+        CataloguesInstalled::SetUp();
+        CWinSockLibrary::Acquire();
+        SetProxySettings(std::make_unique<CNoProxySettings>());
+        char dir[] = "/tmp/px-upload-pics-XXXXXX";
+        m_pictures = ::mkdtemp(dir);
+    }
+    void TearDown() override {
+        std::system(("rm -rf '" + m_pictures + "'").c_str());
+        SetProxySettings(nullptr);
+        CWinSockLibrary::Release();
+        CataloguesInstalled::TearDown();
+    }
+
+    static UploadEndpoint Endpoint(const RefServer& server) {
+        return UploadEndpoint(server.Server(), "Pixolane Plugin/2.40 [en_US] (p; s; e2e) [Browser: t]", 10.0,
+                              true);
+    }
+
+    UploadItemInfo MakeItem(const std::string& path) {
+        UploadItemInfo item;
+        item.SetPath(path);
+        item.SetAuthenticationID("auth-1");
+        item.SetSessionID("session 1");
+        item.SetUID("user&1");
+        item.SetPartnerID("p=1");
+        item.SetPartnerSubID("sub");
+        item.SetCampaignID("c%1");
+        item.SetAlbumID("");
+        item.SetAlbumName("Summer at the lake");
+        return item;
+    }
+
+    // "GetImageID" to the plug-in's server; stores what it answered in the item.
+    static void ObtainIdentifier(UploadItemInfo& item, const UploadEndpoint& endpoint) {
+        UploadMessage message(UploadMessage::Kind::ImageID);
+        message.Fill(item);
+        ASSERT_NO_FATAL_FAILURE(Exchange(message, endpoint));
+        ASSERT_TRUE(message.IsOK()) << message.GetErrorCode() << " " << message.GetErrorMessage();
+        item.SetImageID(message.GetReplyText("ImageID"));
+        item.SetServer(message.GetReplyText("Server"));
+        item.SetUploadServer(message.GetReplyText("UploadServer"));
+        item.SetCookie(message.GetSetCookie());
+        EXPECT_FALSE(item.GetCookie().empty());
+    }
+
+    // "GetImageOffset" to the data server; stores the offset in the item.
+    static void QueryOffset(UploadItemInfo& item, const UploadEndpoint& endpoint) {
+        UploadMessage message(UploadMessage::Kind::ImageOffset);
+        message.Fill(item);
+        ASSERT_NO_FATAL_FAILURE(Exchange(message, endpoint.ForServer(item.GetServer())));
+        ASSERT_TRUE(message.IsOK()) << message.GetErrorCode() << " " << message.GetErrorMessage();
+        item.SetOffset(message.GetReplyUnsigned("Offset"));
+    }
+
+    // "UploadImage" from the item's offset; true when the server answered OK.
+    static bool SendData(UploadItemInfo& item, const UploadEndpoint& endpoint) {
+        UploadMessage message(UploadMessage::Kind::UploadImage);
+        message.Fill(item);
+        Exchange(message, endpoint.ForServer(item.GetServer()));
+        return message.IsOK();
+    }
+
+    std::string m_pictures;
+};
+
+TEST_F(UploadProtocolE2E, AWholePictureByTheThreeServlets) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = m_pictures + "/lake.jpg";
+    const std::string bytes = RandomBytes(150000, 11);
+    WriteFile(path, bytes);
+    UploadItemInfo item = MakeItem(path);
+    UploadEndpoint endpoint = Endpoint(server);
+
+    ASSERT_NO_FATAL_FAILURE(ObtainIdentifier(item, endpoint));
+    EXPECT_NE(item.GetServer(), server.Server()); // the data goes to the second listener
+    ASSERT_NO_FATAL_FAILURE(QueryOffset(item, endpoint));
+    EXPECT_EQ(item.GetOffset(), 0u);
+    ASSERT_TRUE(SendData(item, endpoint));
+    EXPECT_EQ(server.StoredBytes(item.GetImageID()), bytes);
+
+    // Asked again, the server has the whole picture.
+    UploadMessage again(UploadMessage::Kind::ImageOffset);
+    again.Fill(item);
+    ASSERT_NO_FATAL_FAILURE(Exchange(again, endpoint.ForServer(item.GetServer())));
+    EXPECT_FALSE(again.IsOK());
+    EXPECT_EQ(again.GetErrorCode(), 14);
+}
+
+TEST_F(UploadProtocolE2E, AnInterruptedUploadResumesFromTheOffsetTheServerReports) {
+    RefServer server({"--fault", R"({"servlet":"UploadImage","drop_after":60000,"times":1})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = m_pictures + "/big.jpg";
+    const std::string bytes = RandomBytes(200000, 12);
+    WriteFile(path, bytes);
+    UploadItemInfo item = MakeItem(path);
+    UploadEndpoint endpoint = Endpoint(server);
+
+    ASSERT_NO_FATAL_FAILURE(ObtainIdentifier(item, endpoint));
+    ASSERT_NO_FATAL_FAILURE(QueryOffset(item, endpoint));
+    ASSERT_FALSE(SendData(item, endpoint)); // the server hangs up after 60000 body bytes
+    ASSERT_NO_FATAL_FAILURE(QueryOffset(item, endpoint));
+    const uint32_t resumedFrom = item.GetOffset();
+    EXPECT_GT(resumedFrom, 0u);
+    EXPECT_LT(resumedFrom, 60000u);
+    EXPECT_EQ(server.StoredBytes(item.GetImageID()), bytes.substr(0, resumedFrom));
+
+    ASSERT_TRUE(SendData(item, endpoint));
+    EXPECT_EQ(server.StoredBytes(item.GetImageID()), bytes);
+}
+
+TEST_F(UploadProtocolE2E, APathWithADoubleQuoteUploadsAndIsStored) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = m_pictures + "/say \"cheese\".jpg";
+    const std::string bytes = RandomBytes(30000, 13);
+    WriteFile(path, bytes);
+    UploadItemInfo item = MakeItem(path);
+    UploadEndpoint endpoint = Endpoint(server);
+
+    ASSERT_NO_FATAL_FAILURE(ObtainIdentifier(item, endpoint));
+    ASSERT_NO_FATAL_FAILURE(QueryOffset(item, endpoint));
+    ASSERT_TRUE(SendData(item, endpoint));
+    EXPECT_EQ(server.StoredBytes(item.GetImageID()), bytes);
+    EXPECT_NE(server.Index().find("\"filename\": \"" + m_pictures + "/say %22cheese%22.jpg\""),
+              std::string::npos)
+        << server.Index();
+}
+
+TEST_F(UploadProtocolE2E, StatisticsAreLoggedWithEveryField) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = m_pictures + "/stats.jpg";
+    WriteFile(path, RandomBytes(4321, 14));
+    UploadItemInfo item = MakeItem(path);
+    item.SetImageID("IMG-stat");
+    item.SetUploadServer("refserver one");
+    StatSender::Figures figures;
+    figures.bytesDone = 4321;
+    figures.firstStartTime = 1700000000;
+    figures.lastStopTime = 1700000003;
+    figures.transferSeconds = 2;
+    figures.errorText = "server busy\r\n";
+    figures.retries = 1;
+    figures.offsetQueries = 2;
+    {
+        StatSender sender(Endpoint(server));
+        sender.Enqueue(item, figures);
+        for (int i = 0; i < 100 && server.Stats().empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const std::string log = server.Stats();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.find('\n'), log.size() - 1) << "exactly one statistics line: " << log;
+    const std::pair<const char*, const char*> fields[] = {
+        {"STAT_BYTES_WRITTEN", "4321"},
+        {"STAT_ELAPSED_TIME", "3000"},
+        {"STAT_ERROR", "server busy\\r\\n"},
+        {"STAT_IMAGE_ID", "IMG-stat"},
+        {"STAT_IMAGE_RETRIES", "1"},
+        {"STAT_KEY", "PLUGIN"},
+        {"STAT_OFFSET_RETRIES", "2"},
+        {"STAT_RAW_SIZE", "4321"},
+        {"STAT_SERVER", "refserver one"},
+        {"STAT_SESSION_ID", "session 1"},
+        {"STAT_START_TIME", "1700000000000"},
+        {"STAT_TRANSFER_TIME", "2000"},
+        {"STAT_UID", "user&1"},
+    };
+    for (const auto& [name, value] : fields)
+        EXPECT_NE(log.find("\"" + std::string(name) + "\": \"" + value + "\""), std::string::npos)
+            << name << " in " << log;
+}
+
+} // namespace
