@@ -10,6 +10,7 @@
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/loopback_servers.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -29,50 +30,7 @@
 
 #include <gtest/gtest.h>
 
-extern char** environ;
-
 namespace {
-
-uint16_t FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool Accepts(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-bool Installed(const char* program) {
-    for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"})
-        if (::access((std::string(dir) + program).c_str(), X_OK) == 0)
-            return true;
-    return false;
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 size_t CountOccurrences(const std::string& text, const std::string& what) {
     size_t count = 0;
@@ -81,93 +39,26 @@ size_t CountOccurrences(const std::string& text, const std::string& what) {
     return count;
 }
 
-// A server program run in the foreground as a child of the test, stopped when the object goes.
-class Child {
-public:
-    Child(std::vector<std::string> args, uint16_t port) {
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (posix_spawnp(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        for (int i = 0; i < 100 && m_pid > 0 && !Accepts(port); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ~Child() {
-        if (m_pid <= 0)
-            return;
-        ::kill(m_pid, SIGTERM); // only the process this test started
-        ::waitpid(m_pid, nullptr, 0);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-private:
-    pid_t m_pid = -1;
-};
-
 // nginx with an open location and one behind Basic authentication (realm "pixolane", user "alice",
 // password "s3cret"); tinyproxy in front of it, demanding the user "user" with the password "password".
-class LocalServers {
+class LocalServers : public loopback::NginxAndTinyproxy {
 public:
-    LocalServers() {
-        char dir[] = "/tmp/px-auth-e2e-XXXXXX";
-        m_dir = ::mkdtemp(dir);
-        // nginx's workers may run as another user when the tests run as root.
-        ::chmod(m_dir.c_str(), 0755);
-        m_nginxPort = FreePort();
-        m_proxyPort = FreePort();
-        WriteFile(m_dir + "/htpasswd", "alice:{PLAIN}s3cret\n");
-        ::chmod((m_dir + "/htpasswd").c_str(), 0644);
-        WriteFile(m_dir + "/nginx.conf", NginxConfig());
-        WriteFile(m_dir + "/tinyproxy.conf", "Port " + std::to_string(m_proxyPort) +
-                                                 "\nListen 127.0.0.1\nTimeout 30\nMaxClients 8\n"
-                                                 "Allow 127.0.0.1\nBasicAuth user password\nPidFile \"" +
-                                                 m_dir + "/tinyproxy.pid\"\nLogFile \"" + m_dir +
-                                                 "/tinyproxy.log\"\nLogLevel Info\n");
-        m_nginx = std::make_unique<Child>(
-            std::vector<std::string>{"nginx", "-c", m_dir + "/nginx.conf", "-p", m_dir + "/"}, m_nginxPort);
-        m_proxy = std::make_unique<Child>(
-            std::vector<std::string>{"tinyproxy", "-d", "-c", m_dir + "/tinyproxy.conf"}, m_proxyPort);
-    }
-    ~LocalServers() {
-        m_proxy.reset();
-        m_nginx.reset();
-        std::string command = "rm -rf '" + m_dir + "'";
-        if (std::system(command.c_str()) != 0)
-            ADD_FAILURE() << "could not remove " << m_dir;
-    }
-
-    std::string URI(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(m_nginxPort) + path;
-    }
-    uint16_t ProxyPort() const { return m_proxyPort; }
-    bool Running() const { return Accepts(m_nginxPort) && Accepts(m_proxyPort); }
-    // nginx's log lines: the request URI and the status.
-    std::string AccessLog() const { return ReadFile(m_dir + "/access.log"); }
-    std::string ProxyLog() const { return ReadFile(m_dir + "/tinyproxy.log"); }
-
-private:
-    std::string NginxConfig() const {
-        const std::string& d = m_dir;
-        const std::string port = std::to_string(m_nginxPort);
-        return "daemon off;\nworker_processes 1;\npid " + d + "/nginx.pid;\nerror_log " + d +
-               "/error.log;\nevents { worker_connections 64; }\nhttp {\n"
-               "  log_format px '$request_uri $status';\n  access_log " +
-               d + "/access.log px;\n  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d +
-               "/proxy;\n  fastcgi_temp_path " + d + "/fcgi;\n  uwsgi_temp_path " + d +
-               "/uwsgi;\n  scgi_temp_path " + d + "/scgi;\n  server {\n    listen 127.0.0.1:" + port +
-               ";\n    location = /open { return 200 \"open\\n\"; }\n"
-               "    location = /private { auth_basic \"pixolane\"; auth_basic_user_file " +
-               d + "/htpasswd; proxy_pass http://127.0.0.1:" + port + "/open; }\n  }\n}\n";
-    }
-
-    std::string m_dir;
-    uint16_t m_nginxPort = 0;
-    uint16_t m_proxyPort = 0;
-    std::unique_ptr<Child> m_nginx;
-    std::unique_ptr<Child> m_proxy;
+    LocalServers()
+        : NginxAndTinyproxy(
+              "/tmp/px-auth-e2e-XXXXXX",
+              [](const std::string& d) {
+                  loopback::WriteTextFile(d + "/htpasswd", "alice:{PLAIN}s3cret\n");
+                  ::chmod((d + "/htpasswd").c_str(), 0644);
+              },
+              "$request_uri $status",
+              [](const std::string& d, uint16_t port) {
+                  const std::string p = std::to_string(port);
+                  return "  server {\n    listen 127.0.0.1:" + p +
+                         ";\n    location = /open { return 200 \"open\\n\"; }\n"
+                         "    location = /private { auth_basic \"pixolane\"; auth_basic_user_file " +
+                         d + "/htpasswd; proxy_pass http://127.0.0.1:" + p + "/open; }\n  }\n";
+              },
+              "BasicAuth user password\n") {}
 };
 
 class FailureLog : public CTypedListener<CHTTPAuthFailedEvent> {
@@ -198,7 +89,7 @@ const std::string kFailed = "HTTP authorization failed. Please verify your proxy
 class HttpAuthE2E : public CataloguesInstalled {
 protected:
     static void SetUpTestSuite() {
-        if (Installed("nginx") && Installed("tinyproxy"))
+        if (loopback::Installed("nginx") && loopback::Installed("tinyproxy"))
             s_servers = new LocalServers();
     }
     static void TearDownTestSuite() {

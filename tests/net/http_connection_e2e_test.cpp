@@ -10,6 +10,7 @@
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/loopback_servers.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -30,146 +31,51 @@
 
 #include <gtest/gtest.h>
 
-extern char** environ;
-
 namespace {
 
 constexpr size_t kLargeBody = 4 * 1024 * 1024 + 321;
 
-uint16_t FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+// A body of kLargeBody bytes that compress badly, the same in every run.
+std::string LargeBody() {
+    std::mt19937 random(7);
+    std::string large(kLargeBody, '\0');
+    for (char& c : large)
+        c = static_cast<char>(random());
+    return large;
 }
-
-bool Accepts(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-bool Installed(const char* program) {
-    for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"})
-        if (::access((std::string(dir) + program).c_str(), X_OK) == 0)
-            return true;
-    return false;
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A server program run in the foreground as a child of the test, stopped when the object goes.
-class Child {
-public:
-    Child(std::vector<std::string> args, uint16_t port) {
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (posix_spawnp(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        for (int i = 0; i < 100 && m_pid > 0 && !Accepts(port); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ~Child() {
-        if (m_pid <= 0)
-            return;
-        ::kill(m_pid, SIGTERM); // only the process this test started
-        ::waitpid(m_pid, nullptr, 0);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-private:
-    pid_t m_pid = -1;
-};
 
 // nginx serving files for POST, a fixed answer to POST, a chunked copy of a file, and a two-round
-// proxy challenge; tinyproxy in front of it.
-class LocalServers {
+// proxy challenge; tinyproxy in front of it. The access log gives method, URI, request length,
+// content length, Via and the requests on the connection.
+class LocalServers : public loopback::NginxAndTinyproxy {
 public:
-    LocalServers() {
-        char dir[] = "/tmp/px-http-e2e-XXXXXX";
-        m_dir = ::mkdtemp(dir);
-        // nginx's workers may run as another user when the tests run as root.
-        ::chmod(m_dir.c_str(), 0755);
-        std::mt19937 random(7);
-        m_large.resize(kLargeBody);
-        for (char& c : m_large)
-            c = static_cast<char>(random());
-        WriteFile(m_dir + "/large.bin", m_large);
-        WriteFile(m_dir + "/empty", "");
-        m_nginxPort = FreePort();
-        m_proxyPort = FreePort();
-        WriteFile(m_dir + "/nginx.conf", NginxConfig());
-        WriteFile(m_dir + "/tinyproxy.conf", "Port " + std::to_string(m_proxyPort) +
-                                                 "\nListen 127.0.0.1\nTimeout 30\nMaxClients 8\n"
-                                                 "Allow 127.0.0.1\nPidFile \"" +
-                                                 m_dir + "/tinyproxy.pid\"\nLogFile \"" + m_dir +
-                                                 "/tinyproxy.log\"\nLogLevel Info\n");
-        m_nginx = std::make_unique<Child>(
-            std::vector<std::string>{"nginx", "-c", m_dir + "/nginx.conf", "-p", m_dir + "/"}, m_nginxPort);
-        m_proxy = std::make_unique<Child>(
-            std::vector<std::string>{"tinyproxy", "-d", "-c", m_dir + "/tinyproxy.conf"}, m_proxyPort);
-    }
-    ~LocalServers() {
-        m_proxy.reset();
-        m_nginx.reset();
-        std::string command = "rm -rf '" + m_dir + "'";
-        if (std::system(command.c_str()) != 0)
-            ADD_FAILURE() << "could not remove " << m_dir;
-    }
+    LocalServers()
+        : NginxAndTinyproxy(
+              "/tmp/px-http-e2e-XXXXXX",
+              [](const std::string& d) {
+                  loopback::WriteTextFile(d + "/large.bin", Large());
+                  loopback::WriteTextFile(d + "/empty", "");
+              },
+              "$request_method $request_uri $request_length $content_length \"$http_via\" "
+              "$connection_requests",
+              [](const std::string& d, uint16_t port) { return HttpBlock(d, port); }, "") {}
 
-    std::string URI(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(m_nginxPort) + path;
+    static const std::string& Large() {
+        static const std::string large = LargeBody();
+        return large;
     }
-    uint16_t ProxyPort() const { return m_proxyPort; }
-    const std::string& Large() const { return m_large; }
-    // nginx's log lines: method, URI, request length, content length, Via, requests on the connection.
-    std::string AccessLog() const { return ReadFile(m_dir + "/access.log"); }
-    bool Running() const { return Accepts(m_nginxPort) && Accepts(m_proxyPort); }
 
 private:
-    std::string NginxConfig() const {
-        const std::string& d = m_dir;
-        return "daemon off;\nworker_processes 1;\npid " + d + "/nginx.pid;\nerror_log " + d +
-               "/error.log;\n"
-               "events { worker_connections 64; }\n"
-               "http {\n"
-               "  log_format px '$request_method $request_uri $request_length $content_length "
-               "\"$http_via\" $connection_requests';\n"
-               "  access_log " +
-               d + "/access.log px;\n" + "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d +
-               "/proxy;\n  fastcgi_temp_path " + d + "/fcgi;\n  uwsgi_temp_path " + d +
-               "/uwsgi;\n  scgi_temp_path " + d +
-               "/scgi;\n"
-               "  client_max_body_size 0;\n  keepalive_timeout 30;\n"
+    static std::string HttpBlock(const std::string& d, uint16_t port) {
+        const std::string p = std::to_string(port);
+        return "  client_max_body_size 0;\n  keepalive_timeout 30;\n"
                "  server {\n"
                "    listen 127.0.0.1:" +
-               std::to_string(m_nginxPort) +
+               p +
                ";\n"
                // nginx reads the whole entity before it passes the request on; the answer names its length.
                "    location = /post { proxy_pass http://127.0.0.1:" +
-               std::to_string(m_nginxPort) +
+               p +
                "/count; }\n"
                "    location = /count { return 200 \"accepted $content_length\\n\"; }\n"
                // Static files answer POST through the error page of the method check.
@@ -187,16 +93,8 @@ private:
                "        add_header Proxy-Authenticate \"NTLM T2\" always; return 407; }\n"
                "      return 200 \"authorized $connection_requests\\n\";\n"
                "    }\n"
-               "  }\n"
-               "}\n";
+               "  }\n";
     }
-
-    std::string m_dir;
-    std::string m_large;
-    uint16_t m_nginxPort = 0;
-    uint16_t m_proxyPort = 0;
-    std::unique_ptr<Child> m_nginx;
-    std::unique_ptr<Child> m_proxy;
 };
 
 struct Outcome {
@@ -258,7 +156,7 @@ protected:
 class HttpConnectionE2E : public CataloguesInstalled {
 protected:
     static void SetUpTestSuite() {
-        if (Installed("nginx") && Installed("tinyproxy"))
+        if (loopback::Installed("nginx") && loopback::Installed("tinyproxy"))
             s_servers = new LocalServers();
     }
     static void TearDownTestSuite() {
