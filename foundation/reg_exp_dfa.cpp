@@ -166,21 +166,9 @@ private:
                 if (kernel && Consumes(insn, c))
                     kernel->push_back(pc + 1);
                 break;
-            case RegExpOp::kPlusSuffix:
-            case RegExpOp::kQuestPrefix:
-            case RegExpOp::kChoiceBegin:
-                m_stack.push_back(RegExpOperandOf(insn));
-                m_stack.push_back(pc + 1);
-                break;
-            case RegExpOp::kAltPart1:
-                m_stack.push_back(RegExpOperandOf(insn));
-                break;
-            case RegExpOp::kAltPart2:
-                if (RegExpOperandOf(insn) != 0)
-                    m_stack.push_back(RegExpOperandOf(insn));
-                m_stack.push_back(pc + 1);
-                break;
             default:
+                if (PushRegExpControlTargets(insn, pc, m_stack))
+                    break;
                 if (Holds(op, before, next))
                     m_stack.push_back(pc + 1);
                 break;

@@ -158,21 +158,9 @@ void PushEmptyTransitions(const RegExpProgram& program, const Text& text, uint32
     case RegExpOp::kAnyChar:
     case RegExpOp::kSet:
         return;
-    case RegExpOp::kPlusSuffix:
-    case RegExpOp::kQuestPrefix:
-    case RegExpOp::kChoiceBegin:
-        stack.push_back(RegExpOperandOf(insn));
-        stack.push_back(pc + 1);
-        return;
-    case RegExpOp::kAltPart1:
-        stack.push_back(RegExpOperandOf(insn));
-        return;
-    case RegExpOp::kAltPart2:
-        if (RegExpOperandOf(insn) != 0)
-            stack.push_back(RegExpOperandOf(insn));
-        stack.push_back(pc + 1);
-        return;
     default:
+        if (PushRegExpControlTargets(insn, pc, stack))
+            return;
         if (!IsZeroWidthTest(op) || text.Holds(op, i))
             stack.push_back(pc + 1);
         return;

@@ -52,6 +52,31 @@ constexpr uint32_t RegExpOperandOf(uint32_t instruction) {
     return instruction & kRegExpOperandMask;
 }
 
+// Pushes the targets of a control instruction (repetition, choice and alternative jumps) onto a
+// traversal stack, as the state-set simulation and the DFA both walk them. False, with nothing
+// pushed, for any other instruction: the caller decides for consuming ones and tests.
+template <typename Stack>
+inline bool PushRegExpControlTargets(uint32_t instruction, uint32_t pc, Stack& stack) {
+    switch (RegExpOpOf(instruction)) {
+    case RegExpOp::kPlusSuffix:
+    case RegExpOp::kQuestPrefix:
+    case RegExpOp::kChoiceBegin:
+        stack.push_back(RegExpOperandOf(instruction));
+        stack.push_back(pc + 1);
+        return true;
+    case RegExpOp::kAltPart1:
+        stack.push_back(RegExpOperandOf(instruction));
+        return true;
+    case RegExpOp::kAltPart2:
+        if (RegExpOperandOf(instruction) != 0)
+            stack.push_back(RegExpOperandOf(instruction));
+        stack.push_back(pc + 1);
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The largest program a pattern may compile to. Counted repetitions multiply their operand, so a short
 // pattern can ask for an enormous program; beyond this bound compiling fails with "out of memory"
 // before anything of that size is allocated. Matching time is proportional to the program length.
