@@ -17,6 +17,7 @@
 #include "net/win_sock_library.h"
 #include "platform/sspi.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/loopback_servers.h"
 
 #include <arpa/inet.h>
 #include <cstring>
@@ -744,15 +745,7 @@ class ScriptedPeer {
 public:
     explicit ScriptedPeer(std::vector<std::vector<std::string>> connections)
         : m_scripts(std::move(connections)) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(::listen(m_listener, 8), 0);
-        socklen_t length = sizeof address;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_listener = loopback::Listen(8, m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~ScriptedPeer() {

@@ -10,6 +10,7 @@
 #include "net/win_sock_library.h"
 #include "platform/last_error.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/loopback_servers.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -61,15 +62,7 @@ Answer Paused(Answer answer, size_t at) {
 class ScriptedPeer {
 public:
     explicit ScriptedPeer(std::vector<std::vector<Answer>> connections) : m_scripts(std::move(connections)) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(::listen(m_listener, 8), 0);
-        socklen_t length = sizeof address;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_listener = loopback::Listen(8, m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~ScriptedPeer() {
@@ -175,19 +168,6 @@ private:
     std::vector<std::vector<std::string>> m_requests;
     std::vector<Clock::time_point> m_accepted;
 };
-
-// A port with nothing listening: bound, then closed again.
-uint16_t RefusingPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 // Connects and closes at once, so that a peer waiting for a connection that will not come moves on.
 void PokePeer(uint16_t port) {
@@ -386,7 +366,7 @@ TEST_F(HttpConnection, PausesGrowWithTheSquareOfTheRetry) {
 TEST_F(HttpConnection, RefusedConnectionsEndWithTheirWinSockError) {
     // A refusal shows while waiting for the connection: a retried network error, 10061 in the end.
     for (int maxRetries : {0, 5}) {
-        Outcome x = Exchange("http://127.0.0.1:" + std::to_string(RefusingPort()) + "/up", maxRetries);
+        Outcome x = Exchange("http://127.0.0.1:" + std::to_string(loopback::FreePort()) + "/up", maxRetries);
         EXPECT_EQ(x.status, 0) << maxRetries;
         EXPECT_EQ(x.lastErrorCode, 10061) << maxRetries;
         EXPECT_EQ(x.reason.rfind("Network error: The connection was refused by the remote host.", 0), 0u)

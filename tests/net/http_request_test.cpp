@@ -5,6 +5,7 @@
 #include "net/socket.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/loopback_servers.h"
 
 #include <arpa/inet.h>
 #include <memory>
@@ -22,17 +23,7 @@ namespace {
 // arrives, so that the bytes a request writes are checked as they go over the wire.
 class Peer {
 public:
-    Peer() {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(::listen(m_listener, 4), 0);
-        socklen_t length = sizeof address;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
+    Peer() { m_listener = loopback::Listen(4, m_port); }
     ~Peer() {
         if (m_conn >= 0)
             ::close(m_conn);

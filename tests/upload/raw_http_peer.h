@@ -3,6 +3,8 @@
 // are used in order; the last one repeats.
 #pragma once
 
+#include "tests/support/loopback_servers.h"
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -31,15 +33,7 @@ public:
     // With no replies the peer records each request and never answers, holding the connection open
     // until it is destroyed.
     explicit RawHttpPeer(std::vector<std::string> replies) : m_replies(std::move(replies)) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 8);
-        socklen_t length = sizeof address;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_listener = loopback::Listen(8, m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~RawHttpPeer() {
