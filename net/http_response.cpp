@@ -546,37 +546,39 @@ bool CHTTPResponse::ReadHeaderBlock(IHTTPResponseInput& input) {
     return false;
 }
 
-bool CHTTPResponse::ReadBodyUntilClose(IHTTPResponseInput& input) {
-    size_t allowance = Allowance(kPiece);
+size_t CHTTPResponse::ReadBodyPiece(IHTTPResponseInput& input, uint64_t limit, bool& ended) {
+    ended = false;
+    size_t allowance = Allowance(limit);
     if (allowance == 0)
-        return false;
+        return 0;
     char piece[kPiece];
     size_t received = input.Read(allowance, piece);
-    if (received == 0 && input.WouldBlock())
-        return false;
     if (received == 0) {
-        if (input.HasEndedByError())
-            throw CHTTPUnexpectedEndOfResponseException();
-        return Complete();
+        ended = !input.WouldBlock();
+        return 0;
     }
     Deliver(piece, received);
-    return false;
+    return received;
+}
+
+bool CHTTPResponse::ReadBodyUntilClose(IHTTPResponseInput& input) {
+    bool ended = false;
+    ReadBodyPiece(input, kPiece, ended);
+    if (!ended)
+        return false;
+    if (input.HasEndedByError())
+        throw CHTTPUnexpectedEndOfResponseException();
+    return Complete();
 }
 
 bool CHTTPResponse::ReadBodyByLength(IHTTPResponseInput& input) {
     uint64_t left = static_cast<uint64_t>(m_contentLength) - std::min<uint64_t>(m_bodyBytes, m_contentLength);
     if (left == 0)
         return Complete();
-    size_t allowance = Allowance(left);
-    if (allowance == 0)
-        return false;
-    char piece[kPiece];
-    size_t received = input.Read(allowance, piece);
-    if (received == 0 && input.WouldBlock())
-        return false;
-    if (received == 0)
+    bool ended = false;
+    ReadBodyPiece(input, left, ended);
+    if (ended)
         throw CHTTPUnexpectedEndOfResponseException();
-    Deliver(piece, received);
     if (m_bodyBytes == static_cast<uint64_t>(m_contentLength))
         return Complete();
     return false;
@@ -601,16 +603,10 @@ bool CHTTPResponse::ReadChunkSize(IHTTPResponseInput& input) {
 }
 
 bool CHTTPResponse::ReadChunkOrPartData(IHTTPResponseInput& input) {
-    size_t allowance = Allowance(m_remaining);
-    if (allowance == 0)
-        return false;
-    char piece[kPiece];
-    size_t received = input.Read(allowance, piece);
-    if (received == 0 && input.WouldBlock())
-        return false;
-    if (received == 0)
+    bool ended = false;
+    size_t received = ReadBodyPiece(input, m_remaining, ended);
+    if (ended)
         throw CHTTPUnexpectedEndOfResponseException();
-    Deliver(piece, received);
     m_remaining -= received;
     if (m_remaining == 0)
         m_state = m_state == State::ChunkData ? State::ChunkSize : State::BoundaryLine;

@@ -168,6 +168,9 @@ private:
     // stays full for kRoomWait.
     size_t Allowance(uint64_t limit);
     void Deliver(const char* bytes, size_t count);
+    // One body piece of at most `limit` bytes read and delivered: its size, or 0 when nothing can move
+    // now (no room in the pipe, no data yet), with `ended` set when the input has ended instead.
+    size_t ReadBodyPiece(IHTTPResponseInput& input, uint64_t limit, bool& ended);
     bool Complete();
     // Records a failure of the reply for the worker, to be shown only if the connection gives up.
     void HoldFailure(int code, const std::string& text);
