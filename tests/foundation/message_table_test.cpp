@@ -1,5 +1,6 @@
 #include "control/resources/module_resources.h"
 #include "foundation/message_table.h"
+#include "foundation/string_format.h"
 #include "platform/resources.h"
 
 #include <cstdint>
@@ -250,6 +251,10 @@ TEST_F(ModuleCatalogues, TextsAreExact) {
     EXPECT_EQ(Text(*errors, "EHTTPAUTHNOCHAL"),
               "Missing HTTP authentication challenge; please verify your proxy settings. If this persists, "
               "please contact Pixolane Customer Service at support@pixolane.example.");
+    // The server-ID text with a server name and a reason: the name in quotes, the stored line break.
+    EXPECT_EQ(SubstituteArgs(Text(*errors, "EUPLOADSERVERID"), {"up.example", "Timed out"}),
+              "Couldn't get a server ID from the server \"up.example\". Please check your proxy settings "
+              "and/or network connection then reload this page.\r\nTimed out");
     std::string empty;
     EXPECT_EQ(Text(*errors, empty), "<unknown error>");
 
