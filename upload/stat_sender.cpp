@@ -6,6 +6,7 @@
 #include "foundation/wait_set.h"
 #include "upload/upload_connection.h"
 #include "upload/upload_item_info.h"
+#include "upload/upload_job.h"
 #include "upload/upload_message.h"
 
 namespace {
@@ -64,9 +65,23 @@ void StatSender::Enqueue(const UploadItemInfo& item, const Figures& figures) {
         auto message = BuildMessage(item, figures);
         CLock lock(d_lock);
         d_queue.push_back(std::move(message));
+        d_idle.Reset();
     } catch (...) {
         Trace(kTrace, 0, "statistics: message for %s not queued", item.GetPath().c_str());
     }
+}
+
+void StatSender::Enqueue(const UploadJob& job) {
+    UploadJob::Snapshot now = job.GetSnapshot();
+    Figures figures;
+    figures.bytesDone = static_cast<uint32_t>(now.bytesDone);
+    figures.firstStartTime = now.firstStartTime;
+    figures.lastStopTime = now.lastStopTime;
+    figures.transferSeconds = now.accumulatedSeconds;
+    figures.errorText = std::move(now.errorText);
+    figures.retries = now.retries;
+    figures.offsetQueries = now.offsetQueries;
+    Enqueue(job.GetItem(), figures);
 }
 
 size_t StatSender::GetQueuedCount() const {
@@ -74,10 +89,14 @@ size_t StatSender::GetQueuedCount() const {
     return d_queue.size();
 }
 
+bool StatSender::WaitUntilIdle(double timeout) { return CWaitSet({&d_idle}).Wait(timeout); }
+
 std::unique_ptr<UploadMessage> StatSender::TakeNext() {
     CLock lock(d_lock);
-    if (d_queue.empty())
+    if (d_queue.empty()) {
+        d_idle.Set();
         return nullptr;
+    }
     std::unique_ptr<UploadMessage> message = std::move(d_queue.front());
     d_queue.pop_front();
     return message;

@@ -9,6 +9,7 @@
 // thread without holding it.
 #pragma once
 
+#include "foundation/event.h"
 #include "foundation/mutex.h"
 #include "foundation/runnable.h"
 #include "foundation/thread.h"
@@ -20,6 +21,7 @@
 #include <string>
 
 class UploadItemInfo;
+class UploadJob;
 class UploadMessage;
 
 class StatSender : private CRunnable {
@@ -50,8 +52,14 @@ public:
     // Builds the message at once and queues it; a failure to build is swallowed, so that the picture's
     // outcome is never affected. Nothing is queued when the endpoint's statistics flag is off.
     void Enqueue(const UploadItemInfo& item, const Figures& figures);
+    // The same with the picture's item and its job's figures as they are now.
+    void Enqueue(const UploadJob& job);
 
     size_t GetQueuedCount() const;
+    // Waits until every queued message has been sent (or given up), at most `timeout` seconds; true
+    // when nothing is left. A program that ends on its own uses it so that its last pictures are
+    // reported; the control does not wait.
+    bool WaitUntilIdle(double timeout);
 
 private:
     void Run() override;
@@ -62,5 +70,6 @@ private:
     const UploadEndpoint d_endpoint; // the plug-in's server
     mutable CMutex d_lock;
     std::deque<std::unique_ptr<UploadMessage>> d_queue; // guarded by d_lock
+    CEvent d_idle{true}; // set while the queue is empty and none in flight
     CThreadRef d_thread;                                // the sending thread; set before it can matter
 };

@@ -9,6 +9,7 @@ const std::map<std::string, CommandLine::Command>& Commands() {
         {"config", CommandLine::Command::Config},
         {"properties", CommandLine::Command::Properties},
         {"prefs", CommandLine::Command::Prefs},
+        {"upload", CommandLine::Command::Upload},
     };
     return commands;
 }

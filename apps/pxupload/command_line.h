@@ -14,7 +14,7 @@ public:
 };
 
 struct CommandLine {
-    enum class Command { Run, Help, Version, Config, Properties, Prefs };
+    enum class Command { Run, Help, Version, Config, Properties, Prefs, Upload };
 
     // A --page FILE or --param NAME=VALUE option; later ones win, so their order is kept.
     struct ParameterOption {

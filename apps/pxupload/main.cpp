@@ -2,6 +2,7 @@
 // control's object parameters from a page and from the command line and runs the control's work.
 
 #include "apps/pxupload/command_line.h"
+#include "apps/pxupload/upload_command.h"
 #include "control/page_parameters.h"
 #include "control/resources/module_resources.h"
 #include "foundation/exception.h"
@@ -33,6 +34,10 @@ void PrintUsage(std::ostream& out) {
     out << "Usage: pxupload [OPTIONS] COMMAND [ARGUMENTS]\n"
            "\n"
            "Commands:\n"
+           "  upload PATH...         upload the pictures (folders give their JPEG pictures) to the\n"
+           "                         server of the parameter Server, showing the progress; Ctrl-C\n"
+           "                         pauses cleanly and exits. Exit status 0 when every picture was\n"
+           "                         uploaded, 1 when some failed, 130 when interrupted\n"
            "  config                 show the parameters as the control reads them, and what follows\n"
            "                         from them (connections, time-out, colours, User-Agent)\n"
            "  properties PATH...     show each picture's properties as the properties dialog does\n"
@@ -269,6 +274,8 @@ int Run(const CommandLine& line) {
         return PrintProperties(line.arguments);
     case CommandLine::Command::Prefs:
         return RunPrefs(line.arguments);
+    case CommandLine::Command::Upload:
+        return RunUpload(LoadParameters(line), line.arguments);
     case CommandLine::Command::Run:
         break;
     }

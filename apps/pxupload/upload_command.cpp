@@ -1,0 +1,345 @@
+#include "apps/pxupload/upload_command.h"
+
+#include "apps/pxupload/command_line.h"
+#include "apps/pxupload/terminal_progress.h"
+#include "foundation/command_registry.h"
+#include "foundation/event.h"
+#include "foundation/exception.h"
+#include "foundation/name_value_document.h"
+#include "foundation/path.h"
+#include "foundation/preferences.h"
+#include "foundation/wait_set.h"
+#include "net/http_basic_authenticate.h"
+#include "net/http_sspi_authenticate.h"
+#include "net/proxy_settings.h"
+#include "net/win_sock_library.h"
+#include "pictures/size_text.h"
+#include "upload/plugin_parameters.h"
+#include "upload/upload_commands.h"
+#include "upload/upload_endpoint.h"
+#include "upload/upload_queue.h"
+#include "upload/upload_selection.h"
+#include "upload/user_agent.h"
+#include "views/time_remaining_table.h"
+#include "views/upload_list_texts.h"
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+// How often the queue is refreshed and the progress drawn while nothing happens.
+constexpr double kRefreshSeconds = 0.25;
+
+// How long the statistics of the last pictures may take before the program ends without them.
+constexpr double kStatisticsSeconds = 10.0;
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int) { g_interrupted = true; }
+
+// Ctrl-C and SIGTERM ask for a clean pause; the previous handlers come back when it goes.
+class CInterruptGuard {
+public:
+    CInterruptGuard() {
+        g_interrupted = false;
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &m_oldInt);
+        sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~CInterruptGuard() {
+        sigaction(SIGINT, &m_oldInt, nullptr);
+        sigaction(SIGTERM, &m_oldTerm, nullptr);
+    }
+    CInterruptGuard(const CInterruptGuard&) = delete;
+    CInterruptGuard& operator=(const CInterruptGuard&) = delete;
+
+private:
+    struct sigaction m_oldInt {};
+    struct sigaction m_oldTerm {};
+};
+
+struct PictureList {
+    std::vector<std::string> pictures; // full paths, in the order given (a folder's sorted by name)
+    std::vector<std::string> problems; // paths that were not pictures, with why
+};
+
+std::string FullPath(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::path full = std::filesystem::absolute(path, ignored);
+    return full.empty() ? path : full.lexically_normal().string();
+}
+
+PictureList CollectPictures(const std::vector<std::string>& paths) {
+    PictureList list;
+    for (const std::string& given : paths) {
+        std::string path = FullPath(given);
+        std::error_code error;
+        if (std::filesystem::is_directory(path, error)) {
+            std::vector<std::string> found;
+            for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
+                std::error_code ignored;
+                if (entry.is_regular_file(ignored) && UploadQueue::IsAcceptedPicture(entry.path().string()))
+                    found.push_back(entry.path().string());
+            }
+            if (error)
+                list.problems.push_back(given + ": " + error.message());
+            else if (found.empty())
+                list.problems.push_back(given + ": no JPEG pictures in this folder");
+            std::sort(found.begin(), found.end());
+            list.pictures.insert(list.pictures.end(), found.begin(), found.end());
+            continue;
+        }
+        std::string resolved = ResolveShortcuts(path);
+        if (!std::filesystem::exists(resolved, error))
+            list.problems.push_back(given + ": no such file");
+        else if (!UploadQueue::IsAcceptedPicture(resolved))
+            list.problems.push_back(given + ": not a JPEG picture");
+        else if (std::find(list.pictures.begin(), list.pictures.end(), resolved) == list.pictures.end())
+            list.pictures.push_back(resolved);
+    }
+    return list;
+}
+
+size_t TerminalWidth() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+// The objects the control builds at start-up, without a window: the socket library, the proxy from
+// the stored preferences with the Basic authenticator that answers its challenges, and the endpoint.
+class CUploadEngine {
+public:
+    explicit CUploadEngine(const PluginParameters& parameters) {
+        m_basic = std::make_shared<CHTTPBasicAuthenticate>();
+        CHTTPBasicAuthenticate::ReceiveProxyCredentials(m_basic);
+        CNameValueDocument preferences;
+        try {
+            LoadPreferences(preferences);
+        } catch (const CException&) {
+            // Unreadable preferences leave the defaults.
+        }
+        ApplyProxyPreferences(preferences);
+
+        m_endpoint = UploadEndpoint::FromParameters(parameters, BuildUserAgent(parameters));
+        m_endpoint.SetListener("Basic", m_basic);
+        try {
+            m_endpoint.SetListener("NTLM", std::make_shared<CHTTPNTLMAuthenticate>());
+        } catch (const CException&) {
+            // No security package on this system: NTLM challenges go unanswered.
+        }
+        m_endpoint.SetAuthorizationListener([this](bool proxy, const CException& error) {
+            // Told once, as the control's message box is shown once.
+            if (!m_authorizationReported.exchange(true))
+                std::cerr << "pxupload: authorization failed" << (proxy ? " at the proxy" : "") << ": "
+                          << error.GetText() << "\n";
+        });
+    }
+
+    const UploadEndpoint& GetEndpoint() const { return m_endpoint; }
+
+private:
+    CWinSockUser m_winsock;
+    std::shared_ptr<CHTTPBasicAuthenticate> m_basic;
+    UploadEndpoint m_endpoint;
+    std::atomic<bool> m_authorizationReported{false};
+};
+
+// One line per finished picture, for the log above the progress block (or the whole output when
+// standard output is not a terminal).
+class CUploadReport {
+public:
+    explicit CUploadReport(std::vector<std::pair<std::string, std::shared_ptr<UploadJob>>> jobs)
+        : m_jobs(std::move(jobs)) {}
+
+    // Lines for pictures that finished since the last call.
+    std::vector<std::string> TakeFinished() {
+        std::vector<std::string> lines;
+        for (const auto& [path, job] : m_jobs) {
+            UploadStatus status = job->GetStatus();
+            if (status == UploadStatus::Pending || m_told.contains(path))
+                continue;
+            m_told[path] = status;
+            if (status == UploadStatus::Complete)
+                lines.push_back("uploaded " + path + " (" + Trim(FormatSizeText(job->GetSize())) + ")");
+            else
+                lines.push_back("failed   " + path + ": " + OneLine(job->GetErrorText()));
+        }
+        return lines;
+    }
+
+    size_t Count(UploadStatus status) const {
+        return static_cast<size_t>(std::count_if(m_jobs.begin(), m_jobs.end(), [status](const auto& job) {
+            return job.second->GetStatus() == status;
+        }));
+    }
+
+    uint64_t CompletedBytes() const {
+        uint64_t bytes = 0;
+        for (const auto& [path, job] : m_jobs)
+            if (job->GetStatus() == UploadStatus::Complete)
+                bytes += job->GetSize();
+        return bytes;
+    }
+
+    const std::vector<std::pair<std::string, std::shared_ptr<UploadJob>>>& Jobs() const { return m_jobs; }
+
+    static std::string Trim(std::string text) {
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n'))
+            text.pop_back();
+        return text;
+    }
+
+    // Failure texts end in CR LF and may hold several; they are shown on one line.
+    static std::string OneLine(const std::string& text) {
+        std::string line;
+        for (char c : Trim(text)) {
+            if (c == '\r')
+                continue;
+            line += c == '\n' ? std::string(" / ") : std::string(1, c);
+        }
+        return line.empty() ? std::string("(no reason given)") : line;
+    }
+
+private:
+    std::vector<std::pair<std::string, std::shared_ptr<UploadJob>>> m_jobs;
+    std::map<std::string, UploadStatus> m_told;
+};
+
+ProgressFrame MakeFrame(const UploadQueue& queue, size_t total) {
+    const PxUploadSession& session = queue.GetSession();
+    const UploadJob& totals = session.GetTotals();
+    ProgressFrame frame;
+    for (const std::shared_ptr<UploadJob>& job : session.GetJobs()) {
+        if (job->GetStatus() != UploadStatus::Pending || !job->IsTimerRunning())
+            continue;
+        frame.active.push_back({job->GetFileName(), job->GetSize(), kUploadStateActive, job->GetFractionDone()});
+    }
+    frame.overallState = static_cast<int>(totals.GetStatus());
+    frame.overallFraction = totals.GetFractionDone();
+    frame.bytesDone = std::min(totals.GetBytesDone(), totals.GetSize());
+    frame.bytesTotal = totals.GetSize();
+    frame.secondsRemaining = totals.GetEstimatedSecondsRemaining();
+    frame.pending = queue.GetPendingCount();
+    frame.total = total;
+    frame.paused = queue.IsPaused();
+    return frame;
+}
+
+} // namespace
+
+int RunUpload(const PluginParameters& given, const std::vector<std::string>& paths) {
+    PluginParameters parameters = given;
+    if (parameters.d_server.empty())
+        throw CUsageError("upload needs the server: --param Server=HOST[:PORT] (or a page that names it)");
+    if (paths.empty())
+        throw CUsageError("upload needs at least one PATH");
+    parameters.ClampMaxConnections();
+
+    PictureList list = CollectPictures(paths);
+    for (const std::string& problem : list.problems)
+        std::cerr << "pxupload: " << problem << "\n";
+    if (list.pictures.empty()) {
+        std::cerr << "pxupload: nothing to upload\n";
+        return kExitSomeFailed;
+    }
+
+    CUploadEngine engine(parameters);
+    UploadQueue queue(parameters, engine.GetEndpoint());
+    CUploadSelection selection("upload", queue);
+    CCommandRegistry& registry = CCommandRegistry::Get();
+    RegisterUploadCommands(registry);
+
+    CEvent changed;
+    queue.GetSession().AddObserver([&changed] { changed.Set(); });
+    CInterruptGuard interrupts;
+
+    CCommandValue::List items(list.pictures.begin(), list.pictures.end());
+    if (!registry.Execute(selection, CUploadAddCommand::kName, {{CUploadAddCommand::kItems, items}})) {
+        std::cerr << "pxupload: the pictures could not be added\n";
+        return kExitSomeFailed;
+    }
+    std::vector<std::pair<std::string, std::shared_ptr<UploadJob>>> jobs;
+    for (const std::string& path : list.pictures)
+        if (std::shared_ptr<UploadJob> job = queue.Find(path))
+            jobs.emplace_back(path, std::move(job));
+    CUploadReport report(std::move(jobs));
+
+    const bool terminal = isatty(STDOUT_FILENO) == 1;
+    const CTimeRemainingTable times = CTimeRemainingTable::Load();
+    CTerminalProgress progress(std::cout, TerminalWidth());
+    const size_t total = report.Jobs().size();
+    std::cout << "Uploading " << total << (total == 1 ? " picture" : " pictures") << " to "
+              << parameters.d_server << " over " << parameters.d_maxConnections
+              << (parameters.d_maxConnections == 1 ? " connection" : " connections") << "\n";
+    std::cout.flush();
+
+    const int64_t started = UploadJob::Now();
+    bool interrupted = false;
+    CWaitSet waits({&changed});
+    for (;;) {
+        waits.Wait(kRefreshSeconds);
+        changed.Reset();
+        if (g_interrupted) {
+            interrupted = true;
+            break;
+        }
+        queue.Refresh();
+        for (const std::string& line : report.TakeFinished()) {
+            if (terminal)
+                progress.Print(line);
+            else
+                std::cout << line << "\n";
+        }
+        if (queue.GetPendingCount() == 0)
+            break;
+        if (terminal)
+            progress.Draw(RenderProgress(MakeFrame(queue, total), times, TerminalWidth()));
+    }
+    if (terminal)
+        progress.Clear();
+    if (interrupted) {
+        std::cout << "Interrupted: pausing..." << std::endl;
+        // Stops every transfer and waits for each to end: nothing is left half-sent by us.
+        queue.Pause();
+        queue.Refresh();
+        for (const std::string& line : report.TakeFinished())
+            std::cout << line << "\n";
+    }
+
+    if (!interrupted && !queue.GetSession().WaitForStatistics(kStatisticsSeconds))
+        std::cerr << "pxupload: some statistics were not sent\n";
+
+    size_t completed = report.Count(UploadStatus::Complete);
+    size_t failed = report.Count(UploadStatus::Failed);
+    size_t unfinished = report.Count(UploadStatus::Pending);
+    int64_t seconds = UploadJob::Now() - started;
+    std::cout << "\nUploaded " << completed << " of " << total << (total == 1 ? " picture" : " pictures") << " ("
+              << CUploadReport::Trim(FormatSizeText(report.CompletedBytes())) << ") in " << seconds
+              << (seconds == 1 ? " second" : " seconds") << ".\n";
+    if (failed > 0) {
+        std::cout << failed << (failed == 1 ? " picture" : " pictures") << " failed:\n";
+        for (const auto& [path, job] : report.Jobs())
+            if (job->GetStatus() == UploadStatus::Failed)
+                std::cout << "  " << path << ": " << CUploadReport::OneLine(job->GetErrorText()) << "\n";
+    }
+    if (unfinished > 0)
+        std::cout << unfinished << (unfinished == 1 ? " picture was" : " pictures were")
+                  << " not finished (paused).\n";
+    std::cout.flush();
+    if (interrupted)
+        return kExitInterrupted;
+    return failed > 0 || !list.problems.empty() ? kExitSomeFailed : 0;
+}

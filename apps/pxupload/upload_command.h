@@ -1,0 +1,16 @@
+// `pxupload upload`: the control's upload without a window. The pictures (folders give their JPEG
+// pictures) go into the same queue, session and sender threads as in the control; progress shows in
+// the terminal and a summary at the end. Ctrl-C pauses (every transfer stopped cleanly) and exits.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct PluginParameters;
+
+// Exit statuses besides 0 (every picture uploaded) and 2 (usage).
+constexpr int kExitSomeFailed = 1;
+constexpr int kExitInterrupted = 130;
+
+// Raises CUsageError when there is no server or no path.
+int RunUpload(const PluginParameters& parameters, const std::vector<std::string>& paths);

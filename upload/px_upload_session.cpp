@@ -1,0 +1,286 @@
+#include "upload/px_upload_session.h"
+
+#include "foundation/exception.h"
+#include "foundation/lock.h"
+#include "foundation/trace.h"
+#include "foundation/upload_exception.h"
+#include "upload/px_sender_thread.h"
+#include "upload/stat_sender.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* kTrace = "upload";
+
+} // namespace
+
+PxUploadSession::PxUploadSession(UploadEndpoint endpoint, uint32_t maxConnections)
+    : d_endpoint(std::move(endpoint)), d_maxConnections(std::clamp<uint32_t>(maxConnections, 1, 4)) {}
+
+PxUploadSession::~PxUploadSession() {
+    std::vector<std::unique_ptr<PxSenderThread>> threads;
+    {
+        CLock lock(d_scheduleLock);
+        threads.swap(d_threads);
+    }
+    // Their runs may still report, so the statistics sender goes after them.
+    threads.clear();
+    std::unique_ptr<StatSender> statSender;
+    {
+        CLock lock(d_listLock);
+        statSender.swap(d_statSender);
+    }
+}
+
+std::shared_ptr<UploadJob> PxUploadSession::Add(const UploadItemInfo& item) {
+    if (item.GetPath().empty())
+        throw PxNoFileUploadException();
+    auto job = std::make_shared<UploadJob>(item);
+    {
+        CLock lock(d_listLock);
+        d_jobs.push_back(Entry{job, false});
+        d_totalBytes += job->GetSize();
+    }
+    NotifyObservers();
+    return job;
+}
+
+void PxUploadSession::Remove(const std::string& path) {
+    std::vector<std::unique_ptr<PxSenderThread>> stopped;
+    {
+        CLock lock(d_scheduleLock);
+        for (auto it = d_threads.begin(); it != d_threads.end();) {
+            if ((*it)->GetPath() == path) {
+                (*it)->Stop();
+                stopped.push_back(std::move(*it));
+                it = d_threads.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    stopped.clear();
+    {
+        CLock lock(d_listLock);
+        for (auto it = d_jobs.begin(); it != d_jobs.end();) {
+            if (it->job->GetPath() == path) {
+                if (it->job->GetStatus() != UploadStatus::Failed)
+                    d_totalBytes -= std::min(d_totalBytes, it->job->GetSize());
+                it = d_jobs.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        ScheduleLocked();
+    }
+    NotifyObservers();
+}
+
+bool PxUploadSession::Pause() {
+    CLock lock(d_scheduleLock);
+    if (++d_pauseCount == 1) {
+        Trace(kTrace, 1, "session: paused, stopping %zu threads", d_threads.size());
+        for (auto& thread : d_threads)
+            thread->Stop();
+        d_totals.StopTimer();
+    }
+    return true;
+}
+
+bool PxUploadSession::Resume() {
+    bool stillPaused;
+    {
+        CLock listLock(d_listLock);
+        {
+            CLock lock(d_scheduleLock);
+            stillPaused = --d_pauseCount > 0;
+            if (!stillPaused) {
+                Trace(kTrace, 1, "session: resumed");
+                // A finished thread is reaped below, never run again.
+                for (auto& thread : d_threads)
+                    if (!thread->IsFinished())
+                        thread->Start();
+            }
+        }
+        ScheduleLocked();
+    }
+    return stillPaused;
+}
+
+bool PxUploadSession::IsPaused() const {
+    CLock lock(d_scheduleLock);
+    return d_pauseCount > 0;
+}
+
+void PxUploadSession::Tick() {
+    {
+        CLock lock(d_listLock);
+        bool anyPending = false, anyFailed = false;
+        uint64_t runningBytes = 0;
+        for (auto it = d_jobs.begin(); it != d_jobs.end();) {
+            const UploadJob& job = *it->job;
+            switch (job.GetStatus()) {
+            case UploadStatus::Complete:
+                d_completedBytes += job.GetSize();
+                it = d_jobs.erase(it);
+                continue;
+            case UploadStatus::Pending:
+                anyPending = true;
+                // Progress counts the request's form fields and headers too; a picture never
+                // contributes more than its size.
+                runningBytes += std::min(job.GetBytesDone(), job.GetSize());
+                break;
+            case UploadStatus::Failed:
+                anyFailed = true;
+                break;
+            }
+            ++it;
+        }
+        UploadStatus overall = anyPending  ? UploadStatus::Pending
+                               : anyFailed ? UploadStatus::Failed
+                                           : UploadStatus::Complete;
+        d_totals.SetStatus(overall);
+        d_totals.SetBytesDone(d_completedBytes + runningBytes);
+        d_totals.SetSize(d_totalBytes);
+        if (overall == UploadStatus::Complete) {
+            d_completedBytes = d_totalBytes = 0;
+            d_totals.ResetTimer();
+        }
+        ScheduleLocked();
+    }
+}
+
+void PxUploadSession::SetStatus(const std::string& path, UploadStatus status, const std::string& text) {
+    {
+        CLock lock(d_listLock);
+        Entry* entry = FindLocked(path);
+        if (entry == nullptr)
+            return;
+        UploadJob& job = *entry->job;
+        job.SetStatus(status);
+        job.AppendErrorText(text);
+        if (status == UploadStatus::Failed)
+            d_totalBytes -= std::min(d_totalBytes, job.GetSize());
+        if (d_endpoint.GetSendStatistics() && status != UploadStatus::Pending) {
+            try {
+                if (!d_statSender)
+                    d_statSender = std::make_unique<StatSender>(d_endpoint);
+                d_statSender->Enqueue(job);
+            } catch (...) {
+                // Statistics never touch the outcome of a picture.
+                Trace(kTrace, 0, "session: statistics sender not available");
+            }
+        }
+    }
+    NotifyObservers();
+}
+
+void PxUploadSession::Progress(const std::string& path, uint64_t bytes, bool add) {
+    if (add && bytes == 0)
+        return;
+    {
+        CLock lock(d_listLock);
+        Entry* entry = FindLocked(path);
+        if (entry == nullptr)
+            return;
+        if (add)
+            entry->job->AddBytesDone(bytes);
+        else
+            entry->job->SetBytesDone(bytes);
+    }
+    NotifyObservers();
+}
+
+void PxUploadSession::SetOrderingRule(OrderingRule rule) {
+    CLock lock(d_listLock);
+    d_orderingRule = std::move(rule);
+}
+
+bool PxUploadSession::WaitForStatistics(double timeout) {
+    StatSender* sender;
+    {
+        CLock lock(d_listLock);
+        sender = d_statSender.get();
+    }
+    // The sender lives until the session goes.
+    return sender == nullptr || sender->WaitUntilIdle(timeout);
+}
+
+std::vector<std::shared_ptr<UploadJob>> PxUploadSession::GetJobs() const {
+    CLock lock(d_listLock);
+    std::vector<std::shared_ptr<UploadJob>> jobs;
+    jobs.reserve(d_jobs.size());
+    for (const Entry& entry : d_jobs)
+        jobs.push_back(entry.job);
+    return jobs;
+}
+
+size_t PxUploadSession::GetThreadCount() const {
+    CLock lock(d_scheduleLock);
+    return d_threads.size();
+}
+
+int PxUploadSession::AddObserver(Observer observer) {
+    std::lock_guard lock(d_observerLock);
+    int id = d_nextObserverId++;
+    d_observers.emplace_back(id, std::move(observer));
+    return id;
+}
+
+void PxUploadSession::RemoveObserver(int id) {
+    std::lock_guard lock(d_observerLock);
+    std::erase_if(d_observers, [id](const auto& observer) { return observer.first == id; });
+}
+
+void PxUploadSession::ScheduleLocked() {
+    CLock lock(d_scheduleLock);
+    if (d_pauseCount > 0)
+        return;
+    // A finished run has reported its outcome and returned; reaping it waits only for its thread to go.
+    std::erase_if(d_threads, [](const std::unique_ptr<PxSenderThread>& thread) { return thread->IsFinished(); });
+    size_t slots = d_maxConnections > d_threads.size() ? d_maxConnections - d_threads.size() : 0;
+    if (slots > 0) {
+        if (d_orderingRule && !d_jobs.empty())
+            std::stable_sort(d_jobs.begin(), d_jobs.end(), [this](const Entry& a, const Entry& b) {
+                return d_orderingRule(*a.job, *b.job);
+            });
+        for (Entry& entry : d_jobs) {
+            if (slots == 0)
+                break;
+            if (entry.assigned)
+                continue;
+            auto thread = std::make_unique<PxSenderThread>(d_endpoint, *this, entry.job);
+            try {
+                thread->Start();
+            } catch (const CException& e) {
+                // The picture waits for the next pass.
+                Trace(kTrace, 0, "session: no thread for %s: %s", entry.job->GetPath().c_str(), e.GetCode());
+                break;
+            }
+            entry.assigned = true;
+            d_threads.push_back(std::move(thread));
+            --slots;
+            Trace(kTrace, 1, "session: started %s", entry.job->GetPath().c_str());
+        }
+    }
+    if (!d_threads.empty())
+        d_totals.StartTimer();
+}
+
+void PxUploadSession::NotifyObservers() {
+    std::vector<std::pair<int, Observer>> observers;
+    {
+        std::lock_guard lock(d_observerLock);
+        observers = d_observers;
+    }
+    for (const auto& observer : observers)
+        observer.second();
+}
+
+PxUploadSession::Entry* PxUploadSession::FindLocked(const std::string& path) {
+    for (Entry& entry : d_jobs)
+        if (entry.job->GetPath() == path)
+            return &entry;
+    return nullptr;
+}

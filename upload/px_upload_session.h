@@ -1,0 +1,108 @@
+// The core of the upload session: the pictures waiting for upload or moving, the sender threads that
+// move them (at most the maximum number of connections at once, started in the list's order), the
+// pause count, the totals that the progress shows, and the statistics sender. Sender threads report
+// status and progress here; observers hear of every change.
+//
+// Threads: the owner's thread (the user-interface thread) calls Add, Remove, Pause, Resume, Tick,
+// SetOrderingRule and the destructor; sender threads call SetStatus and Progress; the getters may be
+// called from any thread. Locks are taken in the order list lock, scheduling lock, never the other
+// way. d_listLock guards d_jobs, d_totalBytes, d_completedBytes, d_orderingRule and d_statSender;
+// d_scheduleLock guards d_threads and d_pauseCount. Pause and Remove stop sender threads without
+// holding the list lock, which the threads take to report. Observers are called with no lock held.
+#pragma once
+
+#include "foundation/mutex.h"
+#include "upload/upload_endpoint.h"
+#include "upload/upload_job.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class PxSenderThread;
+class StatSender;
+
+class PxUploadSession {
+public:
+    // Orders the list: true when the first job goes before the second.
+    using OrderingRule = std::function<bool(const UploadJob&, const UploadJob&)>;
+    using Observer = std::function<void()>;
+
+    PxUploadSession(UploadEndpoint endpoint, uint32_t maxConnections);
+    // Stops every sender thread, then the statistics sender (its unsent messages are dropped).
+    ~PxUploadSession();
+    PxUploadSession(const PxUploadSession&) = delete;
+    PxUploadSession& operator=(const PxUploadSession&) = delete;
+
+    // Appends a pending job for the item; the next scheduling pass starts it. Raises
+    // PxNoFileUploadException when the item has no path.
+    std::shared_ptr<UploadJob> Add(const UploadItemInfo& item);
+    // Stops the picture's thread, drops its job (its size leaves the totals unless it failed), and
+    // schedules.
+    void Remove(const std::string& path);
+    // Counts one pause; the first stops every thread. Returns true.
+    bool Pause();
+    // Takes back one pause; the last restarts the stopped threads and schedules. True while still
+    // paused.
+    bool Resume();
+    bool IsPaused() const;
+    // Counts the jobs, drops the complete ones, updates the totals and schedules.
+    void Tick();
+
+    // Reports from the sender threads, keyed by the picture's path.
+    void SetStatus(const std::string& path, UploadStatus status, const std::string& text);
+    // Adds `bytes` to the bytes done, or sets them when `add` is false.
+    void Progress(const std::string& path, uint64_t bytes, bool add);
+
+    void SetOrderingRule(OrderingRule rule);
+
+    // Waits at most `timeout` seconds until the statistics of the finished pictures have been sent;
+    // true when none are left. The destructor drops what is left.
+    bool WaitForStatistics(double timeout);
+
+    // Overall status, bytes done, size and the timer of the whole run, as of the last tick.
+    const UploadJob& GetTotals() const { return d_totals; }
+    // The jobs in the list, in its order.
+    std::vector<std::shared_ptr<UploadJob>> GetJobs() const;
+    size_t GetThreadCount() const;
+    uint32_t GetMaxConnections() const { return d_maxConnections; }
+    const UploadEndpoint& GetEndpoint() const { return d_endpoint; }
+
+    // Observers are called after every change of status, progress or the list, on the thread that
+    // made it; they must not call back into the session's changing operations.
+    int AddObserver(Observer observer);
+    void RemoveObserver(int id);
+
+private:
+    struct Entry {
+        std::shared_ptr<UploadJob> job;
+        bool assigned = false; // a thread was made for it
+    };
+
+    // Reaps finished threads and starts new ones in the list's order. The caller holds d_listLock.
+    void ScheduleLocked();
+    void NotifyObservers();
+    Entry* FindLocked(const std::string& path);
+
+    const UploadEndpoint d_endpoint;
+    const uint32_t d_maxConnections;
+    UploadJob d_totals;
+
+    mutable CMutex d_listLock;
+    std::vector<Entry> d_jobs;
+    uint64_t d_totalBytes = 0;     // sizes of the listed pictures and of those completed, less failed
+    uint64_t d_completedBytes = 0; // sizes of completed pictures no longer listed
+    OrderingRule d_orderingRule;
+    std::unique_ptr<StatSender> d_statSender; // made with the first finished picture
+
+    mutable CMutex d_scheduleLock;
+    std::vector<std::unique_ptr<PxSenderThread>> d_threads;
+    int d_pauseCount = 0;
+
+    mutable std::mutex d_observerLock;
+    std::vector<std::pair<int, Observer>> d_observers; // guarded by d_observerLock
+    int d_nextObserverId = 1;
+};

@@ -1,0 +1,99 @@
+// The upload queue that the user interface, the selection commands and the page's completion check
+// use: pictures by path over the session's core, the order in which they were added, the counts of
+// the last refresh, and whether a picture of this queue ever completed.
+//
+// Threads: the owner's thread (the user-interface thread) calls everything but the getters, which
+// any thread may call. d_lock (recursive) guards the entries, the display order, the counters and the
+// flags; it is taken before the session's own locks and never held while the session stops a thread.
+#pragma once
+
+#include "foundation/mutex.h"
+#include "upload/px_upload_session.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct PluginParameters;
+
+class UploadQueue {
+public:
+    // Told the new paused state after every pause and resume.
+    using StateObserver = std::function<void(bool paused)>;
+
+    // The queue's identity and album fields come from the parameters, its session's connection count
+    // from MaxConnections.
+    UploadQueue(const PluginParameters& parameters, UploadEndpoint endpoint);
+    virtual ~UploadQueue();
+    UploadQueue(const UploadQueue&) = delete;
+    UploadQueue& operator=(const UploadQueue&) = delete;
+
+    // Adds the picture unless the path is queued already; an empty album name takes the queue's album.
+    // Returns the key (the path). Raises PxNoFileUploadException for an empty path.
+    std::string Add(const std::string& path, const std::string& albumName);
+    // The add of a user's choice: shortcuts resolved, only pictures accepted (false for anything
+    // else), and a path already queued refused with CPluginAddUploadExistsException.
+    virtual bool AddFromUser(const std::string& path);
+    // Stops the picture's transfer and forgets it.
+    void Remove(const std::string& path);
+    // Ticks the session and recounts the entries; complete pictures leave the queue.
+    void Refresh();
+    std::shared_ptr<UploadJob> Find(const std::string& path) const;
+    bool Contains(const std::string& path) const;
+    // Paths in the order in which they were last added.
+    std::vector<std::string> GetDisplayOrder() const;
+
+    void Pause();
+    void Resume();
+    bool IsPaused() const { return d_session.IsPaused(); }
+
+    // The run has ended (nothing pending) and some picture of this queue completed.
+    bool IsComplete() const;
+    bool IsCompletedSeen() const;
+    // Counters of the last refresh; completed accumulates over refreshes.
+    uint32_t GetCompletedCount() const;
+    uint32_t GetFailedCount() const;
+    uint32_t GetPendingCount() const;
+    void ResetCounters();
+    // Entries still held plus those completed.
+    uint32_t GetTotalCount() const;
+    // Set by every change of the entries; the reader clears it.
+    bool TakeChanged();
+
+    bool HasFailed() const;
+    // Sends every failed picture back as a new one: new item and job, no identifier, offset 0.
+    void RetryFailed();
+
+    void AddStateObserver(StateObserver observer);
+    PxUploadSession& GetSession() { return d_session; }
+    const PxUploadSession& GetSession() const { return d_session; }
+
+    // Whether a registered picture format takes the file by its name.
+    static bool IsAcceptedPicture(const std::string& path);
+
+private:
+    void NotifyState();
+
+    const std::string d_authenticationID;
+    const std::string d_uid;
+    const std::string d_sessionID;
+    const std::string d_albumName;
+    const std::string d_albumID;
+    const std::string d_partnerID;
+    const std::string d_partnerSubID;
+    const std::string d_campaignID;
+
+    PxUploadSession d_session;
+
+    mutable CMutex d_lock;
+    std::map<std::string, std::shared_ptr<UploadJob>> d_entries;
+    std::vector<std::string> d_displayOrder;
+    uint32_t d_completed = 0;
+    uint32_t d_failed = 0;
+    uint32_t d_pending = 0;
+    bool d_changed = false;
+    bool d_completedSeen = false;
+    std::vector<StateObserver> d_stateObservers;
+};
