@@ -4,36 +4,23 @@
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/ref_server.h"
 #include "upload/stat_sender.h"
 #include "upload/upload_connection.h"
 #include "upload/upload_endpoint.h"
 #include "upload/upload_item_info.h"
 #include "upload/upload_message.h"
 
-#include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <random>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-extern char** environ;
-
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -46,57 +33,6 @@ std::string RandomBytes(size_t size, unsigned seed) {
         c = static_cast<char>(random());
     return bytes;
 }
-
-// The reference server as a child process of the test; SIGTERM stops it cleanly.
-class RefServer {
-public:
-    explicit RefServer(const std::vector<std::string>& extra = {}) {
-        char dir[] = "/tmp/px-upload-e2e-XXXXXX";
-        m_dir = ::mkdtemp(dir);
-        std::vector<std::string> args = {
-            "python3",         std::string(PX_SOURCE_DIR) + "/tools/refserver/refserver.py",
-            "--port",          "0",
-            "--port-file",     m_dir + "/port",
-            "--store",         m_dir + "/store",
-            "--stats",         m_dir + "/stats.jsonl",
-            "--second-server", "--quiet"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (posix_spawnp(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        for (int i = 0; i < 200 && m_pid > 0 && m_port.empty(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            std::istringstream ports(ReadFile(m_dir + "/port"));
-            ports >> m_port;
-        }
-    }
-    ~RefServer() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM); // only the process this test started
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        std::system(("rm -rf '" + m_dir + "'").c_str());
-    }
-    RefServer(const RefServer&) = delete;
-    RefServer& operator=(const RefServer&) = delete;
-
-    bool IsListening() const { return !m_port.empty(); }
-    std::string Server() const { return "127.0.0.1:" + m_port; }
-    const std::string& Dir() const { return m_dir; }
-    std::string StoredBytes(const std::string& imageID) const {
-        return ReadFile(m_dir + "/store/images/" + imageID);
-    }
-    std::string Index() const { return ReadFile(m_dir + "/store/index.json"); }
-    std::string Stats() const { return ReadFile(m_dir + "/stats.jsonl"); }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_dir;
-    std::string m_port;
-};
 
 // Submits the message and polls its reply as a sender thread does; the connection goes first.
 void Exchange(UploadMessage& message, const UploadEndpoint& endpoint) {
