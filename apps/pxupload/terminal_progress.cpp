@@ -19,7 +19,9 @@ std::string Fit(const std::string& text, size_t width) {
         return text;
     if (width <= 3)
         return text.substr(0, width);
-    return text.substr(0, width - 3) + kEllipsis;
+    std::string cut = text.substr(0, width - 3);
+    cut.append(kEllipsis);
+    return cut;
 }
 
 std::string PadRight(const std::string& text, size_t width) {
@@ -33,7 +35,11 @@ std::string PadLeft(const std::string& text, size_t width) {
 std::string Bar(double fraction) {
     fraction = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
     size_t filled = static_cast<size_t>(fraction * kBarWidth);
-    return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "]";
+    std::string bar(kBarWidth + 2, '.');
+    bar.front() = '[';
+    bar.back() = ']';
+    std::fill_n(bar.begin() + 1, std::min(filled, kBarWidth), '#');
+    return bar;
 }
 
 } // namespace
@@ -46,14 +52,21 @@ std::vector<std::string> RenderProgress(const ProgressFrame& frame, const CTimeR
     const size_t statusWidth = 8, sizeWidth = 8;
     const size_t nameWidth = width - 2 - sizeWidth - 2 - statusWidth - 1;
     for (const ProgressFrame::Picture& picture : frame.active) {
-        std::string line = "  " + PadRight(Fit(picture.name, nameWidth), nameWidth) + " " +
-                           PadLeft(FormatSizeText(picture.size), sizeWidth) + "  " +
-                           FormatStatusText(picture.state, picture.fraction);
+        std::string line = "  ";
+        line.append(PadRight(Fit(picture.name, nameWidth), nameWidth))
+            .append(" ")
+            .append(PadLeft(FormatSizeText(picture.size), sizeWidth))
+            .append("  ")
+            .append(FormatStatusText(picture.state, picture.fraction));
         lines.push_back(Fit(line, width));
     }
-    std::string overall = Bar(frame.overallFraction) + " " +
-                          PadLeft(FormatStatusText(kUploadStateActive, frame.overallFraction), 4) + "  " +
-                          FormatSizeText(frame.bytesDone) + " of " + FormatSizeText(frame.bytesTotal);
+    std::string overall = Bar(frame.overallFraction);
+    overall.append(" ")
+        .append(PadLeft(FormatStatusText(kUploadStateActive, frame.overallFraction), 4))
+        .append("  ")
+        .append(FormatSizeText(frame.bytesDone))
+        .append(" of ")
+        .append(FormatSizeText(frame.bytesTotal));
     if (frame.paused) {
         overall += "  paused";
     } else {
