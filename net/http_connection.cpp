@@ -188,7 +188,19 @@ void CHTTPConnection::ReadResponse() {
         }
         // A challenge is answered inside the step (OnFinalStatus), which then sends the body of the
         // reply to the discard pipe.
-        bool complete = m_response->ReadStep(*m_socket, CHTTPResponse::Wake::Batched);
+        bool complete = false;
+        try {
+            complete = m_response->ReadStep(*m_socket, CHTTPResponse::Wake::Batched);
+        } catch (const CNetworkException&) {
+            // The rest of an answered challenge was being thrown away. However the peer ended it (a
+            // proxy that refuses without reading the entity resets the connection), the challenge
+            // has been answered: the request goes again, on a new socket.
+            if (!m_challengeAnswered)
+                throw;
+            Trace(kTrace, 0, "%p: challenge reply cut", static_cast<void*>(this));
+            Reconnect(SocketFate::Close);
+            return;
+        }
         readable = !m_socket->IsReadDry();
         if (!complete)
             continue;
@@ -208,7 +220,8 @@ bool CHTTPConnection::OnFinalStatus(CHTTPResponse& response) {
     if ((status != 401 && status != 407) || m_request == nullptr)
         return false;
     try {
-        return Authenticate(*m_request, response);
+        m_challengeAnswered = Authenticate(*m_request, response);
+        return m_challengeAnswered;
     } catch (const CHTTPAuthenticationException& e) {
         Trace(kTrace, 1, "%p: challenge not answered: %s", static_cast<void*>(this), e.GetCode());
         m_authFailed.Fire(CHTTPAuthFailedEvent(status == 407, e));
@@ -299,6 +312,7 @@ void CHTTPConnection::SendAgain() {
 
 void CHTTPConnection::Reconnect(SocketFate fate) {
     Trace(kTrace, 0, "%p: reconnect", static_cast<void*>(this));
+    m_challengeAnswered = false;
     if (fate == SocketFate::Close)
         CloseSocket();
     if (m_request == nullptr)

@@ -165,6 +165,7 @@ private:
     CThreadRef m_worker;
     // The worker's.
     std::unique_ptr<CSocket> m_socket;
+    bool m_challengeAnswered = false; // the reply being read is a challenge answered in the request
     bool m_doneWriting = false;
     int m_retryCount = 0;
     int m_maxRetries = 5;

@@ -922,6 +922,9 @@ TEST_F(HttpAuthenticate, NtlmTwoRoundsThroughAProxy) {
                                     "close\r\ncontent-length: 0\r\n\r\n";
     const std::string second = "HTTP/1.1 407 Proxy\r\nProxy-Authenticate: NTLM " + Base64Encode("CHALLENGE") +
                                "\r\ncontent-length: 3\r\n\r\nxyz";
+    const std::string secondHangup = "HTTP/1.1 407 Proxy\r\nProxy-Authenticate: NTLM " +
+                                     Base64Encode("CHALLENGE") +
+                                     "\r\nProxy-Connection: close\r\ncontent-length: 3\r\n\r\nxyz";
     const std::string negotiate = "NTLM " + Base64Encode("NEGOTIATE");
     const std::string authenticate = "NTLM " + Base64Encode("AUTHENTICATE:CHALLENGE");
     struct Row {
@@ -937,6 +940,10 @@ TEST_F(HttpAuthenticate, NtlmTwoRoundsThroughAProxy) {
          {{firstHangup}, {second, kOk}},
          {{ProxyRequest("", "close")},
           {ProxyRequest(negotiate, "Keep-Alive"), ProxyRequest(authenticate, "Keep-Alive")}}},
+        {"the proxy hangs up after the challenge with its token: the second round goes on a new connection",
+         {{first, secondHangup}, {kOk}},
+         {{ProxyRequest("", "close"), ProxyRequest(negotiate, "Keep-Alive")},
+          {ProxyRequest(authenticate, "Keep-Alive")}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
