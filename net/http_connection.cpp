@@ -43,13 +43,17 @@ CHTTPConnection::CHTTPConnection(const std::string& uri, bool useProxy) : m_useP
 }
 
 CHTTPConnection::~CHTTPConnection() {
-    if (m_worker) {
-        Trace(kTrace, 0, "close: d'tor");
-        m_worker->RequestStop();
-        m_worker->Join(-1);
-        m_worker.Reset();
-    }
+    StopWorker();
     CloseSocket();
+}
+
+void CHTTPConnection::StopWorker() {
+    if (!m_worker)
+        return;
+    Trace(kTrace, 0, "close: d'tor");
+    m_worker->RequestStop();
+    m_worker->Join(-1);
+    m_worker.Reset();
 }
 
 void CHTTPConnection::AddAuthenticator(std::shared_ptr<const CHTTPAuthenticate> prototype) {

@@ -109,6 +109,11 @@ public:
     static void SetRetryPauseScaleForTests(double scale);
 
 protected:
+    // Stops and joins the worker, which calls the virtual Run and Authenticate: a derived class calls
+    // it first in its destructor, so that the worker never sees the object half destroyed. Does
+    // nothing when there is no worker (any more).
+    void StopWorker();
+
     // Answers a 401 or 407 reply: true when the request now holds a new authorization and must be
     // sent again. Authentication failures are CHTTPAuthenticationException (which the connection
     // reports to the authFailed listeners, delivering the reply as final); reply errors such as a

@@ -33,6 +33,8 @@ UploadConnection::UploadConnection(const UploadEndpoint& endpoint)
             new AuthorizationForwarder(d_endpoint.GetAuthorizationListener()));
 }
 
+UploadConnection::~UploadConnection() { StopWorker(); }
+
 std::shared_ptr<CHTTPResponse> UploadConnection::Submit(CHTTPRequest& request,
                                                         const std::string& servletName) {
     request.AddHeader("User-Agent", d_endpoint.GetUserAgent());

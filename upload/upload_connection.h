@@ -14,6 +14,8 @@ public:
     // Resolves the endpoint's server (through a proxy when one applies). Raises what CHTTPConnection's
     // constructor raises. The socket library must be held.
     explicit UploadConnection(const UploadEndpoint& endpoint);
+    // Stops the worker before this part of the object goes.
+    ~UploadConnection() override;
 
     // Adds "User-Agent" and sends the request to the base URI + `servletName`. The request must
     // outlive this connection.

@@ -138,6 +138,7 @@ private:
 class AnsweringConnection : public CHTTPConnection {
 public:
     using CHTTPConnection::CHTTPConnection;
+    ~AnsweringConnection() override { StopWorker(); }
 
 protected:
     bool Authenticate(CHTTPRequest& request, CHTTPResponse& response) override {

@@ -495,6 +495,7 @@ private:
 class AnsweringConnection : public CHTTPConnection {
 public:
     using CHTTPConnection::CHTTPConnection;
+    ~AnsweringConnection() override { StopWorker(); }
     int answered = 0;
 
 protected:
