@@ -13,6 +13,8 @@ and at most one answer:
   "status": TEXT (+ "code", "message")   Status=TEXT with ErrCode=code (default 0)
   "http": STATUS (+ "reason")   that HTTP status with an empty body, no fields at all
   "drop_after": N (+ "keep_partial")     close the connection after N bytes of the request body
+  "stall_after": N (+ "keep_partial")    keep N bytes of the request body at once, swallow the rest,
+                                         and answer nothing until the client closes the connection
   "hang": SECONDS               read the request, answer nothing, close after SECONDS
   "process": true               with error/busy/status/http: handle the request for real first
 and any of these reply shapes:
@@ -34,14 +36,14 @@ import threading
 
 SERVLETS = ("GetImageID", "GetImageOffset", "UploadImage", "UploadClientStats")
 
-ANSWER_KEYS = ("error", "busy", "status", "http", "drop_after", "hang")
+ANSWER_KEYS = ("error", "busy", "status", "http", "drop_after", "stall_after", "hang")
 SHAPE_KEYS = ("slow", "interim", "framing", "delay", "omit", "line_end", "no_final_lf")
 # Keys that only qualify another key of the same rule.
 MODIFIER_KEYS = {
     "message": ("error", "busy", "status"),
     "code": ("status",),
     "reason": ("http",),
-    "keep_partial": ("drop_after",),
+    "keep_partial": ("drop_after", "stall_after"),
     "process": ("error", "busy", "status", "http"),
     "chunk_size": ("framing",),
     "chunk_ext": ("framing",),
@@ -132,6 +134,8 @@ def validate_rule(rule_no, rule):
         _check_text(rule_no, rule, "reason")
     if "drop_after" in rule:
         _check_int(rule_no, rule, "drop_after", 0)
+    if "stall_after" in rule:
+        _check_int(rule_no, rule, "stall_after", 0)
     if "hang" in rule:
         _check_seconds(rule_no, rule, "hang")
     for key in ("keep_partial", "process", "no_final_lf", "chunk_ext", "trailer"):

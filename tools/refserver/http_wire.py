@@ -15,7 +15,7 @@ MAX_CHUNK_LINE = 1024  # one chunk-size line of a chunked request body
 RECV_SIZE = 64 * 1024
 
 REASONS = {
-    100: "Continue", 200: "OK", 400: "Bad Request", 404: "Not Found", 405: "Method Not Allowed",
+    100: "Continue", 200: "OK", 400: "Bad Request", 401: "Unauthorized", 404: "Not Found", 405: "Method Not Allowed",
     408: "Request Timeout", 411: "Length Required", 413: "Content Too Large", 431: "Request Header Fields Too Large",
     500: "Internal Server Error", 501: "Not Implemented", 502: "Bad Gateway", 503: "Service Unavailable",
     504: "Gateway Timeout", 505: "HTTP Version Not Supported",
@@ -263,6 +263,18 @@ class Connection:
                 self.buffer.clear()
         except (PeerGone, TimeoutError):
             pass
+
+    def wait_closed(self, seconds):
+        """Reads and throws away what the client still sends until it closes the connection; False when
+        it was still open after `seconds`. Raises PeerGone on a reset or when the server stops."""
+        deadline = time.monotonic() + seconds
+        self.buffer.clear()
+        try:
+            while self._recv(RECV_SIZE, deadline):
+                self.buffer.clear()
+        except TimeoutError:
+            return False
+        return True
 
     def close(self):
         try:

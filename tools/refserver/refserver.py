@@ -26,10 +26,11 @@ import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+import basic_auth  # noqa: E402
 import form_codec  # noqa: E402
 import http_wire  # noqa: E402
 import servlets  # noqa: E402
-from fault_plan import FaultPlan, RuleError  # noqa: E402
+from fault_plan import Effects, FaultPlan, RuleError  # noqa: E402
 from http_wire import HttpError, PeerGone  # noqa: E402
 from picture_store import PictureStore  # noqa: E402
 
@@ -42,6 +43,8 @@ SETTING_TYPES = {
     "cookie_check": (bool,),
     "strict_forms": (bool,),
     "upload_server_name": (str, type(None)),
+    "basic_auth": (str, type(None)),
+    "basic_realm": (str,),
 }
 
 
@@ -57,6 +60,11 @@ def validate_settings(settings):
             raise ControlError(f"unknown setting {key!r}; known: {', '.join(SETTING_TYPES)}")
         if not isinstance(value, SETTING_TYPES[key]) or (isinstance(value, str) and ("\n" in value or "\r" in value)):
             raise ControlError(f"setting {key!r} has the wrong type: {value!r}")
+    checks = {"basic_auth": basic_auth.check_credentials, "basic_realm": basic_auth.check_realm}
+    for key, check in checks.items():
+        problem = check(settings[key]) if isinstance(settings.get(key), str) else None
+        if problem is not None:
+            raise ControlError(f"setting {key!r}: {problem}")
     return settings
 
 
@@ -99,7 +107,8 @@ class RefServer:
         self._second = second_server  # None, "auto" (a second listener here) or "HOST:PORT" elsewhere
         self._log_stream = log
         self._lock = threading.Lock()
-        self._settings = {"auth_id": None, "cookie_check": True, "strict_forms": True, "upload_server_name": None}
+        self._settings = {"auth_id": None, "cookie_check": True, "strict_forms": True, "upload_server_name": None,
+                          "basic_auth": None, "basic_realm": basic_auth.DEFAULT_REALM}
         self._settings.update(validate_settings(settings or {}))
         self._stats_lock = threading.Lock()
         self._listeners = {}
@@ -423,10 +432,15 @@ class _Handler(socketserver.BaseRequestHandler):
 
     def _serve_servlet(self, conn, request, servlet):
         core = self.server.core
-        effects = core.faults.take(servlet)
+        settings = core.settings()
+        refusal = basic_auth.refusal(settings, request.header("authorization"))
+        # The fault rules are about the requests that reach the servlets: a refused one uses none up.
+        effects = Effects() if refusal else core.faults.take(servlet)
         entry = core.begin_request(servlet, self.server.name, request, effects)
         result = {"outcome": "truncated"}
         try:
+            if refusal:
+                return self._refuse_unauthorized(conn, request, settings["basic_realm"], refusal, result)
             return self._run_servlet(conn, request, servlet, effects, result)
         except HttpError as e:
             result.update(outcome="http", http_status=e.status, note=e.message)
@@ -435,6 +449,21 @@ class _Handler(socketserver.BaseRequestHandler):
             fields = _lenient_form(request.body) if servlet != "UploadImage" and request.body else None
             core.end_request(entry, result["outcome"], result.get("http_status"), result.get("reply"),
                              result.get("note"), fields)
+
+    def _refuse_unauthorized(self, conn, request, realm, refusal, result):
+        """401 with the Basic challenge and no reply fields, after the whole body has been read: a
+        refusal that left the body unread would reset the connection under the client's reading of
+        the reply. The connection stays open unless the client asked to close it."""
+        body, complete = self._read_plain_body(conn, request)
+        request.body = body
+        result["note"] = refusal
+        if not complete:
+            return False
+        close = request.wants_close()
+        conn.send(http_wire.build_reply(
+            401, b"", [("Content-Type", "text/plain"), ("WWW-Authenticate", basic_auth.challenge(realm))], close=close))
+        result.update(outcome="unauthorized", http_status=401)
+        return not close
 
     def _run_servlet(self, conn, request, servlet, effects, result):
         core = self.server.core
@@ -448,9 +477,12 @@ class _Handler(socketserver.BaseRequestHandler):
         if chunked:
             body, complete = self._read_plain_body(conn, request)
         else:
-            drop_after = answer.rule["drop_after"] if answer is not None and answer.kind == "drop_after" else None
-            body, complete = conn.read_body(length, rate=effects.get("slow"), stop_after=drop_after)
+            cut_kinds = ("drop_after", "stall_after")
+            cut = answer.rule[answer.kind] if answer is not None and answer.kind in cut_kinds else None
+            body, complete = conn.read_body(length, rate=effects.get("slow"), stop_after=cut)
         request.body = body
+        if answer is not None and answer.kind == "stall_after":
+            return self._stall(conn, request, servlet, answer, length, complete, result)
 
         if not complete or (answer is not None and answer.kind == "drop_after"):
             # The connection ends here without a reply. What arrived intact of a picture is kept, as a
@@ -505,6 +537,29 @@ class _Handler(socketserver.BaseRequestHandler):
         result.update(outcome=outcome, http_status=status, reply=reply_fields, note=reply.note if reply else None)
         return not close
 
+    def _stall(self, conn, request, servlet, answer, length, complete, result):
+        """A link that delivers the first N body bytes and loses the rest: what arrived of a picture is
+        stored at once, the rest of the body is read and thrown away, and no reply comes. The request
+        stays in flight until the client gives up and closes the connection (or the read time-out
+        ends it), so that a test can act on a transfer that is certainly under way."""
+        core = self.server.core
+        kept = len(request.body)
+        result.update(outcome="stalled", note=f"{kept} body bytes kept")
+        if servlet == "UploadImage" and answer.keep_partial:
+            try:
+                reply = servlets.upload_image(core.context(self.server.name), request, truncated=not complete)
+                result["note"] += "; " + reply.note
+            except servlets.ServletError as e:
+                result["note"] += f"; nothing stored: ErrCode {e.code}: {e.message}"
+        try:
+            if length is not None and kept < length:
+                conn.read_body(length - kept)
+            if not conn.wait_closed(core.read_timeout):
+                result["note"] += "; closed by the read time-out"
+        except (PeerGone, HttpError):
+            pass
+        return False
+
 
 def _write_port_file(path, ports):
     directory = os.path.dirname(os.path.abspath(path))
@@ -539,12 +594,20 @@ def parse_args(argv):
     parser.add_argument("--no-cookie-check", action="store_true", help="do not require the upload cookie")
     parser.add_argument("--lenient-forms", action="store_true", help="accept raw punctuation and '+' in form bodies")
     parser.add_argument("--upload-server-name", help="the UploadServer answer of GetImageID")
+    parser.add_argument("--basic-auth", metavar="USER:PASSWORD",
+                        help="refuse servlet requests without these Basic credentials (401 with a challenge)")
+    parser.add_argument("--basic-realm",
+                        help=f"the realm of the Basic challenge (default {basic_auth.DEFAULT_REALM!r})")
     parser.add_argument("--idle-timeout", type=float, default=30.0, help="seconds a kept-alive connection may idle")
     parser.add_argument("--max-body", type=int, default=DEFAULT_MAX_BODY, help="largest request body in bytes")
     parser.add_argument("--quiet", action="store_true", help="no request log on standard error")
     args = parser.parse_args(argv)
     if args.second_server not in (None, "auto") and not re.fullmatch(r"[^\s:/]+:[0-9]{1,5}", args.second_server):
         parser.error(f"--second-server {args.second_server!r}: expected HOST:PORT")
+    if args.basic_auth is not None and basic_auth.check_credentials(args.basic_auth):
+        parser.error(f"--basic-auth: {basic_auth.check_credentials(args.basic_auth)}")
+    if args.basic_realm is not None and basic_auth.check_realm(args.basic_realm):
+        parser.error(f"--basic-realm: {basic_auth.check_realm(args.basic_realm)}")
     return args
 
 
@@ -568,6 +631,10 @@ def main(argv=None):
         settings["strict_forms"] = False
     if args.upload_server_name is not None:
         settings["upload_server_name"] = args.upload_server_name
+    if args.basic_auth is not None:
+        settings["basic_auth"] = args.basic_auth
+    if args.basic_realm is not None:
+        settings["basic_realm"] = args.basic_realm
 
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())

@@ -174,6 +174,74 @@ class Transport(FaultTestCase):
             time.sleep(0.02)
         self.assertEqual(self.server.store.data(image_id), data[:2500])
 
+    def test_stalled_upload_keeps_the_cut_at_once_and_ends_when_the_client_closes(self):
+        data = support.picture(50_000)
+        image_id, port, cookie = self.client.new_image()
+        self.set_rules({"servlet": "UploadImage", "stall_after": 9000, "times": 1})
+        body = self.client.upload_body(image_id, 0, PATH, data)
+        held = 9000 - body.index(b"image/jpeg\r\n\r\n") - len(b"image/jpeg\r\n\r\n")
+        request = support.request_bytes(port, "UploadImage", body, f"multipart/form-data; boundary={BOUNDARY}",
+                                        cookie, multipart=True)
+        with socket.create_connection(("127.0.0.1", port)) as sock:
+            sock.sendall(request)  # the whole body: the rest is swallowed, not refused
+            deadline = time.monotonic() + 5
+            while self.server.store.get(image_id).received == 0 and time.monotonic() < deadline:
+                time.sleep(0.02)
+            # Kept before the client gave up, while the request is still being served without a reply.
+            self.assertEqual(self.server.store.data(image_id), data[:held])
+            state = self.state()
+            self.assertEqual(state["in_flight"]["current"], 1)
+            self.assertIsNone(state["log"][-1]["outcome"])
+            sock.settimeout(0.3)
+            with self.assertRaises(socket.timeout):
+                sock.recv(1)
+        deadline = time.monotonic() + 5
+        while self.state()["in_flight"]["current"] and time.monotonic() < deadline:
+            time.sleep(0.02)
+        state = self.state()
+        self.assertEqual(state["in_flight"]["current"], 0)
+        self.assertEqual(state["connections"]["current"], 0)
+        self.assertEqual(state["outcomes"]["UploadImage"], {"stalled": 1})
+        self.assertReply(self.client.get_image_offset(image_id, port, cookie), Offset=str(held))
+        self.assertReply(self.client.upload_image(image_id, port, cookie, held, PATH, data), Status="OK")
+        self.assertEqual(self.server.store.data(image_id), data)
+
+    def test_stall_variants(self):
+        data = support.picture(5000)
+        cases = [
+            # Without keep_partial nothing is stored.
+            ({"stall_after": 3000, "keep_partial": False}, "0"),
+            # A stall before the file part began stores nothing.
+            ({"stall_after": 100}, "0"),
+        ]
+        for rule, offset in cases:
+            with self.subTest(rule=rule):
+                image_id, port, cookie = self.client.new_image()
+                self.set_rules(dict(rule, servlet="UploadImage", times=1))
+                body = self.client.upload_body(image_id, 0, PATH, data)
+                request = support.request_bytes(port, "UploadImage", body,
+                                                f"multipart/form-data; boundary={BOUNDARY}", cookie, multipart=True)
+                with socket.create_connection(("127.0.0.1", port)) as sock:
+                    sock.sendall(request)
+                    deadline = time.monotonic() + 5
+                    while not self.state()["log"][-1]["faults"] and time.monotonic() < deadline:
+                        time.sleep(0.02)
+                deadline = time.monotonic() + 5
+                while self.state()["in_flight"]["current"] and time.monotonic() < deadline:
+                    time.sleep(0.02)
+                self.assertReply(self.client.get_image_offset(image_id, port, cookie), Offset=offset)
+        # A stall after the whole body is a reply that never comes: the picture is complete.
+        image_id, port, cookie = self.client.new_image()
+        self.set_rules({"servlet": "UploadImage", "stall_after": 10**9, "times": 1})
+        request = support.request_bytes(port, "UploadImage", self.client.upload_body(image_id, 0, PATH, data),
+                                        f"multipart/form-data; boundary={BOUNDARY}", cookie, multipart=True)
+        with socket.create_connection(("127.0.0.1", port)) as sock:
+            sock.sendall(request)
+            deadline = time.monotonic() + 5
+            while not self.server.store.get(image_id).complete and time.monotonic() < deadline:
+                time.sleep(0.02)
+        self.assertEqual(self.server.store.data(image_id), data)
+
     def test_slow_link_caps_the_reading_rate(self):
         data = support.picture(30_000)
         image_id, port, cookie = self.client.new_image()

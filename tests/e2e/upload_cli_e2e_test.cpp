@@ -1,0 +1,324 @@
+// 'pxupload upload' as a user runs it against the reference server (tools/refserver) on 127.0.0.1:
+// its exit status, what it prints, what the server stored, and a Ctrl-C in the middle of a transfer.
+// The program runs with a registry store of its own in a temporary XDG_CONFIG_HOME and no proxy.
+#include "tests/support/ref_server.h"
+#include "tests/support/ref_server_state.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using refserver::Json;
+
+// Longest run of the program before the test gives up on it.
+constexpr double kRunSeconds = 30.0;
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+double Seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+bool WaitFor(const std::function<bool()>& condition, double seconds = 10.0) {
+    for (double deadline = Seconds() + seconds;;) {
+        if (condition())
+            return true;
+        if (Seconds() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+Json State(const RefServer& server) {
+    return Json::Parse(refserver::ControlExchange(server.Port(), "GET", "/_state"));
+}
+
+int64_t Requests(const Json& state, const char* servlet) {
+    const Json& count = state["requests"][servlet];
+    return count.IsNull() ? 0 : count.AsInt();
+}
+
+struct Result {
+    int status = -1; // exit status; -1 when the program did not exit by itself
+    std::string out;
+    std::string err;
+};
+
+// One run of the program, started without waiting for it.
+class Program {
+public:
+    Program(const fs::path& folder, const std::vector<std::string>& words) : m_folder(folder) {
+        std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + folder.string()};
+        for (char** variable = environ; *variable != nullptr; ++variable) {
+            std::string entry = *variable;
+            std::string name = entry.substr(0, entry.find('='));
+            // The program must reach the server directly and keep its preferences in the test's folder.
+            if (name == "http_proxy" || name == "HTTP_PROXY" || name == "https_proxy" ||
+                name == "HTTPS_PROXY" || name == "no_proxy" || name == "NO_PROXY" ||
+                name == "XDG_CONFIG_HOME")
+                continue;
+            environment.push_back(entry);
+        }
+        std::vector<std::string> arguments = {PXUPLOAD_PATH};
+        arguments.insert(arguments.end(), words.begin(), words.end());
+
+        std::vector<char*> argv, envp;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        for (std::string& entry : environment)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (posix_spawn(&m_pid, PXUPLOAD_PATH, &actions, nullptr, argv.data(), envp.data()) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Program() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL); // only the process this test started, still running
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    bool Started() const { return m_pid > 0; }
+    void Signal(int number) const { ::kill(m_pid, number); }
+
+    // Waits for the program to exit by itself; status -1 when it did not within the time.
+    Result Wait(double seconds = kRunSeconds) {
+        Result result;
+        for (double deadline = Seconds() + seconds; m_pid > 0;) {
+            int raw = 0;
+            pid_t done = ::waitpid(m_pid, &raw, WNOHANG);
+            if (done == m_pid) {
+                m_pid = -1;
+                result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+                break;
+            }
+            if (Seconds() > deadline)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        result.out = refserver::ReadFile(OutPath());
+        result.err = refserver::ReadFile(ErrPath());
+        return result;
+    }
+
+private:
+    std::string OutPath() const { return (m_folder / "out.txt").string(); }
+    std::string ErrPath() const { return (m_folder / "err.txt").string(); }
+
+    fs::path m_folder;
+    pid_t m_pid = -1;
+};
+
+class UploadCommandLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/pxupload-upload-cli-XXXXXX";
+        ASSERT_NE(::mkdtemp(folder), nullptr);
+        m_folder = folder;
+        fs::create_directory(m_folder / "pictures");
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    std::string AddPicture(const std::string& name, size_t size) {
+        fs::path path = m_folder / "pictures" / name;
+        std::string bytes = RandomBytes(size, static_cast<unsigned>(m_bytes.size() + 100));
+        std::ofstream(path, std::ios::binary) << bytes;
+        m_bytes[path.string()] = std::move(bytes);
+        return path.string();
+    }
+
+    static std::vector<std::string> Parameters(const RefServer& server, int maxConnections) {
+        return {"--param", "Server=" + server.Server(),
+                "--param", "SessionID=cli session",
+                "--param", "UID=cli-user",
+                "--param", "AuthenticationID=cli-auth",
+                "--param", "MaxConnections=" + std::to_string(maxConnections)};
+    }
+
+    Result Run(const std::vector<std::string>& words) {
+        Program program(m_folder, words);
+        EXPECT_TRUE(program.Started());
+        return program.Wait();
+    }
+
+    // The picture's one complete record on the server holds exactly its bytes.
+    void ExpectStoredExactly(const RefServer& server, const Json& state, const std::string& path) {
+        int complete = 0;
+        for (const auto& [id, record] : state["pictures"].Members()) {
+            if (record["filename"].AsString() != path || !record["complete"].AsBool())
+                continue;
+            ++complete;
+            EXPECT_TRUE(server.StoredBytes(id) == m_bytes.at(path)) << path << " stored as " << id;
+        }
+        EXPECT_EQ(complete, 1) << path;
+    }
+
+    fs::path m_folder;
+    std::map<std::string, std::string> m_bytes; // path -> the bytes written there
+};
+
+TEST_F(UploadCommandLine, AFolderOfPicturesUploadsAndExitsWithZero) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    std::vector<std::string> paths;
+    for (int i = 0; i < 5; ++i)
+        paths.push_back(AddPicture("holiday " + std::to_string(i) + ".jpg", 60000 + 40000 * i));
+    std::ofstream(m_folder / "pictures" / "notes.txt") << "not a picture";
+
+    std::vector<std::string> words = {"upload"};
+    for (const std::string& word : Parameters(server, 3))
+        words.push_back(word);
+    words.push_back((m_folder / "pictures").string());
+    Result result = Run(words);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("Uploading 5 pictures to " + server.Server() + " over 3 connections\n"),
+              std::string::npos)
+        << result.out;
+    for (const std::string& path : paths)
+        EXPECT_NE(result.out.find("uploaded " + path + " ("), std::string::npos) << path << "\n"
+                                                                                 << result.out;
+    EXPECT_NE(result.out.find("\nUploaded 5 of 5 pictures ("), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("failed"), std::string::npos) << result.out;
+    EXPECT_EQ(result.err, "");
+
+    Json state = State(server);
+    for (const std::string& path : paths)
+        ExpectStoredExactly(server, state, path);
+    EXPECT_EQ(Requests(state, "UploadImage"), 5);
+    EXPECT_EQ(state["connections"]["current"].AsInt(), 0);
+}
+
+TEST_F(UploadCommandLine, AFailedPictureIsNamedWithTheServersTextAndExitsWithOne) {
+    RefServer server(
+        {"--fault", R"({"servlet":"UploadImage","error":2,"times":1,"message":"damaged picture"})"});
+    ASSERT_TRUE(server.IsListening());
+    // One connection: the first picture in name order is the one refused.
+    const std::string refused = AddPicture("a.jpg", 70000);
+    const std::string fine = AddPicture("b.jpg", 90000);
+
+    std::vector<std::string> words = {"upload"};
+    for (const std::string& word : Parameters(server, 1))
+        words.push_back(word);
+    words.insert(words.end(), {refused, fine});
+    Result result = Run(words);
+    ASSERT_EQ(result.status, 1) << result.out << result.err;
+    EXPECT_NE(result.out.find("failed   " + refused + ": damaged picture\n"), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("uploaded " + fine + " ("), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("\nUploaded 1 of 2 pictures ("), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("1 picture failed:\n  " + refused + ": damaged picture\n"), std::string::npos)
+        << result.out;
+
+    Json state = State(server);
+    ExpectStoredExactly(server, state, fine);
+    EXPECT_EQ(Requests(state, "UploadImage"), 2);
+    EXPECT_EQ(Requests(state, "GetImageID"), 2);
+}
+
+TEST_F(UploadCommandLine, UsageErrorsExitWithTwoAndSendNothing) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const std::string picture = AddPicture("c.jpg", 50000);
+    struct Case {
+        std::vector<std::string> words;
+        const char* says; // on standard error
+    };
+    const Case cases[] = {
+        // No server to send to.
+        {{"upload", "--param", "SessionID=s", picture}, "upload needs the server"},
+        // Nothing to send.
+        {{"upload", "--param", "Server=" + server.Server()}, "upload needs at least one PATH"},
+        // A parameter the control does not have.
+        {{"upload", "--param", "Server=" + server.Server(), "--param", "Servr=x", picture},
+         "unknown parameter 'Servr'"},
+    };
+    for (const Case& c : cases) {
+        Result result = Run(c.words);
+        EXPECT_EQ(result.status, 2) << c.says << "\n" << result.out << result.err;
+        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(Requests(State(server), "GetImageID"), 0);
+}
+
+TEST_F(UploadCommandLine, InterruptPausesCleanlyAndExitsWith130) {
+    // The upload's link stalls after 300000 body bytes: the server keeps them and never answers, so
+    // the interrupt certainly lands in the middle of the transfer.
+    RefServer server({"--fault", R"({"servlet":"UploadImage","stall_after":300000,"times":1})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = AddPicture("long.jpg", 1000000);
+    std::vector<std::string> words = {"upload"};
+    for (const std::string& word : Parameters(server, 1))
+        words.push_back(word);
+    words.push_back(path);
+
+    Program program(m_folder, words);
+    ASSERT_TRUE(program.Started());
+    auto partHeld = [&server] {
+        Json state = State(server);
+        for (const auto& [id, record] : state["pictures"].Members())
+            if (record["received"].AsInt() > 0)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(WaitFor(partHeld, kRunSeconds));
+    program.Signal(SIGINT);
+    Result result = program.Wait();
+    ASSERT_EQ(result.status, 130) << result.out << result.err;
+    EXPECT_NE(result.out.find("Interrupted: pausing...\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("\nUploaded 0 of 1 picture ("), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("1 picture was not finished (paused).\n"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("uploaded "), std::string::npos) << result.out;
+
+    // Nothing left open; the server keeps a proper part of the picture, byte for byte.
+    ASSERT_TRUE(WaitFor([&server] {
+        Json state = State(server);
+        return state["connections"]["current"].AsInt() == 0 && state["in_flight"]["current"].AsInt() == 0;
+    }));
+    Json state = State(server);
+    EXPECT_EQ(Requests(state, "UploadImage"), 1);
+    EXPECT_EQ(state["outcomes"]["UploadImage"]["stalled"].AsInt(), 1);
+    ASSERT_EQ(state["pictures"].Members().size(), 1u);
+    const auto& [id, record] = state["pictures"].Members()[0];
+    EXPECT_EQ(record["filename"].AsString(), path);
+    EXPECT_FALSE(record["complete"].AsBool());
+    const int64_t held = record["received"].AsInt();
+    EXPECT_GT(held, 290000);
+    EXPECT_LT(held, 300000);
+    EXPECT_TRUE(server.StoredBytes(id) == m_bytes.at(path).substr(0, static_cast<size_t>(held)));
+}
+
+} // namespace
