@@ -3,6 +3,8 @@
 // totals, the derived values of a job, the queue's refresh counters and the upload commands.
 #include "foundation/command_registry.h"
 #include "foundation/upload_exception.h"
+#include "net/proxy_settings.h"
+#include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
 #include "upload/plugin_parameters.h"
 #include "upload/px_upload_session.h"
@@ -98,14 +100,33 @@ TEST(UploadJobTest, NoRateYetIsUnknownRatherThanZero) {
     EXPECT_EQ(job.GetEstimatedSecondsRemaining(105), -1);
 }
 
-class UploadSessionTest : public CataloguesInstalled {
+// Threads that a resume starts go for the network: the socket library is held and no proxy applies.
+class EngineTest : public CataloguesInstalled {
+protected:
+    void SetUp() override {
+        CataloguesInstalled::SetUp();
+        CWinSockLibrary::Acquire();
+        SetProxySettings(std::make_unique<CNoProxySettings>());
+    }
+    void TearDown() override {
+        SetProxySettings(nullptr);
+        CWinSockLibrary::Release();
+        CataloguesInstalled::TearDown();
+    }
+};
+
+class UploadSessionTest : public EngineTest {
 protected:
     // Paused, so that no thread is made and the test plays the threads' reports.
     PxUploadSession session{UploadEndpoint("127.0.0.1:9", "test", 1.0, false), 2};
     PictureFolder folder;
     void SetUp() override {
-        CataloguesInstalled::SetUp();
+        EngineTest::SetUp();
         session.Pause();
+    }
+    void TearDown() override {
+        session.Pause(); // no thread outlives the socket library
+        EngineTest::TearDown();
     }
 };
 
@@ -189,7 +210,6 @@ TEST_F(UploadSessionTest, PausesNestAndAThreadStartsOnlyWhenTheLastIsTakenBack) 
     // all this test needs of it.
     EXPECT_FALSE(session.Resume());
     EXPECT_EQ(session.GetThreadCount(), 1u);
-    session.Pause();
 }
 
 TEST_F(UploadSessionTest, StatisticsAreQueuedOnlyWhenAsked) {
@@ -199,7 +219,7 @@ TEST_F(UploadSessionTest, StatisticsAreQueuedOnlyWhenAsked) {
     EXPECT_TRUE(session.WaitForStatistics(0));
 }
 
-class UploadQueueTest : public CataloguesInstalled {
+class UploadQueueTest : public EngineTest {
 protected:
     static PluginParameters Parameters() {
         PluginParameters parameters;
@@ -217,8 +237,12 @@ protected:
     PictureFolder folder;
     UploadQueue queue{Parameters(), UploadEndpoint("127.0.0.1:9", "test", 1.0, false)};
     void SetUp() override {
-        CataloguesInstalled::SetUp();
+        EngineTest::SetUp();
         queue.Pause();
+    }
+    void TearDown() override {
+        queue.Pause();
+        EngineTest::TearDown();
     }
 };
 
