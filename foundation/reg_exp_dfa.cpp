@@ -11,6 +11,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -198,11 +199,57 @@ struct CachedAutomata {
     int onlyFirstByte = -1; // the one byte every match starts with, if there is only one
 };
 
+// The automata of one thread, for the last few programs it matched with.
+struct AutomataCache {
+    std::array<CachedAutomata, kCachedPrograms> entries;
+    size_t nextVictim = 0;
+};
+
+// Caches of threads that have ended, handed to the threads that start next: the HTTP client runs
+// every exchange on a thread of its own, which would otherwise build the same automata for the same
+// header patterns again for every reply. An entry of a freed program is never matched again (serial
+// numbers are not reused), so a cache may pass between threads as it is.
+class AutomataCachePool {
+public:
+    static constexpr size_t kMaxKept = 16;
+
+    std::unique_ptr<AutomataCache> Take() {
+        std::lock_guard lock(m_mutex);
+        if (m_kept.empty())
+            return std::make_unique<AutomataCache>();
+        std::unique_ptr<AutomataCache> cache = std::move(m_kept.back());
+        m_kept.pop_back();
+        return cache;
+    }
+    void Give(std::unique_ptr<AutomataCache> cache) {
+        std::lock_guard lock(m_mutex);
+        if (m_kept.size() < kMaxKept)
+            m_kept.push_back(std::move(cache));
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<AutomataCache>> m_kept;
+};
+
+AutomataCachePool& ThePool() {
+    // Never destroyed: threads may end, and give back their caches, while the process exits.
+    static AutomataCachePool* pool = new AutomataCachePool;
+    return *pool;
+}
+
+// The calling thread's cache, taken from the pool on first use and given back when the thread ends.
+struct ThreadAutomata {
+    std::unique_ptr<AutomataCache> cache = ThePool().Take();
+    ~ThreadAutomata() { ThePool().Give(std::move(cache)); }
+};
+
 // This thread's automata for `program`, built on first use. Programs are told apart by serial number,
 // so an entry of a freed program is never used again.
 CachedAutomata& AutomataFor(const RegExpProgram& program) {
-    thread_local std::array<CachedAutomata, kCachedPrograms> cache;
-    thread_local size_t nextVictim = 0;
+    thread_local ThreadAutomata mine;
+    auto& cache = mine.cache->entries;
+    size_t& nextVictim = mine.cache->nextVictim;
     for (CachedAutomata& entry : cache)
         if (entry.serial == program.serial)
             return entry;

@@ -158,3 +158,26 @@ TEST(RegExp, CopiesOfOneStaticPatternMatchOnSeveralThreads) {
     }
     EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
+
+// Threads that end hand their automata to the threads that start after them. A pattern compiled in
+// place of a freed one (quite possibly at the same address) must never be matched with the automata
+// of the freed one.
+TEST(RegExp, AutomataPassedBetweenThreadsNeverServeAFreedPattern) {
+    const char* patterns[] = {"^a+$", "^b+$", "^(ab)+$", "^[0-9]+x$", "^a+$"};
+    const char* matching[] = {"aaa", "bb", "abab", "123x", "a"};
+    const char* other[] = {"bb", "aa", "aba", "123", "b"};
+    for (int round = 0; round < 3; ++round) {
+        for (size_t p = 0; p < std::size(patterns); ++p) {
+            bool matched = false, refused = false;
+            // A new thread per pattern, as the HTTP client has a new thread per exchange; each pattern
+            // is freed before the next is compiled.
+            std::thread([&] {
+                CRegExp re(patterns[p]);
+                matched = re.Match(std::string(matching[p]));
+                refused = !re.Match(std::string(other[p]));
+            }).join();
+            EXPECT_TRUE(matched) << patterns[p];
+            EXPECT_TRUE(refused) << patterns[p];
+        }
+    }
+}
