@@ -131,11 +131,21 @@ void CHTTPConnection::Step() {
         if (!m_socket)
             return;
     }
-    unsigned ready = WaitForSocket(m_doneWriting ? CSocket::kReadable : CSocket::kWritable);
+    // While the request goes out, the reply may come already: a peer may answer before it has read
+    // the whole request and then close or reset the connection. Waiting for it too, rather than
+    // only for room to write, sees that reply (or the reset) instead of waiting for ever to write.
+    unsigned ready =
+        WaitForSocket(IsWriting() ? CSocket::kReadable | CSocket::kWritable : CSocket::kReadable);
     if ((ready & CSocket::kReadable) != 0)
         ReadResponse();
-    if ((ready & CSocket::kWritable) != 0 && m_socket)
+    if ((ready & CSocket::kWritable) != 0 && m_socket && IsWriting())
         WriteRequest();
+}
+
+bool CHTTPConnection::IsWriting() const {
+    // Once a final reply has begun, no more of the request goes out on this socket.
+    return m_request != nullptr && !m_doneWriting &&
+           (m_response == nullptr || m_response->GetStatusNow() < 200);
 }
 
 void CHTTPConnection::CreateSocket() {
@@ -170,7 +180,20 @@ void CHTTPConnection::WriteRequest() {
     while (!IsStopRequested() && !m_doneWriting) {
         if (!writable && (m_socket->Wait(CSocket::kWritable, kSlice) & CSocket::kWritable) == 0)
             return;
-        if (m_request->WriteStep(*m_socket)) {
+        bool done = false;
+        try {
+            done = m_request->WriteStep(*m_socket);
+        } catch (const CSocketNotConnectedException&) {
+            // The peer may have answered before it reset the connection (a proxy refusing a request
+            // without credentials does). When its reply waits, it is read next, like any other;
+            // otherwise the send failed.
+            char first = 0;
+            if (m_socket->Peek(1, &first, 0) == 0)
+                throw;
+            Trace(kTrace, 0, "%p: writing cut short by a reply", static_cast<void*>(this));
+            return;
+        }
+        if (done) {
             Trace(kTrace, 0, "%p: done writing", static_cast<void*>(this));
             m_doneWriting = true;
         }
@@ -213,6 +236,9 @@ void CHTTPConnection::ReadResponse() {
             return;
         }
         Trace(kTrace, 0, "%p: done reading", static_cast<void*>(this));
+        // A request that the reply cut short will never be written whole.
+        if (!m_doneWriting)
+            m_request->Abort();
         m_request = nullptr;
         m_doneWriting = false;
         return;
@@ -311,7 +337,9 @@ void CHTTPConnection::SendAgain() {
     std::string value = m_response->FindHeader("proxy-connection").value_or("");
     bool hangup = value == "close";
     Trace(kTrace, 0, "%s... 1.1 proxy-connection: %s", hangup ? "hangup" : "persist", value.c_str());
-    Reconnect(m_request->IsNtlmKeepAlive() && !hangup ? SocketFate::Keep : SocketFate::Close);
+    // A request that the challenge cut short has left the stream in the middle of its entity.
+    bool keep = m_request->IsNtlmKeepAlive() && !hangup && m_doneWriting;
+    Reconnect(keep ? SocketFate::Keep : SocketFate::Close);
 }
 
 void CHTTPConnection::Reconnect(SocketFate fate) {

@@ -138,6 +138,8 @@ private:
     void CreateSocket();
     // Waits in slices for what the exchange needs next; 0 when asked to stop.
     unsigned WaitForSocket(unsigned what);
+    // True while the request still goes out: not all written, and no final reply begun.
+    bool IsWriting() const;
     void WriteRequest();
     void ReadResponse();
     // The response's final-status hook: answers a challenge before the submitter can see it.

@@ -652,4 +652,145 @@ TEST_F(HttpConnection, UnansweredChallengesAreReportedAndDelivered) {
     EXPECT_EQ(log, std::vector<std::string>{"proxy EHTTPAUTHFAILED"});
 }
 
+// --- Replies that come before the request is written whole ---------------------------------------
+
+// A peer that answers as soon as it has a request's header block, without reading the entity, then
+// resets the connection (as a proxy refusing a request without credentials does) or reads the rest.
+class EarlyAnswerPeer {
+public:
+    struct Turn {
+        std::string reply;
+        bool reset; // after the reply: a reset, or else the whole entity is read and the peer closes
+        int resetDelayMs = 50;
+    };
+    explicit EarlyAnswerPeer(std::vector<Turn> turns) : m_turns(std::move(turns)) {
+        m_listener = loopback::Listen(8, m_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~EarlyAnswerPeer() {
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_listener);
+    }
+    std::string URI() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/up"; }
+    // The header blocks received, one per connection.
+    std::vector<std::string> Heads() {
+        std::lock_guard lock(m_mutex);
+        return m_heads;
+    }
+
+private:
+    static bool WaitReadable(int fd, int ms) {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, ms) > 0;
+    }
+    void Serve() {
+        for (const Turn& turn : m_turns) {
+            if (!WaitReadable(m_listener, 10000))
+                return;
+            int fd = ::accept(m_listener, nullptr, nullptr);
+            std::string head;
+            char c = 0;
+            while (head.find("\r\n\r\n") == std::string::npos && WaitReadable(fd, 5000) &&
+                   ::recv(fd, &c, 1, 0) == 1)
+                head += c;
+            {
+                std::lock_guard lock(m_mutex);
+                m_heads.push_back(head);
+            }
+            ::send(fd, turn.reply.data(), turn.reply.size(), MSG_NOSIGNAL);
+            if (turn.reset) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(turn.resetDelayMs));
+                linger hard{1, 0};
+                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            } else {
+                std::vector<char> rest(1 << 16);
+                while (WaitReadable(fd, 5000) && ::recv(fd, rest.data(), rest.size(), 0) > 0) {
+                }
+            }
+            ::close(fd);
+        }
+    }
+
+    std::vector<Turn> m_turns;
+    int m_listener = -1;
+    uint16_t m_port = 0;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::vector<std::string> m_heads;
+};
+
+TEST_F(HttpConnection, RepliesBeforeTheEntityIsWrittenAreRead) {
+    // Entities far larger than the socket buffers, so that the peer answers and resets while the
+    // request is still going out: the worker waits for room to send then, or (with the smaller one
+    // and an instant reset) mostly finds out through a failed send.
+    const size_t large = 16 << 20;
+    const std::string challenge =
+        "HTTP/1.1 401 No\r\nwww-authenticate: Fixed\r\ncontent-length: 4\r\n\r\nnope";
+    struct Row {
+        const char* what;
+        size_t entity;
+        std::vector<EarlyAnswerPeer::Turn> turns;
+        int status;
+        std::string body;
+        // Whether the request counts as given up, not written whole (1), or as written (0); -1 when
+        // either may happen (a fast worker may have written it all when the reply comes).
+        int aborted;
+    } rows[] = {
+        // The server refuses the request early: its reply is the outcome, not a network error.
+        {"refused early",
+         large,
+         {{"HTTP/1.1 413 Too Big\r\ncontent-length: 4\r\n\r\nbig!", true}},
+         413,
+         "big!",
+         1},
+        // The same while the worker is still sending as fast as it can.
+        {"refused during a send",
+         1 << 20,
+         {{"HTTP/1.1 413 Too Big\r\ncontent-length: 4\r\n\r\nbig!", true, 0}},
+         413,
+         "big!",
+         -1},
+        // A challenge answered early: the request goes again with the authorization, on a new socket.
+        {"challenged early",
+         large,
+         {{challenge, true}, {"HTTP/1.1 200 OK\r\ncontent-length: 2\r\n\r\nok", false}},
+         200,
+         "ok",
+         0},
+        // A reset without a word: a network failure, which this request may not retry.
+        {"reset without a reply", large, {{"", true}}, 0, "", 1},
+    };
+    for (const Row& row : rows) {
+        EarlyAnswerPeer peer(row.turns);
+        CHTTPRequest request(0);
+        request.Write(std::string(row.entity, 'e'));
+        Outcome x;
+        {
+            AnsweringConnection connection(peer.URI(), false);
+            connection.AddAuthenticator(
+                std::make_shared<RoundsAuthenticate>("Fixed", std::vector<std::string>{"one"}));
+            std::shared_ptr<CHTTPResponse> response = connection.Submit(request, peer.URI());
+            // A worker that never notices the reply or the reset would leave the submitter waiting.
+            ASSERT_TRUE(response->Wait(30)) << row.what;
+            x = Finish(connection, *response);
+        } // the worker has ended: the request is as it left it
+        EXPECT_EQ(x.status, row.status) << row.what;
+        if (row.status == 0) {
+            EXPECT_TRUE(x.reason == "Network error: Socket is not connected (10057)" ||
+                        x.reason == kNoReplyText)
+                << row.what << ": " << x.reason;
+        }
+        EXPECT_EQ(x.body, row.body) << row.what;
+        EXPECT_TRUE(request.GetCompletionEvent().IsSet()) << row.what;
+        if (row.aborted >= 0) {
+            EXPECT_EQ(request.IsAborted(), row.aborted == 1) << row.what;
+        }
+        std::vector<std::string> heads = peer.Heads();
+        ASSERT_EQ(heads.size(), row.turns.size()) << row.what;
+        EXPECT_EQ(heads.back().find("Authorization: Fixed one") != std::string::npos, row.turns.size() == 2)
+            << row.what;
+    }
+}
+
 } // namespace
