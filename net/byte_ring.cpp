@@ -10,6 +10,7 @@ constexpr size_t kFirstCapacity = 4096;
 } // namespace
 
 void CByteRing::Append(const char* data, size_t count) {
+    m_claim = 0; // the bytes go where its run was
     if (count == 0)
         return;
     if (m_capacity - m_size < count)
@@ -45,8 +46,28 @@ CByteRing::Runs CByteRing::Front(size_t count) const {
 void CByteRing::Consume(size_t count) {
     count = std::min(count, m_size);
     m_size -= count;
-    // An empty ring starts again at the front, so that the next runs are contiguous.
-    m_head = m_size == 0 ? 0 : (m_head + count) & (m_capacity - 1);
+    // An empty ring starts again at the front, so that the next runs are contiguous; not under an
+    // open claim, whose run must stay right after the last byte.
+    m_head = m_size == 0 && m_claim == 0 ? 0 : (m_head + count) & (m_capacity - 1);
+}
+
+CByteRing::Space CByteRing::Claim(size_t count) {
+    m_claim = 0;
+    if (count == 0)
+        return {};
+    if (m_capacity - m_size < count)
+        Grow(m_size + count);
+    size_t tail = (m_head + m_size) & (m_capacity - 1);
+    m_claim = std::min(count, m_capacity - tail);
+    return {m_data.get() + tail, m_claim};
+}
+
+bool CByteRing::Commit(size_t count) {
+    if (m_claim == 0)
+        return false;
+    m_size += std::min(count, m_claim);
+    m_claim = 0;
+    return true;
 }
 
 void CByteRing::Grow(size_t needed) {
@@ -58,4 +79,5 @@ void CByteRing::Grow(size_t needed) {
     m_data = std::move(data);
     m_capacity = capacity;
     m_head = 0;
+    m_claim = 0; // its run has moved
 }

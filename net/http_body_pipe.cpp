@@ -27,12 +27,49 @@ CHTTPBodyPipe::CHTTPBodyPipe(Retention retention) : m_retention(retention) {}
 CHTTPBodyPipe::~CHTTPBodyPipe() = default;
 
 void CHTTPBodyPipe::Write(const void* data, size_t count) {
-    std::lock_guard lock(m_lock);
-    if (DropsLocked() || count == 0)
+    std::unique_lock lock(m_lock);
+    size_t accepted = std::min(count, RoomLocked());
+    if (DropsLocked() || accepted == 0)
         return;
-    size_t room = kCapacity - std::min(kCapacity, m_bytes.Size());
-    m_bytes.Reserve(kCapacity); // once: the bytes must never move under a reader's copy
-    m_bytes.Append(static_cast<const char*>(data), std::min(count, room));
+    GrowLocked(lock, accepted);
+    if (DropsLocked()) // the reader closed the pipe while the ring waited to grow
+        return;
+    m_bytes.Append(static_cast<const char*>(data), accepted);
+    AddedLocked();
+}
+
+CHTTPBodyPipe::Space CHTTPBodyPipe::GetSpace(size_t count) {
+    std::unique_lock lock(m_lock);
+    size_t accepted = std::min(count, RoomLocked());
+    if (!DropsLocked() && accepted > 0)
+        GrowLocked(lock, accepted);
+    if (DropsLocked()) {
+        m_bytes.Cancel();
+        return {m_scratch, std::min(count, kScratch)};
+    }
+    CByteRing::Space run = m_bytes.Claim(accepted);
+    return {run.data, run.size};
+}
+
+void CHTTPBodyPipe::Commit(size_t count) {
+    std::lock_guard lock(m_lock);
+    // Bytes received into the scratch run, or after the reader closed the pipe, go.
+    if (DropsLocked()) {
+        m_bytes.Cancel();
+        return;
+    }
+    if (m_bytes.Commit(count) && count > 0)
+        AddedLocked();
+}
+
+void CHTTPBodyPipe::GrowLocked(std::unique_lock<std::mutex>& lock, size_t count) {
+    if (m_bytes.Capacity() - m_bytes.Size() >= count)
+        return;
+    m_copied.wait(lock, [&] { return !m_copying; });
+    m_bytes.Reserve(m_bytes.Size() + count);
+}
+
+void CHTTPBodyPipe::AddedLocked() {
     if (m_bytes.Size() >= kBatch)
         m_announced = true;
     UpdateEventsLocked();
@@ -50,7 +87,7 @@ size_t CHTTPBodyPipe::GetRoom() const {
     std::lock_guard lock(m_lock);
     if (DropsLocked())
         return SIZE_MAX;
-    return kCapacity - std::min(kCapacity, m_bytes.Size());
+    return RoomLocked();
 }
 
 bool CHTTPBodyPipe::WaitForRoom(double timeout) {

@@ -1,24 +1,27 @@
 // A thread-safe byte FIFO with an end-of-data mark, through which a reply's body passes from the
 // connection's worker thread (the writer) to the thread that submitted the request (the reader). The
 // pipe holds at most kCapacity bytes; the writer asks for room before it reads more from the network,
-// so a reader that falls behind slows the transfer down instead of letting memory grow.
+// so a reader that falls behind slows the transfer down instead of letting memory grow. The writer may
+// receive straight into the pipe's memory (GetSpace, Commit), so that a network piece is copied once.
 //
 // Waking a reader costs a context switch, far more than moving one network piece, so the pipe wakes
 // its reader only for a batch (kBatch bytes), when the writer flushes (it must before it blocks on
 // anything else), and when the data ends or fails. A reader that looks without waiting sees every byte.
 //
-// Threads: one writer thread calls Write, Flush, GetRoom, WaitForRoom, End, Fail, Break and Reset; any
-// thread may read, peek, wait and close. m_lock guards every member below it. The two events mirror
-// conditions on those members and are changed only under m_lock, so a waiter that sees an event set
-// re-checks the condition under the lock. A reader copies bytes out without m_lock, so that the writer
-// never sleeps on the lock behind a large copy: m_readLock lets one reader at a time do that, the ring
-// never moves (its whole capacity is reserved at the first write), the writer only appends behind the
-// bytes being copied, and whatever drops bytes first waits for the copy to finish (m_copying).
+// Threads: one writer thread calls Write, GetSpace, Commit, Flush, GetRoom, WaitForRoom, End, Fail,
+// Break and Reset; any thread may read, peek, wait and close. m_lock guards every member below it. The
+// two events mirror conditions on those members and are changed only under m_lock, so a waiter that
+// sees an event set re-checks the condition under the lock. Bytes are copied in and out without
+// m_lock, so that neither side sleeps on the lock behind the other's copy: m_readLock lets one reader
+// at a time copy from the front; the writer fills the claimed free run after the last byte, which no
+// reader touches; the ring grows (which moves the bytes) and drops bytes only once no reader is
+// copying (m_copying).
 #pragma once
 
 #include "foundation/event.h"
 #include "net/byte_ring.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -29,8 +32,8 @@ public:
     // that nobody will read, such as the reply to a request that is about to be sent again).
     enum class Retention { Keep, Drop };
 
-    static constexpr size_t kCapacity = 256 * 1024; // bytes held for a reader that has not caught up
-    static constexpr size_t kBatch = 64 * 1024;     // bytes that wake a reader without a flush
+    static constexpr size_t kCapacity = 1024 * 1024; // bytes held for a reader that has not caught up
+    static constexpr size_t kBatch = 256 * 1024;     // bytes that wake a reader without a flush
 
     explicit CHTTPBodyPipe(Retention retention = Retention::Keep);
     ~CHTTPBodyPipe();
@@ -42,6 +45,16 @@ public:
     // Never writes beyond the room the writer was given, so callers pass at most GetRoom() bytes. Wakes
     // the reader once a batch is waiting.
     void Write(const void* data, size_t count);
+    // Free memory for up to `count` bytes as one run (shorter where the ring wraps, empty when the
+    // pipe is full), for the writer to fill and then Commit; nothing else of the writer's may come
+    // between. When the pipe drops bytes, a scratch run of at most kScratch bytes.
+    struct Space {
+        char* data = nullptr;
+        size_t size = 0;
+    };
+    Space GetSpace(size_t count);
+    // Appends the first `count` bytes written into the last space, as Write would; 0 just ends it.
+    void Commit(size_t count);
     // Wakes the reader for whatever is waiting. The writer calls it before it blocks, so that no byte
     // sits unannounced while the writer waits.
     void Flush();
@@ -94,11 +107,19 @@ private:
     void UpdateEventsLocked();
     // Drops every byte once no reader is copying; called with `lock` (on m_lock) held.
     void ClearLocked(std::unique_lock<std::mutex>& lock);
+    size_t RoomLocked() const { return kCapacity - std::min(kCapacity, m_bytes.Size()); }
+    // Grows the ring, once no reader is copying from it, so that `count` more bytes fit; called with
+    // `lock` (on m_lock) held, which the wait may release.
+    void GrowLocked(std::unique_lock<std::mutex>& lock, size_t count);
+    // After bytes were added: announces a batch and brings the events in line.
+    void AddedLocked();
+
+    static constexpr size_t kScratch = 1024;
 
     const Retention m_retention;
     std::mutex m_readLock;     // held by the reader that takes bytes
     mutable std::mutex m_lock; // held briefly; never waited on together with other objects
-    CByteRing m_bytes;         // at most kCapacity
+    CByteRing m_bytes;         // at most kCapacity, grown on demand
     bool m_copying = false;    // a reader is copying from the front of m_bytes without m_lock
     std::condition_variable m_copied;
     bool m_announced = false; // the reader has been woken for the bytes now waiting
@@ -106,8 +127,9 @@ private:
     bool m_closed = false; // by the reader
     bool m_taken = false;  // the reader has consumed bytes since the last Reset
     bool m_broken = false;
-    bool m_readySet = false; // mirrors m_ready
-    bool m_roomSet = true;   // mirrors m_room
-    CEvent m_ready{false};   // (m_bytes not empty and m_announced), m_ended, m_closed or m_broken
-    CEvent m_room{true};     // GetRoom() > 0
+    bool m_readySet = false;  // mirrors m_ready
+    bool m_roomSet = true;    // mirrors m_room
+    CEvent m_ready{false};    // (m_bytes not empty and m_announced), m_ended, m_closed or m_broken
+    CEvent m_room{true};      // GetRoom() > 0
+    char m_scratch[kScratch]; // the writer's, where dropped bytes are received
 };

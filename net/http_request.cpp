@@ -1,7 +1,6 @@
 #include "net/http_request.h"
 
 #include "foundation/exception.h"
-#include "foundation/lock.h"
 #include "foundation/network_exception.h"
 #include "foundation/reg_exp.h"
 #include "foundation/string_format.h"
@@ -13,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -84,12 +84,12 @@ void CHTTPRequest::Write(const std::string& text) {
 }
 
 uint64_t CHTTPRequest::GetEntityBytesWritten() const {
-    CLock lock(m_progressLock);
+    std::lock_guard lock(m_progressLock);
     return m_written > m_overhead ? m_written - m_overhead : 0;
 }
 
 void CHTTPRequest::UpdateOverhead() {
-    CLock lock(m_progressLock);
+    std::lock_guard lock(m_progressLock);
     m_overhead = m_blocks[kRequestLine].size() + m_blocks[kHeaders].size() + m_blocks[kAuthorization].size();
 }
 
@@ -166,7 +166,7 @@ bool CHTTPRequest::WriteStep(CSocket& socket) {
     size_t sent = socket.Write(count, block.data() + m_offset, 0);
     m_offset += sent;
     {
-        CLock lock(m_progressLock);
+        std::lock_guard lock(m_progressLock);
         m_written += sent;
     }
     // Report the end in the step that wrote the last byte, skipping empty blocks after it.
@@ -188,7 +188,7 @@ void CHTTPRequest::ResetWritePosition() {
     m_section = kRequestLine;
     m_offset = 0;
     {
-        CLock lock(m_progressLock);
+        std::lock_guard lock(m_progressLock);
         m_written = 0;
     }
     m_completion.Reset();
@@ -199,7 +199,7 @@ void CHTTPRequest::Abort() {
     m_section = kSections;
     m_offset = 0;
     {
-        CLock lock(m_progressLock);
+        std::lock_guard lock(m_progressLock);
         m_written = 0;
         for (const std::string& block : m_blocks)
             m_written += block.size();

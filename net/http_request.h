@@ -11,13 +11,13 @@
 #pragma once
 
 #include "foundation/event.h"
-#include "foundation/mutex.h"
 #include "foundation/output_stream.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class CHTTPAuthenticate;
@@ -125,7 +125,8 @@ private:
     Authorization m_authorization;
     bool m_proxyAuth = false;
 
-    mutable CMutex m_progressLock;
+    // A plain mutex: the worker takes it for every piece written, and nothing else waits on it.
+    mutable std::mutex m_progressLock;
     uint64_t m_written = 0;  // guarded: bytes written of all four blocks
     uint64_t m_overhead = 0; // guarded: the sizes of the three blocks before the entity
 

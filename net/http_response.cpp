@@ -177,6 +177,7 @@ public:
     size_t Read(size_t count, void* buffer) override { return m_socket.Read(count, buffer, 0); }
     bool HasEndedByError() const override { return m_socket.GetEndError() != 0; }
     bool WouldBlock() const override { return m_socket.IsReadDry(); }
+    size_t GetBufferedCount() const override { return m_socket.GetBufferedCount(); }
 
 private:
     CSocket& m_socket;
@@ -466,7 +467,7 @@ std::string CHTTPResponse::TakeLine() {
 
 bool CHTTPResponse::ReadUpTo(IHTTPResponseInput& input, std::string_view terminator) {
     char piece[kPiece];
-    size_t peeked = input.Peek(sizeof piece, piece);
+    size_t peeked = input.Peek(PieceSize(input, kPiece), piece);
     if (peeked == 0 && input.WouldBlock())
         return false;
     if (peeked == 0) {
@@ -497,16 +498,17 @@ bool CHTTPResponse::ReadUpTo(IHTTPResponseInput& input, std::string_view termina
     return true;
 }
 
-size_t CHTTPResponse::Allowance(uint64_t limit) {
-    size_t room = m_sink->GetRoom();
-    if (room == 0 && m_sink->WaitForRoom(kRoomWait))
-        room = m_sink->GetRoom();
-    return static_cast<size_t>(std::min<uint64_t>({kPiece, room, limit}));
+size_t CHTTPResponse::PieceSize(const IHTTPResponseInput& input, uint64_t limit) {
+    size_t count = static_cast<size_t>(std::min<uint64_t>(kPiece, limit));
+    size_t buffered = input.GetBufferedCount();
+    return buffered > 0 ? std::min(count, buffered) : count;
 }
 
-void CHTTPResponse::Deliver(const char* bytes, size_t count) {
-    m_sink->Write(bytes, count);
-    m_bodyBytes += count;
+CHTTPBodyPipe::Space CHTTPResponse::GetBodySpace(size_t count) {
+    CHTTPBodyPipe::Space space = m_sink->GetSpace(count);
+    if (space.size == 0 && m_sink->WaitForRoom(kRoomWait))
+        space = m_sink->GetSpace(count);
+    return space;
 }
 
 bool CHTTPResponse::ReadHeaderBlock(IHTTPResponseInput& input) {
@@ -548,16 +550,17 @@ bool CHTTPResponse::ReadHeaderBlock(IHTTPResponseInput& input) {
 
 size_t CHTTPResponse::ReadBodyPiece(IHTTPResponseInput& input, uint64_t limit, bool& ended) {
     ended = false;
-    size_t allowance = Allowance(limit);
-    if (allowance == 0)
+    CHTTPBodyPipe::Space space = GetBodySpace(PieceSize(input, limit));
+    if (space.size == 0)
         return 0;
-    char piece[kPiece];
-    size_t received = input.Read(allowance, piece);
+    // Received straight into the sink's memory: the piece is copied once, by the system.
+    size_t received = input.Read(space.size, space.data);
+    m_sink->Commit(received);
     if (received == 0) {
         ended = !input.WouldBlock();
         return 0;
     }
-    Deliver(piece, received);
+    m_bodyBytes += received;
     return received;
 }
 

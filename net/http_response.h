@@ -164,10 +164,12 @@ private:
     std::string TakeLine();
     // Puts bytes that did not come from the input into the emptied line buffer.
     void Prime(std::string_view bytes);
-    // How many body bytes the next read may take: at most `limit` and kPiece, and 0 when the sink
-    // stays full for kRoomWait.
-    size_t Allowance(uint64_t limit);
-    void Deliver(const char* bytes, size_t count);
+    // The size of the next read: at most `limit` and kPiece bytes, and no more than the input holds
+    // already when it holds some, so that the bytes left after a framing line are taken without a
+    // second, tiny system call to make up the piece.
+    static size_t PieceSize(const IHTTPResponseInput& input, uint64_t limit);
+    // Room in the sink for up to `count` body bytes; empty when the sink stays full for kRoomWait.
+    CHTTPBodyPipe::Space GetBodySpace(size_t count);
     // One body piece of at most `limit` bytes read and delivered: its size, or 0 when nothing can move
     // now (no room in the pipe, no data yet), with `ended` set when the input has ended instead.
     size_t ReadBodyPiece(IHTTPResponseInput& input, uint64_t limit, bool& ended);

@@ -20,4 +20,7 @@ public:
     virtual bool HasEndedByError() const { return false; }
     // After 0 bytes: whether nothing was waiting yet, the data having not ended.
     virtual bool WouldBlock() const { return false; }
+    // Bytes held already, which a read of at most that many takes without asking the system for more
+    // (0 when the source keeps none, or reads them all at the same cost).
+    virtual size_t GetBufferedCount() const { return 0; }
 };

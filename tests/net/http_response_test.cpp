@@ -6,10 +6,12 @@
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <spawn.h>
 #include <string>
@@ -665,7 +667,8 @@ TEST_F(HttpResponse, FullPipeHoldsBackTheReader) {
     input.Arrive(std::string(size, 'x'));
     response.ReadStep(input);
     // No reader: the steps stop taking input once the pipe is full.
-    for (int i = 0; i < 400 && response.GetBodyBytes() < CHTTPBodyPipe::kCapacity; ++i)
+    for (size_t i = 0; i < size / CHTTPResponse::kPiece && response.GetBodyBytes() < CHTTPBodyPipe::kCapacity;
+         ++i)
         response.ReadStep(input);
     EXPECT_EQ(response.GetBodyBytes(), CHTTPBodyPipe::kCapacity);
     EXPECT_FALSE(response.ReadStep(input)); // waits kRoomWait, then gives the worker back
@@ -769,6 +772,82 @@ TEST(HttpBodyPipe, WakesAWaitingReaderAndBoundsTheWriter) {
     drop.Write("x", 1);
     EXPECT_EQ(drop.GetCount(), 0u);
     EXPECT_EQ(drop.GetRoom(), SIZE_MAX);
+}
+
+TEST(HttpBodyPipe, WriterFillsItsSpaceInPlace) {
+    CHTTPBodyPipe pipe;
+    CHTTPBodyPipe::Space space = pipe.GetSpace(5);
+    ASSERT_EQ(space.size, 5u);
+    std::memcpy(space.data, "hello", 5);
+    pipe.Commit(3); // only what was filled counts
+    char buffer[8] = {};
+    EXPECT_EQ(pipe.Read(sizeof buffer, buffer, 0), 3u);
+    EXPECT_EQ(std::string(buffer, 3), "hel");
+
+    // The reader gives up while the writer fills: what it filled goes.
+    space = pipe.GetSpace(2);
+    std::memcpy(space.data, "xy", 2);
+    pipe.Close();
+    pipe.Commit(2);
+    EXPECT_EQ(pipe.GetCount(), 0u);
+
+    // A full pipe has no space; one that drops hands out scratch memory and keeps nothing.
+    CHTTPBodyPipe full;
+    std::string block(CHTTPBodyPipe::kCapacity, 'f');
+    full.Write(block.data(), block.size());
+    EXPECT_EQ(full.GetSpace(10).size, 0u);
+    full.Read(10, nullptr, 0);
+    EXPECT_EQ(full.GetSpace(100).size, 10u);
+    CHTTPBodyPipe drop(CHTTPBodyPipe::Retention::Drop);
+    space = drop.GetSpace(4096);
+    ASSERT_GT(space.size, 0u);
+    ASSERT_LE(space.size, 4096u);
+    std::memset(space.data, 'd', space.size);
+    drop.Commit(space.size);
+    EXPECT_EQ(drop.GetCount(), 0u);
+}
+
+TEST(HttpBodyPipe, WriterAndReaderCopyAtOnceWithoutLosingOrder) {
+    // The writer fills spaces and the reader copies out, both outside the lock, while the ring grows
+    // and wraps; the bytes must arrive whole and in order (and ThreadSanitizer must see no race).
+    CHTTPBodyPipe pipe;
+    const size_t total = 3 * CHTTPBodyPipe::kCapacity + 12345;
+    auto byteAt = [](size_t i) { return static_cast<char>((i * 7 + i / 251) & 0xFF); };
+    std::thread writer([&] {
+        size_t written = 0;
+        unsigned seed = 3;
+        while (written < total) {
+            seed = seed * 1103515245u + 12345u;
+            size_t want = std::min<size_t>(1 + (seed >> 16) % 1024, total - written);
+            CHTTPBodyPipe::Space space = pipe.GetSpace(want);
+            if (space.size == 0) {
+                pipe.Flush();
+                pipe.WaitForRoom(1);
+                continue;
+            }
+            size_t filled = space.size - std::min<size_t>(space.size - 1, (seed >> 8) % 3);
+            for (size_t i = 0; i < filled; ++i)
+                space.data[i] = byteAt(written + i);
+            pipe.Commit(filled);
+            written += filled;
+        }
+        pipe.End();
+    });
+    std::string got;
+    got.reserve(total);
+    std::vector<char> buffer(70000);
+    unsigned seed = 11;
+    for (;;) {
+        seed = seed * 1103515245u + 12345u;
+        size_t n = pipe.Read(1 + (seed >> 16) % buffer.size(), buffer.data(), -1);
+        if (n == 0)
+            break;
+        got.append(buffer.data(), n);
+    }
+    writer.join();
+    ASSERT_EQ(got.size(), total);
+    for (size_t i = 0; i < total; ++i)
+        ASSERT_EQ(got[i], byteAt(i)) << "at byte " << i;
 }
 
 // --- Through a socket, from the scripted server ------------------------------------------------------
@@ -934,15 +1013,28 @@ Exchange RunExchange(const std::vector<Script>& connections, int attempts = 1) {
     return result;
 }
 
-TEST_F(HttpResponseSocket, EveryFramingByteByByte) {
-    for (const ReplyCase& c : kGoodReplies) {
-        if (c.reply.size() > 1000)
-            continue;
-        Exchange x = RunExchange({Script().Send(c.reply, 1, 0.0005)});
-        EXPECT_EQ(x.error, "") << c.what;
-        EXPECT_EQ(x.status, c.status) << c.what;
-        EXPECT_EQ(x.reason, c.reason) << c.what;
-        EXPECT_EQ(x.body, c.body) << c.what;
+TEST_F(HttpResponseSocket, EveryFramingByteByByteAndWhole) {
+    struct Delivery {
+        size_t piece; // bytes per send, 0 for the whole reply at once
+        double gap;
+    };
+    const Delivery deliveries[] = {
+        // Every byte in a read of its own: terminators and numbers split everywhere.
+        {1, 0.0005},
+        // The whole reply at once: the bytes after each framing line are already buffered when the
+        // next piece is read, and must be taken from the buffer and the socket in order.
+        {0, 0},
+    };
+    for (const Delivery& d : deliveries) {
+        for (const ReplyCase& c : kGoodReplies) {
+            if (d.piece == 1 && c.reply.size() > 1000)
+                continue;
+            Exchange x = RunExchange({Script().Send(c.reply, d.piece, d.gap)});
+            EXPECT_EQ(x.error, "") << c.what << ", piece " << d.piece;
+            EXPECT_EQ(x.status, c.status) << c.what << ", piece " << d.piece;
+            EXPECT_EQ(x.reason, c.reason) << c.what << ", piece " << d.piece;
+            EXPECT_EQ(x.body, c.body) << c.what << ", piece " << d.piece;
+        }
     }
 }
 
@@ -980,10 +1072,14 @@ TEST_F(HttpResponseSocket, LongBodyInOddPieces) {
         std::snprintf(size, sizeof size, "%zx\r\n", part.size());
         chunked += size + part + "\r\n";
     }
-    Exchange x = RunExchange({Script().Send(
-        "HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\n" + chunked + "0\r\n\r\n", 7, 0)});
-    EXPECT_EQ(x.error, "");
-    EXPECT_EQ(x.body, body);
+    // In odd pieces, and whole: then each chunk's first piece comes partly from the bytes buffered
+    // with its size line, partly from the socket.
+    for (size_t piece : {7, 0}) {
+        Exchange x = RunExchange({Script().Send(
+            "HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\n" + chunked + "0\r\n\r\n", piece, 0)});
+        EXPECT_EQ(x.error, "") << "piece " << piece;
+        EXPECT_EQ(x.body, body) << "piece " << piece;
+    }
 }
 
 TEST_F(HttpResponseSocket, TruncationResetsAndTheNextAttemptSucceeds) {
