@@ -283,30 +283,51 @@ TEST_F(SocketTest, DrainIsBoundedWhenThePeerStaysOpen) {
 }
 
 TEST(ByteRing, KeepsOrderAcrossWrapsAndGrowth) {
-    // Against a plain model, with appends and takes of odd sizes that wrap round and grow the ring.
+    // Against a plain model, with appends, in-place fills and takes of odd sizes that wrap round and
+    // grow the ring. A fill claims its run, the consumer may take bytes (even all of them) before the
+    // producer commits, and the producer commits only part of what it claimed.
     CByteRing ring;
     std::deque<char> model;
     unsigned seed = 7;
     char next = 0;
-    for (int round = 0; round < 4000; ++round) {
+    auto take = [&](size_t size) {
+        std::vector<char> out(size);
+        size_t copied = ring.Copy(size, out.data());
+        ASSERT_EQ(copied, std::min(size, model.size()));
+        ASSERT_TRUE(
+            std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(copied), model.begin()));
+        CByteRing::Runs runs = ring.Front(size);
+        ASSERT_EQ(runs.firstSize + runs.secondSize, copied);
+        ring.Consume(size);
+        model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(copied));
+    };
+    for (int round = 0; round < 6000; ++round) {
         seed = seed * 1103515245u + 12345u;
         size_t size = (seed >> 16) % 3000;
-        if ((seed >> 8) % 3 != 0) {
+        switch ((seed >> 8) % 4) {
+        case 0:
+            take(size);
+            break;
+        case 1: {
+            CByteRing::Space space = ring.Claim(size);
+            ASSERT_LE(space.size, size);
+            ASSERT_TRUE(size == 0 || space.size > 0);
+            size_t filled = space.size - space.size / 3;
+            for (size_t i = 0; i < filled; ++i)
+                space.data[i] = static_cast<char>(next + static_cast<char>(i));
+            take((seed >> 4) % 2 == 0 ? model.size() : size / 2); // the run must stay put meanwhile
+            ASSERT_EQ(ring.Commit(filled), size > 0);
+            for (size_t i = 0; i < filled; ++i)
+                model.push_back(next++);
+            break;
+        }
+        default: {
             std::vector<char> bytes(size);
             for (char& c : bytes)
                 c = next++;
             ring.Append(bytes.data(), bytes.size());
             model.insert(model.end(), bytes.begin(), bytes.end());
-        } else {
-            std::vector<char> out(size);
-            size_t copied = ring.Copy(size, out.data());
-            ASSERT_EQ(copied, std::min(size, model.size()));
-            ASSERT_TRUE(
-                std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(copied), model.begin()));
-            CByteRing::Runs runs = ring.Front(size);
-            ASSERT_EQ(runs.firstSize + runs.secondSize, copied);
-            ring.Consume(size);
-            model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(copied));
+        }
         }
         ASSERT_EQ(ring.Size(), model.size());
     }
@@ -319,6 +340,38 @@ TEST(ByteRing, KeepsOrderAcrossWrapsAndGrowth) {
     reserved.Append(filler.data(), filler.size());
     EXPECT_EQ(reserved.Front(1).first, at);
     EXPECT_EQ(reserved.Capacity(), 8192u);
+}
+
+TEST(ByteRing, ClaimsEndWhenTheirRunIsGone) {
+    // A claim whose run moved or was dropped must not append whatever lies there now.
+    CByteRing ring;
+    ring.Append("ab", 2);
+    CByteRing::Space space = ring.Claim(2);
+    std::memcpy(space.data, "cd", 2);
+    ring.Clear();
+    EXPECT_FALSE(ring.Commit(2));
+    EXPECT_EQ(ring.Size(), 0u);
+
+    ring.Claim(4);
+    ring.Append("gh", 2); // appended instead: the run now holds these
+    EXPECT_FALSE(ring.Commit(4));
+    ring.Claim(4);
+    ring.Reserve(2 * ring.Capacity()); // grown: the run moved
+    EXPECT_FALSE(ring.Commit(4));
+    EXPECT_EQ(ring.Size(), 2u);
+
+    ring.Claim(1);
+    ring.Cancel();
+    EXPECT_FALSE(ring.Commit(1));
+    // Where the ring wraps, the run stops at its end.
+    CByteRing wrapping;
+    wrapping.Reserve(4096);
+    wrapping.Append(std::string(4000, 'w').data(), 4000);
+    wrapping.Consume(3000);
+    EXPECT_EQ(wrapping.Claim(500).size, 96u);
+    EXPECT_TRUE(wrapping.Commit(96));
+    EXPECT_EQ(wrapping.Claim(500).size, 500u);
+    EXPECT_EQ(wrapping.Capacity(), 4096u);
 }
 
 TEST(WinSockLibrary, ReferenceCountedLoadAndCatalogueRelease) {
