@@ -26,6 +26,7 @@
 #include <memory>
 #include <random>
 #include <sstream>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -285,6 +286,8 @@ struct Recovery {
     uint32_t retries;                  // restarts counted in the job
     uint32_t offsetQueries;            // "GetImageOffset" requests counted in the job
 };
+// Test names and ctest listings show the case by its name.
+void PrintTo(const Recovery& value, std::ostream* out) { *out << value.name; }
 
 class OneFault : public UploadEngineE2E, public ::testing::WithParamInterface<Recovery> {};
 
@@ -458,6 +461,8 @@ struct Refusal {
     std::vector<std::string> sequence; // every request made; nothing after the refusal
     const char* errorText;
 };
+// Test names and ctest listings show the case by its name.
+void PrintTo(const Refusal& value, std::ostream* out) { *out << value.name; }
 
 class Refused : public UploadEngineE2E, public ::testing::WithParamInterface<Refusal> {};
 
@@ -772,6 +777,8 @@ struct StatisticsCase {
     int64_t statsRequests; // "UploadClientStats" requests made
     bool logged;           // the server logged them
 };
+// Test names and ctest listings show the case by its name.
+void PrintTo(const StatisticsCase& value, std::ostream* out) { *out << value.name; }
 
 class Statistics : public UploadEngineE2E, public ::testing::WithParamInterface<StatisticsCase> {};
 
