@@ -56,6 +56,9 @@ public:
     size_t Write(size_t count, const void* buffer) override;
     void Write(const char* text);
     void Write(const std::string& text);
+    // Makes room for an entity of about `bytes` at once, so that a large body is not copied again
+    // and again as it grows. Only a hint: the entity may end up shorter or longer.
+    void ReserveEntity(size_t bytes) { m_blocks[kEntity].reserve(bytes); }
     void Flush() override {}
     // No more headers and entity bytes.
     void CloseOutput() override { m_closed = true; }

@@ -208,6 +208,11 @@ void UploadMessage::WriteFormBody(CHTTPRequest& request) const {
 }
 
 void UploadMessage::WriteMultipartBody(CHTTPRequest& request) const {
+    // The fields and part headers are small beside the picture; beyond the cap the body just grows.
+    constexpr size_t kPartsRoom = 4096;
+    constexpr size_t kMaxReserved = 256 * 1024 * 1024;
+    if (!d_filePath.empty() && d_fileSize > d_offset)
+        request.ReserveEntity(std::min(size_t{d_fileSize - d_offset} + kPartsRoom, kMaxReserved));
     for (const auto& [name, value] : d_fields)
         WriteTextPart(request, d_boundary, name, value);
     if (!d_filePath.empty()) {
