@@ -28,9 +28,13 @@ PxSenderThread::PxSenderThread(const UploadEndpoint& endpoint, PxUploadSession& 
                                std::shared_ptr<UploadJob> job)
     : d_endpoint(endpoint), d_session(session), d_job(std::move(job)) {}
 
-PxSenderThread::~PxSenderThread() { Stop(); }
+PxSenderThread::~PxSenderThread() {
+    Stop();
+}
 
-void PxSenderThread::SetBusyPauseScaleForTests(double scale) { g_busyPauseScale = scale; }
+void PxSenderThread::SetBusyPauseScaleForTests(double scale) {
+    g_busyPauseScale = scale;
+}
 
 void PxSenderThread::Start() {
     CLock lock(d_lock);
@@ -182,7 +186,8 @@ bool PxSenderThread::SendData() {
         return false;
     }
     int32_t code = message.GetErrorCode();
-    Trace(kTrace, 1, "sender: %s: upload from %u answered %d", item.GetPath().c_str(), item.GetOffset(), code);
+    Trace(kTrace, 1, "sender: %s: upload from %u answered %d", item.GetPath().c_str(), item.GetOffset(),
+          code);
     if (IsFatal(code)) {
         ReportFailure(message.GetErrorMessage() + kLineEnd);
         return false;
@@ -199,7 +204,8 @@ bool PxSenderThread::SendData() {
     return true;
 }
 
-void PxSenderThread::SubmitAndWait(UploadMessage& message, const UploadEndpoint& endpoint, bool withProgress) {
+void PxSenderThread::SubmitAndWait(UploadMessage& message, const UploadEndpoint& endpoint,
+                                   bool withProgress) {
     const std::string& path = d_job->GetPath();
     // The connection goes before the message, whose request its worker writes from.
     UploadConnection connection(endpoint);

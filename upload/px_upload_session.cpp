@@ -238,7 +238,8 @@ void PxUploadSession::ScheduleLocked() {
     if (d_pauseCount > 0)
         return;
     // A finished run has reported its outcome and returned; reaping it waits only for its thread to go.
-    std::erase_if(d_threads, [](const std::unique_ptr<PxSenderThread>& thread) { return thread->IsFinished(); });
+    std::erase_if(d_threads,
+                  [](const std::unique_ptr<PxSenderThread>& thread) { return thread->IsFinished(); });
     size_t slots = d_maxConnections > d_threads.size() ? d_maxConnections - d_threads.size() : 0;
     if (slots > 0) {
         if (d_orderingRule && !d_jobs.empty())

@@ -89,7 +89,9 @@ size_t StatSender::GetQueuedCount() const {
     return d_queue.size();
 }
 
-bool StatSender::WaitUntilIdle(double timeout) { return CWaitSet({&d_idle}).Wait(timeout); }
+bool StatSender::WaitUntilIdle(double timeout) {
+    return CWaitSet({&d_idle}).Wait(timeout);
+}
 
 std::unique_ptr<UploadMessage> StatSender::TakeNext() {
     CLock lock(d_lock);

@@ -70,6 +70,6 @@ private:
     const UploadEndpoint d_endpoint; // the plug-in's server
     mutable CMutex d_lock;
     std::deque<std::unique_ptr<UploadMessage>> d_queue; // guarded by d_lock
-    CEvent d_idle{true}; // set while the queue is empty and none in flight
+    CEvent d_idle{true};                                // set while the queue is empty and none in flight
     CThreadRef d_thread;                                // the sending thread; set before it can matter
 };

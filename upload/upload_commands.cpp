@@ -11,7 +11,9 @@
 
 namespace {
 
-CUploadSelection* AsUpload(CSelection& selection) { return dynamic_cast<CUploadSelection*>(&selection); }
+CUploadSelection* AsUpload(CSelection& selection) {
+    return dynamic_cast<CUploadSelection*>(&selection);
+}
 
 const CUploadSelection* AsUpload(const CSelection& selection) {
     return dynamic_cast<const CUploadSelection*>(&selection);
@@ -33,7 +35,9 @@ std::vector<std::string> ItemPaths(const CCommandValue& items) {
 
 } // namespace
 
-CUploadAddCommand::CUploadAddCommand() { DeclareParameter(kItems, CCommandValue(CCommandValue::List{})); }
+CUploadAddCommand::CUploadAddCommand() {
+    DeclareParameter(kItems, CCommandValue(CCommandValue::List{}));
+}
 
 bool CUploadAddCommand::Execute(CSelection& selection) {
     CUploadSelection* upload = AsUpload(selection);
@@ -58,14 +62,17 @@ bool CUploadAddCommand::Execute(CSelection& selection) {
     return true;
 }
 
-std::unique_ptr<CCommand> CUploadAddCommand::Clone() const { return std::make_unique<CUploadAddCommand>(*this); }
+std::unique_ptr<CCommand> CUploadAddCommand::Clone() const {
+    return std::make_unique<CUploadAddCommand>(*this);
+}
 
 bool CUploadAddCommand::IsEnabled(const CSelection& selection) const {
     if (AsUpload(selection) == nullptr)
         return false;
     std::vector<std::string> paths = ItemPaths(GetParameter(kItems));
-    return std::any_of(paths.begin(), paths.end(),
-                       [](const std::string& path) { return UploadQueue::IsAcceptedPicture(ResolveShortcuts(path)); });
+    return std::any_of(paths.begin(), paths.end(), [](const std::string& path) {
+        return UploadQueue::IsAcceptedPicture(ResolveShortcuts(path));
+    });
 }
 
 bool CUploadCancelSelectedCommand::Execute(CSelection& selection) {
@@ -93,7 +100,9 @@ bool CUploadPauseCommand::Execute(CSelection& selection) {
     return true;
 }
 
-std::unique_ptr<CCommand> CUploadPauseCommand::Clone() const { return std::make_unique<CUploadPauseCommand>(*this); }
+std::unique_ptr<CCommand> CUploadPauseCommand::Clone() const {
+    return std::make_unique<CUploadPauseCommand>(*this);
+}
 
 bool CUploadPauseCommand::IsEnabled(const CSelection& selection) const {
     const CUploadSelection* upload = AsUpload(selection);

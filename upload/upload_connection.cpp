@@ -33,7 +33,9 @@ UploadConnection::UploadConnection(const UploadEndpoint& endpoint)
             new AuthorizationForwarder(d_endpoint.GetAuthorizationListener()));
 }
 
-UploadConnection::~UploadConnection() { StopWorker(); }
+UploadConnection::~UploadConnection() {
+    StopWorker();
+}
 
 std::shared_ptr<CHTTPResponse> UploadConnection::Submit(CHTTPRequest& request,
                                                         const std::string& servletName) {

@@ -20,7 +20,9 @@ UploadJob::UploadJob() : d_hasItem(false) {}
 UploadJob::UploadJob(const UploadItemInfo& item)
     : d_hasItem(true), d_item(item), d_uploadTime(LocalTimeText()), d_size(item.GetFileSize()) {}
 
-std::string UploadJob::GetFileName() const { return ::GetFileName(d_item.GetPath()); }
+std::string UploadJob::GetFileName() const {
+    return ::GetFileName(d_item.GetPath());
+}
 
 UploadStatus UploadJob::GetStatus() const {
     std::lock_guard lock(d_mutex);
@@ -161,6 +163,6 @@ double UploadJob::GetEstimatedSecondsRemaining(int64_t now) const {
 
 UploadJob::Snapshot UploadJob::GetSnapshot() const {
     std::lock_guard lock(d_mutex);
-    return Snapshot{d_status,  d_bytesDone,  d_size,     d_offsetQueries, d_retries,
+    return Snapshot{d_status,    d_bytesDone,  d_size,     d_offsetQueries, d_retries,
                     d_errorText, d_firstStart, d_lastStop, d_accumulated};
 }

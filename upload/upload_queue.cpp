@@ -10,9 +10,10 @@
 
 UploadQueue::UploadQueue(const PluginParameters& parameters, UploadEndpoint endpoint)
     : d_authenticationID(parameters.d_authenticationID), d_uid(parameters.d_uid),
-      d_sessionID(parameters.d_sessionID), d_albumName(parameters.d_albumName), d_albumID(parameters.d_albumID),
-      d_partnerID(parameters.d_partnerID), d_partnerSubID(parameters.d_partnerSubID),
-      d_campaignID(parameters.d_campaignID), d_session(std::move(endpoint), parameters.d_maxConnections) {}
+      d_sessionID(parameters.d_sessionID), d_albumName(parameters.d_albumName),
+      d_albumID(parameters.d_albumID), d_partnerID(parameters.d_partnerID),
+      d_partnerSubID(parameters.d_partnerSubID), d_campaignID(parameters.d_campaignID),
+      d_session(std::move(endpoint), parameters.d_maxConnections) {}
 
 UploadQueue::~UploadQueue() = default;
 

@@ -6,7 +6,9 @@
 CUploadSelection::CUploadSelection(std::string name, UploadQueue& queue)
     : CStringSetSelection(std::move(name), kClassID), d_queue(queue) {}
 
-std::vector<std::string> CUploadSelection::GetCollection() const { return d_queue.GetDisplayOrder(); }
+std::vector<std::string> CUploadSelection::GetCollection() const {
+    return d_queue.GetDisplayOrder();
+}
 
 void CUploadSelection::RemoveSelected() {
     std::vector<std::string> selected;

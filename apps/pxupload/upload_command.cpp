@@ -44,7 +44,9 @@ constexpr double kStatisticsSeconds = 10.0;
 
 std::atomic<bool> g_interrupted{false};
 
-extern "C" void OnInterrupt(int) { g_interrupted = true; }
+extern "C" void OnInterrupt(int) {
+    g_interrupted = true;
+}
 
 // Ctrl-C and SIGTERM ask for a clean pause; the previous handlers come back when it goes.
 class CInterruptGuard {
@@ -225,7 +227,8 @@ ProgressFrame MakeFrame(const UploadQueue& queue, size_t total) {
     for (const std::shared_ptr<UploadJob>& job : session.GetJobs()) {
         if (job->GetStatus() != UploadStatus::Pending || !job->IsTimerRunning())
             continue;
-        frame.active.push_back({job->GetFileName(), job->GetSize(), kUploadStateActive, job->GetFractionDone()});
+        frame.active.push_back(
+            {job->GetFileName(), job->GetSize(), kUploadStateActive, job->GetFractionDone()});
     }
     frame.overallState = static_cast<int>(totals.GetStatus());
     frame.overallFraction = totals.GetFractionDone();
@@ -326,8 +329,8 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
     size_t failed = report.Count(UploadStatus::Failed);
     size_t unfinished = report.Count(UploadStatus::Pending);
     int64_t seconds = UploadJob::Now() - started;
-    std::cout << "\nUploaded " << completed << " of " << total << (total == 1 ? " picture" : " pictures") << " ("
-              << CUploadReport::Trim(FormatSizeText(report.CompletedBytes())) << ") in " << seconds
+    std::cout << "\nUploaded " << completed << " of " << total << (total == 1 ? " picture" : " pictures")
+              << " (" << CUploadReport::Trim(FormatSizeText(report.CompletedBytes())) << ") in " << seconds
               << (seconds == 1 ? " second" : " seconds") << ".\n";
     if (failed > 0) {
         std::cout << failed << (failed == 1 ? " picture" : " pictures") << " failed:\n";

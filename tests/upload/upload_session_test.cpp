@@ -135,7 +135,8 @@ TEST_F(UploadSessionTest, AddWithoutPathIsRefused) {
 }
 
 TEST_F(UploadSessionTest, TotalsCountCompletedFailedAndPending) {
-    std::string a = folder.Make("a.jpg", 1000), b = folder.Make("b.jpg", 3000), c = folder.Make("c.jpg", 6000);
+    std::string a = folder.Make("a.jpg", 1000), b = folder.Make("b.jpg", 3000),
+                c = folder.Make("c.jpg", 6000);
     for (const std::string& path : {a, b, c})
         session.Add(ItemOf(path));
     int notified = 0;
