@@ -61,4 +61,4 @@ enum Win32Error : uint32_t {
 
 std::string FormatSystemMessage(uint32_t error);
 
-}  // namespace platform
+} // namespace platform

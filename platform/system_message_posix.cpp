@@ -60,8 +60,7 @@ constexpr SystemText kSystemTexts[] = {
      "The system has attempted to load or restore a file into the registry, but the specified file "
      "is not in a registry file format."},
     {kErrorKeyDeleted, "Illegal operation attempted on a registry key that has been marked for deletion."},
-    {kErrorChildMustBeVolatile,
-     "Cannot create a stable subkey under a volatile parent key."},
+    {kErrorChildMustBeVolatile, "Cannot create a stable subkey under a volatile parent key."},
     {kErrorInvalidWindowHandle, "Invalid window handle."},
     {kErrorInvalidMenuHandle, "Invalid menu handle."},
     {kErrorCannotFindWndClass, "Cannot find window class."},
@@ -70,8 +69,7 @@ constexpr SystemText kSystemTexts[] = {
     {kErrorResourceDataNotFound, "The specified image file did not contain a resource section."},
     {kErrorResourceTypeNotFound, "The specified resource type cannot be found in the image file."},
     {kErrorResourceNameNotFound, "The specified resource name cannot be found in the image file."},
-    {kErrorResourceLangNotFound,
-     "The specified resource language ID cannot be found in the image file."},
+    {kErrorResourceLangNotFound, "The specified resource language ID cannot be found in the image file."},
     {kRegdbEKeyMissing, "Could not find the key in the registry."},
     {kRegdbEInvalidValue, "Invalid value for registry."},
 };
@@ -79,7 +77,7 @@ constexpr SystemText kSystemTexts[] = {
 static_assert(std::is_sorted(std::begin(kSystemTexts), std::end(kSystemTexts),
                              [](const SystemText& a, const SystemText& b) { return a.error < b.error; }));
 
-}  // namespace
+} // namespace
 
 std::string FormatSystemMessage(uint32_t error) {
     auto it = std::lower_bound(std::begin(kSystemTexts), std::end(kSystemTexts), error,
@@ -89,4 +87,4 @@ std::string FormatSystemMessage(uint32_t error) {
     return std::string(it->text) + "\r\n";
 }
 
-}  // namespace platform
+} // namespace platform

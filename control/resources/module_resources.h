@@ -7,6 +7,6 @@
 const platform::ResourceModule& PxModuleResources();
 
 // From product.defs.
-extern const char* const kPxVersion;       // "2.0.4.0"
-extern const char* const kPxSupportEmail;  // the address that customer-service texts end with
+extern const char* const kPxVersion;      // "2.0.4.0"
+extern const char* const kPxSupportEmail; // the address that customer-service texts end with
 extern const char* const kPxProgramId;

@@ -24,9 +24,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <sstream>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -287,7 +287,9 @@ struct Recovery {
     uint32_t offsetQueries;            // "GetImageOffset" requests counted in the job
 };
 // Test names and ctest listings show the case by its name.
-void PrintTo(const Recovery& value, std::ostream* out) { *out << value.name; }
+void PrintTo(const Recovery& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class OneFault : public UploadEngineE2E, public ::testing::WithParamInterface<Recovery> {};
 
@@ -462,7 +464,9 @@ struct Refusal {
     const char* errorText;
 };
 // Test names and ctest listings show the case by its name.
-void PrintTo(const Refusal& value, std::ostream* out) { *out << value.name; }
+void PrintTo(const Refusal& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class Refused : public UploadEngineE2E, public ::testing::WithParamInterface<Refusal> {};
 
@@ -778,7 +782,9 @@ struct StatisticsCase {
     bool logged;           // the server logged them
 };
 // Test names and ctest listings show the case by its name.
-void PrintTo(const StatisticsCase& value, std::ostream* out) { *out << value.name; }
+void PrintTo(const StatisticsCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class Statistics : public UploadEngineE2E, public ::testing::WithParamInterface<StatisticsCase> {};
 

@@ -239,8 +239,10 @@ TEST(ThreadPriority, LevelsMapToNiceValues) {
             EXPECT_TRUE(set) << "lowering one's own priority is always allowed: " << row.level;
         }
     }
-    EXPECT_LT(platform::NiceStepFor(ThreadPriority::Normal), platform::NiceStepFor(ThreadPriority::BelowNormal));
-    EXPECT_LT(platform::NiceStepFor(ThreadPriority::BelowNormal), platform::NiceStepFor(ThreadPriority::Lowest));
+    EXPECT_LT(platform::NiceStepFor(ThreadPriority::Normal),
+              platform::NiceStepFor(ThreadPriority::BelowNormal));
+    EXPECT_LT(platform::NiceStepFor(ThreadPriority::BelowNormal),
+              platform::NiceStepFor(ThreadPriority::Lowest));
     EXPECT_LT(platform::NiceStepFor(ThreadPriority::Lowest), platform::NiceStepFor(ThreadPriority::Idle));
 }
 

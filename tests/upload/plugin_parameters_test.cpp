@@ -87,19 +87,12 @@ TEST(PluginParameters, FlagConversion) {
         const char* text;
         bool value;
     } cases[] = {
-        {"true", true},
-        {"True", true},
-        {"TRUE", true},
-        {"1", true},
-        {"false", false},
-        {"False", false},
-        {"FALSE", false},
-        {"0", false},
-        {"yes", false},  // not a word we know, and its number is 0
-        {"2", true},     // a non-zero number
+        {"true", true},   {"True", true},   {"TRUE", true}, {"1", true},    {"false", false},
+        {"False", false}, {"FALSE", false}, {"0", false},   {"yes", false}, // not a word we know, and its
+                                                                            // number is 0
+        {"2", true},                                                        // a non-zero number
         {"tRUE", false}, // only the three spellings are words
-        {"-7x", true},
-        {"", false},
+        {"-7x", true},    {"", false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ParameterToFlag(c.text), c.value) << c.text;
