@@ -175,7 +175,7 @@ public:
                 continue;
             m_told[path] = status;
             if (status == UploadStatus::Complete)
-                lines.push_back("uploaded " + path + " (" + Trim(FormatSizeText(job->GetSize())) + ")");
+                lines.push_back("uploaded " + path + " (" + SizeText(job->GetSize()) + ")");
             else
                 lines.push_back("failed   " + path + ": " + OneLine(job->GetErrorText()));
         }
@@ -197,6 +197,13 @@ public:
     }
 
     const std::vector<std::pair<std::string, std::shared_ptr<UploadJob>>>& Jobs() const { return m_jobs; }
+
+    // The list's size text; a count below a kilobyte, which the list shows with a blank unit, names
+    // its unit here.
+    static std::string SizeText(uint64_t bytes) {
+        std::string text = Trim(FormatSizeText(bytes));
+        return bytes < 1024 ? text + (bytes == 1 ? " byte" : " bytes") : text;
+    }
 
     static std::string Trim(std::string text) {
         while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n'))
@@ -330,7 +337,7 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
     size_t unfinished = report.Count(UploadStatus::Pending);
     int64_t seconds = UploadJob::Now() - started;
     std::cout << "\nUploaded " << completed << " of " << total << (total == 1 ? " picture" : " pictures")
-              << " (" << CUploadReport::Trim(FormatSizeText(report.CompletedBytes())) << ") in " << seconds
+              << " (" << CUploadReport::SizeText(report.CompletedBytes()) << ") in " << seconds
               << (seconds == 1 ? " second" : " seconds") << ".\n";
     if (failed > 0) {
         std::cout << failed << (failed == 1 ? " picture" : " pictures") << " failed:\n";
