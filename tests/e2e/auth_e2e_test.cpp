@@ -14,6 +14,7 @@
 #include "net/win_sock_library.h"
 #include "platform/registry.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/e2e_support.h"
 #include "tests/support/loopback_servers.h"
 #include "tests/support/ref_server.h"
 #include "tests/support/ref_server_state.h"
@@ -28,7 +29,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,20 +37,14 @@
 
 namespace {
 
+using e2e::RandomBytes;
+
 using Counts = std::map<std::string, int>;
 
 const std::string kContinuation =
     "HTTP authorization failed. Please verify your proxy settings or try the simple upload page instead.";
 const std::string kFailed = "HTTP authorization failed. Please verify your proxy settings (especially the "
                             "username and password fields) or try the simple upload page instead.";
-
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
 
 // What the reference server's servlets were asked, from its request log: "servlet outcome" counts.
 Counts ServletOutcomes(const RefServer& server) {

@@ -1,6 +1,7 @@
 // 'pxupload upload' as a user runs it against the reference server (tools/refserver) on 127.0.0.1:
 // its exit status, what it prints, what the server stored, and a Ctrl-C in the middle of a transfer.
 // The program runs with a registry store of its own in a temporary XDG_CONFIG_HOME and no proxy.
+#include "tests/support/e2e_support.h"
 #include "tests/support/ref_server.h"
 #include "tests/support/ref_server_state.h"
 
@@ -12,7 +13,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <random>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -26,42 +26,17 @@ extern char** environ;
 
 namespace {
 
+using e2e::RandomBytes;
+using e2e::Requests;
+using e2e::Seconds;
+using e2e::State;
+using e2e::WaitFor;
+
 namespace fs = std::filesystem;
 using refserver::Json;
 
 // Longest run of the program before the test gives up on it.
 constexpr double kRunSeconds = 30.0;
-
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
-
-double Seconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-bool WaitFor(const std::function<bool()>& condition, double seconds = 10.0) {
-    for (double deadline = Seconds() + seconds;;) {
-        if (condition())
-            return true;
-        if (Seconds() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-Json State(const RefServer& server) {
-    return Json::Parse(refserver::ControlExchange(server.Port(), "GET", "/_state"));
-}
-
-int64_t Requests(const Json& state, const char* servlet) {
-    const Json& count = state["requests"][servlet];
-    return count.IsNull() ? 0 : count.AsInt();
-}
 
 struct Result {
     int status = -1; // exit status; -1 when the program did not exit by itself

@@ -8,6 +8,7 @@
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/e2e_support.h"
 #include "tests/support/ref_server.h"
 #include "tests/support/ref_server_state.h"
 #include "upload/plugin_parameters.h"
@@ -35,6 +36,12 @@
 
 namespace {
 
+using e2e::RandomBytes;
+using e2e::Requests;
+using e2e::Seconds;
+using e2e::State;
+using e2e::WaitFor;
+
 using refserver::Json;
 
 // The busy back-off (1, 4, 9, 16, 25 s) and the HTTP client's retry pauses shrink by these factors.
@@ -46,38 +53,6 @@ constexpr double kSettleSeconds = 20.0;
 constexpr const char* kSessionID = "session 7";
 constexpr const char* kUID = "user&7";
 constexpr const char* kAuthenticationID = "auth-7";
-
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
-
-double Seconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// Polls `condition` until it holds or `seconds` have passed; true when it held.
-bool WaitFor(const std::function<bool()>& condition, double seconds = 10.0) {
-    for (double deadline = Seconds() + seconds;;) {
-        if (condition())
-            return true;
-        if (Seconds() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-Json State(const RefServer& server) {
-    return Json::Parse(refserver::ControlExchange(server.Port(), "GET", "/_state"));
-}
-
-int64_t Requests(const Json& state, const char* servlet) {
-    const Json& count = state["requests"][servlet];
-    return count.IsNull() ? 0 : count.AsInt();
-}
 
 // The servlets of the logged requests, in the order they arrived.
 std::vector<std::string> ServletSequence(const Json& state) {

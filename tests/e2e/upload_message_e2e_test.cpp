@@ -4,6 +4,7 @@
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/e2e_support.h"
 #include "tests/support/ref_server.h"
 #include "upload/stat_sender.h"
 #include "upload/upload_connection.h"
@@ -13,7 +14,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,16 +22,10 @@
 
 namespace {
 
+using e2e::RandomBytes;
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
 }
 
 // Submits the message and polls its reply as a sender thread does; the connection goes first.
