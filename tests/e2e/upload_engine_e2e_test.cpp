@@ -188,10 +188,16 @@ protected:
             CWaitSet({&m_changed}).Wait(0.1);
         }
     }
-    // Until no picture is pending.
+    // Until no picture is pending. A refresh ticks the session before it counts the entries, so a picture
+    // that ends in between is counted as ended while the totals still read pending: settled means both agree.
     bool Settle(UploadQueue& queue, double seconds = kSettleSeconds) {
         return RefreshUntil(
-            queue, [&queue] { return queue.GetPendingCount() == 0; }, seconds);
+            queue,
+            [&queue] {
+                return queue.GetPendingCount() == 0 &&
+                       queue.GetSession().GetTotals().GetStatus() != UploadStatus::Pending;
+            },
+            seconds);
     }
 
     // The one complete record of the picture holds exactly its bytes; returns its ImageID.
