@@ -23,7 +23,6 @@
 #include <cstring>
 #include <mutex>
 #include <netinet/in.h>
-#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -764,31 +763,9 @@ public:
     }
 
 private:
-    static bool WaitReadable(int fd, int ms) {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, ms) > 0;
-    }
-    static std::string ReadRequest(int fd) {
-        std::string bytes;
-        char c[4096];
-        size_t end = std::string::npos, length = 0;
-        while (end == std::string::npos || bytes.size() < end + 4 + length) {
-            if (!WaitReadable(fd, 5000))
-                return "";
-            ssize_t n = ::recv(fd, c, end == std::string::npos ? 1 : sizeof c, 0);
-            if (n <= 0)
-                return "";
-            bytes.append(c, static_cast<size_t>(n));
-            if (end == std::string::npos && (end = bytes.find("\r\n\r\n")) != std::string::npos) {
-                size_t at = bytes.find("content-length: ");
-                length = at < end ? std::stoul(bytes.substr(at + 16)) : 0;
-            }
-        }
-        return bytes;
-    }
     void Serve() {
         for (const std::vector<std::string>& script : m_scripts) {
-            if (!WaitReadable(m_listener, 10000))
+            if (!loopback::WaitReadable(m_listener, 10000))
                 return;
             int fd = ::accept(m_listener, nullptr, nullptr);
             {
@@ -796,7 +773,7 @@ private:
                 m_requests.emplace_back();
             }
             for (const std::string& reply : script) {
-                std::string request = ReadRequest(fd);
+                std::string request = loopback::ReadRequest(fd);
                 if (request.empty())
                     break;
                 {
@@ -807,7 +784,7 @@ private:
             }
             ::shutdown(fd, SHUT_WR);
             char c[256];
-            while (WaitReadable(fd, 5000) && ::recv(fd, c, sizeof c, 0) > 0) {
+            while (loopback::WaitReadable(fd, 5000) && ::recv(fd, c, sizeof c, 0) > 0) {
             }
             ::close(fd);
         }

@@ -17,7 +17,6 @@
 #include <chrono>
 #include <mutex>
 #include <netinet/in.h>
-#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -89,33 +88,9 @@ public:
     }
 
 private:
-    static bool WaitReadable(int fd, int ms) {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, ms) > 0;
-    }
-    // One request, or "" when the client closed or went quiet for 5 seconds.
-    static std::string ReadRequest(int fd) {
-        std::string bytes;
-        char c[4096];
-        size_t end = std::string::npos;
-        size_t length = 0;
-        while (end == std::string::npos || bytes.size() < end + 4 + length) {
-            if (!WaitReadable(fd, 5000))
-                return "";
-            ssize_t n = ::recv(fd, c, end == std::string::npos ? 1 : sizeof c, 0);
-            if (n <= 0)
-                return "";
-            bytes.append(c, static_cast<size_t>(n));
-            if (end == std::string::npos && (end = bytes.find("\r\n\r\n")) != std::string::npos) {
-                size_t at = bytes.find("content-length: ");
-                length = at < end ? std::stoul(bytes.substr(at + 16)) : 0;
-            }
-        }
-        return bytes;
-    }
     void Serve() {
         for (const std::vector<Answer>& script : m_scripts) {
-            if (!WaitReadable(m_listener, 10000))
+            if (!loopback::WaitReadable(m_listener, 10000))
                 return;
             int fd = ::accept(m_listener, nullptr, nullptr);
             {
@@ -125,7 +100,7 @@ private:
             }
             bool open = true;
             for (const Answer& answer : script) {
-                std::string request = ReadRequest(fd);
+                std::string request = loopback::ReadRequest(fd);
                 {
                     std::lock_guard lock(m_mutex);
                     m_requests.back().push_back(request);
@@ -153,7 +128,7 @@ private:
             if (open) {
                 ::shutdown(fd, SHUT_WR);
                 char c[256];
-                while (WaitReadable(fd, 5000) && ::recv(fd, c, sizeof c, 0) > 0) {
+                while (loopback::WaitReadable(fd, 5000) && ::recv(fd, c, sizeof c, 0) > 0) {
                 }
                 ::close(fd);
             }
@@ -680,18 +655,14 @@ public:
     }
 
 private:
-    static bool WaitReadable(int fd, int ms) {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, ms) > 0;
-    }
     void Serve() {
         for (const Turn& turn : m_turns) {
-            if (!WaitReadable(m_listener, 10000))
+            if (!loopback::WaitReadable(m_listener, 10000))
                 return;
             int fd = ::accept(m_listener, nullptr, nullptr);
             std::string head;
             char c = 0;
-            while (head.find("\r\n\r\n") == std::string::npos && WaitReadable(fd, 5000) &&
+            while (head.find("\r\n\r\n") == std::string::npos && loopback::WaitReadable(fd, 5000) &&
                    ::recv(fd, &c, 1, 0) == 1)
                 head += c;
             {
@@ -705,7 +676,7 @@ private:
                 ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
             } else {
                 std::vector<char> rest(1 << 16);
-                while (WaitReadable(fd, 5000) && ::recv(fd, rest.data(), rest.size(), 0) > 0) {
+                while (loopback::WaitReadable(fd, 5000) && ::recv(fd, rest.data(), rest.size(), 0) > 0) {
                 }
             }
             ::close(fd);

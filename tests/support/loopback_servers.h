@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sstream>
@@ -54,6 +55,35 @@ inline int Listen(int backlog, uint16_t& port) {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
     return fd;
+}
+
+// Whether `fd` has something to read (or has ended) within `ms` milliseconds.
+inline bool WaitReadable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0;
+}
+
+// One request of a scripted peer (header block and a body of its lower-case "content-length"), or ""
+// when the client closed or went quiet for 5 seconds. The header block is read a byte at a time so
+// that nothing of a following request is taken.
+inline std::string ReadRequest(int fd) {
+    std::string bytes;
+    char c[4096];
+    size_t end = std::string::npos;
+    size_t length = 0;
+    while (end == std::string::npos || bytes.size() < end + 4 + length) {
+        if (!WaitReadable(fd, 5000))
+            return "";
+        ssize_t n = ::recv(fd, c, end == std::string::npos ? 1 : sizeof c, 0);
+        if (n <= 0)
+            return "";
+        bytes.append(c, static_cast<size_t>(n));
+        if (end == std::string::npos && (end = bytes.find("\r\n\r\n")) != std::string::npos) {
+            size_t at = bytes.find("content-length: ");
+            length = at < end ? std::stoul(bytes.substr(at + 16)) : 0;
+        }
+    }
+    return bytes;
 }
 
 inline bool Accepts(uint16_t port) {
