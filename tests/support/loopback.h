@@ -50,7 +50,7 @@ public:
 
 private:
     static constexpr intptr_t kNone = -1;
-    explicit LoopbackStream(intptr_t socket) : m_socket(socket) {}
+    explicit LoopbackStream(intptr_t handle) : m_socket(handle) {}
     friend class LoopbackListener;
 
     intptr_t m_socket = kNone; // the system's socket handle

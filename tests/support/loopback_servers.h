@@ -82,7 +82,7 @@ public:
     using Prepare = std::function<void(const std::string& dir)>;
     using HttpBlock = std::function<std::string(const std::string& dir, uint16_t port)>;
 
-    // `folderTemplate` names the folder as mkdtemp would ("/tmp/name-XXXXXX"): its last part without
+    // `folderTemplate` names the folder as a pattern ("/tmp/name-XXXXXX"): its last part without
     // the X's becomes the folder's prefix.
     NginxAndTinyproxy(const char* folderTemplate, const Prepare& prepare, const std::string& logFormat,
                       const HttpBlock& httpBlock, const std::string& proxyLines)
