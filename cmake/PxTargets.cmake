@@ -27,6 +27,10 @@ function(px_test name)
     add_executable(${name} ${ARG_SOURCES})
     px_defaults(${name})
     target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gtest GTest::gtest_main Threads::Threads)
+    # Every test may use the shared test support (temporary folders, loopback sockets, processes).
+    if(TARGET px_test_support)
+        target_link_libraries(${name} PRIVATE px_test_support)
+    endif()
     target_compile_definitions(${name} PRIVATE PX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                                PX_BINARY_DIR="${PROJECT_BINARY_DIR}")
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_LIST ${name}_TESTS

@@ -2,10 +2,11 @@
 #include "tests/pictures/jpeg_test_files.h"
 #include "tests/support/scoped_time_zone.h"
 
-#include <cstdlib>
-#include <ctime>
+#include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -27,14 +28,9 @@ std::string OneTag(ExifBuilder& builder, const char* key) {
 
 // Seconds since 1970 of a UTC calendar time.
 int64_t Utc(int year, int month, int day, int hour, int minute, int second) {
-    std::tm parts{};
-    parts.tm_year = year - 1900;
-    parts.tm_mon = month - 1;
-    parts.tm_mday = day;
-    parts.tm_hour = hour;
-    parts.tm_min = minute;
-    parts.tm_sec = second;
-    return timegm(&parts);
+    using namespace std::chrono;
+    const sys_days date = std::chrono::year(year) / month / day;
+    return (date + hours(hour) + minutes(minute) + seconds(second)).time_since_epoch() / seconds(1);
 }
 
 // The TIFF block of a segment starts after "Exif" and two zero bytes.
@@ -170,10 +166,28 @@ TEST(ExifReader, EmbeddedThumbnailGivenOutOnce) {
             EXPECT_EQ(taken->GetWidth(), thumbnail == landscape ? 32u : 24u);
             EXPECT_EQ(taken->GetHeight(), thumbnail == landscape ? 24u : 32u);
             EXPECT_EQ(reader.TakeThumbnail(), nullptr);
-            // The properties are still there, and the thumbnail outlives its reader.
+            // The properties are still there.
             EXPECT_EQ(reader.GetProperties().at("CameraMake"), "Pixolane");
         }
     }
+    // The thumbnail outlives its reader and the segment it came from: every row still decodes.
+    std::unique_ptr<IPictureReader> taken;
+    {
+        Bytes segment = CameraExif(ByteOrder::Big, landscape).Build();
+        CExifReader reader(segment.data(), segment.size());
+        taken = reader.TakeThumbnail();
+        std::fill(segment.begin(), segment.end(), 0);
+    }
+    ASSERT_NE(taken, nullptr);
+    std::vector<uint32_t> row(taken->GetWidth());
+    for (uint32_t y = 0; y < 24; ++y) {
+        ASSERT_TRUE(taken->ReadRow(row)) << y;
+        // Green grows down the picture, so the rows come in order and from the thumbnail's bytes.
+        EXPECT_NEAR(static_cast<int>(row[5] >> 8 & 0xFF),
+                    static_cast<int>(GradientPixel(5, y, 32, 24) >> 8 & 0xFF), 24)
+            << y;
+    }
+    EXPECT_FALSE(taken->ReadRow(row));
 }
 
 TEST(ExifReader, ThumbnailFailures) {
@@ -193,7 +207,10 @@ TEST(ExifReader, ThumbnailFailures) {
     Put32(segment, lengthValue, 0xFFFFFFF0, ByteOrder::Little);
     CExifReader cut(segment.data(), segment.size());
     EXPECT_EQ(cut.GetThumbnailLength(), 0xFFFFFFF0u);
-    EXPECT_NE(cut.TakeThumbnail(), nullptr);
+    std::unique_ptr<IPictureReader> whole = cut.TakeThumbnail();
+    ASSERT_NE(whole, nullptr);
+    EXPECT_EQ(whole->GetWidth(), 16u);
+    EXPECT_EQ(whole->GetHeight(), 16u);
 
     // An offset beyond the block, and bytes there that are not a picture.
     const size_t offsetValue = oneAt + 2 + 8;
@@ -287,11 +304,23 @@ TEST(ExifReader, HostileBlocksStayInside) {
     segment.insert(segment.end(), tiff.begin(), tiff.end());
     EXPECT_EQ(PropertiesOf(segment), (CExifReader::PropertyMap{{"CameraMake", "abc"}}));
 
-    // Every prefix of a full segment.
+    // Every prefix of a full segment gives some of the full segment's properties, each with its
+    // full value, and never a thumbnail that is not the whole one.
     const Bytes full = CameraExif(ByteOrder::Big, EncodeJpeg({.width = 8, .height = 8})).Build();
+    const CExifReader::PropertyMap all = PropertiesOf(full);
+    ASSERT_FALSE(all.empty());
     for (size_t length = 0; length <= full.size(); ++length) {
-        CExifReader reader(full.data(), length);
-        reader.GetProperties();
-        reader.TakeThumbnail();
+        const Bytes prefix(full.begin(), full.begin() + static_cast<long>(length));
+        CExifReader reader(prefix.data(), prefix.size());
+        for (const auto& [key, value] : reader.GetProperties()) {
+            auto it = all.find(key);
+            ASSERT_NE(it, all.end()) << key << " at " << length;
+            EXPECT_EQ(value, it->second) << key << " at " << length;
+        }
+        if (std::unique_ptr<IPictureReader> thumbnail = reader.TakeThumbnail()) {
+            EXPECT_EQ(thumbnail->GetWidth(), 8u) << length;
+            EXPECT_EQ(thumbnail->GetHeight(), 8u) << length;
+        }
     }
+    EXPECT_EQ(PropertiesOf(Bytes(full.begin(), full.end())), all);
 }

@@ -1,5 +1,5 @@
 #include "pictures/upload_spec_reader.h"
-#include "tests/foundation/file_test_folder.h"
+#include "tests/support/scoped_temp_folder.h"
 
 #include <filesystem>
 #include <map>
@@ -43,7 +43,7 @@ Outcome ReadSpec(const std::string& path) {
 }
 
 Outcome Parse(const std::string& document) {
-    CFileTestFolder folder;
+    testsupport::ScopedTempFolder folder;
     return ReadSpec(folder.Put("spec.xml", document));
 }
 
@@ -209,7 +209,7 @@ TEST(UploadSpecReader, TextRunsAcrossReadChunks) {
 }
 
 TEST(UploadSpecReader, DeletesOnlyAFileThatParsed) {
-    CFileTestFolder folder;
+    testsupport::ScopedTempFolder folder;
     const std::string good = folder.Put("good.xml", kOneImage);
     EXPECT_EQ(ReadSpec(good).images.size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(good));
@@ -229,19 +229,22 @@ TEST(UploadSpecReader, DeletesOnlyAFileThatParsed) {
 }
 
 TEST(UploadSpecReader, CannotOpen) {
-    CFileTestFolder folder;
+    testsupport::ScopedTempFolder folder;
     EXPECT_EQ(ReadSpec(folder / "missing.xml").error, "Cannot open file");
     EXPECT_EQ(ReadSpec(folder.Path()).error, "Cannot open file");
     EXPECT_TRUE(std::filesystem::is_directory(folder.Path()));
 }
 
 TEST(UploadSpecReader, ParsesOnceAndRepeatsTheAnswer) {
-    CFileTestFolder folder;
+    testsupport::ScopedTempFolder folder;
     UploadSpecReader reader(folder.Put("spec.xml", kOneImage));
     auto first = reader.GetImages();
+    // Another document under the same name is not read: the answer is the first parse's.
+    folder.Put("spec.xml", "<upload><image><file>y.jpg</file></image><image></image></upload>");
     auto second = reader.GetImages();
     ASSERT_EQ(first.size(), 1u);
-    EXPECT_EQ(first.data(), second.data());
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(first[0], second[0]);
     EXPECT_EQ(second[0]->GetFileName(), "x.jpg");
 
     UploadSpecReader broken(folder.Put("broken.xml", "<upload><image>"));

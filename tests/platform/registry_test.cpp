@@ -1,18 +1,17 @@
 #include "platform/registry.h"
 #include "platform/system_message.h"
+#include "tests/platform/registry_writer.h"
+#include "tests/support/child_process.h"
+#include "tests/support/loopback.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/scoped_temp_folder.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <map>
+#include <memory>
 #include <optional>
-#include <signal.h>
 #include <sqlite3.h>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -23,53 +22,26 @@ namespace {
 
 const char* const kInternetSettings = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
-// Sets or clears environment variables for one test and puts the old values back afterwards.
-class CEnvironment {
-public:
-    ~CEnvironment() {
-        for (const auto& [name, value] : m_saved) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-    }
-    void Set(const std::string& name, const char* value) {
-        if (m_saved.find(name) == m_saved.end()) {
-            const char* old = getenv(name.c_str());
-            m_saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value)
-            setenv(name.c_str(), value, 1);
-        else
-            unsetenv(name.c_str());
-    }
-    // No proxy variable at all, so that a test sees only what it sets.
-    void ClearProxies() {
-        for (const char* name :
-             {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"})
-            Set(name, nullptr);
-    }
+// No proxy variable at all, so that a test sees only what it sets.
+void ClearProxies(testsupport::ScopedEnv& environment) {
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"})
+        environment.Unset(name);
+}
 
-private:
-    std::map<std::string, std::optional<std::string>> m_saved;
-};
+std::filesystem::perms PermissionsOf(const std::string& path) {
+    return std::filesystem::status(path).permissions() & std::filesystem::perms::all;
+}
 
 // Every test has a store of its own, in a fresh temporary folder.
 class Registry : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pxregistry-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
+        ASSERT_FALSE(m_temp.Path().empty());
         SetRegistryPath(m_folder + "/registry.db");
-        m_environment.ClearProxies();
+        ClearProxies(m_environment);
     }
-    void TearDown() override {
-        SetRegistryPath("");
-        std::error_code ignored;
-        std::filesystem::remove_all(m_folder, ignored);
-    }
+    void TearDown() override { SetRegistryPath(""); }
 
     RegistryHandle Create(const std::string& path, RegistryHandle parent = kHKeyCurrentUser) {
         RegistryHandle key = 0;
@@ -118,8 +90,9 @@ protected:
         return names;
     }
 
-    std::string m_folder;
-    CEnvironment m_environment;
+    testsupport::ScopedTempFolder m_temp{"pxregistry"};
+    const std::string m_folder = m_temp.Path();
+    testsupport::ScopedEnv m_environment;
 };
 
 TEST_F(Registry, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
@@ -347,12 +320,9 @@ TEST_F(Registry, TheStoreLivesUnderTheConfigFolderForTheUserAlone) {
     EXPECT_EQ(GetRegistryPath(), config + "/pixolane/registry.db");
     Create("Software\\Anything");
 
-    struct stat file = {};
-    ASSERT_EQ(stat((config + "/pixolane/registry.db").c_str(), &file), 0);
-    EXPECT_EQ(file.st_mode & 0777, 0600u);
-    struct stat folder = {};
-    ASSERT_EQ(stat((config + "/pixolane").c_str(), &folder), 0);
-    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+    ASSERT_TRUE(std::filesystem::is_regular_file(config + "/pixolane/registry.db"));
+    EXPECT_EQ(PermissionsOf(config + "/pixolane/registry.db"), std::filesystem::perms(0600));
+    EXPECT_EQ(PermissionsOf(config + "/pixolane"), std::filesystem::perms(0700));
 
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((config + "/pixolane/registry.db").c_str(), &db), SQLITE_OK);
@@ -415,97 +385,89 @@ TEST_F(Registry, ErrorNumbersHaveTheSystemsTexts) {
 
 // --- Several processes ----------------------------------------------------------------------------
 
-// Runs `body` in a child process and gives its pid; the child's exit status is what `body` returns.
-template <typename Body>
-pid_t RunChild(Body body) {
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    return pid;
-}
+// A writer process (registry_writer.cpp) on the test's store, connected back to the test so that it
+// starts on the test's word and reports each commit.
+class Writer {
+public:
+    Writer(testsupport::LoopbackListener& listener, const std::string& store, const std::string& prefix,
+           int count)
+        : m_process({PX_REGISTRY_WRITER_PATH, store, std::to_string(listener.Port()), "Software\\Concurrent",
+                     prefix, std::to_string(count)}) {
+        if (m_process.Started())
+            m_test = listener.Accept(30);
+    }
 
-int ExitStatus(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
+    bool Connected() const { return m_test.IsOpen(); }
+    bool Go() { return m_test.SendAll("g"); }
+    // The count of the latest report that came, waiting up to `seconds` for each; the last count
+    // read when the writer ends or goes quiet.
+    uint32_t CommittedAtLeast(uint32_t wanted, double seconds) {
+        while (m_committed < wanted) {
+            std::string report = m_test.ReceiveExactly(4, seconds);
+            if (report.size() != 4)
+                break;
+            m_committed = registry_writer::DecodeCount(report);
+        }
+        return m_committed;
+    }
+    testsupport::ChildProcess& Process() { return m_process; }
+
+private:
+    testsupport::ChildProcess m_process;
+    testsupport::LoopbackStream m_test;
+    uint32_t m_committed = 0;
+};
 
 TEST_F(Registry, TwoProcessesWritingAtOnceLoseNothing) {
     constexpr int kValuesEach = 1000;
-    int start[2];
-    ASSERT_EQ(pipe(start), 0);
+    testsupport::LoopbackListener listener;
+    ASSERT_TRUE(listener.IsListening());
     // Both writers begin on a store that does not exist yet, so they also race to make it.
-    auto writer = [&](int process) {
-        return [&, process] {
-            close(start[1]);
-            char go;
-            if (read(start[0], &go, 1) != 0)
-                return 10;
-            RegistryHandle key = 0;
-            if (CreateRegistryKey(kHKeyCurrentUser, "Software\\Concurrent", kKeyRead | kKeyWrite, &key))
-                return 11;
-            for (int i = 0; i < kValuesEach; ++i) {
-                std::string name = "p" + std::to_string(process) + "-" + std::to_string(i);
-                if (SetText(key, name, name + "-data") != kErrorSuccess)
-                    return 12;
-            }
-            return 0;
-        };
-    };
-    pid_t first = RunChild(writer(1));
-    pid_t second = RunChild(writer(2));
-    close(start[0]);
-    close(start[1]); // releases both at once
-    EXPECT_EQ(ExitStatus(first), 0);
-    EXPECT_EQ(ExitStatus(second), 0);
+    const std::string store = m_folder + "/registry.db";
+    Writer first(listener, store, "p1", kValuesEach);
+    Writer second(listener, store, "p2", kValuesEach);
+    ASSERT_TRUE(first.Connected());
+    ASSERT_TRUE(second.Connected());
+    ASSERT_FALSE(std::filesystem::exists(store));
+    ASSERT_TRUE(first.Go());
+    ASSERT_TRUE(second.Go());
+    for (Writer* writer : {&first, &second}) {
+        EXPECT_EQ(writer->CommittedAtLeast(kValuesEach, 60), static_cast<uint32_t>(kValuesEach));
+        ASSERT_TRUE(writer->Process().Wait(60));
+        EXPECT_EQ(writer->Process().GetState(), testsupport::ChildProcess::State::Exited);
+        EXPECT_EQ(writer->Process().ExitCode(), 0);
+    }
 
     RegistryHandle key = 0;
     ASSERT_EQ(OpenRegistryKey(kHKeyCurrentUser, "Software\\Concurrent", kKeyRead, &key), kErrorSuccess);
     EXPECT_EQ(ValueNames(key).size(), 2u * kValuesEach);
     int wrong = 0;
-    for (int process = 1; process <= 2; ++process) {
-        for (int i = 0; i < kValuesEach; ++i) {
-            std::string name = "p" + std::to_string(process) + "-" + std::to_string(i);
-            wrong += Text(Query(key, name)) != name + "-data";
-        }
+    for (const char* prefix : {"p1", "p2"}) {
+        for (int i = 0; i < kValuesEach; ++i)
+            wrong += Text(Query(key, registry_writer::ValueName(prefix, i))) !=
+                     registry_writer::ValueText(prefix, i);
     }
     EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(Registry, AWriterKilledMidRunLeavesAWholeStore) {
-    constexpr int kCommitsBeforeKill = 300;
-    RegistryHandle parentKey = Create("Software\\Crash");
+    constexpr uint32_t kCommitsBeforeKill = 300;
+    RegistryHandle parentKey = Create("Software\\Concurrent");
     ASSERT_EQ(SetText(parentKey, "before", "kept"), kErrorSuccess);
-    // A child must not inherit an open connection (SQLite's locks belong to processes): close it.
+    // The test's own connection is closed while the writer runs, as another program's would be.
     SetRegistryPath(m_folder + "/registry.db");
-    int progress[2];
-    ASSERT_EQ(pipe(progress), 0);
-    pid_t child = RunChild([&] {
-        close(progress[0]);
-        RegistryHandle key = 0;
-        if (CreateRegistryKey(kHKeyCurrentUser, "Software\\Crash", kKeyRead | kKeyWrite, &key))
-            return 11;
-        // Writes until killed, telling the parent after each commit how many are committed.
-        for (int32_t i = 0;; ++i) {
-            std::string name = "v" + std::to_string(i);
-            if (SetText(key, name, std::string(200, 'a' + i % 26)) != kErrorSuccess)
-                return 12;
-            int32_t committed = i + 1;
-            if (write(progress[1], &committed, sizeof committed) != sizeof committed)
-                return 13;
-        }
-    });
-    close(progress[1]);
-    int32_t committed = 0;
-    while (committed < kCommitsBeforeKill) {
-        if (read(progress[0], &committed, sizeof committed) != sizeof committed)
-            break;
-    }
-    kill(child, SIGKILL);
-    EXPECT_EQ(ExitStatus(child), 128 + SIGKILL);
-    // Commits the child made after the last report read here are not counted; the rest must be there.
-    close(progress[0]);
+
+    testsupport::LoopbackListener listener;
+    ASSERT_TRUE(listener.IsListening());
+    // Writes until killed.
+    Writer writer(listener, m_folder + "/registry.db", "v", 0);
+    ASSERT_TRUE(writer.Connected());
+    ASSERT_TRUE(writer.Go());
+    const uint32_t committed = writer.CommittedAtLeast(kCommitsBeforeKill, 60);
+    writer.Process().Kill();
+    // Killed while it wrote, not ended by a failure of its own.
+    EXPECT_EQ(writer.Process().GetState(), testsupport::ChildProcess::State::Killed);
+    // Commits the writer made after the last report read here are not counted; the rest must be there.
     ASSERT_GE(committed, kCommitsBeforeKill);
 
     sqlite3* db = nullptr;
@@ -523,13 +485,16 @@ TEST_F(Registry, AWriterKilledMidRunLeavesAWholeStore) {
 
     SetRegistryPath(m_folder + "/registry.db"); // a fresh connection, as a new process would have
     RegistryHandle key = 0;
-    ASSERT_EQ(OpenRegistryKey(kHKeyCurrentUser, "Software\\Crash", kKeyRead | kKeyWrite, &key),
+    ASSERT_EQ(OpenRegistryKey(kHKeyCurrentUser, "Software\\Concurrent", kKeyRead | kKeyWrite, &key),
               kErrorSuccess);
     EXPECT_EQ(Text(Query(key, "before")), "kept");
-    int missing = 0;
-    for (int32_t i = 0; i < committed; ++i)
-        missing += Text(Query(key, "v" + std::to_string(i))) != std::string(200, 'a' + i % 26);
-    EXPECT_EQ(missing, 0);
+    uint32_t missing = 0;
+    for (uint32_t i = 0; i < committed; ++i) {
+        const int32_t index = static_cast<int32_t>(i);
+        missing += Text(Query(key, registry_writer::ValueName("v", index))) !=
+                   registry_writer::ValueText("v", index);
+    }
+    EXPECT_EQ(missing, 0u);
     EXPECT_EQ(SetText(key, "after", "written"), kErrorSuccess); // and the store takes changes again
 }
 
@@ -571,8 +536,8 @@ TEST_F(Registry, InternetSettingsComeFromTheProxyVariables) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        CEnvironment environment;
-        environment.ClearProxies();
+        testsupport::ScopedEnv environment;
+        ClearProxies(environment);
         for (const auto& [name, value] : c.variables)
             environment.Set(name, value);
         RegistryHandle key = 0;

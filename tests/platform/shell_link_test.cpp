@@ -1,11 +1,12 @@
 #include "platform/shell_link.h"
-#include "tests/foundation/file_test_folder.h"
 #include "tests/platform/shell_link_writer.h"
+#include "tests/support/child_process.h"
+#include "tests/support/scoped_temp_folder.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <map>
-#include <memory>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -196,7 +197,7 @@ TEST(ShellLinkParse, EveryTruncationIsRejectedUntilTheStringsAreComplete) {
 }
 
 TEST(ShellLinkTarget, MapsWindowsTargetsToThisFileSystem) {
-    CFileTestFolder folder;
+    testsupport::ScopedTempFolder folder;
     std::string picture = folder.Put("pics/a.jpg", "x");
     std::string links = folder / "links";
     std::filesystem::create_directories(links);
@@ -251,7 +252,7 @@ TEST(ShellLinkTarget, MapsWindowsTargetsToThisFileSystem) {
 }
 
 TEST(ShellLinkTarget, RelativeTargetIsTakenFromWhereTheLinkReallyLies) {
-    CFileTestFolder folder;
+    testsupport::ScopedTempFolder folder;
     std::string picture = folder.Put("real/a.jpg", "x");
     LinkSpec spec;
     spec.relativePath = "a.jpg";
@@ -265,18 +266,20 @@ TEST(ShellLinkTarget, RelativeTargetIsTakenFromWhereTheLinkReallyLies) {
 
 namespace {
 
-// lnkinfo's "Name : value" lines for the fields both readers give.
-std::map<std::string, std::string> RunLnkinfo(const std::string& path) {
+// lnkinfo's "Name : value" lines for the fields both readers give; its complaints go to a file of
+// their own in `folder`, so that they cannot pass for fields.
+std::map<std::string, std::string> RunLnkinfo(const testsupport::ScopedTempFolder& folder,
+                                              const std::string& path) {
     std::map<std::string, std::string> fields;
-    std::string command = "lnkinfo '" + path + "' 2>/dev/null";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);
-    if (!pipe)
+    testsupport::ChildProcess lnkinfo(
+        {"lnkinfo", path},
+        {.environment = {}, .outputPath = folder / "lnkinfo.out", .errorPath = folder / "lnkinfo.err"});
+    if (!lnkinfo.Wait(60) || lnkinfo.ExitCode() != 0) {
+        ADD_FAILURE() << "lnkinfo failed on " << path << ": " << folder.Read("lnkinfo.err");
         return fields;
-    char line[4096];
-    while (std::fgets(line, sizeof line, pipe.get())) {
-        std::string text(line);
-        if (!text.empty() && text.back() == '\n')
-            text.pop_back();
+    }
+    std::istringstream lines(folder.Read("lnkinfo.out"));
+    for (std::string text; std::getline(lines, text);) {
         size_t colon = text.find(": ");
         if (colon == std::string::npos)
             continue;
@@ -289,7 +292,7 @@ std::map<std::string, std::string> RunLnkinfo(const std::string& path) {
 }
 
 bool HaveLnkinfo() {
-    return std::system("command -v lnkinfo >/dev/null 2>&1") == 0;
+    return !testsupport::FindProgram("lnkinfo").empty();
 }
 
 } // namespace
@@ -298,7 +301,7 @@ bool HaveLnkinfo() {
 TEST(ShellLinkLnkinfo, ReadsOurFilesAsWeDo) {
     if (!HaveLnkinfo())
         GTEST_SKIP() << "lnkinfo (Debian package liblnk-utils) is not installed";
-    CFileTestFolder folder;
+    testsupport::ScopedTempFolder folder;
     LinkSpec ansi;
     ansi.unicodeStrings = false;
     ansi.localBasePath = "C:\\B\xE4ume\\a.jpg"; // Windows-1252, lnkinfo's default code page
@@ -318,7 +321,7 @@ TEST(ShellLinkLnkinfo, ReadsOurFilesAsWeDo) {
         testing_lnk::WriteShellLink(path, spec);
         auto ours = platform::ReadShellLink(path);
         ASSERT_TRUE(ours.has_value());
-        auto theirs = RunLnkinfo(path);
+        auto theirs = RunLnkinfo(folder, path);
         ASSERT_FALSE(theirs.empty()) << "lnkinfo printed nothing for " << path;
         auto field = [&](const char* name) { return theirs.count(name) ? theirs[name] : std::string(); };
         EXPECT_EQ(field("Local path"), ours->GetLocalPath());
@@ -331,7 +334,7 @@ TEST(ShellLinkLnkinfo, ReadsOurFilesAsWeDo) {
 
 // Extra data may make a link large; the parts that make the path come first and are read.
 TEST(ShellLinkRead, LargeLinkFilesAreReadUpToTheBound) {
-    CFileTestFolder folder;
+    testsupport::ScopedTempFolder folder;
     LinkSpec spec;
     spec.relativePath = "a.jpg";
     spec.extraData.assign(2 * platform::kMaxShellLinkFile, 0x41);

@@ -1,145 +1,76 @@
 // Real servers from the system's packages, started by a test on 127.0.0.1: nginx with the
 // locations a test gives, and tinyproxy in front of it. Each runs in the foreground as a child of
 // the test, with its configuration, logs and temporary files in a folder of its own that goes with
-// the object.
+// the object. Also the few descriptor-based helpers of the scripted peers that predate
+// testsupport::LoopbackStream; new tests use that instead.
 #pragma once
 
-#include <arpa/inet.h>
+#include "tests/support/child_process.h"
+#include "tests/support/loopback.h"
+#include "tests/support/scoped_temp_folder.h"
+
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <functional>
 #include <memory>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sstream>
 #include <string>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
-
-extern char** environ;
 
 namespace loopback {
 
 // A port that nothing listens on at the moment of asking.
 inline uint16_t FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    return testsupport::FreeLoopbackPort();
 }
 
-// A socket listening on 127.0.0.1 on a port of the system's choosing, which `port` receives.
-inline int Listen(int backlog, uint16_t& port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(::listen(fd, backlog), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return fd;
-}
+// A socket descriptor listening on 127.0.0.1 on a port of the system's choosing, which `port`
+// receives.
+int Listen(int backlog, uint16_t& port);
 
-// Whether `fd` has something to read (or has ended) within `ms` milliseconds.
-inline bool WaitReadable(int fd, int ms) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, ms) > 0;
-}
+// Whether descriptor `fd` has something to read (or has ended) within `ms` milliseconds.
+bool WaitReadable(int fd, int ms);
 
 // One request of a scripted peer (header block and a body of its lower-case "content-length"), or ""
 // when the client closed or went quiet for 5 seconds. The header block is read a byte at a time so
 // that nothing of a following request is taken.
-inline std::string ReadRequest(int fd) {
-    std::string bytes;
-    char c[4096];
-    size_t end = std::string::npos;
-    size_t length = 0;
-    while (end == std::string::npos || bytes.size() < end + 4 + length) {
-        if (!WaitReadable(fd, 5000))
-            return "";
-        ssize_t n = ::recv(fd, c, end == std::string::npos ? 1 : sizeof c, 0);
-        if (n <= 0)
-            return "";
-        bytes.append(c, static_cast<size_t>(n));
-        if (end == std::string::npos && (end = bytes.find("\r\n\r\n")) != std::string::npos) {
-            size_t at = bytes.find("content-length: ");
-            length = at < end ? std::stoul(bytes.substr(at + 16)) : 0;
-        }
-    }
-    return bytes;
-}
+std::string ReadRequest(int fd);
+std::string ReadRequest(testsupport::LoopbackStream& stream);
 
 inline bool Accepts(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
+    return testsupport::LoopbackAccepts(port);
 }
 
 inline bool Installed(const char* program) {
-    for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
-        if (::access((std::string(dir) + program).c_str(), X_OK) == 0)
-            return true;
-    }
-    return false;
+    return !testsupport::FindProgram(program, {"/usr/sbin", "/usr/bin", "/sbin", "/bin"}).empty();
 }
 
 inline void WriteTextFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
+    testsupport::WriteWholeFile(path, text);
 }
 
 inline std::string ReadTextFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return testsupport::ReadWholeFile(path);
 }
 
-// A server program run in the foreground as a child of the test, stopped when the object goes.
+// A server program run in the foreground as a child of the test, until it accepts on `port` (or
+// five seconds pass); stopped when the object goes.
 class Child {
 public:
-    Child(std::vector<std::string> args, uint16_t port) {
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (posix_spawnp(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        for (int i = 0; i < 100 && m_pid > 0 && !Accepts(port); ++i)
+    Child(std::vector<std::string> args, uint16_t port) : m_process(std::move(args)) {
+        for (int i = 0;
+             i < 100 && m_process.GetState() == testsupport::ChildProcess::State::Running && !Accepts(port);
+             ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ~Child() {
-        if (m_pid <= 0)
-            return;
-        ::kill(m_pid, SIGTERM); // only the process this test started
-        ::waitpid(m_pid, nullptr, 0);
     }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
 private:
-    pid_t m_pid = -1;
+    testsupport::ChildProcess m_process;
 };
 
 // nginx and tinyproxy on free ports. `prepare` writes whatever files the locations serve into the
@@ -151,21 +82,22 @@ public:
     using Prepare = std::function<void(const std::string& dir)>;
     using HttpBlock = std::function<std::string(const std::string& dir, uint16_t port)>;
 
+    // `folderTemplate` names the folder as a pattern ("/tmp/name-XXXXXX"): its last part without
+    // the X's becomes the folder's prefix.
     NginxAndTinyproxy(const char* folderTemplate, const Prepare& prepare, const std::string& logFormat,
-                      const HttpBlock& httpBlock, const std::string& proxyLines) {
-        std::string pattern = folderTemplate;
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "cannot make a folder from " << folderTemplate;
+                      const HttpBlock& httpBlock, const std::string& proxyLines)
+        : m_folder(FolderPrefix(folderTemplate)) {
+        if (m_folder.Path().empty())
             return;
-        }
-        m_dir = pattern;
+        const std::string& d = m_folder.Path();
         // nginx's workers may run as another user when the tests run as root.
-        ::chmod(m_dir.c_str(), 0755);
+        std::error_code ignored;
+        std::filesystem::permissions(d, std::filesystem::perms(0755), std::filesystem::perm_options::replace,
+                                     ignored);
         if (prepare)
-            prepare(m_dir);
+            prepare(d);
         m_nginxPort = FreePort();
         m_proxyPort = FreePort();
-        const std::string& d = m_dir;
         WriteTextFile(d + "/nginx.conf",
                       "daemon off;\nworker_processes 1;\npid " + d + "/nginx.pid;\nerror_log " + d +
                           "/error.log;\nevents { worker_connections 64; }\nhttp {\n" + "  log_format px '" +
@@ -184,13 +116,9 @@ public:
             std::vector<std::string>{"tinyproxy", "-d", "-c", d + "/tinyproxy.conf"}, m_proxyPort);
     }
     ~NginxAndTinyproxy() {
+        // The servers first: their folder goes after them.
         m_proxy.reset();
         m_nginx.reset();
-        if (m_dir.empty())
-            return;
-        std::string command = "rm -rf '" + m_dir + "'";
-        if (std::system(command.c_str()) != 0)
-            ADD_FAILURE() << "could not remove " << m_dir;
     }
     NginxAndTinyproxy(const NginxAndTinyproxy&) = delete;
     NginxAndTinyproxy& operator=(const NginxAndTinyproxy&) = delete;
@@ -200,11 +128,18 @@ public:
     }
     uint16_t ProxyPort() const { return m_proxyPort; }
     bool Running() const { return Accepts(m_nginxPort) && Accepts(m_proxyPort); }
-    std::string AccessLog() const { return ReadTextFile(m_dir + "/access.log"); }
-    std::string ProxyLog() const { return ReadTextFile(m_dir + "/tinyproxy.log"); }
+    std::string AccessLog() const { return ReadTextFile(m_folder.Path() + "/access.log"); }
+    std::string ProxyLog() const { return ReadTextFile(m_folder.Path() + "/tinyproxy.log"); }
 
 private:
-    std::string m_dir;
+    static std::string FolderPrefix(const std::string& folderTemplate) {
+        std::string name = std::filesystem::path(folderTemplate).filename().string();
+        while (!name.empty() && (name.back() == 'X' || name.back() == '-'))
+            name.pop_back();
+        return name.empty() ? "px-servers" : name;
+    }
+
+    testsupport::ScopedTempFolder m_folder;
     uint16_t m_nginxPort = 0;
     uint16_t m_proxyPort = 0;
     std::unique_ptr<Child> m_nginx;

@@ -4,15 +4,13 @@
 // the client under test plays no part in observing itself.
 #pragma once
 
-#include <arpa/inet.h>
+#include "tests/support/loopback.h"
+
 #include <cstdint>
 #include <cstdlib>
-#include <netinet/in.h>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -233,39 +231,31 @@ private:
 };
 
 // One HTTP/1.1 exchange with the server on 127.0.0.1:port, the connection closed after it. Returns
-// the reply's body, or raises std::runtime_error when the server cannot be reached or answers other
-// than 200.
+// the reply's body, or raises std::runtime_error when the server cannot be reached, goes quiet for
+// kControlQuiet seconds or answers other than 200.
 inline std::string ControlExchange(const std::string& port, const std::string& method,
                                    const std::string& path, const std::string& body = "") {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        throw std::runtime_error("refserver: no socket");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(std::atoi(port.c_str())));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+    constexpr double kControlQuiet = 30.0;
+    testsupport::LoopbackStream stream =
+        testsupport::LoopbackStream::Connect(static_cast<uint16_t>(std::atoi(port.c_str())));
+    if (!stream.IsOpen())
         throw std::runtime_error("refserver: cannot connect to port " + port);
-    }
     std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
     if (!body.empty() || method == "POST")
         request +=
             "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
     request += "\r\n" + body;
-    for (size_t sent = 0; sent < request.size();) {
-        ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            ::close(fd);
-            throw std::runtime_error("refserver: send failed");
-        }
-        sent += static_cast<size_t>(n);
-    }
+    if (!stream.SendAll(request))
+        throw std::runtime_error("refserver: send failed");
     std::string reply;
-    char buffer[16384];
-    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-        reply.append(buffer, static_cast<size_t>(n));
-    ::close(fd);
+    for (;;) {
+        testsupport::LoopbackStream::Received received = stream.Receive(kControlQuiet);
+        if (received.status == testsupport::LoopbackStream::Status::TimedOut)
+            throw std::runtime_error("refserver: no reply to " + method + " " + path);
+        if (received.status == testsupport::LoopbackStream::Status::Closed)
+            break;
+        reply += received.bytes;
+    }
     size_t headEnd = reply.find("\r\n\r\n");
     if (reply.compare(0, 12, "HTTP/1.1 200") != 0 || headEnd == std::string::npos)
         throw std::runtime_error("refserver: " + method + " " + path + " answered: " + reply.substr(0, 200));

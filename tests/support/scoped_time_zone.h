@@ -2,29 +2,18 @@
 // earlier value back afterwards.
 #pragma once
 
-#include <cstdlib>
-#include <ctime>
-#include <optional>
-#include <string>
+#include "tests/support/scoped_env.h"
 
 class ScopedTimeZone {
 public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ"))
-            m_old = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
+    explicit ScopedTimeZone(const char* zone) : m_tz("TZ", zone) { testsupport::ReloadTimeZone(); }
     ~ScopedTimeZone() {
-        if (m_old)
-            setenv("TZ", m_old->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
+        m_tz.Restore();
+        testsupport::ReloadTimeZone();
     }
     ScopedTimeZone(const ScopedTimeZone&) = delete;
     ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
 private:
-    std::optional<std::string> m_old;
+    testsupport::ScopedEnv m_tz;
 };

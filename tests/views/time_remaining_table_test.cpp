@@ -41,7 +41,7 @@ TEST_F(TimeRemainingTable, ModuleTextsForEstimates) {
         {10800, "Over 3 hours"},                   // past every positive row: the last row
         {20000, "Over 6 hours"},                   // %3 rounds 5.56 hours
         {1e12, "Over 277777778 hours"},            // hours beyond 32 bits
-        {1e300, "Over 9223372036854775807 hours"}, // infinity likewise held at the largest count, no overflow
+        {1e300, "Over 9223372036854775807 hours"}, // beyond 64 bits: held at the largest count, no overflow
         {std::numeric_limits<double>::infinity(), "Over 9223372036854775807 hours"}, // infinity likewise
         {-1, ""},           // unknown estimate: no text
         {-0.001, ""},       // any negative estimate, however small

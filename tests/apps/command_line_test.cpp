@@ -24,22 +24,43 @@ TEST(CommandLine, CommandsOptionsAndOrder) {
                               "--param=UID=7", "--page=b.html"});
     EXPECT_EQ(line.command, CommandLine::Command::Config);
     EXPECT_EQ(line.traceCategories, "http,net");
-    ASSERT_EQ(line.parameters.size(), 4u);
+    EXPECT_TRUE(line.arguments.empty());
     using Kind = CommandLine::ParameterOption::Kind;
-    EXPECT_EQ(line.parameters[0].kind, Kind::Page);
-    EXPECT_EQ(line.parameters[0].name, "a.html");
-    EXPECT_EQ(line.parameters[1].kind, Kind::Param);
-    EXPECT_EQ(line.parameters[1].name, "Server");
-    EXPECT_EQ(line.parameters[1].value, "x=y"); // the value may hold "="
-    EXPECT_EQ(line.parameters[2].name, "UID");
-    EXPECT_EQ(line.parameters[3].name, "b.html");
+    struct Option {
+        Kind kind;
+        std::string name, value;
+        bool operator==(const Option&) const = default;
+    };
+    std::vector<Option> options;
+    for (const CommandLine::ParameterOption& option : line.parameters)
+        options.push_back({option.kind, option.name, option.value});
+    // In the order given, before and after the command, in both spellings of an option's value.
+    EXPECT_EQ(options, (std::vector<Option>{{Kind::Page, "a.html", ""},
+                                            {Kind::Param, "Server", "x=y"}, // the value may hold "="
+                                            {Kind::Param, "UID", "7"},
+                                            {Kind::Page, "b.html", ""}}));
+
+    // Every command by its name.
+    const std::pair<const char*, CommandLine::Command> commands[] = {
+        {"config", CommandLine::Command::Config},
+        {"properties", CommandLine::Command::Properties},
+        {"prefs", CommandLine::Command::Prefs},
+        {"upload", CommandLine::Command::Upload},
+    };
+    for (auto [name, command] : commands)
+        EXPECT_EQ(Parse({name}).command, command) << name;
 
     EXPECT_EQ(Parse({}).command, CommandLine::Command::Run);
     EXPECT_EQ(Parse({"config", "--help"}).command, CommandLine::Command::Help);
+    EXPECT_EQ(Parse({"upload", "-h"}).command, CommandLine::Command::Help);
     EXPECT_EQ(Parse({"--version", "--bogus"}).command, CommandLine::Command::Version);
     CommandLine withDash = Parse({"config", "--", "--not-an-option"});
+    EXPECT_EQ(withDash.command, CommandLine::Command::Config);
     EXPECT_EQ(withDash.arguments, std::vector<std::string>{"--not-an-option"});
-    EXPECT_EQ(Parse({"--param", "Empty="}).parameters[0].value, "");
+    CommandLine empty = Parse({"--param", "Empty="});
+    ASSERT_EQ(empty.parameters.size(), 1u);
+    EXPECT_EQ(empty.parameters[0].name, "Empty");
+    EXPECT_EQ(empty.parameters[0].value, "");
 }
 
 TEST(CommandLine, PropertiesTakesPaths) {

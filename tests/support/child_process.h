@@ -1,0 +1,64 @@
+// A program run by a test as a child process: started from an argument list (never through a shell)
+// with the test's environment and the changes it asks for, waited for with a time-out, stopped, and
+// asked how it ended. A child still running when the object goes is stopped and waited for, so no
+// test leaves a process behind.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+class ChildProcess {
+public:
+    struct Options {
+        // Changes to the test's own environment: a value sets the variable, nothing removes it.
+        std::vector<std::pair<std::string, std::optional<std::string>>> environment;
+        // When given, the child's standard output, and its standard error, go to these files, made
+        // anew; the same path for both takes them together in the order written.
+        std::string outputPath;
+        std::string errorPath;
+    };
+    enum class State {
+        NotStarted, // the program could not be started (not found, not executable)
+        Running,
+        Exited, // ended by itself; ExitCode() says with which status
+        Killed, // ended by Stop() or Kill(), or by any other outside force
+    };
+
+    // argv[0] is the program: a path, or a bare name looked up in the search path.
+    explicit ChildProcess(std::vector<std::string> argv, Options options = {});
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Started() const { return m_state != State::NotStarted; }
+    // The state now, without waiting.
+    State GetState();
+    // Waits up to `seconds` (negative: for ever) for the child to end; true when it has.
+    bool Wait(double seconds);
+    // The status the child exited with; -1 unless it exited by itself.
+    int ExitCode() const { return m_state == State::Exited ? m_exitCode : -1; }
+    // Asks the child to end (it may tidy up first) and waits up to `seconds`; then kills it if it is
+    // still there.
+    void Stop(double seconds = 10);
+    // Ends the child at once, without letting it tidy up, and waits for it.
+    void Kill();
+
+private:
+    // Takes the child's end when it has come, waiting for it when `block`; whether it has.
+    bool Reap(bool block);
+
+    State m_state = State::NotStarted;
+    int m_exitCode = -1;
+    intptr_t m_process = -1; // the system's process id
+};
+
+// The full path of a program in the search path (or in `extraFolders`, looked at afterwards); ""
+// when none is there.
+std::string FindProgram(const std::string& name, const std::vector<std::string>& extraFolders = {});
+
+} // namespace testsupport

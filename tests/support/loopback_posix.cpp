@@ -1,0 +1,192 @@
+#include "tests/support/loopback.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cmath>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+namespace {
+
+int Fd(intptr_t socket) {
+    return static_cast<int>(socket);
+}
+
+sockaddr_in Loopback(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+int Milliseconds(double seconds) {
+    if (seconds < 0)
+        return -1;
+    return static_cast<int>(std::ceil(seconds * 1000));
+}
+
+// Whether `fd` becomes readable within `seconds`; a signal that interrupts the wait does not end it
+// early.
+bool Readable(int fd, double seconds) {
+    pollfd p{fd, POLLIN, 0};
+    int result;
+    do
+        result = ::poll(&p, 1, Milliseconds(seconds));
+    while (result < 0 && errno == EINTR);
+    return result > 0;
+}
+
+} // namespace
+
+LoopbackStream::~LoopbackStream() {
+    Close();
+}
+
+LoopbackStream::LoopbackStream(LoopbackStream&& other) noexcept : m_socket(other.m_socket) {
+    other.m_socket = kNone;
+}
+
+LoopbackStream& LoopbackStream::operator=(LoopbackStream&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_socket = other.m_socket;
+        other.m_socket = kNone;
+    }
+    return *this;
+}
+
+LoopbackStream LoopbackStream::Connect(uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return LoopbackStream();
+    sockaddr_in address = Loopback(port);
+    int result;
+    do
+        result = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        ::close(fd);
+        return LoopbackStream();
+    }
+    return LoopbackStream(fd);
+}
+
+bool LoopbackStream::SendAll(std::string_view bytes) {
+    if (!IsOpen())
+        return false;
+    for (size_t sent = 0; sent < bytes.size();) {
+        ssize_t n = ::send(Fd(m_socket), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+LoopbackStream::Received LoopbackStream::Receive(double seconds, size_t max) {
+    if (!IsOpen())
+        return {Status::Closed, {}};
+    if (!Readable(Fd(m_socket), seconds))
+        return {Status::TimedOut, {}};
+    std::string bytes(max, '\0');
+    ssize_t n;
+    do
+        n = ::recv(Fd(m_socket), bytes.data(), bytes.size(), 0);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return {Status::Closed, {}};
+    bytes.resize(static_cast<size_t>(n));
+    return {Status::Data, std::move(bytes)};
+}
+
+std::string LoopbackStream::ReceiveExactly(size_t count, double seconds) {
+    std::string bytes;
+    while (bytes.size() < count) {
+        Received received = Receive(seconds, count - bytes.size());
+        if (received.status != Status::Data)
+            break;
+        bytes += received.bytes;
+    }
+    return bytes;
+}
+
+std::string LoopbackStream::ReceiveUntilClosed(double seconds) {
+    std::string bytes;
+    for (;;) {
+        Received received = Receive(seconds);
+        if (received.status != Status::Data)
+            return bytes;
+        bytes += received.bytes;
+    }
+}
+
+bool LoopbackStream::WaitReadable(double seconds) {
+    return IsOpen() && Readable(Fd(m_socket), seconds);
+}
+
+void LoopbackStream::ShutdownWrite() {
+    if (IsOpen())
+        ::shutdown(Fd(m_socket), SHUT_WR);
+}
+
+void LoopbackStream::Close() {
+    if (!IsOpen())
+        return;
+    ::close(Fd(m_socket));
+    m_socket = kNone;
+}
+
+LoopbackListener::LoopbackListener(int backlog) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return;
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, backlog) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(fd);
+        return;
+    }
+    m_socket = fd;
+    m_port = ntohs(address.sin_port);
+}
+
+LoopbackListener::~LoopbackListener() {
+    Close();
+}
+
+LoopbackStream LoopbackListener::Accept(double seconds) {
+    if (!IsListening() || !Readable(Fd(m_socket), seconds))
+        return LoopbackStream();
+    int fd;
+    do
+        fd = ::accept(Fd(m_socket), nullptr, nullptr);
+    while (fd < 0 && errno == EINTR);
+    return fd < 0 ? LoopbackStream() : LoopbackStream(fd);
+}
+
+void LoopbackListener::Close() {
+    if (m_socket == kNone)
+        return;
+    ::close(Fd(m_socket));
+    m_socket = kNone;
+}
+
+uint16_t FreeLoopbackPort() {
+    LoopbackListener listener(1);
+    return listener.Port();
+}
+
+bool LoopbackAccepts(uint16_t port) {
+    return LoopbackStream::Connect(port).IsOpen();
+}
+
+} // namespace testsupport
