@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times `pxupload upload` beside curl on loopback, in the same run, sending the same multipart bodies
-# to the same servers: 4 pictures of 20 MB and 200 pictures of 200 KB (random bytes named *.jpg), to
+# to the same servers: 4 pictures of 20 MB, 200 pictures of 200 KB and 4 pictures of 200 MB (random
+# bytes named *.jpg), to
 #   refserver  the reference upload server (Python), a fresh store for every measurement; it checks
 #              every body byte for byte, and afterwards the store must hold every picture whole;
 #   sink       nginx, which reads every POST body whole before it answers one fixed reply (Status=OK,
@@ -15,13 +16,16 @@
 # Reports MB/s of picture bytes (MB = 2^20 bytes), CPU seconds (user + system of the client and its
 # children, from the shell's `times`) per 100 MB, and the largest resident set of one client process
 # (/usr/bin/time), each the best of RUNS, as a markdown table, with the ratios pxupload/curl, and how
-# busy the server was.
-#   bench/upload_bench.sh [BUILD_DIR] [RUNS]     defaults: build/upload-bench, 3
+# busy the server was. The client streams every picture from its file: its largest resident set must
+# stay under MAX_RSS_MB whatever the pictures' size, or the benchmark fails.
+#   bench/upload_bench.sh [BUILD_DIR] [RUNS] [SETS]   defaults: build/upload-bench, 3, "large small huge"
 set -euo pipefail
 export LC_NUMERIC=C # decimal points in $EPOCHREALTIME, `times` and awk
 cd "$(dirname "$0")/.."
 build=${1:-build/upload-bench}
 runs=${2:-3}
+read -r -a picture_sets <<<"${3:-large small huge}"
+max_rss_mb=32
 connections=4
 auth=bench-auth session=bench-session uid=bench-uid
 for tool in nginx curl python3 cmake ninja /usr/bin/time; do
@@ -72,8 +76,14 @@ wait_for_file() {
 }
 
 # --- pictures -------------------------------------------------------------------------------------
-declare -A counts=([large]=4 [small]=200) sizes=([large]=$((20 * 1048576)) [small]=$((200 * 1024)))
-for set in large small; do
+declare -A counts=([large]=4 [small]=200 [huge]=4) sizes=([large]=$((20 * 1048576)) [small]=$((200 * 1024)) [huge]=$((200 * 1048576)))
+declare -A set_names=([large]="4 x 20 MB" [small]="200 x 200 KB" [huge]="4 x 200 MB")
+for set in "${picture_sets[@]}"; do
+    [ -n "${counts[$set]:-}" ] || die "unknown picture set $set (large, small, huge)"
+done
+# The capture check below sends one small picture.
+for set in small "${picture_sets[@]}"; do
+    [ -d "$work/sets/$set" ] && continue
     mkdir -p "$work/sets/$set"
     for ((i = 1; i <= counts[$set]; i++)); do
         head -c "${sizes[$set]}" /dev/urandom >"$(printf '%s/sets/%s/picture_%03d.jpg' "$work" "$set" "$i")"
@@ -262,7 +272,7 @@ for ((run = 1; run <= runs; run++)); do
     # The order alternates so that neither client always runs first.
     if ((run % 2)); then clients=(pxupload curl); else clients=(curl pxupload); fi
     for server in refserver sink; do
-        for set in large small; do
+        for set in "${picture_sets[@]}"; do
             for client in "${clients[@]}"; do
                 "measure_$client" "$server" "$set"
                 echo "$server $set $client $result" >>"$work/results"
@@ -279,20 +289,23 @@ echo "of the client process and its children; RSS = the largest resident set of 
 echo "busy = the server's CPU seconds / wall seconds in the fastest run (near 100% per busy core: the server set the pace)."
 echo "curl: its GetImageID step and its upload step added (two processes; the bodies built in between are not timed)."
 echo
-awk -v large_bytes="$((counts[large] * sizes[large]))" -v small_bytes="$((counts[small] * sizes[small]))" '
+sizes_table=$(for set in "${picture_sets[@]}"; do printf '%s\t%s\t%s\n' "$set" "$((counts[$set] * sizes[$set]))" "${set_names[$set]}"; done)
+awk -v sets_list="${picture_sets[*]}" -v max_rss_mb="$max_rss_mb" '
+    FNR == NR { split($0, f, "\t"); bytes[f[1]] = f[2]; name[f[1]] = f[3]; next }
     {
         key = $1 " " $2 " " $3
         if (!(key in wall) || $4 < wall[key]) { wall[key] = $4; busy[key] = $7 / $4 }
         if (!(key in cpu) || $5 < cpu[key]) cpu[key] = $5
         if (!(key in rss) || $6 < rss[key]) rss[key] = $6
+        if ($3 == "pxupload" && (!(key in worst) || $6 > worst[key])) worst[key] = $6
     }
     END {
-        mb["large"] = large_bytes / 1048576; mb["small"] = small_bytes / 1048576
-        name["large"] = "4 x 20 MB"; name["small"] = "200 x 200 KB"
+        nsets = split(sets_list, sets, " ")
+        for (j = 1; j <= nsets; j++) mb[sets[j]] = bytes[sets[j]] / 1048576
         print "| server | pictures | client | MB/s | CPU s / 100 MB | max RSS MB | server busy |"
         print "|---|---|---|---:|---:|---:|---:|"
-        split("refserver sink", servers, " "); split("large small", sets, " "); split("pxupload curl", clients, " ")
-        for (i = 1; i <= 2; i++) for (j = 1; j <= 2; j++) for (k = 1; k <= 2; k++) {
+        split("refserver sink", servers, " "); split("pxupload curl", clients, " ")
+        for (i = 1; i <= 2; i++) for (j = 1; j <= nsets; j++) for (k = 1; k <= 2; k++) {
             key = servers[i] " " sets[j] " " clients[k]
             printf "| %s | %s | %s | %.1f | %.3f | %.1f | %.0f%% |\n", servers[i], name[sets[j]], clients[k],
                 mb[sets[j]] / wall[key], cpu[key] * 100 / mb[sets[j]], rss[key] / 1024, busy[key] * 100
@@ -300,9 +313,14 @@ awk -v large_bytes="$((counts[large] * sizes[large]))" -v small_bytes="$((counts
         print ""
         print "| server | pictures | throughput pxupload/curl | CPU pxupload/curl | max RSS pxupload/curl |"
         print "|---|---|---:|---:|---:|"
-        for (i = 1; i <= 2; i++) for (j = 1; j <= 2; j++) {
+        for (i = 1; i <= 2; i++) for (j = 1; j <= nsets; j++) {
             p = servers[i] " " sets[j] " pxupload"; c = servers[i] " " sets[j] " curl"
             printf "| %s | %s | %.2fx | %.2fx | %.2fx |\n", servers[i], name[sets[j]],
                 wall[c] / wall[p], cpu[p] / cpu[c], rss[p] / rss[c]
         }
-    }' "$work/results"
+        # Every run counts here, not only the best: the bound holds for each.
+        over = 0
+        for (key in worst) if (worst[key] > max_rss_mb * 1024) { over = 1; printf "over the bound: %s, %.1f MB\n", key, worst[key] / 1024 }
+        printf "\npxupload max RSS in every run under %d MB: %s\n", max_rss_mb, over ? "NO" : "yes"
+        exit over
+    }' <(echo "$sizes_table") "$work/results"

@@ -7,6 +7,7 @@
 #include "foundation/trace.h"
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
+#include "net/http_entity_source.h"
 #include "net/socket.h"
 #include "net/uri_patterns.h"
 
@@ -71,6 +72,8 @@ void CHTTPRequest::AddHeader(const std::string& name, const std::string& value) 
 
 size_t CHTTPRequest::Write(size_t count, const void* buffer) {
     CheckOpen();
+    if (m_source)
+        throw CHTTPBadEntityException();
     m_blocks[kEntity].append(static_cast<const char*>(buffer), count);
     return count;
 }
@@ -81,6 +84,35 @@ void CHTTPRequest::Write(const char* text) {
 
 void CHTTPRequest::Write(const std::string& text) {
     Write(text.size(), text.data());
+}
+
+void CHTTPRequest::SetEntitySource(std::unique_ptr<IHTTPEntitySource> source) {
+    CheckOpen();
+    if (m_source || !m_blocks[kEntity].empty())
+        throw CHTTPBadEntityException();
+    m_source = std::move(source);
+    if (m_source)
+        m_window = std::make_unique<char[]>(kEntityWindow);
+}
+
+std::exception_ptr CHTTPRequest::GetEntityFailure() const {
+    std::lock_guard lock(m_progressLock);
+    return m_entityFailure;
+}
+
+uint64_t CHTTPRequest::GetEntityLength() const {
+    return m_source ? m_source->GetLength() : m_blocks[kEntity].size();
+}
+
+uint64_t CHTTPRequest::SectionSize(size_t section) const {
+    return section == kEntity ? GetEntityLength() : m_blocks[section].size();
+}
+
+bool CHTTPRequest::IsWrittenFrom(size_t section, uint64_t offset) const {
+    for (; section < kSections; ++section, offset = 0)
+        if (offset < SectionSize(section))
+            return false;
+    return true;
 }
 
 uint64_t CHTTPRequest::GetEntityBytesWritten() const {
@@ -141,8 +173,7 @@ void CHTTPRequest::BuildRequestLine() {
     if (!port.empty())
         line.append(":").append(port);
     line += "\r\n";
-    line +=
-        FormatString("content-length: %llu\r\n", static_cast<unsigned long long>(m_blocks[kEntity].size()));
+    line += FormatString("content-length: %llu\r\n", static_cast<unsigned long long>(GetEntityLength()));
     if (m_ntlmKeepAlive) {
         line += "Connection: Keep-Alive\r\n";
         Trace(kTrace, 0, "req persist: 1.1 no hangup");
@@ -153,7 +184,9 @@ void CHTTPRequest::BuildRequestLine() {
 }
 
 bool CHTTPRequest::WriteStep(CSocket& socket) {
-    while (m_section < kSections && m_offset >= m_blocks[m_section].size()) {
+    if (std::exception_ptr failure = GetEntityFailure())
+        std::rethrow_exception(failure);
+    while (m_section < kSections && m_offset >= SectionSize(m_section)) {
         ++m_section;
         m_offset = 0;
     }
@@ -161,27 +194,56 @@ bool CHTTPRequest::WriteStep(CSocket& socket) {
         m_completion.Set();
         return true;
     }
-    const std::string& block = m_blocks[m_section];
-    size_t count = std::min(kPiece, block.size() - m_offset);
-    size_t sent = socket.Write(count, block.data() + m_offset, 0);
+    auto [bytes, available] = PendingBytes();
+    size_t sent = socket.Write(std::min(kPiece, available), bytes, 0);
     m_offset += sent;
     {
         std::lock_guard lock(m_progressLock);
         m_written += sent;
     }
     // Report the end in the step that wrote the last byte, skipping empty blocks after it.
-    size_t section = m_section;
-    size_t offset = m_offset;
-    while (section < kSections && offset >= m_blocks[section].size()) {
-        ++section;
-        offset = 0;
-    }
-    if (section < kSections)
+    if (!IsWrittenFrom(m_section, m_offset))
         return false;
     m_section = kSections;
     m_offset = 0;
     m_completion.Set();
     return true;
+}
+
+std::pair<const char*, size_t> CHTTPRequest::PendingBytes() {
+    if (m_section != kEntity || !m_source) {
+        const std::string& block = m_blocks[m_section];
+        return {block.data() + m_offset, block.size() - static_cast<size_t>(m_offset)};
+    }
+    // Sent again from before the window: the source starts over. A window that still holds the
+    // first bytes serves a request sent again without reading anything.
+    if (m_offset < m_windowStart) {
+        m_source->Rewind();
+        m_windowStart = 0;
+        m_windowSize = 0;
+    }
+    if (m_offset >= m_windowStart + m_windowSize)
+        FillWindow();
+    size_t at = static_cast<size_t>(m_offset - m_windowStart);
+    return {m_window.get() + at, m_windowSize - at};
+}
+
+// The next bytes of the source after the window, which the write position has reached.
+void CHTTPRequest::FillWindow() {
+    uint64_t start = m_windowStart + m_windowSize;
+    size_t wanted = static_cast<size_t>(std::min<uint64_t>(kEntityWindow, GetEntityLength() - start));
+    m_windowStart = start;
+    m_windowSize = 0;
+    try {
+        size_t count = m_source->Read(wanted, m_window.get());
+        if (count == 0 || count > wanted)
+            throw CHTTPEntityLengthException();
+        m_windowSize = count;
+    } catch (...) {
+        std::lock_guard lock(m_progressLock);
+        m_entityFailure = std::current_exception();
+        throw;
+    }
 }
 
 void CHTTPRequest::ResetWritePosition() {
@@ -201,8 +263,8 @@ void CHTTPRequest::Abort() {
     {
         std::lock_guard lock(m_progressLock);
         m_written = 0;
-        for (const std::string& block : m_blocks)
-            m_written += block.size();
+        for (size_t section = 0; section < kSections; ++section)
+            m_written += SectionSize(section);
     }
     m_completion.Set();
 }

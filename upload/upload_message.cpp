@@ -11,10 +11,10 @@
 #include "net/http_response.h"
 #include "net/percent_encoding.h"
 #include "upload/upload_connection.h"
+#include "upload/upload_image_body.h"
 #include "upload/upload_item_info.h"
 
-#include <algorithm>
-#include <vector>
+#include <exception>
 
 namespace {
 
@@ -83,18 +83,17 @@ std::string QuoteSafeFileName(const std::string& path) {
     return out;
 }
 
-void WritePartHeader(CHTTPRequest& request, const std::string& boundary, const std::string& disposition,
-                     const char* contentType) {
-    request.Write("--" + boundary + kCRLF);
-    request.Write("Content-Disposition: " + disposition + kCRLF);
-    request.Write(std::string("Content-Type: ") + contentType + kCRLF + kCRLF);
+void AppendPartHeader(std::string& body, const std::string& boundary, const std::string& disposition,
+                      const char* contentType) {
+    body.append("--").append(boundary).append(kCRLF);
+    body.append("Content-Disposition: ").append(disposition).append(kCRLF);
+    body.append("Content-Type: ").append(contentType).append(kCRLF).append(kCRLF);
 }
 
-void WriteTextPart(CHTTPRequest& request, const std::string& boundary, const std::string& name,
-                   const std::string& value) {
-    WritePartHeader(request, boundary, "form-data; name=\"" + name + "\"",
-                    "text/plain; charset=\"us-ascii\"");
-    request.Write(value + kCRLF);
+void AppendTextPart(std::string& body, const std::string& boundary, const std::string& name,
+                    const std::string& value) {
+    AppendPartHeader(body, boundary, "form-data; name=\"" + name + "\"", "text/plain; charset=\"us-ascii\"");
+    body.append(value).append(kCRLF);
 }
 
 } // namespace
@@ -207,40 +206,24 @@ void UploadMessage::WriteFormBody(CHTTPRequest& request) const {
     request.Write(body);
 }
 
+// The fields and part headers are built here; the picture's bytes are read by the body as the request
+// goes out, so that no picture is ever held whole.
 void UploadMessage::WriteMultipartBody(CHTTPRequest& request) const {
-    // The fields and part headers are small beside the picture; beyond the cap the body just grows.
-    constexpr size_t kPartsRoom = 4096;
-    constexpr size_t kMaxReserved = 256 * 1024 * 1024;
-    if (!d_filePath.empty() && d_fileSize > d_offset)
-        request.ReserveEntity(std::min(size_t{d_fileSize - d_offset} + kPartsRoom, kMaxReserved));
+    std::string head;
     for (const auto& [name, value] : d_fields)
-        WriteTextPart(request, d_boundary, name, value);
-    if (!d_filePath.empty()) {
-        WriteTextPart(request, d_boundary, "Offset", std::to_string(d_offset));
-        WritePartHeader(request, d_boundary,
-                        "form-data; name=\"Image.Data\"; filename=\"" + QuoteSafeFileName(d_filePath) +
-                            "\"; filesize=\"" + std::to_string(d_fileSize) + "\"",
-                        "image/jpeg");
-        WriteFileBytes(request);
-        request.Write(kCRLF);
+        AppendTextPart(head, d_boundary, name, value);
+    std::string closing = "--" + d_boundary + "--" + kCRLF;
+    if (d_filePath.empty()) {
+        request.Write(head + closing);
+        return;
     }
-    request.Write("--" + d_boundary + "--" + kCRLF);
-}
-
-// The file from the offset to its end, where the end is the size the message declares: a file that
-// has been cut or has grown since it was measured does not go out under a size it no longer has.
-void UploadMessage::WriteFileBytes(CHTTPRequest& request) const {
-    CFileStream file(d_filePath, CFileStream::OpenMode::Existing);
-    file.Seek(d_offset);
-    std::vector<char> block(kFileBlock);
-    while (file.Tell() != d_fileSize) {
-        size_t count = file.Read(block.size(), block.data());
-        if (count == 0)
-            throw PxTruncatedUploadException(d_filePath);
-        request.Write(count, block.data());
-        if (count < block.size() && file.Tell() != d_fileSize)
-            throw PxTruncatedUploadException(d_filePath);
-    }
+    AppendTextPart(head, d_boundary, "Offset", std::to_string(d_offset));
+    AppendPartHeader(head, d_boundary,
+                     "form-data; name=\"Image.Data\"; filename=\"" + QuoteSafeFileName(d_filePath) +
+                         "\"; filesize=\"" + std::to_string(d_fileSize) + "\"",
+                     "image/jpeg");
+    request.SetEntitySource(std::make_unique<PxUploadImageBody>(std::move(head), d_filePath, d_offset,
+                                                                d_fileSize, kCRLF + closing));
 }
 
 CEvent* UploadMessage::GetReplyEvent() const {
@@ -252,6 +235,10 @@ uint64_t UploadMessage::GetBytesWritten() const {
 }
 
 bool UploadMessage::PollReply() {
+    if (d_request) {
+        if (std::exception_ptr failure = d_request->GetEntityFailure())
+            std::rethrow_exception(failure);
+    }
     if (d_replyComplete)
         return true;
     if (!d_response)

@@ -7,6 +7,8 @@
 // before the message. Threads: one thread at a time (the submitter's); the response locks itself.
 #pragma once
 
+#include "upload/upload_image_body.h"
+
 #include <cstdint>
 #include <ctime>
 #include <map>
@@ -30,7 +32,7 @@ public:
     };
 
     // Blocks of the file read at a time.
-    static constexpr size_t kFileBlock = 16384;
+    static constexpr size_t kFileBlock = PxUploadImageBody::kFileBlock;
     // Bytes read from the reply at a time.
     static constexpr size_t kReplyRead = 1024;
     // Reply bytes parsed at most: the servers answer a few short lines, so anything beyond is read
@@ -64,13 +66,17 @@ public:
     void SetCookie(std::string cookie) { d_cookie = std::move(cookie); }
 
     // Builds the HTTP request (headers, then body) and hands it to the connection with the servlet
-    // name. Raises CFileNotFoundException when the file cannot be opened, PxTruncatedUploadException
-    // when it is not as long as declared or shorter than the offset, and what the connection raises.
+    // name. The picture's bytes are not read here: they are read from the file as the request goes
+    // out. Raises CFileNotFoundException when the file cannot be opened, PxTruncatedUploadException
+    // when it is shorter than declared or than the offset, PxChangedUploadException when it is longer,
+    // and what the connection raises.
     void Submit(UploadConnection& connection);
 
     // --- the reply ---
     // Reads what the response has ready without blocking; true once the whole reply has been read
-    // and parsed (never before Submit).
+    // and parsed (never before Submit). Raises what made the body fail on its way out (the file
+    // changed or vanished since Submit measured it: the failures Submit names); the exchange has
+    // then ended without a reply.
     bool PollReply();
     bool IsReplyComplete() const { return d_replyComplete; }
     // Set while the response has data or has ended, for a wait on several objects; null before Submit.
@@ -111,7 +117,6 @@ private:
     void WriteHeaders(CHTTPRequest& request) const;
     void WriteFormBody(CHTTPRequest& request) const;
     void WriteMultipartBody(CHTTPRequest& request) const;
-    void WriteFileBytes(CHTTPRequest& request) const;
     void ParseLine(std::string_view line);
     // Waits without limit until the reply is complete; returns at once when nothing was submitted.
     void WaitForReply();

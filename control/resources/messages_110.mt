@@ -65,3 +65,4 @@
 62  "EUPLOADNORESTART=Internal error: no such restart ID: %1"
 63  "EUPLOADBADRESTART=Couldn't get the information to restart this upload from the server: %1"
 64  "EAPPUPLOADEXISTS=The file "%1" is currently being uploaded."
+65  "EHTTPENTITYLEN=Internal error: the HTTP request body ended before its declared length"

@@ -30,6 +30,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -823,5 +824,62 @@ TEST_F(UploadEngineE2E, PathsWithQuotesAndLineBreaksUpload) {
     ExpectStoredExactly(server, state, quoted, m_pictures + "/say %22cheese%22.jpg");
     ExpectStoredExactly(server, state, broken, m_pictures + "/two%0D%0Alines.jpg");
 }
+
+// --- a picture that changes on disk while its bytes go out ---
+
+struct Change {
+    const char* name;
+    std::function<void(const std::string&)> apply;
+    const char* text; // the failure's text, with the path for %1
+};
+void PrintTo(const Change& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class ChangedWhileSent : public UploadEngineE2E, public ::testing::WithParamInterface<Change> {};
+
+// The change comes as soon as the server has begun the upload, while the client has read a few
+// megabytes of the picture at most; the server keeps what arrives and never answers, so that only the
+// client can end the exchange.
+TEST_P(ChangedWhileSent, PictureFailsWithTheTextForWhatHappened) {
+    constexpr size_t kSize = 48 * 1024 * 1024;
+    RefServer server({"--fault", R"({"servlet":"UploadImage","stall_after":1000,"times":1})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = AddPicture("moving.jpg", kSize);
+    auto queue = MakeQueue(server, 1);
+    queue->Add(path, "");
+    std::shared_ptr<UploadJob> job = queue->Find(path);
+    ASSERT_TRUE(RefreshUntil(*queue, [&server] { return Requests(State(server), "UploadImage") == 1; }));
+    GetParam().apply(path);
+
+    ASSERT_TRUE(Settle(*queue));
+    ASSERT_EQ(job->GetStatus(), UploadStatus::Failed);
+    std::string text = GetParam().text;
+    text.replace(text.find("%1"), 2, path);
+    EXPECT_EQ(job->GetErrorText(), text + "\r\n");
+    // The body broke off short of its length: the server holds no complete picture and was not told
+    // that one arrived.
+    ASSERT_TRUE(WaitFor([&server] { return NothingOpen(State(server)); }));
+    Json state = State(server);
+    EXPECT_EQ(ServletSequence(state), (std::vector<std::string>{"GetImageID", "UploadImage"}));
+    EXPECT_NE((*LogOf(state, "UploadImage").at(0))["outcome"].AsString(), "ok");
+    for (const Json* record : RecordsOf(state, path)) {
+        EXPECT_FALSE((*record)["complete"].AsBool());
+        EXPECT_LT((*record)["received"].AsInt(), static_cast<int64_t>(kSize));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ChangedWhileSent,
+    ::testing::Values(
+        Change{"Shrunk", [](const std::string& path) { ::truncate(path.c_str(), 24 * 1024 * 1024); },
+               "The file \"%1\" is shorter than expected and has probably been changed since it was first "
+               "uploaded."},
+        Change{"Grown", [](const std::string& path) { std::ofstream(path, std::ios::app) << "more"; },
+               "The file \"%1\" has been changed since it was first uploaded.  To upload this picture, first "
+               "remove it from the plugin and then add it again."},
+        Change{"Vanished", [](const std::string& path) { std::remove(path.c_str()); },
+               "No such file or directory: %1"}),
+    [](const ::testing::TestParamInfo<Change>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -210,7 +210,7 @@ protected:
 };
 
 TEST_F(ModuleCatalogues, HaveTheirEntryCounts) {
-    EXPECT_EQ(EntryCount(kErrorMessageTable), 64u);
+    EXPECT_EQ(EntryCount(kErrorMessageTable), 65u);
     EXPECT_EQ(EntryCount(kSocketMessageTable), 51u);
     EXPECT_EQ(EntryCount(kExifMessageTable), 18u);
 }

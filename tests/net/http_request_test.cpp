@@ -1,16 +1,20 @@
 #include "foundation/network_exception.h"
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
+#include "net/http_entity_source.h"
 #include "net/http_request.h"
 #include "net/socket.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
 #include "tests/support/loopback_servers.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cstring>
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
+#include <random>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -85,6 +89,55 @@ private:
     std::string m_scheme;
     std::string m_credentials;
 };
+
+// An entity source over bytes in memory that hands out at most `piece` bytes per read, can be told to
+// fail after some bytes or to end early, and counts its rewinds.
+class BytesSource : public IHTTPEntitySource {
+public:
+    struct Log {
+        int rewinds = 0;
+        uint64_t produced = 0; // bytes handed out over all passes
+    };
+
+    BytesSource(std::string bytes, size_t piece, Log& log)
+        : m_bytes(std::move(bytes)), m_piece(piece), m_log(log) {}
+    // The source raises `CIOException` once it has produced `bytes` bytes in a pass.
+    void FailAfter(uint64_t bytes) { m_failAfter = bytes; }
+    // The source claims `extra` bytes more than it has.
+    void ClaimMore(uint64_t extra) { m_claimed = extra; }
+
+    uint64_t GetLength() const override { return m_bytes.size() + m_claimed; }
+    size_t Read(size_t count, void* buffer) override {
+        if (m_position >= m_failAfter)
+            throw CIOException();
+        size_t n = std::min(
+            {count, m_piece, m_bytes.size() - m_position, static_cast<size_t>(m_failAfter - m_position)});
+        std::memcpy(buffer, m_bytes.data() + m_position, n);
+        m_position += n;
+        m_log.produced += n;
+        return n;
+    }
+    void Rewind() override {
+        m_position = 0;
+        ++m_log.rewinds;
+    }
+
+private:
+    std::string m_bytes;
+    size_t m_piece;
+    Log& m_log;
+    size_t m_position = 0;
+    uint64_t m_failAfter = UINT64_MAX;
+    uint64_t m_claimed = 0;
+};
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
 
 class HttpRequest : public CataloguesInstalled {
 protected:
@@ -294,6 +347,166 @@ TEST_F(HttpRequest, AuthorizationEndsTheHeaderSectionAndUnsubmits) {
     request.Submit();
     EXPECT_EQ(Send(request), "POST /p HTTP/1.1\r\nHost: h\r\ncontent-length: 4\r\nConnection: Keep-Alive\r\n"
                              "X-A: b\r\n\r\nbody");
+}
+
+// --- Entities from a source ---------------------------------------------------------------------
+
+TEST_F(HttpRequest, SourceEntityGoesOutAsTheWrittenOneByteForByte) {
+    struct Row {
+        size_t size;
+        size_t piece;
+        const char* what;
+    } rows[] = {
+        {0, 1, "an empty entity: its length line says 0"},
+        {5, 5, "smaller than one network piece"},
+        {CHTTPRequest::kEntityWindow, 4096, "exactly one window"},
+        {3 * CHTTPRequest::kEntityWindow + 77, 1000, "several windows, reads shorter than asked"},
+        {70000, 1, "a source that hands out one byte at a time"},
+    };
+    for (const Row& row : rows) {
+        std::string entity = RandomBytes(row.size, static_cast<unsigned>(row.size));
+        CHTTPRequest written(0);
+        written.AddHeader("X-A", "b");
+        written.Write(entity);
+
+        BytesSource::Log log;
+        CHTTPRequest sourced(0);
+        sourced.AddHeader("X-A", "b");
+        sourced.SetEntitySource(std::make_unique<BytesSource>(entity, row.piece, log));
+        std::string expected = Wire(written, "http://h/up");
+        EXPECT_NE(expected.find("\r\ncontent-length: " + std::to_string(row.size) + "\r\n"),
+                  std::string::npos)
+            << row.what;
+        EXPECT_EQ(Wire(sourced, "http://h/up"), expected) << row.what;
+        EXPECT_EQ(log.produced, row.size) << row.what;
+        EXPECT_EQ(sourced.GetEntityBytesWritten(), row.size) << row.what;
+    }
+}
+
+TEST_F(HttpRequest, SourceEntityStartsOverWhenSentAgain) {
+    const std::string entity = RandomBytes(3 * CHTTPRequest::kEntityWindow + 5, 7);
+    BytesSource::Log log;
+    CHTTPRequest request(0);
+    request.SetEntitySource(std::make_unique<BytesSource>(entity, 4096, log));
+    const std::string first = Wire(request, "http://h/");
+    ASSERT_EQ(first.substr(first.size() - entity.size()), entity);
+
+    // Sent again whole, as after a new socket: the same bytes, read from the source's start.
+    request.ResetWritePosition();
+    EXPECT_EQ(request.GetEntityBytesWritten(), 0u);
+    EXPECT_EQ(Send(request), first);
+    EXPECT_EQ(log.rewinds, 1);
+    EXPECT_EQ(log.produced, 2 * entity.size());
+
+    // An answered challenge unsubmits and adds a block; the entity goes out from its start again.
+    request.SetAuthorization(std::make_unique<FixedAuthenticate>("Basic", "dTpw"),
+                             std::make_unique<CHTTPAuthResponse>("dTpw"), false);
+    request.Submit();
+    std::string again = Send(request);
+    EXPECT_NE(again.find("\r\nAuthorization: Basic dTpw\r\n\r\n"), std::string::npos);
+    EXPECT_EQ(again.substr(again.size() - entity.size()), entity);
+    EXPECT_EQ(log.rewinds, 2);
+
+    // A reset while the window still holds the first bytes needs no read at all for them.
+    BytesSource::Log smallLog;
+    CHTTPRequest small(0);
+    small.SetEntitySource(std::make_unique<BytesSource>("tiny entity", 4096, smallLog));
+    std::string tiny = Wire(small, "http://h/");
+    small.ResetWritePosition();
+    EXPECT_EQ(Send(small), tiny);
+    EXPECT_EQ(smallLog.rewinds, 0);
+    EXPECT_EQ(smallLog.produced, 11u);
+}
+
+TEST_F(HttpRequest, SourceFailureEndsTheRequestForGood) {
+    const std::string entity = RandomBytes(50000, 9);
+    BytesSource::Log log;
+    auto source = std::make_unique<BytesSource>(entity, 4096, log);
+    source->FailAfter(20000);
+    CHTTPRequest request(0);
+    request.SetEntitySource(std::move(source));
+    request.SetURI("http://h/", false);
+    request.Submit();
+    Peer peer;
+    std::unique_ptr<CSocket> socket = peer.Connect();
+
+    std::string raised;
+    for (int steps = 0; steps < 1000 && raised.empty(); ++steps) {
+        socket->Wait(CSocket::kWritable, 1.0);
+        try {
+            ASSERT_FALSE(request.WriteStep(*socket)) << "a failing source reported the end";
+        } catch (const CIOException& e) {
+            raised = e.GetText();
+        }
+    }
+    EXPECT_EQ(raised, "I/O error");
+    ASSERT_TRUE(request.GetEntityFailure());
+    EXPECT_THROW(std::rethrow_exception(request.GetEntityFailure()), CIOException);
+    // Only the bytes the source produced went out: fewer than the length line promised.
+    std::string wire = peer.Received();
+    EXPECT_NE(wire.find("content-length: 50000\r\n"), std::string::npos);
+    EXPECT_EQ(wire.size() - (wire.find("\r\n\r\n") + 4), 20000u);
+    EXPECT_EQ(request.GetEntityBytesWritten(), 20000u);
+    EXPECT_FALSE(request.GetCompletionEvent().IsSet());
+
+    // Sent again, it fails at once, before a byte goes out.
+    request.ResetWritePosition();
+    EXPECT_THROW(request.WriteStep(*socket), CIOException);
+    EXPECT_EQ(request.GetEntityBytesWritten(), 0u);
+}
+
+TEST_F(HttpRequest, SourceThatEndsBeforeItsLengthFails) {
+    BytesSource::Log log;
+    auto source = std::make_unique<BytesSource>(RandomBytes(3000, 3), 4096, log);
+    source->ClaimMore(1);
+    CHTTPRequest request(0);
+    request.SetEntitySource(std::move(source));
+    request.SetURI("http://h/", false);
+    request.Submit();
+    Peer peer;
+    std::unique_ptr<CSocket> socket = peer.Connect();
+    std::string raised;
+    for (int steps = 0; steps < 100 && raised.empty(); ++steps) {
+        socket->Wait(CSocket::kWritable, 1.0);
+        try {
+            ASSERT_FALSE(request.WriteStep(*socket)) << "a short source reported the end";
+        } catch (const CHTTPEntityLengthException& e) {
+            raised = e.GetText();
+        }
+    }
+    EXPECT_EQ(raised, "Internal error: the HTTP request body ended before its declared length");
+    std::string wire = peer.Received();
+    EXPECT_NE(wire.find("content-length: 3001\r\n"), std::string::npos);
+    EXPECT_EQ(wire.size() - (wire.find("\r\n\r\n") + 4), 3000u);
+}
+
+TEST_F(HttpRequest, SourceAndWrittenEntityDoNotMix) {
+    BytesSource::Log log;
+    CHTTPRequest sourced(0);
+    sourced.SetEntitySource(std::make_unique<BytesSource>("abc", 4096, log));
+    EXPECT_EQ(TextOf<CHTTPBadEntityException>([&] { sourced.Write("x"); }),
+              "Internal error: no HTTP entity allowed");
+    EXPECT_THROW(sourced.SetEntitySource(std::make_unique<BytesSource>("d", 1, log)),
+                 CHTTPBadEntityException);
+    // Headers still go in before the submit.
+    sourced.AddHeader("X-A", "b");
+
+    CHTTPRequest written(0);
+    written.Write("x");
+    EXPECT_THROW(written.SetEntitySource(std::make_unique<BytesSource>("abc", 1, log)),
+                 CHTTPBadEntityException);
+    written.CloseOutput();
+    CHTTPRequest closed(0);
+    closed.CloseOutput();
+    EXPECT_THROW(closed.SetEntitySource(std::make_unique<BytesSource>("abc", 1, log)),
+                 COutputStreamClosedException);
+
+    // An abort counts the source's whole length, none of which was read.
+    sourced.SetURI("http://h/", false);
+    sourced.Submit();
+    sourced.Abort();
+    EXPECT_EQ(sourced.GetEntityBytesWritten(), 3u);
+    EXPECT_EQ(log.produced, 0u);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "foundation/exception.h"
 #include "foundation/upload_exception.h"
 #include "foundation/wait_set.h"
+#include "net/http_basic_authenticate.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
@@ -11,11 +12,17 @@
 #include "upload/upload_item_info.h"
 #include "upload/upload_message.h"
 
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <random>
 #include <set>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -72,6 +79,130 @@ std::string TextPart(const std::string& boundary, const std::string& name, const
     return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name +
            "\"\r\nContent-Type: text/plain; charset=\"us-ascii\"\r\n\r\n" + value + "\r\n";
 }
+
+// The multipart body of MakeItem's picture, built here from the wire format rather than by the
+// message, with the filename as it must travel (quote, CR and LF percent-encoded).
+std::string ExpectedImageBody(const std::string& boundary, const std::string& path, uint32_t offset,
+                              const std::string& file) {
+    std::string filename;
+    for (char c : path)
+        filename += c == '"'    ? std::string("%22")
+                    : c == '\r' ? std::string("%0D")
+                    : c == '\n' ? "%0A"
+                                : std::string(1, c);
+    const std::string& b = boundary;
+    return TextPart(b, "AuthenticationID", "auth") + TextPart(b, "CampaignID", "camp") +
+           TextPart(b, "Image.AlbumID", "17") + TextPart(b, "Image.AlbumName", "Holiday") +
+           TextPart(b, "Image.UploadTime", "") + TextPart(b, "ImageID", "IMG9") +
+           TextPart(b, "PartnerID", "partner") + TextPart(b, "PartnerSubID", "sub") +
+           TextPart(b, "ProtocolVersion", "2.0") + TextPart(b, "SessionID", "sess") +
+           TextPart(b, "UID", "uid") + TextPart(b, "Offset", std::to_string(offset)) + "--" + b +
+           "\r\nContent-Disposition: form-data; name=\"Image.Data\"; filename=\"" + filename +
+           "\"; filesize=\"" + std::to_string(file.size()) + "\"\r\nContent-Type: image/jpeg\r\n\r\n" +
+           file.substr(offset) + "\r\n--" + b + "--\r\n";
+}
+
+std::string ImageHeaders(const std::string& boundary) {
+    return "Mime-Version: 1.0\r\nContent-Type: multipart/form-data; boundary=" + boundary +
+           "\r\nCookie: upload=T0K\r\n";
+}
+
+// A peer that takes a request's header block and the first `pauseAfter` bytes of its body, then
+// stops reading until told to go on, with receive buffers small enough that the client cannot run
+// far ahead: what the client reads after the pause it reads after the test has acted. It then reads
+// until the client closes or the body is complete, and answers a complete body with Status=OK.
+class PausingPeer {
+public:
+    explicit PausingPeer(size_t pauseAfter) : m_pauseAfter(pauseAfter) {
+        m_listener = loopback::Listen(1, m_port);
+        int small = 64 * 1024;
+        ::setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~PausingPeer() {
+        GoOn();
+        m_thread.join();
+        ::close(m_listener);
+    }
+
+    std::string Server() const { return "127.0.0.1:" + std::to_string(m_port); }
+    // True once the pause has begun (within ten seconds).
+    bool WaitForPause() {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_paused; });
+    }
+    void GoOn() {
+        std::lock_guard lock(m_mutex);
+        m_goOn = true;
+        m_changed.notify_all();
+    }
+    // After the exchange: the body bytes that arrived and the length the request declared.
+    size_t BodyReceived() {
+        m_thread.join();
+        m_thread = std::thread([] {});
+        return m_body;
+    }
+    size_t Declared() const { return m_declared; }
+
+private:
+    void Serve() {
+        if (!loopback::WaitReadable(m_listener, 10000))
+            return;
+        int fd = ::accept(m_listener, nullptr, nullptr);
+        std::string bytes;
+        char buffer[4096];
+        size_t headEnd = std::string::npos;
+        auto receive = [&](size_t limit) {
+            while (bytes.size() < limit && loopback::WaitReadable(fd, 10000)) {
+                ssize_t n = ::recv(fd, buffer, std::min(sizeof buffer, limit - bytes.size()), 0);
+                if (n <= 0)
+                    return false;
+                bytes.append(buffer, static_cast<size_t>(n));
+                if (headEnd == std::string::npos && (headEnd = bytes.find("\r\n\r\n")) != std::string::npos) {
+                    headEnd += 4;
+                    size_t at = bytes.find("content-length: ");
+                    m_declared = std::stoul(bytes.substr(at + 16));
+                    limit = std::min(limit, headEnd + m_pauseAfter);
+                }
+            }
+            return bytes.size() >= limit;
+        };
+        receive(SIZE_MAX);
+        {
+            std::unique_lock lock(m_mutex);
+            m_paused = true;
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return m_goOn; });
+        }
+        // Only the count matters from here on.
+        size_t total = bytes.size();
+        bytes.clear();
+        while (headEnd != std::string::npos && total < headEnd + m_declared &&
+               loopback::WaitReadable(fd, 10000)) {
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            total += static_cast<size_t>(n);
+        }
+        m_body = headEnd == std::string::npos ? 0 : total - headEnd;
+        if (m_body == m_declared) {
+            std::string reply = RawHttpPeer::Ok("Status=OK\n");
+            ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+        }
+        ::close(fd);
+    }
+
+    const size_t m_pauseAfter;
+    int m_listener = -1;
+    uint16_t m_port = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_paused = false; // guarded
+    bool m_goOn = false;   // guarded
+    size_t m_declared = 0; // the peer's thread's until it ends
+    size_t m_body = 0;     // the peer's thread's until it ends
+    std::thread m_thread;
+};
 
 const std::string kEncodedImageFields = "AuthenticationID=auth&CampaignID=camp&Image%2EAlbumID=17&"
                                         "Image%2EAlbumName=Holiday&Image%2EUploadTime=&ImageID=IMG9&"
@@ -308,7 +439,7 @@ TEST_F(UploadMessageTest, FilesThatChangedSinceTheyWereMeasuredAreRefused) {
         {5000, 4000, 4500, "EUPLOADTRUNC", "cut below the offset the server holds"},
         {5000, 4000, 0, "EUPLOADTRUNC", "cut above the offset: the file ends before its size"},
         {40000, 20000, 0, "EUPLOADTRUNC", "cut after the first full block"},
-        {5000, 6000, 0, "EUPLOADTRUNC", "grown: it would go out beyond the size it declares"},
+        {5000, 6000, 0, "EUPLOADDIFF", "grown: it would go out beyond the size it declares"},
         {5000, 0, 0, "ENOENT", "gone"},
     };
     for (const Row& row : rows) {
@@ -335,9 +466,124 @@ TEST_F(UploadMessageTest, FilesThatChangedSinceTheyWereMeasuredAreRefused) {
                               "\" is shorter than expected and has probably been changed since it "
                               "was first uploaded.");
             }
+            if (std::string(row.code) == "EUPLOADDIFF") {
+                EXPECT_EQ(e.GetText(), "The file \"" + path +
+                                           "\" has been changed since it was first uploaded.  To upload this "
+                                           "picture, first remove it from the plugin and then add it again.");
+            }
         }
         EXPECT_EQ(message.GetReplyEvent(), nullptr) << "nothing submitted: " << row.what;
         EXPECT_EQ(peer.RequestCount(), 0u) << row.what;
+    }
+}
+
+TEST_F(UploadMessageTest, StreamedUploadImageEqualsTheWholeBodyByteForByte) {
+    const size_t size = 5 * UploadMessage::kFileBlock + 321; // several windows, the last one short
+    struct Row {
+        const char* name;
+        uint32_t offset;
+        const char* what;
+    } rows[] = {
+        {"whole.jpg", 0, "from the first byte"},
+        {"middle.jpg", 40000, "from the middle of a block"},
+        {"last.jpg", size - 1, "only the last byte left"},
+        {"say \"cheese\"\r\n.jpg", 16384, "a quote and CR LF in the path, from a block boundary"},
+    };
+    for (const Row& row : rows) {
+        const std::string path = m_dir + "/" + row.name;
+        const std::string file = RandomBytes(size, row.offset);
+        WriteFile(path, file);
+        UploadItemInfo item = MakeItem(path);
+        item.SetOffset(row.offset);
+        RawHttpPeer peer({RawHttpPeer::Ok("Status=OK\n")});
+        UploadMessage message(UploadMessage::Kind::UploadImage);
+        message.Fill(item);
+        Exchange(message, peer);
+        const std::string body = ExpectedImageBody(message.GetBoundary(), path, row.offset, file);
+        std::vector<std::string> requests = peer.WaitForRequests(1);
+        ASSERT_EQ(requests.size(), 1u) << row.what;
+        EXPECT_TRUE(requests[0] ==
+                    Request(peer.Port(), "UploadImage", ImageHeaders(message.GetBoundary()), body))
+            << row.what;
+        EXPECT_TRUE(message.IsOK()) << row.what;
+        EXPECT_EQ(message.GetBytesWritten(), body.size()) << row.what;
+    }
+}
+
+TEST_F(UploadMessageTest, AnsweredBasicChallengeSendsTheSameBodyAgain) {
+    const std::string path = m_dir + "/challenged \"one\".jpg";
+    const std::string file = RandomBytes(3 * UploadMessage::kFileBlock + 10, 11);
+    WriteFile(path, file);
+    UploadItemInfo item = MakeItem(path);
+    item.SetOffset(20000); // the second pass must seek the file again, past the first window
+    RawHttpPeer peer(
+        {RawHttpPeer::Reply(401, "Unauthorized", "", "WWW-Authenticate: Basic realm=\"pics\"\r\n"),
+         RawHttpPeer::Ok("Status=OK\n")});
+    auto basic = std::make_shared<CHTTPBasicAuthenticate>();
+    basic->SetCredentials("pics", "user", "pass");
+    UploadEndpoint endpoint = Endpoint(peer);
+    endpoint.SetListener("Basic", basic);
+
+    UploadMessage message(UploadMessage::Kind::UploadImage);
+    message.Fill(item);
+    {
+        UploadConnection connection(endpoint);
+        message.Submit(connection);
+        CWaitSet waits({message.GetReplyEvent()});
+        for (int i = 0; i < 100 && !message.PollReply(); ++i)
+            waits.Wait(0.1);
+        ASSERT_TRUE(message.IsReplyComplete());
+    }
+    EXPECT_TRUE(message.IsOK());
+    const std::string body = ExpectedImageBody(message.GetBoundary(), path, 20000, file);
+    const std::string first = Request(peer.Port(), "UploadImage", ImageHeaders(message.GetBoundary()), body);
+    std::string second = first;
+    second.insert(second.find("\r\n\r\n") + 2, "Authorization: Basic dXNlcjpwYXNz\r\n"); // user:pass
+    std::vector<std::string> requests = peer.WaitForRequests(2);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_TRUE(requests[0] == first) << "without credentials";
+    EXPECT_TRUE(requests[1] == second) << "with them, the body again from its first byte";
+    // Progress counts what the pass that got through wrote.
+    EXPECT_EQ(message.GetBytesWritten(), body.size());
+}
+
+// The file changes after Submit measured it, while its bytes are on their way: the exchange ends as a
+// failure with the text for what happened, the peer gets fewer bytes than the length declared.
+TEST_F(UploadMessageTest, AFileThatChangesWhileItGoesOutFailsTheMessage) {
+    const size_t size = 16 * 1024 * 1024; // far beyond what the client's socket buffers can take ahead
+    const std::string path = m_dir + "/moving.jpg";
+    struct Row {
+        std::function<void()> change;
+        const char* code;
+        const char* what;
+    } rows[] = {
+        {[&] { ::truncate(path.c_str(), size / 2); }, "EUPLOADTRUNC", "cut to half"},
+        {[&] { std::ofstream(path, std::ios::app) << "more"; }, "EUPLOADDIFF", "grown"},
+        {[&] { std::remove(path.c_str()); }, "ENOENT", "removed"},
+    };
+    for (const Row& row : rows) {
+        WriteFile(path, RandomBytes(size, 12));
+        PausingPeer peer(100000);
+        UploadMessage message(UploadMessage::Kind::UploadImage);
+        message.Fill(MakeItem(path));
+        UploadConnection connection(UploadEndpoint(peer.Server(), kUserAgent, 5.0, false));
+        message.Submit(connection);
+        ASSERT_TRUE(peer.WaitForPause()) << row.what;
+        row.change();
+        peer.GoOn();
+        std::string code = "<nothing raised>";
+        CWaitSet waits({message.GetReplyEvent()});
+        try {
+            for (int i = 0; i < 300 && !message.PollReply(); ++i)
+                waits.Wait(0.1);
+        } catch (const CException& e) {
+            code = e.GetCode();
+        }
+        EXPECT_EQ(code, row.code) << row.what;
+        EXPECT_FALSE(message.IsOK()) << row.what;
+        EXPECT_LT(peer.BodyReceived(), peer.Declared()) << row.what;
+        // Every later look at the reply says the same.
+        EXPECT_THROW(message.PollReply(), CException) << row.what;
     }
 }
 
