@@ -370,6 +370,9 @@ CUIColor CUIDrawableRep::GetPixel(CUIPoint at) {
 CUIDrawable::CUIDrawable(platform::NativeDC dc, CUIPoint origin, std::function<void()> release)
     : m_rep(new CUIDrawableRep(platform::DrawContext::FromNative(dc), origin, std::move(release))) {}
 
+CUIDrawable::CUIDrawable(std::unique_ptr<platform::DrawContext> target, CUIPoint origin)
+    : m_rep(new CUIDrawableRep(std::move(target), origin)) {}
+
 CUIDrawable CUIDrawable::ForMemory(int width, int height) {
     // The surface lives as long as the context that draws on it.
     auto surface = std::shared_ptr<platform::NativeImage>(platform::CreateNativeImage(width, height));

@@ -167,6 +167,8 @@ class CUIDrawable {
 public:
     // On a native drawing target (a paint's), in the coordinates of a window at `origin`.
     explicit CUIDrawable(platform::NativeDC dc, CUIPoint origin = {}, std::function<void()> release = {});
+    // On a drawing target of the platform layer (a memory image's, for off-screen drawing).
+    explicit CUIDrawable(std::unique_ptr<platform::DrawContext> target, CUIPoint origin = {});
     // On a memory surface of its own, white, for drawing off screen and in tests.
     static CUIDrawable ForMemory(int width, int height);
 
