@@ -304,7 +304,8 @@ private:
 
     void PrepareLayout(std::string_view text, int wrapWidth) {
         pango_layout_set_font_description(m_layout, PangoDescriptionOf(CurrentFont()));
-        pango_layout_set_text(m_layout, text.data(), static_cast<int>(text.size()));
+        std::string valid = ValidUtf8(text);
+        pango_layout_set_text(m_layout, valid.data(), static_cast<int>(valid.size()));
         pango_layout_set_width(m_layout, wrapWidth < 0 ? -1 : wrapWidth * PANGO_SCALE);
         pango_layout_set_wrap(m_layout, PANGO_WRAP_WORD_CHAR);
     }

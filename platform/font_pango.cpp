@@ -29,6 +29,22 @@ PangoLayout* MeasuringLayout() {
     return layout;
 }
 
+} // namespace
+
+std::string ValidUtf8(std::string_view text) {
+    std::string out(text);
+    const char* end = nullptr;
+    size_t at = 0;
+    while (!g_utf8_validate(out.data() + at, static_cast<gssize>(out.size() - at), &end)) {
+        at = static_cast<size_t>(end - out.data());
+        out[at] = '?';
+        ++at;
+    }
+    return out;
+}
+
+namespace {
+
 class PangoFontImpl final : public Font {
 public:
     explicit PangoFontImpl(PangoFontDescription* description) : m_description(description) {}
@@ -106,7 +122,8 @@ private:
     PangoLayout* Prepare(std::string_view text) const {
         PangoLayout* layout = MeasuringLayout();
         pango_layout_set_font_description(layout, m_description);
-        pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
+        std::string valid = ValidUtf8(text);
+        pango_layout_set_text(layout, valid.data(), static_cast<int>(valid.size()));
         return layout;
     }
 

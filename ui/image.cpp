@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -39,8 +40,24 @@ CUIImage& CUIImage::operator=(const CUIImage& other) {
     return *this;
 }
 
-CUIImage::CUIImage(CUIImage&&) noexcept = default;
-CUIImage& CUIImage::operator=(CUIImage&&) noexcept = default;
+CUIImage::CUIImage(CUIImage&& other) noexcept
+    : m_width(std::exchange(other.m_width, 0)), m_height(std::exchange(other.m_height, 0)),
+      m_pixels(std::move(other.m_pixels)), m_native(std::move(other.m_native)), m_changed(other.m_changed) {
+    other.m_pixels.clear();
+}
+
+CUIImage& CUIImage::operator=(CUIImage&& other) noexcept {
+    if (this != &other) {
+        // The moved-from image is left empty, so that its size still matches its buffer.
+        m_width = std::exchange(other.m_width, 0);
+        m_height = std::exchange(other.m_height, 0);
+        m_pixels = std::move(other.m_pixels);
+        other.m_pixels.clear();
+        m_native = std::move(other.m_native);
+        m_changed = other.m_changed;
+    }
+    return *this;
+}
 CUIImage::~CUIImage() = default;
 
 std::optional<CUIImage> CUIImage::FromResource(uint32_t id) {

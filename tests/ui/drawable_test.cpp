@@ -338,6 +338,22 @@ TEST(DrawableText, MeasuresAndFitsWholeCharacters) {
     EXPECT_EQ(d->FitBytes(five, 10000), five.size());
 }
 
+TEST(DrawableText, BytesThatAreNotUtf8CountOneCharacterEach) {
+    CUIDrawable d = Surface();
+    d->SetFont(CUIFont::FromSpec("sansserif-normal-13"));
+    // A file name in a single-byte code page: "caf\xe9" and a stray continuation byte.
+    std::string name = "caf\xe9 \x80x.jpg";
+    CUISize size = d->MeasureText(name);
+    EXPECT_GT(size.cx, d->MeasureText("caf .jpg").cx);
+    EXPECT_EQ(d->FitBytes(name, size.cx), name.size());
+    EXPECT_EQ(d->FitCharacters(name, size.cx), 10);
+    int prefix = d->MeasureText("caf?").cx;
+    EXPECT_EQ(d->FitBytes(name, prefix), 4u);
+    d->SetColor(kBlack);
+    d->DrawText({0, 0, 40, 30}, name, platform::kTextSingleLine);
+    EXPECT_GT(CountDiffering(d, {0, 0, 40, 30}, kWhite, kSurface), 10);
+}
+
 TEST(DrawableImage, MaskedImagesShowOnlyWhereTheMaskIsBlack) {
     CUIDrawable d = Surface();
     d->SetColor(kBlue);
