@@ -34,6 +34,8 @@ GtkStyleContext* ContextFor(std::initializer_list<std::pair<GType, const char*>>
         gtk_widget_path_append_type(path, type);
         gtk_widget_path_iter_set_object_name(path, -1, name);
     }
+    // Top-level windows carry the class that themes give the window colours to.
+    gtk_widget_path_iter_add_class(path, 0, GTK_STYLE_CLASS_BACKGROUND);
     gtk_widget_path_iter_set_state(path, -1, state);
     GtkStyleContext* context = gtk_style_context_new();
     gtk_style_context_set_path(context, path);
@@ -69,7 +71,8 @@ void Load() {
     if (gdk_display_get_default() == nullptr)
         return;
     Take(ContextFor({{GTK_TYPE_WINDOW, "window"}}, GTK_STATE_FLAG_NORMAL), kColorWindowText, kColorBtnFace);
-    Take(ContextFor({{GTK_TYPE_WINDOW, "window"}, {GTK_TYPE_TEXT_VIEW, "textview"}}, GTK_STATE_FLAG_NORMAL),
+    Take(ContextFor({{GTK_TYPE_WINDOW, "window"}, {GTK_TYPE_TEXT_VIEW, "textview"}, {G_TYPE_NONE, "text"}},
+                    GTK_STATE_FLAG_NORMAL),
          -1, kColorWindow);
     Take(ContextFor({{GTK_TYPE_WINDOW, "window"}, {GTK_TYPE_BUTTON, "button"}}, GTK_STATE_FLAG_NORMAL),
          kColorBtnText, -1);
