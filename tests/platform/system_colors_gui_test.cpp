@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <gtk/gtk.h>
 #include <string>
 #include <sys/wait.h>
@@ -31,11 +30,15 @@ public:
             _exit(127);
         }
         close(fds[1]);
-        char number[16] = {};
-        ssize_t got = read(fds[0], number, sizeof number - 1);
+        // The server writes the number and its newline in separate pieces; the pipe stays open until
+        // both arrived, or the second write would fail and stop the server.
+        std::string number;
+        char c = 0;
+        while (number.size() < 16 && read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
         close(fds[0]);
-        if (got > 0) {
-            m_display = ":" + std::string(number, strcspn(number, "\n"));
+        if (c == '\n' && !number.empty()) {
+            m_display = ":" + number;
             setenv("DISPLAY", m_display.c_str(), 1);
         }
     }
