@@ -1,5 +1,6 @@
 #include "upload/plugin_parameters.h"
 
+#include "foundation/color_text.h"
 #include "foundation/string_number.h"
 
 #include <algorithm>
@@ -44,19 +45,6 @@ const P::Info kParameters[] = {
     {"UploadSpec", T::Text, "", &P::d_uploadSpec},
 };
 static_assert(std::size(kParameters) == 30);
-
-struct NamedColor {
-    const char* name;
-    uint32_t rgb;
-};
-
-// The sixteen colour names of HTML 4.01.
-constexpr NamedColor kColorNames[] = {
-    {"aqua", 0x00ffff},   {"black", 0x000000}, {"blue", 0x0000ff},   {"fuchsia", 0xff00ff},
-    {"gray", 0x808080},   {"green", 0x008000}, {"lime", 0x00ff00},   {"maroon", 0x800000},
-    {"navy", 0x000080},   {"olive", 0x808000}, {"purple", 0x800080}, {"red", 0xff0000},
-    {"silver", 0xc0c0c0}, {"teal", 0x008080},  {"yellow", 0xffff00}, {"white", 0xffffff},
-};
 
 // A typed integer or boolean as the text a text member would receive.
 std::string TypedToText(const ParameterValue& value) {
@@ -144,20 +132,5 @@ bool ParameterToFlag(std::string_view text) {
 }
 
 uint32_t ParseColor(std::string_view text) {
-    if (!text.empty() && text[0] == '#') {
-        std::string_view digits = text.substr(1);
-        size_t consumed = 0;
-        uint32_t value = StrToUL32(digits, 16, &consumed);
-        if (consumed == 0 || consumed != digits.size())
-            return 0x000000;
-        return value & 0xffffff;
-    }
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    for (const NamedColor& color : kColorNames) {
-        if (lower == color.name)
-            return color.rgb;
-    }
-    return 0x000000;
+    return ParseColorText(text);
 }

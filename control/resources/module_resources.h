@@ -1,5 +1,6 @@
 // The module's resources, compiled in from the sources beside this header: message tables 107, 109
-// and 110 and the string table. The host installs them with platform::SetResourceModule.
+// and 110, the string table, and the bitmaps drawn by tools/bitmaps/. The host installs them with
+// platform::SetResourceModule.
 #pragma once
 
 #include "platform/resources.h"
