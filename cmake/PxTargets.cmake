@@ -3,6 +3,10 @@
 function(px_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
     target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+    if(WIN32)
+        # windows.h must not turn std::min and std::max into its macros.
+        target_compile_definitions(${target} PUBLIC NOMINMAX)
+    endif()
 endfunction()
 
 # px_library(NAME SOURCES... [DEPENDS libs...])

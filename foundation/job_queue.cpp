@@ -27,15 +27,15 @@ CJobQueue::CJobQueue(size_t workers) {
     // Every member exists before the first worker runs.
     try {
         for (auto& worker : m_workers)
-            worker->thread = new CThread(*worker);
+            worker->thread = CThread::Create(*worker);
     } catch (...) {
         // The workers already running use this object: they are stopped before it goes.
         for (auto& worker : m_workers) {
-            if (worker->thread == nullptr)
+            if (!worker->thread)
                 continue;
             worker->thread->RequestStop();
             worker->thread->Join(-1);
-            worker->thread->Release();
+            worker->thread.Reset();
         }
         throw;
     }
@@ -50,18 +50,18 @@ CJobQueue::~CJobQueue() {
     }
     for (auto& worker : m_workers) {
         worker->thread->Join(-1);
-        worker->thread->Release();
+        worker->thread.Reset();
     }
 }
 
-void CJobQueue::AddJob(CRunnable& runnable, std::string key) {
+void CJobQueue::QueueJob(CRunnable& runnable, std::string key) {
     auto job = std::make_unique<Job>();
     job->runnable = &runnable;
     job->key = std::move(key);
     Enqueue(std::move(job));
 }
 
-void CJobQueue::AddJob(Callback callback, void* argument, std::string key) {
+void CJobQueue::QueueJob(Callback callback, void* argument, std::string key) {
     auto job = std::make_unique<Job>();
     job->callback = callback;
     job->argument = argument;
@@ -146,7 +146,7 @@ bool CJobQueue::WaitIdle(double timeout) {
         return false;
     double remaining = timeout;
     if (timeout >= 0)
-        remaining = std::max(0.0, timeout - std::chrono::duration<double>(Clock::now() - start).count());
+        remaining = (std::max)(0.0, timeout - std::chrono::duration<double>(Clock::now() - start).count());
     return m_notBusy.Lock(remaining);
 }
 
@@ -252,9 +252,9 @@ void CJobQueue::UpdateIdleLocked() {
 }
 
 CJobQueue::Worker* CJobQueue::FindCurrentWorkerLocked() const {
-    uint32_t self = GetCurrentThreadId();
+    uint32_t self = GetCurrentThreadIdentity();
     for (const auto& worker : m_workers) {
-        if (worker->thread != nullptr && worker->thread->GetId() == self)
+        if (worker->thread && worker->thread->GetId() == self)
             return worker.get();
     }
     return nullptr;

@@ -38,8 +38,8 @@ public:
     CJobQueue(const CJobQueue&) = delete;
     CJobQueue& operator=(const CJobQueue&) = delete;
 
-    void AddJob(CRunnable& runnable, std::string key = {});
-    void AddJob(Callback callback, void* argument, std::string key = {});
+    void QueueJob(CRunnable& runnable, std::string key = {});
+    void QueueJob(Callback callback, void* argument, std::string key = {});
 
     // Drops the first waiting job with that key; false when none waits.
     bool RemoveJob(std::string_view key);
@@ -86,8 +86,8 @@ private:
     struct Worker : CRunnable {
         CJobQueue* queue = nullptr;
         int index = 0;
-        CThread* thread = nullptr; // one reference, set at construction under m_workersLock
-        void* userData = nullptr;  // guarded by m_workersLock
+        CThreadRef thread;        // set at construction under m_workersLock
+        void* userData = nullptr; // guarded by m_workersLock
         void Run() override { queue->WorkerLoop(*this); }
     };
 

@@ -23,19 +23,22 @@ CListenerList::~CListenerList() {
     }
 }
 
-void CListenerList::AddListener(CListener* listener) {
-    if (listener == nullptr)
+void CListenerList::AddListener(std::unique_ptr<CListener> owned) {
+    if (!owned)
         return;
     CLock guard(m_mutex);
+    CListener* listener = owned.get();
     if (m_deliveries == 0) {
         if (!Has(m_listeners, listener))
             m_listeners.push_back(listener);
+        owned.release(); // the list's now (or still, when it was already in it)
         return;
     }
     // The later request wins over an earlier one for the same listener in this delivery.
     std::erase(m_pendingRemove, listener);
     if (!Has(m_pendingAdd, listener))
         m_pendingAdd.push_back(listener);
+    owned.release(); // recorded: the list deletes it if it never joins the set
 }
 
 void CListenerList::RemoveListener(CListener* listener) {

@@ -12,6 +12,7 @@
 #include "foundation/mutex.h"
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 // The base of events given to listeners.
@@ -47,8 +48,9 @@ public:
     CListenerList(const CListenerList&) = delete;
     CListenerList& operator=(const CListenerList&) = delete;
 
-    // Takes ownership; a listener already in the list is not added twice.
-    void AddListener(CListener* listener);
+    // Takes ownership. A listener already in the list is not added twice (the list keeps owning its
+    // one copy); one handed back by RemoveListener may be added again.
+    void AddListener(std::unique_ptr<CListener> listener);
     // Takes the listener out without deleting it; the caller owns it again.
     void RemoveListener(CListener* listener);
     // Takes the listener out and deletes it, when it is in the list.

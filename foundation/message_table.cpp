@@ -209,7 +209,7 @@ std::unique_ptr<CMessageTable> ParseMessageTableResource(const unsigned char* da
 }
 
 std::unique_ptr<CMessageTable> LoadMessageTable(unsigned id) {
-    auto resource = platform::FindResource(platform::ResourceType::RcData, id);
+    auto resource = platform::FindModuleResource(platform::ResourceType::RcData, id);
     if (!resource)
         return nullptr;
     try {

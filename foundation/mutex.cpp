@@ -28,7 +28,7 @@ void CMutex::Unlock() {
 }
 
 bool CMutex::IsOwnedByCurrentThread() const {
-    return GetOwner() == GetCurrentThreadId();
+    return GetOwner() == GetCurrentThreadIdentity();
 }
 
 std::shared_ptr<void> MakeAbandonedRelease(CWaitable& waitable) {

@@ -4,12 +4,11 @@
 #include "foundation/registry_key.h"
 #include "foundation/string_format.h"
 #include "foundation/string_number.h"
+#include "platform/file_system.h"
 #include "platform/system_message.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <optional>
-#include <system_error>
 
 namespace {
 
@@ -107,7 +106,7 @@ bool ParseNumber(std::string_view text, bool negative, int low, int high, int* v
     int64_t number = 0;
     for (char c : text) {
         number = number * 10 + (c - '0');
-        if (number > std::max<int64_t>(high, -int64_t{low}))
+        if (number > (std::max<int64_t>)(high, -int64_t{low}))
             return false; // out of range either way; stopping here also keeps it from overflowing
     }
     if (minus)
@@ -139,14 +138,11 @@ enum class FolderState { Exists, Gone, Unknown };
 FolderState StateOfFolder(const std::string& path) {
     if (path.empty())
         return FolderState::Gone;
-    std::error_code error;
-    std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (error) {
-        if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory)
-            return FolderState::Gone;
-        return FolderState::Unknown;
-    }
-    return std::filesystem::is_directory(status) ? FolderState::Exists : FolderState::Gone;
+    platform::PathProblem problem = platform::PathProblem::Inaccessible;
+    std::optional<platform::FileStatus> status = platform::GetFileStatus(path, &problem);
+    if (!status)
+        return problem == platform::PathProblem::Missing ? FolderState::Gone : FolderState::Unknown;
+    return status->isFolder ? FolderState::Exists : FolderState::Gone;
 }
 
 std::string RecentName(int slot) {

@@ -47,7 +47,7 @@ struct PatternNode {
 };
 
 uint64_t Saturate(uint64_t size) {
-    return std::min<uint64_t>(size, kMaxRegExpProgramLength + 1);
+    return (std::min<uint64_t>)(size, kMaxRegExpProgramLength + 1);
 }
 
 bool IsAsciiLetter(int c) {

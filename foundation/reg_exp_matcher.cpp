@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 namespace {
 
@@ -817,7 +818,8 @@ private:
 bool Contains(const uint8_t* text, int length, const std::string& needle) {
     if (needle.empty())
         return true;
-    return memmem(text, static_cast<size_t>(length), needle.data(), needle.size()) != nullptr;
+    std::string_view haystack(reinterpret_cast<const char*>(text), static_cast<size_t>(length));
+    return haystack.find(needle) != std::string_view::npos;
 }
 
 } // namespace

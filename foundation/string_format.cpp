@@ -32,15 +32,15 @@ std::string SubstituteArgs(std::string_view tmpl, std::initializer_list<std::str
 }
 
 std::string FormatString(const char* format, ...) {
-    char small[200];
+    char firstTry[200];
     va_list args;
     va_start(args, format);
-    int needed = std::vsnprintf(small, sizeof small, format, args);
+    int needed = std::vsnprintf(firstTry, sizeof firstTry, format, args);
     va_end(args);
     if (needed < 0)
         return std::string(); // an encoding error: nothing sensible to show
-    if (static_cast<size_t>(needed) < sizeof small)
-        return std::string(small, static_cast<size_t>(needed));
+    if (static_cast<size_t>(needed) < sizeof firstTry)
+        return std::string(firstTry, static_cast<size_t>(needed));
 
     // vsnprintf told us the exact length; format once more into a buffer of that size.
     std::string result(static_cast<size_t>(needed), '\0');

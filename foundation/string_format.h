@@ -2,6 +2,8 @@
 // ("%1" to "%9"), and printf-style formatting into a std::string.
 #pragma once
 
+#include "foundation/compiler.h"
+
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -14,4 +16,4 @@
 std::string SubstituteArgs(std::string_view tmpl, std::initializer_list<std::string_view> args);
 
 // printf-style formatting into a string of whatever length the result needs.
-std::string FormatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatString(const char* format, ...) PX_PRINTF_FORMAT(1, 2);

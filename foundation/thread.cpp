@@ -45,6 +45,10 @@ struct CThread::AdoptionGuard {
     }
 };
 
+CThreadRef CThread::Create(CRunnable& runnable, void* userData) {
+    return CThreadRef(new CThread(runnable, userData));
+}
+
 CThread::CThread(CRunnable& runnable, void* userData)
     : m_id(AllocateThreadId()), m_runnable(&runnable), m_userData(userData) {
     // The new thread waits for this lock before it runs the body, so it starts only once it is
@@ -53,7 +57,7 @@ CThread::CThread(CRunnable& runnable, void* userData)
     ThreadRegistry& registry = Registry();
     {
         CLock listed(registry.mutex);
-        uint32_t creator = GetCurrentThreadId();
+        uint32_t creator = GetCurrentThreadIdentity();
         if (!registry.ids.contains(creator))
             AdoptCurrentThreadLocked(creator);
         RegisterLocked();
@@ -163,7 +167,7 @@ void CThread::Release() {
 }
 
 bool CThread::Join(double timeout) {
-    if (GetCurrentThreadId() == m_id)
+    if (GetCurrentThreadIdentity() == m_id)
         return false;
     if (!m_finished.Lock(timeout))
         return false;
@@ -193,15 +197,15 @@ void CThreadRef::Reset() {
     m_thread = nullptr;
 }
 
-CThread* GetCurrentThread() {
-    uint32_t self = GetCurrentThreadId();
+CThreadRef GetCurrentThreadObject() {
+    uint32_t self = GetCurrentThreadIdentity();
     ThreadRegistry& registry = Registry();
     CLock listed(registry.mutex);
     for (CThread* thread = registry.head; thread != nullptr; thread = thread->m_next) {
         if (thread->m_id == self && thread->AddRefIfAlive())
-            return thread;
+            return CThreadRef(thread);
     }
-    return nullptr;
+    return CThreadRef();
 }
 
 bool IsStopRequested() {
@@ -237,7 +241,7 @@ void SleepSeconds(double seconds) {
         return;
     int64_t ms = CWaitHandle::ToMilliseconds(seconds);
     if (ms == 0) {
-        Yield();
+        YieldThread();
         return;
     }
     if (ms < 0) {
@@ -248,6 +252,6 @@ void SleepSeconds(double seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-void Yield() {
+void YieldThread() {
     std::this_thread::yield();
 }

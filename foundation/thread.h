@@ -27,12 +27,14 @@ private:
     uint32_t m_code;
 };
 
+class CThreadRef;
+
 class CThread : public CWaitable {
 public:
-    // Creates and starts a thread that calls runnable.Run(). The caller holds the one reference it
-    // returns with and gives it up with Release; the running thread holds another until its body
-    // ends. The runnable is borrowed and must outlive the body. Raises CThreadUnavailable.
-    CThread(CRunnable& runnable, void* userData = nullptr);
+    // Creates and starts a thread that calls runnable.Run(). The caller owns the reference returned;
+    // the running thread holds another until its body ends. The runnable is borrowed and must outlive
+    // the body. Raises CThreadUnavailable.
+    static CThreadRef Create(CRunnable& runnable, void* userData = nullptr);
     CThread(const CThread&) = delete;
     CThread& operator=(const CThread&) = delete;
 
@@ -61,9 +63,12 @@ protected:
     ~CThread() override;
 
 private:
-    friend CThread* GetCurrentThread();
+    friend CThreadRef GetCurrentThreadObject();
     struct Adopted {};
     struct AdoptionGuard;
+    // Objects are only made by Create (one reference for the caller) and by adoption (the reference
+    // of the adopted thread itself), so that every reference has an owner.
+    CThread(CRunnable& runnable, void* userData);
     // An object for the calling thread, which the registry did not start.
     CThread(Adopted, uint32_t id);
 
@@ -91,8 +96,6 @@ private:
 class CThreadRef {
 public:
     CThreadRef() = default;
-    // Takes over a reference the caller already holds (as returned by new CThread or GetCurrentThread).
-    explicit CThreadRef(CThread* adopted) : m_thread(adopted) {}
     ~CThreadRef() { Reset(); }
     CThreadRef(CThreadRef&& other) noexcept : m_thread(other.m_thread) { other.m_thread = nullptr; }
     CThreadRef& operator=(CThreadRef&& other) noexcept;
@@ -105,11 +108,17 @@ public:
     explicit operator bool() const { return m_thread != nullptr; }
 
 private:
+    friend class CThread;
+    friend CThreadRef GetCurrentThreadObject();
+    // Takes over a reference the caller already holds.
+    explicit CThreadRef(CThread* adopted) : m_thread(adopted) {}
+
     CThread* m_thread = nullptr;
 };
 
-// The calling thread's object with a new reference, or null when the thread was never registered.
-CThread* GetCurrentThread();
+// The calling thread's object with a new reference, or an empty reference when the thread was never
+// registered.
+CThreadRef GetCurrentThreadObject();
 // Whether someone asked the calling thread to stop; false for a thread that was never registered.
 bool IsStopRequested();
 // The calling thread's stop event (to add to a wait set), or null for a thread never registered.
@@ -127,4 +136,4 @@ bool SetCurrentThreadPriority(int level);
 // Sleeps when seconds > 0; returns at once otherwise.
 void SleepSeconds(double seconds);
 // Gives up the rest of the time slice.
-void Yield();
+void YieldThread();

@@ -14,7 +14,7 @@ uint32_t AllocateThreadId() {
     return g_nextId.fetch_add(1, std::memory_order_relaxed);
 }
 
-uint32_t GetCurrentThreadId() {
+uint32_t GetCurrentThreadIdentity() {
     if (t_id == 0)
         t_id = AllocateThreadId();
     return t_id;

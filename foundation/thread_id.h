@@ -5,7 +5,7 @@
 #include <cstdint>
 
 // The calling thread's identity; assigned on first call.
-uint32_t GetCurrentThreadId();
+uint32_t GetCurrentThreadIdentity();
 
 // A fresh identity for a thread that is about to be created, so that its creator can register it
 // before the thread runs. The new thread takes it with AssignCurrentThreadId as its first action.

@@ -3,12 +3,14 @@
 // the host enables categories; the host program's --trace option sends them to standard error.
 #pragma once
 
+#include "foundation/compiler.h"
+
 #include <string_view>
 
 // Enables a comma-separated list of categories ("all" enables every one; "" disables tracing).
 void SetTraceCategories(std::string_view categories);
 bool IsTraceEnabled(const char* category, int level);
-void Trace(const char* category, int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+void Trace(const char* category, int level, const char* format, ...) PX_PRINTF_FORMAT(3, 4);
 
 // Marks a function's entry and exit in the trace ("%s(): enter" / "%s(): exit").
 class CTraceScope {

@@ -63,7 +63,7 @@ CWaitHandle::CWaitHandle(Kind kind, bool initiallySet)
 
 CWaitHandle::~CWaitHandle() {
     std::lock_guard guard(m_state);
-    if (m_kind == Kind::Mutex && m_count != 0 && m_owner == GetCurrentThreadId())
+    if (m_kind == Kind::Mutex && m_count != 0 && m_owner == GetCurrentThreadIdentity())
         Untrack(this);
 }
 
@@ -87,7 +87,7 @@ bool CWaitHandle::IsSet() const {
 
 bool CWaitHandle::Release() {
     std::lock_guard guard(m_state);
-    if (m_count == 0 || m_owner != GetCurrentThreadId())
+    if (m_count == 0 || m_owner != GetCurrentThreadIdentity())
         return false;
     if (--m_count == 0) {
         m_owner = 0;
@@ -140,7 +140,7 @@ void CWaitHandle::AbandonIfOwnedBy(uint32_t self) {
 void CWaitHandle::AbandonHeldByCurrentThread() {
     if (t_held == nullptr)
         return;
-    uint32_t self = GetCurrentThreadId();
+    uint32_t self = GetCurrentThreadIdentity();
     // Each handle appears once per 0 -> 1 transition; abandoning clears it in one step.
     std::vector<CWaitHandle*> held;
     held.swap(t_held->handles);
@@ -180,7 +180,7 @@ int64_t CWaitHandle::ToMilliseconds(double seconds) {
 }
 
 CWaitHandle::WaitResult CWaitHandle::WaitAny(std::span<CWaitHandle* const> handles, double timeout) {
-    const uint32_t self = GetCurrentThreadId();
+    const uint32_t self = GetCurrentThreadIdentity();
     auto attempt = [&]() -> std::optional<WaitResult> {
         for (size_t i = 0; i < handles.size(); ++i) {
             switch (handles[i]->TryAcquire(self)) {

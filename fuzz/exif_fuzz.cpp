@@ -1,6 +1,6 @@
 // The EXIF reader over arbitrary segment payloads, with its embedded thumbnail.
+#include "pictures/exception.h"
 #include "pictures/exif_reader.h"
-#include "pictures/px_exception.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
 // The JPEG reader over arbitrary bytes in memory: header, EXIF segment and every row at a reduced scale.
+#include "pictures/exception.h"
 #include "pictures/jpeg_reader.h"
-#include "pictures/px_exception.h"
 
 #include <algorithm>
 #include <vector>

@@ -2,7 +2,7 @@
 
 #include "foundation/trace.h"
 
-void CHTTPAuthResponse::AddCredentials(const std::string& text) {
+void CHTTPAuthResponse::AppendCredentials(const std::string& text) {
     if (!m_credentials.empty())
         m_credentials += ',';
     m_credentials += text;

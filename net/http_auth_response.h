@@ -19,7 +19,7 @@ public:
     virtual bool IsComplete() const { return true; }
     const std::string& GetCredentials() const { return m_credentials; }
     // Appends `text` to the credentials, after a "," when there are some already.
-    void AddCredentials(const std::string& text);
+    void AppendCredentials(const std::string& text);
 
 protected:
     std::string m_credentials;

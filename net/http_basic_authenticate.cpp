@@ -35,7 +35,7 @@ std::unique_ptr<CHTTPAuthResponse> CHTTPBasicAuthenticate::Respond(CHTTPAuthResp
         password = m_passwords[found->first];
     }
     auto response = std::make_unique<CHTTPAuthResponse>();
-    response->AddCredentials(Base64Encode(user + ":" + password));
+    response->AppendCredentials(Base64Encode(user + ":" + password));
     return response;
 }
 

@@ -107,7 +107,7 @@ private:
     void UpdateEventsLocked();
     // Drops every byte once no reader is copying; called with `lock` (on m_lock) held.
     void ClearLocked(std::unique_lock<std::mutex>& lock);
-    size_t RoomLocked() const { return kCapacity - std::min(kCapacity, m_bytes.Size()); }
+    size_t RoomLocked() const { return kCapacity - (std::min)(kCapacity, m_bytes.Size()); }
     // Grows the ring, once no reader is copying from it, so that `count` more bytes fit; called with
     // `lock` (on m_lock) held, which the wait may release.
     void GrowLocked(std::unique_lock<std::mutex>& lock, size_t count);

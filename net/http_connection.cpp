@@ -82,7 +82,7 @@ std::shared_ptr<CHTTPResponse> CHTTPConnection::Submit(CHTTPRequest& request, co
     m_response = response.get();
     m_responseHolder = response;
     try {
-        m_worker = CThreadRef(new CThread(*this));
+        m_worker = CThread::Create(*this);
     } catch (...) {
         m_request = nullptr;
         m_response = nullptr;

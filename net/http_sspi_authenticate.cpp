@@ -20,9 +20,9 @@ constexpr uint32_t kFirstRoundRequirements = 0xA1F;
 // The security interface, loaded by the first user and freed by the last.
 struct SharedInterface {
     std::mutex mutex;
-    int users = 0;                                // guarded
-    platform::SecurityModule* module = nullptr;   // guarded
-    const SecurityFunctionTable* table = nullptr; // guarded
+    int users = 0;                              // guarded
+    platform::SecurityModule* module = nullptr; // guarded
+    const SecurityFunctions* table = nullptr;   // guarded
 };
 
 SharedInterface& Shared() {
@@ -30,7 +30,7 @@ SharedInterface& Shared() {
     return shared;
 }
 
-bool IsUsable(const SecurityFunctionTable* table) {
+bool IsUsable(const SecurityFunctions* table) {
     return table != nullptr && table->AcquireCredentialsHandleA != nullptr &&
            table->FreeCredentialsHandle != nullptr && table->InitializeSecurityContextA != nullptr &&
            table->DeleteSecurityContext != nullptr && table->QuerySecurityPackageInfoA != nullptr &&
@@ -39,7 +39,7 @@ bool IsUsable(const SecurityFunctionTable* table) {
 
 // The package calls, or null when the interface cannot be loaded. Each non-null result is one share,
 // given back with ReleaseInterface.
-const SecurityFunctionTable* AcquireInterface() {
+const SecurityFunctions* AcquireInterface() {
     SharedInterface& shared = Shared();
     std::lock_guard lock(shared.mutex);
     if (shared.users == 0) {
@@ -50,7 +50,7 @@ const SecurityFunctionTable* AcquireInterface() {
             return nullptr;
         auto init = reinterpret_cast<InitSecurityInterfaceFn>(
             platform::GetSecurityModuleProc(module, "InitSecurityInterfaceA"));
-        const SecurityFunctionTable* table = init != nullptr ? init() : nullptr;
+        const SecurityFunctions* table = init != nullptr ? init() : nullptr;
         // A table without one of the calls used would be called through a null pointer.
         if (!IsUsable(table)) {
             platform::FreeSecurityModule(module);
@@ -74,8 +74,8 @@ void ReleaseInterface() {
 }
 
 // One more share of an interface that the caller already holds.
-const SecurityFunctionTable* ShareInterface() {
-    const SecurityFunctionTable* table = AcquireInterface();
+const SecurityFunctions* ShareInterface() {
+    const SecurityFunctions* table = AcquireInterface();
     if (table == nullptr)
         throw CHTTPMicrosoftSSPIAuthenticateNoScheme(""); // cannot happen while the caller holds one
     return table;
@@ -84,7 +84,7 @@ const SecurityFunctionTable* ShareInterface() {
 // A security context that the current round owns: deleted when the round ends without handing it on.
 class OwnedContext {
 public:
-    OwnedContext(const SecurityFunctionTable& functions, const SecHandle& context)
+    OwnedContext(const SecurityFunctions& functions, const SecHandle& context)
         : m_functions(functions), m_context(context) {}
     ~OwnedContext() {
         if (m_owned)
@@ -96,7 +96,7 @@ public:
     SecHandle* Get() { return &m_context; }
 
 private:
-    const SecurityFunctionTable& m_functions;
+    const SecurityFunctions& m_functions;
     SecHandle m_context;
     bool m_owned = true;
 };
@@ -110,7 +110,7 @@ CHTTPMicrosoftSSPIAuthenticate::CHTTPMicrosoftSSPIAuthenticate(const std::string
     if (m_functions == nullptr)
         throw CHTTPMicrosoftSSPIAuthenticateNoScheme(package);
     std::string name = package; // the call takes a writable text
-    SecPkgInfo* info = nullptr;
+    SecurityPackageInfo* info = nullptr;
     SecurityStatus status = m_functions->QuerySecurityPackageInfoA(name.data(), &info);
     if (status != kSecEOk || info == nullptr) {
         if (info != nullptr)
@@ -165,7 +165,7 @@ std::unique_ptr<CHTTPAuthResponse> CHTTPNTLMAuthenticate::Respond(CHTTPAuthRespo
 }
 
 std::unique_ptr<CHTTPAuthResponse> CHTTPNTLMAuthenticate::FirstRound() {
-    const SecurityFunctionTable& sspi = Functions();
+    const SecurityFunctions& sspi = Functions();
     std::string package = GetPackage();
     SecHandle credentials{};
     TimeStamp expiry{};
@@ -189,7 +189,7 @@ std::unique_ptr<CHTTPAuthResponse> CHTTPNTLMAuthenticate::FirstRound() {
     sspi.FreeCredentialsHandle(&credentials);
     if (status == kSecIContinueNeeded) {
         auto response = std::make_unique<CHTTPMicrosoftSSPIAuthResponse>(context);
-        response->AddCredentials(Base64Encode({token.data(), std::min<size_t>(out.size, token.size())}));
+        response->AppendCredentials(Base64Encode({token.data(), std::min<size_t>(out.size, token.size())}));
         return response;
     }
     if (status == kSecEOk || status == kSecICompleteNeeded || status == kSecICompleteAndContinue)
@@ -202,7 +202,7 @@ std::unique_ptr<CHTTPAuthResponse> CHTTPNTLMAuthenticate::SecondRound(CHTTPAuthR
     auto* first = dynamic_cast<CHTTPMicrosoftSSPIAuthResponse*>(&previous);
     if (first == nullptr || !first->OwnsContext())
         return nullptr;
-    const SecurityFunctionTable& sspi = Functions();
+    const SecurityFunctions& sspi = Functions();
     // Taken over at once: whatever happens below, this round deletes the context.
     OwnedContext context(sspi, first->TakeContext());
     std::string challenge = Base64Decode(GetChallenge());
@@ -222,6 +222,6 @@ std::unique_ptr<CHTTPAuthResponse> CHTTPNTLMAuthenticate::SecondRound(CHTTPAuthR
         return nullptr;
     }
     auto response = std::make_unique<CHTTPAuthResponse>();
-    response->AddCredentials(Base64Encode({token.data(), std::min<size_t>(out.size, token.size())}));
+    response->AppendCredentials(Base64Encode({token.data(), std::min<size_t>(out.size, token.size())}));
     return response;
 }

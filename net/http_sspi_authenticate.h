@@ -34,13 +34,13 @@ protected:
     CHTTPMicrosoftSSPIAuthenticate(const CHTTPMicrosoftSSPIAuthenticate& other);
 
     // The package calls; valid for the life of this object.
-    const platform::sspi::SecurityFunctionTable& Functions() const { return *m_functions; }
+    const platform::sspi::SecurityFunctions& Functions() const { return *m_functions; }
 
 private:
     std::string m_package;
     uint32_t m_capabilities = 0;
     uint32_t m_maxToken = 0;
-    const platform::sspi::SecurityFunctionTable* m_functions; // held: released by the destructor
+    const platform::sspi::SecurityFunctions* m_functions; // held: released by the destructor
 };
 
 // A first-round answer: incomplete, and the owner of the security context that the second round
@@ -58,7 +58,7 @@ public:
 private:
     platform::sspi::SecHandle m_context;
     bool m_owned = true;
-    const platform::sspi::SecurityFunctionTable* m_functions; // held: released by the destructor
+    const platform::sspi::SecurityFunctions* m_functions; // held: released by the destructor
 };
 
 class CHTTPNTLMAuthenticate : public CHTTPMicrosoftSSPIAuthenticate {

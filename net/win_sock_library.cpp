@@ -109,6 +109,6 @@ void CWinSockLibrary::Load(const char* moduleName) {
 
 void CWinSockLibrary::Unload() {
     if (m_module != nullptr)
-        platform::FreeModule(m_module);
+        platform::FreeWinModule(m_module);
     *this = CWinSockLibrary();
 }

@@ -134,7 +134,7 @@ CExifReader::CExifReader(const uint8_t* bytes, size_t length) {
     else
         return;
     // The block is measured with 32-bit offsets; a segment is at most 64 KiB, but stay exact anyway.
-    length = std::min<size_t>(length, std::numeric_limits<uint32_t>::max());
+    length = (std::min<size_t>)(length, std::numeric_limits<uint32_t>::max());
     m_block.assign(bytes + kExifHeaderLength, bytes + length);
 }
 
@@ -383,7 +383,7 @@ std::unique_ptr<IPictureReader> CExifReader::TakeThumbnail() {
         return nullptr;
     // A length that is missing or runs past the block is cut at the block's end.
     const size_t available = m_block.size() - *m_thumbnailOffset;
-    const size_t length = m_thumbnailLength ? std::min<size_t>(*m_thumbnailLength, available) : available;
+    const size_t length = m_thumbnailLength ? (std::min<size_t>)(*m_thumbnailLength, available) : available;
     auto reader = std::make_unique<CJPEGReader>();
     try {
         reader->Open(m_block.data() + *m_thumbnailOffset, length);

@@ -22,7 +22,7 @@ constexpr uint32_t kStringMillions = 10020;
 constexpr uint32_t kStringTens = 10021;
 
 std::string Text(uint32_t id) {
-    return platform::LoadString(id).value_or("");
+    return platform::LoadStringResource(id).value_or("");
 }
 
 // The EXIF label catalogue, loaded once it can be and kept for the life of the process; an empty one

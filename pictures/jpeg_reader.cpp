@@ -1,7 +1,7 @@
 #include "pictures/jpeg_reader.h"
 
 #include "foundation/trace.h"
-#include "pictures/px_exception.h"
+#include "pictures/exception.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -264,7 +264,7 @@ bool CJPEGReader::ReadRow(std::span<uint32_t> row) {
     }
 
     const JSAMPLE* samples = m_decoder->samples.data();
-    const uint32_t count = std::min<uint32_t>(width, info.output_width);
+    const uint32_t count = (std::min<uint32_t>)(width, info.output_width);
     if (info.output_components == 1) {
         for (uint32_t i = 0; i < count; ++i)
             row[i] = samples[i] * 0x010101u;

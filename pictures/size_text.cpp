@@ -16,7 +16,7 @@ constexpr uint32_t kStringSizeWithBytes = 10010; // "%2 (%1 bytes)"
 constexpr uint32_t kStringSizeText = 10062;      // "%1%2"
 
 std::string Text(uint32_t id) {
-    return platform::LoadString(id).value_or("");
+    return platform::LoadStringResource(id).value_or("");
 }
 
 } // namespace

@@ -1,6 +1,10 @@
-// The file system as the foundation's file streams and path functions need it: opening files for the
-// runtime library's buffered streams, 64-bit positions in them, a file's status values, the current
-// folder and the breaking down of times. Paths are narrow (UTF-8 on Linux).
+// The file system as the layers above need it: opening files for the runtime library's buffered
+// streams, 64-bit positions in them, a file's status values, the entries of a folder, the current
+// folder and the breaking down of times.
+//
+// Paths and names are narrow text: UTF-8 on Linux, the ANSI code page on Windows. This layer alone
+// converts them to what the system takes (as they are here; to UTF-16 on Windows), so nothing above
+// hands narrow strings to std::filesystem, whose narrow encoding need not be ours.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +12,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -34,8 +39,28 @@ struct FileStatus {
     bool isFolder = false;
 };
 
-// Follows symbolic links; nothing when the path cannot be examined.
-std::optional<FileStatus> GetFileStatus(const std::string& path);
+// Why a path could not be examined.
+enum class PathProblem {
+    Missing,      // nothing by that name, or a component of the path is not a folder
+    Inaccessible, // there may be something, but it cannot be looked at (rights, an I/O error)
+};
+
+// Follows symbolic links; nothing when the path cannot be examined, and then `problem` (optional)
+// says why.
+std::optional<FileStatus> GetFileStatus(const std::string& path, PathProblem* problem = nullptr);
+
+// One entry of a folder. The status values are those of the entry's target when it is a symbolic
+// link; a link whose target is gone is listed as a file of size 0 with the link's own time.
+struct FolderEntry {
+    std::string name; // the entry's own name, without the folder
+    bool isFolder = false;
+    uint64_t size = 0;
+    int64_t modified = 0; // seconds since 1970 (UTC)
+};
+
+// The entries of a folder, without "." and "..", sorted by name (byte order); nothing when the folder
+// cannot be listed, and then `problem` (optional) says why.
+std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path, PathProblem* problem = nullptr);
 
 // The process's current folder, nothing when it cannot be had.
 std::optional<std::string> GetCurrentFolder();

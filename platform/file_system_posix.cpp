@@ -1,6 +1,9 @@
 #include "platform/file_system.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <dirent.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -21,6 +24,15 @@ FileStatus ToFileStatus(const struct stat& info) {
     status.changed = info.st_ctim.tv_sec;
     status.isFolder = S_ISDIR(info.st_mode);
     return status;
+}
+
+PathProblem ProblemFromErrno(int error) {
+    return error == ENOENT || error == ENOTDIR ? PathProblem::Missing : PathProblem::Inaccessible;
+}
+
+void Report(PathProblem* problem, PathProblem what) {
+    if (problem != nullptr)
+        *problem = what;
 }
 
 } // namespace
@@ -65,11 +77,51 @@ std::optional<uint64_t> GetOpenFileLength(std::FILE* file) {
     return static_cast<uint64_t>(info.st_size);
 }
 
-std::optional<FileStatus> GetFileStatus(const std::string& path) {
+std::optional<FileStatus> GetFileStatus(const std::string& path, PathProblem* problem) {
     struct stat info;
-    if (stat(path.c_str(), &info) != 0)
+    if (stat(path.c_str(), &info) != 0) {
+        Report(problem, ProblemFromErrno(errno));
         return std::nullopt;
+    }
     return ToFileStatus(info);
+}
+
+std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path, PathProblem* problem) {
+    std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(path.c_str()), &closedir);
+    if (!folder) {
+        Report(problem, ProblemFromErrno(errno));
+        return std::nullopt;
+    }
+    std::string prefix = path.empty() || path.back() == '/' ? path : path + "/";
+    std::vector<FolderEntry> entries;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(folder.get());
+        if (entry == nullptr) {
+            if (errno != 0) {
+                Report(problem, PathProblem::Inaccessible);
+                return std::nullopt;
+            }
+            break;
+        }
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        FolderEntry listed;
+        struct stat info;
+        std::string full = prefix + name;
+        if (stat(full.c_str(), &info) == 0 || lstat(full.c_str(), &info) == 0) {
+            FileStatus status = ToFileStatus(info);
+            listed.isFolder = status.isFolder;
+            listed.size = S_ISLNK(info.st_mode) ? 0 : status.size;
+            listed.modified = status.modified;
+        }
+        listed.name = std::move(name);
+        entries.push_back(std::move(listed));
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return entries;
 }
 
 std::optional<std::string> GetCurrentFolder() {

@@ -18,7 +18,7 @@ const ResourceModule* GetResourceModule() {
     return g_module;
 }
 
-std::optional<std::span<const uint8_t>> FindResource(ResourceType type, uint32_t id) {
+std::optional<std::span<const uint8_t>> FindModuleResource(ResourceType type, uint32_t id) {
     const ResourceModule* module = g_module;
     if (module == nullptr)
         return std::nullopt;
@@ -31,7 +31,7 @@ std::optional<std::span<const uint8_t>> FindResource(ResourceType type, uint32_t
     return std::span<const uint8_t>(it->data, it->size);
 }
 
-std::optional<std::string> LoadString(uint32_t id) {
+std::optional<std::string> LoadStringResource(uint32_t id) {
     const ResourceModule* module = g_module;
     if (module == nullptr)
         return std::nullopt;

@@ -45,9 +45,9 @@ void SetResourceModule(const ResourceModule* module);
 const ResourceModule* GetResourceModule();
 
 // Finds, loads and locks a resource in one step (neutral language); nothing when the module has none.
-std::optional<std::span<const uint8_t>> FindResource(ResourceType type, uint32_t id);
+std::optional<std::span<const uint8_t>> FindModuleResource(ResourceType type, uint32_t id);
 
 // A string-table text, or nothing when the module has no string with that id.
-std::optional<std::string> LoadString(uint32_t id);
+std::optional<std::string> LoadStringResource(uint32_t id);
 
 } // namespace platform

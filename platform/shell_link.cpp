@@ -1,11 +1,14 @@
 #include "platform/shell_link.h"
 
 #include "platform/file_system.h"
+#include "platform/narrow_text.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -15,102 +18,16 @@ constexpr size_t kLinkInfoMinHeader = 0x1C;     // the link information without 
 constexpr size_t kLinkInfoUnicodeHeader = 0x24; // ...and with them
 constexpr size_t kNetworkLinkMinSize = 0x14;    // CommonNetworkRelativeLink without Unicode offsets
 
-// Windows-1252's 0x80-0x9F; the five holes map to the C1 controls as Windows' own conversion does.
-constexpr char16_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, uint32_t codePoint) {
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (codePoint >> 18));
-        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
+// `units` holds little-endian UTF-16 code units.
+std::string NarrowFromUtf16Bytes(std::span<const uint8_t> units) {
+    std::u16string text(units.size() / 2, u'\0');
+    for (size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<char16_t>(units[2 * i] | (units[2 * i + 1] << 8));
+    return NarrowFromUtf16(text);
 }
 
-bool IsValidUtf8(std::span<const uint8_t> text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        uint8_t lead = text[i];
-        size_t length;
-        uint32_t codePoint;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            codePoint = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            codePoint = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            codePoint = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length)
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            if ((text[i + k] & 0xC0) != 0x80)
-                return false;
-            codePoint = (codePoint << 6) | (text[i + k] & 0x3F);
-        }
-        // Overlong forms, surrogates and values past Unicode's end are not UTF-8.
-        static constexpr uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (codePoint < kSmallest[length] || codePoint > 0x10FFFF ||
-            (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
-std::string AnsiToUtf8(std::span<const uint8_t> text) {
-    if (IsValidUtf8(text))
-        return std::string(text.begin(), text.end());
-    std::string out;
-    for (uint8_t byte : text) {
-        if (byte >= 0x80 && byte <= 0x9F)
-            AppendUtf8(out, kWindows1252High[byte - 0x80]);
-        else
-            AppendUtf8(out, byte);
-    }
-    return out;
-}
-
-// `units` holds little-endian UTF-16 code units; a lone surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(std::span<const uint8_t> units) {
-    std::string out;
-    size_t count = units.size() / 2;
-    auto unitAt = [&](size_t i) { return static_cast<uint32_t>(units[2 * i] | (units[2 * i + 1] << 8)); };
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t unit = unitAt(i);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count) {
-            uint32_t low = unitAt(i + 1);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (unit >= 0xD800 && unit <= 0xDFFF)
-            unit = 0xFFFD;
-        AppendUtf8(out, unit);
-    }
-    return out;
+std::string NarrowFromAnsiBytes(std::span<const uint8_t> text) {
+    return NarrowFromWindowsAnsi(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
 }
 
 // Bounds-checked little-endian reads over one structure of the file. Every read past the end fails
@@ -160,7 +77,7 @@ std::optional<std::string> AnsiStringAt(std::span<const uint8_t> area, size_t of
     if (nul == nullptr)
         return std::nullopt;
     size_t length = static_cast<size_t>(static_cast<const uint8_t*>(nul) - rest.data());
-    return AnsiToUtf8(rest.first(length));
+    return NarrowFromAnsiBytes(rest.first(length));
 }
 
 // A NUL-terminated UTF-16 text at `offset` inside `area`, likewise.
@@ -170,7 +87,7 @@ std::optional<std::string> UnicodeStringAt(std::span<const uint8_t> area, size_t
     auto rest = area.subspan(offset);
     for (size_t i = 0; i + 1 < rest.size(); i += 2) {
         if (rest[i] == 0 && rest[i + 1] == 0)
-            return Utf16ToUtf8(rest.first(i));
+            return NarrowFromUtf16Bytes(rest.first(i));
     }
     return std::nullopt;
 }
@@ -251,7 +168,7 @@ std::optional<std::string> ReadCountedString(ByteReader& reader, bool isUnicode)
     auto text = reader.Take(isUnicode ? size_t{count} * 2 : size_t{count});
     if (!reader.Ok())
         return std::nullopt;
-    std::string value = isUnicode ? Utf16ToUtf8(text) : AnsiToUtf8(text);
+    std::string value = isUnicode ? NarrowFromUtf16Bytes(text) : NarrowFromAnsiBytes(text);
     // Windows hands the text on as a C string.
     if (size_t nul = value.find('\0'); nul != std::string::npos)
         value.resize(nul);

@@ -31,9 +31,9 @@ constexpr uint32_t kShellLinkHeaderSize = 0x4C;
 constexpr uint8_t kShellLinkClsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
-// A link's contents as read. Texts are UTF-8: Unicode fields are converted from UTF-16; ANSI fields
-// (code page of the machine that wrote them, unknown here) are kept when they are valid UTF-8 and
-// otherwise read as Windows-1252. A text ends at its first NUL.
+// A link's contents as read. Texts are narrow text (platform/narrow_text.h): Unicode fields are
+// converted from UTF-16, ANSI fields (in the code page of the machine that wrote them) by
+// NarrowFromWindowsAnsi. A text ends at its first NUL.
 struct ShellLink {
     uint32_t linkFlags = 0;
     uint32_t fileAttributes = 0;

@@ -57,7 +57,7 @@ struct SecBufferDesc {
 };
 
 // What the package tells about itself; allocated by the package, released with FreeContextBuffer.
-struct SecPkgInfo {
+struct SecurityPackageInfo {
     uint32_t capabilities;
     uint16_t version;
     uint16_t rpcId;
@@ -78,11 +78,11 @@ using InitializeSecurityContextFn = SecurityStatus (*)(SecHandle* credential, Se
                                                        SecHandle* newContext, SecBufferDesc* output,
                                                        uint32_t* contextAttributes, TimeStamp* expiry);
 using DeleteSecurityContextFn = SecurityStatus (*)(SecHandle* context);
-using QuerySecurityPackageInfoFn = SecurityStatus (*)(char* packageName, SecPkgInfo** info);
+using QuerySecurityPackageInfoFn = SecurityStatus (*)(char* packageName, SecurityPackageInfo** info);
 using FreeContextBufferFn = SecurityStatus (*)(void* buffer);
 
 // The table that "InitSecurityInterfaceA" returns, reduced to the calls used; owned by the module.
-struct SecurityFunctionTable {
+struct SecurityFunctions {
     uint32_t version;
     AcquireCredentialsHandleFn AcquireCredentialsHandleA;
     FreeCredentialsHandleFn FreeCredentialsHandle;
@@ -92,7 +92,7 @@ struct SecurityFunctionTable {
     FreeContextBufferFn FreeContextBuffer;
 };
 
-using InitSecurityInterfaceFn = SecurityFunctionTable* (*)();
+using InitSecurityInterfaceFn = SecurityFunctions* (*)();
 
 } // namespace sspi
 

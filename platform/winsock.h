@@ -4,6 +4,7 @@
 // the thread's last socket error and readiness computed with poll (no limit on descriptor values).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace platform {
@@ -91,7 +92,6 @@ struct WinSockAddrIn {
     uint32_t sin_addr; // network order
     char sin_zero[8];
 };
-static_assert(sizeof(WinSockAddrIn) == 16);
 
 struct WinSockAddr {
     uint16_t sa_family;
@@ -145,6 +145,37 @@ struct WinLinger {
     uint16_t l_linger;
 };
 
+// The structures above are handed to code written against WinSock, so each keeps the layout of its
+// WinSock 1.1 counterpart. What does not depend on the size of a pointer holds everywhere; the rest
+// is checked where pointers are 32 bits wide, as on the Windows build.
+static_assert(sizeof(WinSockAddrIn) == 16 && offsetof(WinSockAddrIn, sin_port) == 2 &&
+              offsetof(WinSockAddrIn, sin_addr) == 4 && sizeof(WinSockAddrIn::sin_addr) == 4 &&
+              offsetof(WinSockAddrIn, sin_zero) == 8);
+static_assert(sizeof(WinSockAddr) == 16 && offsetof(WinSockAddr, sa_data) == 2);
+static_assert(sizeof(WinTimeval) == 8 && offsetof(WinTimeval, tv_usec) == 4);
+static_assert(sizeof(WinLinger) == 4 && offsetof(WinLinger, l_linger) == 2);
+static_assert(offsetof(WinWsaData, wHighVersion) == 2 && offsetof(WinWsaData, szDescription) == 4 &&
+              offsetof(WinWsaData, szSystemStatus) == 261 && offsetof(WinWsaData, iMaxSockets) == 390 &&
+              offsetof(WinWsaData, iMaxUdpDg) == 392);
+static_assert(offsetof(WinHostEnt, h_addrtype) == 2 * sizeof(char*) &&
+              offsetof(WinHostEnt, h_length) == 2 * sizeof(char*) + 2 &&
+              offsetof(WinHostEnt, h_addr_list) == 3 * sizeof(char*));
+static_assert(offsetof(WinServEnt, s_port) == 2 * sizeof(char*) &&
+              offsetof(WinServEnt, s_proto) == 3 * sizeof(char*));
+static_assert(offsetof(WinProtoEnt, p_proto) == 2 * sizeof(char*));
+static_assert(offsetof(WinFdSet, fd_array) == sizeof(WinSocket) &&
+              sizeof(WinFdSet) == sizeof(WinSocket) * (kFdSetSize + 1));
+#if UINTPTR_MAX == 0xffffffff
+static_assert(sizeof(WinSocket) == 4);
+static_assert(sizeof(WinFdSet) == 260 && offsetof(WinFdSet, fd_array) == 4);
+static_assert(sizeof(WinHostEnt) == 16 && offsetof(WinHostEnt, h_addrtype) == 8 &&
+              offsetof(WinHostEnt, h_length) == 10 && offsetof(WinHostEnt, h_addr_list) == 12);
+static_assert(sizeof(WinServEnt) == 16 && offsetof(WinServEnt, s_port) == 8 &&
+              offsetof(WinServEnt, s_proto) == 12);
+static_assert(sizeof(WinProtoEnt) == 12 && offsetof(WinProtoEnt, p_proto) == 8);
+static_assert(sizeof(WinWsaData) == 400 && offsetof(WinWsaData, lpVendorInfo) == 396);
+#endif
+
 // An opaque module handle, as LoadLibrary returns it.
 struct WinModule;
 
@@ -152,7 +183,7 @@ struct WinModule;
 WinModule* LoadModule(const char* name);
 // An entry point of a loaded module by name, or null.
 void* GetModuleProc(WinModule* module, const char* name);
-void FreeModule(WinModule* module);
+void FreeWinModule(WinModule* module);
 
 } // namespace platform
 

@@ -848,6 +848,6 @@ void* GetModuleProc(WinModule* module, const char* name) {
     return nullptr;
 }
 
-void FreeModule(WinModule* /*module*/) {}
+void FreeWinModule(WinModule* /*module*/) {}
 
 } // namespace platform

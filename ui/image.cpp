@@ -61,7 +61,7 @@ CUIImage& CUIImage::operator=(CUIImage&& other) noexcept {
 CUIImage::~CUIImage() = default;
 
 std::optional<CUIImage> CUIImage::FromResource(uint32_t id) {
-    auto bytes = platform::FindResource(platform::ResourceType::Bitmap, id);
+    auto bytes = platform::FindModuleResource(platform::ResourceType::Bitmap, id);
     if (!bytes)
         return std::nullopt;
     return FromDIB(*bytes);

@@ -39,7 +39,7 @@ void PxSenderThread::SetBusyPauseScaleForTests(double scale) {
 void PxSenderThread::Start() {
     CLock lock(d_lock);
     if (!d_thread)
-        d_thread = CThreadRef(new CThread(*this));
+        d_thread = CThread::Create(*this);
 }
 
 void PxSenderThread::Stop() {

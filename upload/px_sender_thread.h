@@ -54,7 +54,7 @@ public:
     // Whether a thread object exists (a stopped thread has none until it is started again).
     bool HasThread() const;
 
-    const std::shared_ptr<UploadJob>& GetJob() const { return d_job; }
+    const std::shared_ptr<UploadJob>& GetUploadJob() const { return d_job; }
     const std::string& GetPath() const { return d_job->GetPath(); }
 
     // Seconds of the busy waits are scaled by this factor; tests shorten them, the program never.

@@ -18,7 +18,7 @@ constexpr double kIdleWait = 1.0;
 } // namespace
 
 StatSender::StatSender(const UploadEndpoint& endpoint) : d_endpoint(endpoint) {
-    d_thread = CThreadRef(new CThread(*this));
+    d_thread = CThread::Create(*this);
 }
 
 StatSender::~StatSender() {

@@ -30,7 +30,7 @@ UploadConnection::UploadConnection(const UploadEndpoint& endpoint)
         AddAuthenticator(authenticator);
     if (d_endpoint.GetAuthorizationListener())
         GetAuthFailedListeners().AddListener(
-            new AuthorizationForwarder(d_endpoint.GetAuthorizationListener()));
+            std::make_unique<AuthorizationForwarder>(d_endpoint.GetAuthorizationListener()));
 }
 
 UploadConnection::~UploadConnection() {

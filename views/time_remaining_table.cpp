@@ -42,7 +42,7 @@ CTimeRemainingTable::CTimeRemainingTable(std::string_view table) {
 }
 
 CTimeRemainingTable CTimeRemainingTable::Load() {
-    return CTimeRemainingTable(platform::LoadString(kStringTimeRemaining).value_or(""));
+    return CTimeRemainingTable(platform::LoadStringResource(kStringTimeRemaining).value_or(""));
 }
 
 std::string CTimeRemainingTable::Format(int state, double seconds) const {

@@ -15,7 +15,7 @@ constexpr uint32_t kStringUnnamedAlbum = 10054;
 constexpr uint32_t kStringRemaining = 10055; // "%1 of %2 remaining"
 
 std::string Text(uint32_t id) {
-    return platform::LoadString(id).value_or("");
+    return platform::LoadStringResource(id).value_or("");
 }
 
 // The session keeps the fraction within 0 to 1; holding it there also keeps the conversion to int

@@ -143,7 +143,7 @@ std::string FormatPictureTime(int64_t time) {
     constexpr uint32_t kStringLongDateTime = 10014;
     if (time == -1)
         return "";
-    return FormatTime(time, platform::LoadString(kStringLongDateTime).value_or("%c"));
+    return FormatTime(time, platform::LoadStringResource(kStringLongDateTime).value_or("%c"));
 }
 
 void PrintPictureProperties(const CImageProperties::Info& info, const std::locale& locale) {
@@ -191,7 +191,7 @@ int PrintProperties(const std::vector<std::string>& paths) {
 // The message for a preference that cannot be stored as given.
 std::string PreferenceErrorText(PreferenceError error, std::string_view name) {
     if (uint32_t id = GetPreferenceErrorStringId(error)) {
-        std::string text = platform::LoadString(id).value_or("");
+        std::string text = platform::LoadStringResource(id).value_or("");
         std::replace(text.begin(), text.end(), '\n', ' ');
         return text;
     }

@@ -167,8 +167,8 @@ TEST_F(CommandRegistryTest, EachExecutionRunsAFreshInstanceWithTheCallersParamet
 
 TEST_F(CommandRegistryTest, ListenersHearBeforeAndAfterWithTheOutcome) {
     Strings log;
-    registry.GetBeforeExecutionListeners().AddListener(new EventLog(log));
-    registry.GetAfterExecutionListeners().AddListener(new EventLog(log));
+    registry.GetBeforeExecutionListeners().AddListener(std::make_unique<EventLog>(log));
+    registry.GetAfterExecutionListeners().AddListener(std::make_unique<EventLog>(log));
     registry.RegisterCommand(kKindClass, std::make_unique<ProbeCommand>("off", "off", false));
     registry.RegisterCommand(kKindClass, std::make_unique<ProbeCommand>("refuses", "refuses", true, false));
     registry.RegisterCommand(kKindClass, std::make_unique<ProbeCommand>("boom", "throws"));

@@ -197,7 +197,7 @@ protected:
     void TearDown() override { platform::SetResourceModule(nullptr); }
 
     static size_t EntryCount(unsigned id) {
-        auto data = platform::FindResource(platform::ResourceType::RcData, id);
+        auto data = platform::FindModuleResource(platform::ResourceType::RcData, id);
         EXPECT_TRUE(data.has_value());
         if (!data || data->size() < 12)
             return 0;
@@ -217,7 +217,7 @@ TEST_F(ModuleCatalogues, HaveTheirEntryCounts) {
 
 TEST_F(ModuleCatalogues, EntriesAreUtf16AndPaddedToFourBytes) {
     for (unsigned id : {kErrorMessageTable, kSocketMessageTable, kExifMessageTable}) {
-        auto data = platform::FindResource(platform::ResourceType::RcData, id);
+        auto data = platform::FindModuleResource(platform::ResourceType::RcData, id);
         ASSERT_TRUE(data.has_value());
         const uint8_t* p = data->data();
         size_t offset = p[12] | p[13] << 8;

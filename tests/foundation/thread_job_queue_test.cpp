@@ -73,7 +73,7 @@ TEST(ThreadJobQueue, WorkersRunEveryJobOnce) {
         CJobQueue queue(3);
         EXPECT_EQ(queue.GetWorkerCount(), 3u);
         for (int i = 0; i < 50; ++i)
-            queue.AddJob(&CountCallback, &count);
+            queue.QueueJob(&CountCallback, &count);
         ASSERT_TRUE(queue.WaitIdle(10));
         EXPECT_EQ(count, 50);
         EXPECT_EQ(queue.GetQueuedCount(), 0u);
@@ -85,16 +85,16 @@ TEST(ThreadJobQueue, WorkersRunEveryJobOnce) {
 TEST(ThreadJobQueue, OneWorkerRunsJobsInOrderOffTheCallersThread) {
     OrderLog log;
     std::atomic<bool> offCaller{true};
-    uint32_t caller = GetCurrentThreadId();
+    uint32_t caller = GetCurrentThreadIdentity();
     std::vector<std::unique_ptr<FunctionJob>> jobs;
     CJobQueue queue(1);
     for (int i = 0; i < 10; ++i) {
         jobs.push_back(std::make_unique<FunctionJob>([&, i] {
             log.Add(i);
-            if (GetCurrentThreadId() == caller)
+            if (GetCurrentThreadIdentity() == caller)
                 offCaller = false;
         }));
-        queue.AddJob(*jobs.back());
+        queue.QueueJob(*jobs.back());
     }
     ASSERT_TRUE(queue.WaitIdle(10));
     EXPECT_EQ(log.Get(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
@@ -107,12 +107,12 @@ TEST(ThreadJobQueue, PauseMidRunStopsNewJobsOnly) {
     BlockingJob first;
     std::atomic<int> later{0};
     CJobQueue queue(2);
-    queue.AddJob(first);
+    queue.QueueJob(first);
     ASSERT_TRUE(first.started.Lock(5));
     queue.Pause();
     queue.Pause(); // pauses nest
     for (int i = 0; i < 5; ++i)
-        queue.AddJob(&CountCallback, &later);
+        queue.QueueJob(&CountCallback, &later);
     EXPECT_FALSE(queue.IsIdle()) << "a job still runs";
     first.release.Set();
     ASSERT_TRUE(queue.WaitIdle(5)) << "paused with nothing running is idle";
@@ -133,10 +133,10 @@ TEST(ThreadJobQueue, CancelMidRunStopsTheRunningJobAndKeepsTheWorker) {
     BlockingJob running;
     std::atomic<int> waiting{0};
     CJobQueue queue(1);
-    queue.AddJob(running);
+    queue.QueueJob(running);
     ASSERT_TRUE(running.started.Lock(5));
     for (int i = 0; i < 4; ++i)
-        queue.AddJob(&CountCallback, &waiting);
+        queue.QueueJob(&CountCallback, &waiting);
     queue.CancelAll();
     EXPECT_EQ(queue.GetQueuedCount(), 0u);
     ASSERT_TRUE(queue.WaitIdle(5)) << "the running job must see the stop request";
@@ -144,7 +144,7 @@ TEST(ThreadJobQueue, CancelMidRunStopsTheRunningJobAndKeepsTheWorker) {
     EXPECT_EQ(waiting, 0);
 
     BlockingJob next;
-    queue.AddJob(next);
+    queue.QueueJob(next);
     ASSERT_TRUE(next.started.Lock(5)) << "the worker survives a cancel";
     next.release.Set();
     ASSERT_TRUE(queue.WaitIdle(5));
@@ -155,15 +155,15 @@ TEST(ThreadJobQueue, CancelMatchesOnlyTheGivenRunnableOrCallback) {
     BlockingJob target, bystander;
     std::atomic<int> counted{0}, other{0};
     CJobQueue queue(2);
-    queue.AddJob(target);
-    queue.AddJob(bystander);
+    queue.QueueJob(target);
+    queue.QueueJob(bystander);
     ASSERT_TRUE(target.started.Lock(5));
     ASSERT_TRUE(bystander.started.Lock(5));
     queue.Pause();
-    queue.AddJob(target);
-    queue.AddJob(&CountCallback, &counted);
-    queue.AddJob(&OtherCallback, &other);
-    queue.AddJob(&CountCallback, &counted);
+    queue.QueueJob(target);
+    queue.QueueJob(&CountCallback, &counted);
+    queue.QueueJob(&OtherCallback, &other);
+    queue.QueueJob(&CountCallback, &counted);
 
     queue.Cancel(target);
     queue.Cancel(&CountCallback);
@@ -183,9 +183,9 @@ TEST(ThreadJobQueue, RemoveByKeyTakesTheFirstWaitingJob) {
     FunctionJob a([&] { log.Add(1); }), b([&] { log.Add(2); }), c([&] { log.Add(3); });
     CJobQueue queue(1);
     queue.Pause();
-    queue.AddJob(a, "x");
-    queue.AddJob(b, "y");
-    queue.AddJob(c, "x");
+    queue.QueueJob(a, "x");
+    queue.QueueJob(b, "y");
+    queue.QueueJob(c, "x");
     EXPECT_TRUE(queue.RemoveJob("x"));
     EXPECT_FALSE(queue.RemoveJob("z"));
     EXPECT_EQ(queue.GetQueuedCount(), 2u);
@@ -197,17 +197,17 @@ TEST(ThreadJobQueue, RemoveByKeyTakesTheFirstWaitingJob) {
 
 TEST(ThreadJobQueue, WithoutWorkersTheCallerRunsTheJobs) {
     OrderLog log;
-    uint32_t caller = GetCurrentThreadId();
+    uint32_t caller = GetCurrentThreadIdentity();
     std::atomic<bool> onCaller{true};
     FunctionJob a([&] { log.Add(1); }), b([&] {
-        onCaller = onCaller && GetCurrentThreadId() == caller;
+        onCaller = onCaller && GetCurrentThreadIdentity() == caller;
         throw std::runtime_error("swallowed");
     }),
         c([&] { log.Add(3); });
     CJobQueue queue(0);
-    queue.AddJob(a);
-    queue.AddJob(b);
-    queue.AddJob(c);
+    queue.QueueJob(a);
+    queue.QueueJob(b);
+    queue.QueueJob(c);
     EXPECT_FALSE(queue.IsIdle());
     EXPECT_FALSE(queue.WaitIdle(0));
     queue.Pause();
@@ -223,7 +223,7 @@ TEST(ThreadJobQueue, WithoutWorkersTheCallerRunsTheJobs) {
 TEST(ThreadJobQueue, CallerWaitsAtTheGateForAResume) {
     std::atomic<int> count{0};
     CJobQueue queue(0);
-    queue.AddJob(&CountCallback, &count);
+    queue.QueueJob(&CountCallback, &count);
     queue.Pause();
     CEvent waiting;
     std::thread resumer([&] {
@@ -251,14 +251,14 @@ TEST(ThreadJobQueue, WorkerUserDataBelongsToEachWorker) {
                 return;
             }
             mine = &slots[index];
-            *mine = GetCurrentThreadId();
+            *mine = GetCurrentThreadIdentity();
             EXPECT_TRUE(queue.SetWorkerUserData(mine));
         }
-        if (*mine != GetCurrentThreadId())
+        if (*mine != GetCurrentThreadIdentity())
             ++mismatches;
     });
     for (int i = 0; i < kJobs; ++i)
-        queue.AddJob(job);
+        queue.QueueJob(job);
     ASSERT_TRUE(queue.WaitIdle(10));
     EXPECT_EQ(mismatches, 0);
     EXPECT_GE(claimed, 1);
@@ -271,9 +271,9 @@ TEST(ThreadJobQueue, DestructionStopsRunningJobsAndDropsWaitingOnes) {
     std::atomic<int> waiting{0};
     {
         CJobQueue queue(1);
-        queue.AddJob(running);
+        queue.QueueJob(running);
         ASSERT_TRUE(running.started.Lock(5));
-        queue.AddJob(&CountCallback, &waiting);
+        queue.QueueJob(&CountCallback, &waiting);
     }
     EXPECT_TRUE(running.stopped);
     EXPECT_EQ(waiting, 0);
@@ -291,10 +291,10 @@ TEST(ThreadJobQueue, ConcurrentProducersAndPauses) {
             for (int i = 0; i < kEach; ++i) {
                 if (i % 50 == p) {
                     queue.Pause();
-                    queue.AddJob(&CountCallback, &count, "k");
+                    queue.QueueJob(&CountCallback, &count, "k");
                     queue.Resume();
                 } else {
-                    queue.AddJob(&CountCallback, &count);
+                    queue.QueueJob(&CountCallback, &count);
                 }
             }
         });

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,9 +53,9 @@ TEST(ThreadListenerList, DeliversInTheOrderAddedOnce) {
     CListenerList list;
     auto* a = new ActionListener("a", log);
     auto* b = new ActionListener("b", log);
-    list.AddListener(a);
-    list.AddListener(b);
-    list.AddListener(a); // already there
+    list.AddListener(std::unique_ptr<CListener>(a));
+    list.AddListener(std::unique_ptr<CListener>(b));
+    list.AddListener(std::unique_ptr<CListener>(a)); // already there
     list.Fire(NumberEvent(1));
     list.Fire(TextEvent()); // another type passes typed listeners by
     EXPECT_EQ(log, (Log{"a1", "b1"}));
@@ -69,8 +70,8 @@ TEST(ThreadListenerList, ListenerRemovingItselfIsHandedBackAfterTheDelivery) {
         target->RemoveListener(me);
         EXPECT_TRUE(target->Contains(me)) << "the set does not change during a delivery";
     });
-    list.AddListener(self);
-    list.AddListener(new ActionListener("t", log));
+    list.AddListener(std::unique_ptr<CListener>(self));
+    list.AddListener(std::make_unique<ActionListener>("t", log));
     list.Fire(NumberEvent(1));
     list.Fire(NumberEvent(2));
     EXPECT_EQ(log, (Log{"s1", "t1", "t2"}));
@@ -83,9 +84,9 @@ TEST(ThreadListenerList, ListenerDeletingItselfIsDeletedOnceAfterTheDelivery) {
     int destroyed = 0;
     CListenerList list;
     CListenerList* target = &list;
-    list.AddListener(new ActionListener(
+    list.AddListener(std::make_unique<ActionListener>(
         "d", log, [target](ActionListener* me) { target->DeleteListener(me); }, &destroyed));
-    list.AddListener(new ActionListener("after", log));
+    list.AddListener(std::make_unique<ActionListener>("after", log));
     list.Fire(NumberEvent(1));
     EXPECT_EQ(destroyed, 1);
     EXPECT_EQ(list.GetCount(), 1u);
@@ -99,9 +100,9 @@ TEST(ThreadListenerList, DeletingALaterListenerSkipsItInThisDelivery) {
     CListenerList list;
     CListenerList* target = &list;
     auto* victim = new ActionListener("v", log, {}, &destroyed);
-    list.AddListener(
-        new ActionListener("k", log, [target, victim](ActionListener*) { target->DeleteListener(victim); }));
-    list.AddListener(victim);
+    list.AddListener(std::make_unique<ActionListener>(
+        "k", log, [target, victim](ActionListener*) { target->DeleteListener(victim); }));
+    list.AddListener(std::unique_ptr<CListener>(victim));
     list.Fire(NumberEvent(1));
     EXPECT_EQ(log, (Log{"k1"}));
     EXPECT_EQ(destroyed, 1);
@@ -114,9 +115,9 @@ TEST(ThreadListenerList, ListenerAddedDuringADeliveryHearsOnlyLaterEvents) {
     CListenerList list;
     CListenerList* target = &list;
     bool added = false;
-    list.AddListener(new ActionListener("p", log, [&, target](ActionListener*) {
+    list.AddListener(std::make_unique<ActionListener>("p", log, [&, target](ActionListener*) {
         if (!added)
-            target->AddListener(new ActionListener("n", log));
+            target->AddListener(std::make_unique<ActionListener>("n", log));
         added = true;
     }));
     list.Fire(NumberEvent(1));
@@ -129,11 +130,11 @@ TEST(ThreadListenerList, TheLastRequestInADeliveryWins) {
     CListenerList list;
     CListenerList* target = &list;
     auto* flip = new ActionListener("f", log);
-    list.AddListener(new ActionListener("c", log, [target, flip](ActionListener*) {
+    list.AddListener(std::make_unique<ActionListener>("c", log, [target, flip](ActionListener*) {
         target->RemoveListener(flip);
-        target->AddListener(flip); // put back within the same delivery
+        target->AddListener(std::unique_ptr<CListener>(flip)); // put back within the same delivery
     }));
-    list.AddListener(flip);
+    list.AddListener(std::unique_ptr<CListener>(flip));
     list.Fire(NumberEvent(1));
     EXPECT_TRUE(list.Contains(flip));
     EXPECT_EQ(log, (Log{"c1", "f1"})) << "the removal was withdrawn before its turn came";
@@ -157,9 +158,9 @@ TEST(ThreadListenerList, NestedDeliveryDefersChangesToTheOutermost) {
         target->DeleteListener(doomed);
         EXPECT_EQ(destroyed, 0) << "not while a delivery runs";
     });
-    list.AddListener(refire);
-    list.AddListener(killer);
-    list.AddListener(doomed);
+    list.AddListener(std::unique_ptr<CListener>(refire));
+    list.AddListener(std::unique_ptr<CListener>(killer));
+    list.AddListener(std::unique_ptr<CListener>(doomed));
     list.Fire(NumberEvent(1));
     EXPECT_EQ(log, (Log{"r1", "r9", "k9", "k1"}));
     EXPECT_EQ(destroyed, 1);
@@ -171,10 +172,10 @@ TEST(ThreadListenerList, DestructionDeletesRemainingListeners) {
     int destroyed = 0;
     {
         CListenerList list;
-        list.AddListener(new ActionListener("a", log, {}, &destroyed));
-        list.AddListener(new ActionListener("b", log, {}, &destroyed));
+        list.AddListener(std::make_unique<ActionListener>("a", log, nullptr, &destroyed));
+        list.AddListener(std::make_unique<ActionListener>("b", log, nullptr, &destroyed));
         auto* removed = new ActionListener("c", log, {}, &destroyed);
-        list.AddListener(removed);
+        list.AddListener(std::unique_ptr<CListener>(removed));
         list.RemoveListener(removed);
         delete removed;
         EXPECT_EQ(destroyed, 1);
@@ -191,7 +192,7 @@ TEST(ThreadListenerList, ConcurrentFiringAndChanges) {
     };
     std::atomic<int> count{0};
     CListenerList list;
-    list.AddListener(new Counter(count));
+    list.AddListener(std::make_unique<Counter>(count));
     constexpr int kRounds = 300;
     std::vector<std::thread> threads;
     for (int t = 0; t < 2; ++t) {
@@ -203,7 +204,7 @@ TEST(ThreadListenerList, ConcurrentFiringAndChanges) {
     threads.emplace_back([&] {
         for (int i = 0; i < kRounds; ++i) {
             auto* extra = new Counter(count);
-            list.AddListener(extra);
+            list.AddListener(std::unique_ptr<CListener>(extra));
             list.DeleteListener(extra);
         }
     });

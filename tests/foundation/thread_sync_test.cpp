@@ -50,7 +50,7 @@ private:
 
 void AbandonOnCThread(CMutex& mutex, int levels) {
     AbandoningBody body(mutex, levels);
-    CThreadRef thread(new CThread(body));
+    CThreadRef thread = CThread::Create(body);
     ASSERT_TRUE(thread->Join(5));
 }
 
@@ -89,7 +89,7 @@ TEST(ThreadMutex, RecursiveLockNeedsAsManyUnlocks) {
     EXPECT_EQ(mutex.GetOwner(), 0u);
     ASSERT_TRUE(mutex.Lock(0));
     ASSERT_TRUE(mutex.Lock(0));
-    EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadId());
+    EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadIdentity());
     EXPECT_EQ(mutex.GetCount(), 2u);
 
     bool otherGotIt = true;
@@ -97,7 +97,7 @@ TEST(ThreadMutex, RecursiveLockNeedsAsManyUnlocks) {
     EXPECT_FALSE(otherGotIt);
 
     mutex.Unlock();
-    EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadId());
+    EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadIdentity());
     EXPECT_EQ(mutex.GetCount(), 1u);
     OnOtherThread([&] { otherGotIt = mutex.Lock(0); });
     EXPECT_FALSE(otherGotIt) << "one unlock of two must keep the mutex";
@@ -118,7 +118,7 @@ TEST(ThreadMutex, UnlockByAnotherThreadDoesNothing) {
     CMutex mutex;
     ASSERT_TRUE(mutex.Lock(0));
     OnOtherThread([&] { mutex.Unlock(); });
-    EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadId());
+    EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadIdentity());
     EXPECT_EQ(mutex.GetCount(), 1u);
     mutex.Unlock();
 }
@@ -191,11 +191,11 @@ TEST_F(ThreadAbandonedMutex, CopiesOfTheExceptionUnlockOnce) {
         CMutexAbandonedException assigned = copies[0];
         assigned = copies[1];
         kept.emplace(assigned);
-        EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadId());
+        EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadIdentity());
         EXPECT_EQ(mutex.GetCount(), 1u) << "the new owner holds one level, not the old owner's two";
     }
     // Every copy but `kept` is gone: the mutex is still held.
-    EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadId());
+    EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadIdentity());
     EXPECT_EQ(mutex.GetCount(), 1u);
     kept.reset();
     EXPECT_EQ(mutex.GetOwner(), 0u);
@@ -238,7 +238,7 @@ TEST_F(ThreadAbandonedMutex, WaitSetReleasesWhatItTookAndRaises) {
         FAIL() << "an abandoned member must raise";
     } catch (const CMutexAbandonedException&) {
         EXPECT_EQ(free.GetOwner(), 0u) << "the member taken before must be released";
-        EXPECT_EQ(abandoned.GetOwner(), GetCurrentThreadId());
+        EXPECT_EQ(abandoned.GetOwner(), GetCurrentThreadIdentity());
     }
     EXPECT_EQ(abandoned.GetOwner(), 0u);
 }
@@ -308,7 +308,7 @@ TEST(ThreadSignal, ZeroTimeoutOnAnUnsetSignalFailsAtOnceWithTheMutexHeld) {
     CLock lock(mutex);
     EXPECT_FALSE(signal.Lock(0));
     EXPECT_LE(mutex.unlocks, 1) << "at most one wait of 0 ms";
-    EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadId());
+    EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadIdentity());
     EXPECT_EQ(mutex.GetCount(), 1u);
 }
 
@@ -319,7 +319,7 @@ TEST(ThreadSignal, TimedWaitReturnsWithTheMutexRetaken) {
     auto start = Clock::now();
     EXPECT_FALSE(signal.Lock(0.05));
     EXPECT_GE(SecondsSince(start), 0.045);
-    EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadId());
+    EXPECT_EQ(mutex.GetOwner(), GetCurrentThreadIdentity());
 }
 
 // The waiter holds the mutex (twice, to show every level is given up) while it waits; the setter must
@@ -377,7 +377,7 @@ TEST(ThreadWaitSet, CollectsEveryMemberSignalledAtThatMoment) {
     EXPECT_FALSE(wait.WasSignalled(&b));
     EXPECT_TRUE(wait.WasSignalled(&c));
     EXPECT_TRUE(wait.WasSignalled(&freeMutex)) << "a free mutex is signalled and now ours";
-    EXPECT_EQ(freeMutex.GetOwner(), GetCurrentThreadId());
+    EXPECT_EQ(freeMutex.GetOwner(), GetCurrentThreadIdentity());
     EXPECT_FALSE(wait.WasSignalled(&heldMutex)) << "a mutex another thread holds is not";
     freeMutex.Unlock();
 

@@ -9,7 +9,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -43,19 +45,19 @@ TEST(ThreadThread, RunsTheBodyWithItsOwnIdentityAndUserData) {
     CEvent registered;
     FunctionBody body([&] {
         registered.Lock(-1);
-        bodyId = GetCurrentThreadId();
-        CThreadRef self(GetCurrentThread());
+        bodyId = GetCurrentThreadIdentity();
+        CThreadRef self(GetCurrentThreadObject());
         sawSelf = self.Get() == started;
         runningInside = self && self->IsRunning();
         sawData = GetUserData() == &userData;
     });
-    CThreadRef thread(new CThread(body, &userData));
+    CThreadRef thread = CThread::Create(body, &userData);
     started = thread.Get();
     registered.Set();
     ASSERT_TRUE(thread->Join(5));
     EXPECT_EQ(bodyId, thread->GetId());
-    EXPECT_NE(bodyId, GetCurrentThreadId());
-    EXPECT_TRUE(sawSelf) << "GetCurrentThread finds the body's own object";
+    EXPECT_NE(bodyId, GetCurrentThreadIdentity());
+    EXPECT_TRUE(sawSelf) << "GetCurrentThreadObject finds the body's own object";
     EXPECT_TRUE(runningInside);
     EXPECT_TRUE(sawData);
     EXPECT_FALSE(thread->IsRunning());
@@ -67,7 +69,7 @@ TEST(ThreadThread, ExitCodeComesFromThreadExit) {
         ExitCurrentThread(0xDEADBEEF);
         ADD_FAILURE() << "not reached";
     });
-    CThreadRef thread(new CThread(body));
+    CThreadRef thread = CThread::Create(body);
     ASSERT_TRUE(thread->Join(5));
     EXPECT_EQ(thread->GetExitCode(), 0xDEADBEEFu);
 }
@@ -75,8 +77,8 @@ TEST(ThreadThread, ExitCodeComesFromThreadExit) {
 TEST(ThreadThread, ExceptionsLeavingTheBodyEndOnlyTheThread) {
     FunctionBody throwsOurs([] { throw CTimeoutException(); });
     FunctionBody throwsOther([] { throw std::runtime_error("x"); });
-    CThreadRef a(new CThread(throwsOurs));
-    CThreadRef b(new CThread(throwsOther));
+    CThreadRef a = CThread::Create(throwsOurs);
+    CThreadRef b = CThread::Create(throwsOther);
     EXPECT_TRUE(a->Join(5));
     EXPECT_TRUE(b->Join(5));
     EXPECT_EQ(a->GetExitCode(), 0u);
@@ -86,12 +88,12 @@ TEST(ThreadThread, JoinOnItselfReturnsFalseAtOnce) {
     std::atomic<bool> joined{true};
     std::atomic<double> took{10};
     FunctionBody body([&] {
-        CThreadRef self(GetCurrentThread());
+        CThreadRef self(GetCurrentThreadObject());
         auto start = Clock::now();
         joined = self->Join(-1);
         took = SecondsSince(start);
     });
-    CThreadRef thread(new CThread(body));
+    CThreadRef thread = CThread::Create(body);
     ASSERT_TRUE(thread->Join(5));
     EXPECT_FALSE(joined);
     EXPECT_LT(took, 1.0);
@@ -99,7 +101,7 @@ TEST(ThreadThread, JoinOnItselfReturnsFalseAtOnce) {
 
 TEST(ThreadThread, JoinTimesOutWhileTheBodyRuns) {
     FunctionBody body([] { GetStopEvent()->Lock(-1); });
-    CThreadRef thread(new CThread(body));
+    CThreadRef thread = CThread::Create(body);
     EXPECT_FALSE(thread->Join(0));
     EXPECT_FALSE(thread->Join(0.02));
     EXPECT_TRUE(thread->IsRunning());
@@ -120,7 +122,7 @@ TEST(ThreadThread, StopRequestEndsAWaitOnTheStopEvent) {
         } while (!IsStopRequested());
         woke = wait.WasSignalled(GetStopEvent());
     });
-    CThreadRef thread(new CThread(body));
+    CThreadRef thread = CThread::Create(body);
     ASSERT_TRUE(waiting.Lock(5));
     EXPECT_FALSE(thread->IsStopRequested());
     thread->RequestStop();
@@ -129,24 +131,47 @@ TEST(ThreadThread, StopRequestEndsAWaitOnTheStopEvent) {
     EXPECT_TRUE(woke);
 }
 
-// A polling body with a one-second bound per round sees the request in its next round.
+// A polling body with a one-second bound per round sees the request in its next round: asked while
+// in its first round, it does not start a second one.
 TEST(ThreadThread, StopRequestIsSeenByAPollingBody) {
     std::atomic<int> rounds{0};
+    CEvent inFirstRound;
     FunctionBody body([&] {
+        while (!IsStopRequested()) {
+            ++rounds;
+            inFirstRound.Set();
+            GetStopEvent()->Lock(1.0);
+        }
+    });
+    CThreadRef thread = CThread::Create(body);
+    ASSERT_TRUE(inFirstRound.Lock(5));
+    thread->RequestStop();
+    EXPECT_TRUE(thread->Join(2.5));
+    EXPECT_EQ(rounds, 1);
+}
+
+// Asked before its body starts, a polling body runs no round at all.
+TEST(ThreadThread, StopRequestBeforeTheBodyStartsSkipsEveryRound) {
+    std::atomic<int> rounds{0};
+    CEvent go;
+    FunctionBody body([&] {
+        go.Lock(-1);
         while (!IsStopRequested()) {
             ++rounds;
             GetStopEvent()->Lock(1.0);
         }
     });
-    CThreadRef thread(new CThread(body));
+    CThreadRef thread = CThread::Create(body);
     thread->RequestStop();
-    EXPECT_TRUE(thread->Join(2.5));
+    go.Set();
+    EXPECT_TRUE(thread->Join(5));
+    EXPECT_EQ(rounds, 0);
 }
 
 TEST(ThreadThread, WaitSetSeesAThreadFinish) {
     CEvent go;
     FunctionBody body([&] { go.Lock(-1); });
-    CThreadRef thread(new CThread(body));
+    CThreadRef thread = CThread::Create(body);
     CWaitSet wait{thread.Get()};
     EXPECT_FALSE(wait.Wait(0));
     go.Set();
@@ -156,17 +181,17 @@ TEST(ThreadThread, WaitSetSeesAThreadFinish) {
 
 TEST(ThreadThread, UnregisteredThreadHasNoObjectUntilItStartsOne) {
     std::atomic<bool> nullBefore{false}, stopBefore{true}, adoptedAfter{false};
-    CThread* adopted = nullptr;
+    CThreadRef adopted;
     std::thread foreign([&] {
-        CThread* none = GetCurrentThread();
-        nullBefore = none == nullptr && GetStopEvent() == nullptr && GetUserData() == nullptr;
+        CThreadRef none = GetCurrentThreadObject();
+        nullBefore = !none && GetStopEvent() == nullptr && GetUserData() == nullptr;
         stopBefore = IsStopRequested();
         FunctionBody child([] {});
-        CThreadRef started(new CThread(child));
+        CThreadRef started = CThread::Create(child);
         started->Join(5);
-        adopted = GetCurrentThread(); // kept beyond this thread's end
-        adoptedAfter = adopted != nullptr && adopted->GetId() == GetCurrentThreadId() &&
-                       adopted->IsRunning() && GetStopEvent() == &adopted->GetStopEvent();
+        adopted = GetCurrentThreadObject(); // kept beyond this thread's end
+        adoptedAfter = adopted && adopted->GetId() == GetCurrentThreadIdentity() && adopted->IsRunning() &&
+                       GetStopEvent() == &adopted->GetStopEvent();
     });
     foreign.join();
     EXPECT_TRUE(nullBefore);
@@ -174,7 +199,6 @@ TEST(ThreadThread, UnregisteredThreadHasNoObjectUntilItStartsOne) {
     ASSERT_TRUE(adoptedAfter) << "the creator of a thread is adopted";
     EXPECT_FALSE(adopted->IsRunning()) << "an adopted thread is finished when it ends";
     EXPECT_TRUE(adopted->Join(0));
-    adopted->Release();
 }
 
 // Threads created, joined and released from several threads at once, some dropping their last
@@ -183,18 +207,26 @@ TEST(ThreadThread, RegistrySurvivesConcurrentStartsAndReleases) {
     constexpr int kCreators = 4, kEach = 15;
     // Bodies that are not joined may still be returning when the test ends, so what they touch lives
     // for the whole process.
-    static std::atomic<int> ran{0};
+    static std::mutex lock;
+    static std::condition_variable changed;
+    static int ran = 0; // guarded by lock
     static FunctionBody* body = new FunctionBody([] {
-        CThreadRef self(GetCurrentThread());
-        if (self)
-            ++ran;
+        CThreadRef self(GetCurrentThreadObject());
+        if (!self)
+            return;
+        std::lock_guard guard(lock);
+        ++ran;
+        changed.notify_all();
     });
-    ran = 0; // under --gtest_repeat
+    {
+        std::lock_guard guard(lock);
+        ran = 0; // under --gtest_repeat
+    }
     std::vector<std::thread> creators;
     for (int c = 0; c < kCreators; ++c) {
         creators.emplace_back([&, c] {
             for (int i = 0; i < kEach; ++i) {
-                CThreadRef thread(new CThread(*body));
+                CThreadRef thread = CThread::Create(*body);
                 if ((i + c) % 2 == 0)
                     thread->Join(5);
             }
@@ -203,9 +235,9 @@ TEST(ThreadThread, RegistrySurvivesConcurrentStartsAndReleases) {
     for (auto& creator : creators)
         creator.join();
     // The bodies that were not joined end on their own; wait for their count, not their objects.
-    for (int i = 0; i < 500 && ran < kCreators * kEach; ++i)
-        SleepSeconds(0.01);
-    EXPECT_EQ(ran, kCreators * kEach);
+    std::unique_lock guard(lock);
+    EXPECT_TRUE(changed.wait_for(guard, std::chrono::seconds(5), [] { return ran == kCreators * kEach; }))
+        << ran << " of " << kCreators * kEach << " bodies ran";
 }
 
 TEST(ThreadPriority, LevelsMapToNiceValues) {
@@ -255,9 +287,9 @@ TEST(ThreadPriority, BodiesRunBelowNormalAndMayAskToGoBackUp) {
         SetCurrentThreadPriority(0); // may be refused without privileges; the body carries on
         carriedOn = true;
     });
-    CThreadRef thread(new CThread(body));
+    CThreadRef thread = CThread::Create(body);
     ASSERT_TRUE(thread->Join(5));
-    EXPECT_EQ(nice, std::max(base, platform::NiceValueFor(platform::ThreadPriority::BelowNormal)));
+    EXPECT_EQ(nice, (std::max)(base, platform::NiceValueFor(platform::ThreadPriority::BelowNormal)));
     EXPECT_TRUE(carriedOn);
 }
 
@@ -266,7 +298,7 @@ TEST(ThreadSleep, ZeroAndNegativeReturnAtOnce) {
     SleepSeconds(0);
     SleepSeconds(-3);
     SleepSeconds(std::nan(""));
-    Yield();
+    YieldThread();
     EXPECT_LT(SecondsSince(start), 0.5);
     start = Clock::now();
     SleepSeconds(0.02);

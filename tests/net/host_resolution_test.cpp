@@ -195,7 +195,7 @@ void RunChild(const std::vector<Lookup>& lookups, int report) {
             std::string result;
             if (lookup.stopRequested) {
                 CResolveOnThread body(lookup.host);
-                CThreadRef thread(new CThread(body));
+                CThreadRef thread = CThread::Create(body);
                 thread->RequestStop();
                 thread->Join();
                 result = body.GetResult();

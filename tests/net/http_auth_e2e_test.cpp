@@ -127,7 +127,7 @@ protected:
         CHTTPConnection connection(s_servers->URI(path), proxy);
         EXPECT_EQ(connection.UsesProxy(), proxy);
         connection.AddAuthenticator(basic);
-        connection.GetAuthFailedListeners().AddListener(new FailureLog(outcome.failures));
+        connection.GetAuthFailedListeners().AddListener(std::make_unique<FailureLog>(outcome.failures));
         std::shared_ptr<CHTTPResponse> response = connection.Submit(request, s_servers->URI(path));
         outcome.status = response->GetStatus();
         char buffer[4096];

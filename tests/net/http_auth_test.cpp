@@ -209,8 +209,8 @@ TEST(HttpBasicAuthenticate, ProxyPreferencesSetTheDefaultRealm) {
 
 TEST(HttpAuthResponse, CredentialsAreJoinedWithCommas) {
     CHTTPAuthResponse response;
-    response.AddCredentials("a");
-    response.AddCredentials("b=1");
+    response.AppendCredentials("a");
+    response.AppendCredentials("b=1");
     EXPECT_EQ(response.GetCredentials(), "a,b=1");
     EXPECT_TRUE(response.IsComplete());
 }
@@ -287,7 +287,7 @@ public:
     }
 
 private:
-    static SecurityFunctionTable* Init() { return s_active->noTable ? nullptr : &s_table; }
+    static SecurityFunctions* Init() { return s_active->noTable ? nullptr : &s_table; }
 
     static SecurityStatus Acquire(char* principal, char* package, uint32_t use, void* logonId, void* authData,
                                   void*, void*, SecHandle* credential, TimeStamp*) {
@@ -347,25 +347,25 @@ private:
         s_active->contextsDeleted.push_back(context->lower);
         return kSecEOk;
     }
-    static SecurityStatus Query(char* name, SecPkgInfo** info) {
+    static SecurityStatus Query(char* name, SecurityPackageInfo** info) {
         if (std::string(name) != "NTLM")
             return kSecESecpkgNotFound;
         static char package[] = "NTLM";
         static char comment[] = "stand-in";
-        *info = new SecPkgInfo{0x82B3, 1, 10, s_active->maxToken, package, comment};
+        *info = new SecurityPackageInfo{0x82B3, 1, 10, s_active->maxToken, package, comment};
         ++s_active->infoHeld;
         return kSecEOk;
     }
     static SecurityStatus FreeBuffer(void* buffer) {
-        delete static_cast<SecPkgInfo*>(buffer);
+        delete static_cast<SecurityPackageInfo*>(buffer);
         --s_active->infoHeld;
         return kSecEOk;
     }
 
     static inline FakeSecurityPackage* s_active = nullptr;
     static inline int s_moduleTag = 0;
-    static inline SecurityFunctionTable s_table{0,       &Acquire, &FreeCredentials, &Initialize,
-                                                &Delete, &Query,   &FreeBuffer};
+    static inline SecurityFunctions s_table{0,       &Acquire, &FreeCredentials, &Initialize,
+                                            &Delete, &Query,   &FreeBuffer};
 };
 
 TEST(HttpNtlmAuthenticate, LinuxHasNoSecurityPackage) {
@@ -834,7 +834,7 @@ Outcome ThroughProxy(ScriptedPeer& peer, std::vector<std::shared_ptr<const CHTTP
     EXPECT_TRUE(connection.UsesProxy());
     for (auto& prototype : prototypes)
         connection.AddAuthenticator(prototype);
-    connection.GetAuthFailedListeners().AddListener(new FailureLog(outcome.failures));
+    connection.GetAuthFailedListeners().AddListener(std::make_unique<FailureLog>(outcome.failures));
     std::shared_ptr<CHTTPResponse> response = connection.Submit(request, kUri);
     peer.Join();
     outcome.status = response->GetStatus();

@@ -619,7 +619,7 @@ TEST_F(HttpConnection, UnansweredChallengesAreReportedAndDelivered) {
     connection.AddAuthenticator(
         std::make_shared<RoundsAuthenticate>("Fixed", std::vector<std::string>{"one"}));
     std::vector<std::string> log;
-    connection.GetAuthFailedListeners().AddListener(new FailureLog(log));
+    connection.GetAuthFailedListeners().AddListener(std::make_unique<FailureLog>(log));
     std::shared_ptr<CHTTPResponse> response = connection.Submit(request, peer.URI());
     Outcome x = Finish(connection, *response);
     EXPECT_EQ(x.status, 407);

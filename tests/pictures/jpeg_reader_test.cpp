@@ -1,5 +1,5 @@
+#include "pictures/exception.h"
 #include "pictures/jpeg_reader.h"
-#include "pictures/px_exception.h"
 #include "tests/pictures/jpeg_test_files.h"
 #include "tests/support/scoped_temp_folder.h"
 

@@ -165,11 +165,11 @@ TEST_F(Registry, QueryFollowsTheBufferRules) {
     EXPECT_EQ(size, 6u); // the text and its NUL
     EXPECT_EQ(type, kRegSz);
 
-    uint8_t small[3] = {'x', 'x', 'x'};
-    size = sizeof small;
-    EXPECT_EQ(QueryRegistryValue(key, "name", nullptr, small, &size), kErrorMoreData);
+    uint8_t tooSmall[3] = {'x', 'x', 'x'};
+    size = sizeof tooSmall;
+    EXPECT_EQ(QueryRegistryValue(key, "name", nullptr, tooSmall, &size), kErrorMoreData);
     EXPECT_EQ(size, 6u);
-    EXPECT_EQ(small[0], 'x'); // nothing copied
+    EXPECT_EQ(tooSmall[0], 'x'); // nothing copied
 
     uint8_t exact[6] = {};
     size = sizeof exact;

@@ -1,0 +1,177 @@
+// The file system layer: folder listings, why a path cannot be examined, and narrow text.
+#include "platform/file_system.h"
+#include "platform/narrow_text.h"
+#include "tests/foundation/file_test_folder.h"
+
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using platform::FolderEntry;
+using platform::PathProblem;
+
+// Sets a file's modification time (seconds since 1970); the link itself when `link` is set.
+void SetModified(const std::string& path, int64_t seconds, bool link = false) {
+    timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, link ? AT_SYMLINK_NOFOLLOW : 0), 0) << path;
+}
+
+std::vector<std::string> Names(const std::vector<FolderEntry>& entries) {
+    std::vector<std::string> names;
+    for (const FolderEntry& entry : entries)
+        names.push_back(entry.name);
+    return names;
+}
+
+// Longer than any one name the file system takes, so that looking it up fails for another reason
+// than its absence.
+std::string OverlongName() {
+    return std::string(4096, 'n');
+}
+
+} // namespace
+
+TEST(ListFolder, GivesNamesKindsSizesAndTimesSortedByName) {
+    CFileTestFolder folder;
+    SetModified(folder.Put("b.jpg", "12345"), 1'000'000'000);
+    SetModified(folder.Put("A.jpg", ""), 1'200'000'000);
+    folder.Put("sub/inner.txt", "x");
+    SetModified(folder / "sub", 1'300'000'000);
+    folder.Put("\xC3\xA9t\xC3\xA9.jpg", "abc"); // UTF-8 names come back as they are
+
+    auto entries = platform::ListFolder(folder.Path());
+    ASSERT_TRUE(entries);
+    ASSERT_EQ(Names(*entries), (std::vector<std::string>{"A.jpg", "b.jpg", "sub", "\xC3\xA9t\xC3\xA9.jpg"}))
+        << "byte order, no \".\" or \"..\", nothing from below";
+    const FolderEntry& upper = (*entries)[0];
+    const FolderEntry& lower = (*entries)[1];
+    const FolderEntry& sub = (*entries)[2];
+    EXPECT_FALSE(upper.isFolder);
+    EXPECT_EQ(upper.size, 0u);
+    EXPECT_EQ(upper.modified, 1'200'000'000);
+    EXPECT_FALSE(lower.isFolder);
+    EXPECT_EQ(lower.size, 5u);
+    EXPECT_EQ(lower.modified, 1'000'000'000);
+    EXPECT_TRUE(sub.isFolder);
+    EXPECT_EQ(sub.modified, 1'300'000'000);
+    EXPECT_EQ((*entries)[3].size, 3u);
+
+    // A trailing "/" names the same folder.
+    auto again = platform::ListFolder(folder.Path() + "/");
+    ASSERT_TRUE(again);
+    EXPECT_EQ(Names(*again), Names(*entries));
+}
+
+TEST(ListFolder, SymbolicLinksShowTheirTargetOrAreListedAsEmptyFiles) {
+    CFileTestFolder folder;
+    SetModified(folder.Put("target.jpg", "1234567"), 1'100'000'000);
+    folder.Put("dir/x", "");
+    ASSERT_EQ(symlink((folder / "target.jpg").c_str(), (folder / "to-file").c_str()), 0);
+    ASSERT_EQ(symlink((folder / "dir").c_str(), (folder / "to-dir").c_str()), 0);
+    ASSERT_EQ(symlink((folder / "gone").c_str(), (folder / "dangling").c_str()), 0);
+    SetModified(folder / "dangling", 1'050'000'000, true);
+
+    auto entries = platform::ListFolder(folder.Path());
+    ASSERT_TRUE(entries);
+    ASSERT_EQ(Names(*entries),
+              (std::vector<std::string>{"dangling", "dir", "target.jpg", "to-dir", "to-file"}));
+    const FolderEntry& dangling = (*entries)[0];
+    EXPECT_FALSE(dangling.isFolder);
+    EXPECT_EQ(dangling.size, 0u);
+    EXPECT_EQ(dangling.modified, 1'050'000'000) << "the link's own time";
+    EXPECT_TRUE((*entries)[3].isFolder);
+    EXPECT_EQ((*entries)[4].size, 7u);
+    EXPECT_EQ((*entries)[4].modified, 1'100'000'000);
+}
+
+TEST(ListFolder, SaysWhyAFolderCannotBeListed) {
+    CFileTestFolder folder;
+    std::string file = folder.Put("file.jpg", "x");
+    folder.Put("empty/.keep");
+    auto empty = platform::ListFolder(folder / "empty");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(Names(*empty), (std::vector<std::string>{".keep"}));
+
+    struct Row {
+        std::string path;
+        PathProblem expected;
+    } rows[] = {
+        {folder / "missing", PathProblem::Missing},           // nothing there
+        {file, PathProblem::Missing},                         // a file is no folder
+        {folder / OverlongName(), PathProblem::Inaccessible}, // cannot even be looked up
+    };
+    for (const Row& row : rows) {
+        PathProblem problem =
+            row.expected == PathProblem::Missing ? PathProblem::Inaccessible : PathProblem::Missing;
+        EXPECT_FALSE(platform::ListFolder(row.path, &problem)) << row.path.substr(0, 80);
+        EXPECT_EQ(problem, row.expected) << row.path.substr(0, 80);
+    }
+}
+
+TEST(FileStatus, SaysWhyAPathCannotBeExamined) {
+    CFileTestFolder folder;
+    std::string file = folder.Put("file.jpg", "abcd");
+    struct Row {
+        std::string path;
+        PathProblem expected;
+    } rows[] = {
+        {folder / "missing.jpg", PathProblem::Missing},       // nothing by that name
+        {file + "/below", PathProblem::Missing},              // a component is a file
+        {folder / OverlongName(), PathProblem::Inaccessible}, // too long to look up
+    };
+    for (const Row& row : rows) {
+        PathProblem problem =
+            row.expected == PathProblem::Missing ? PathProblem::Inaccessible : PathProblem::Missing;
+        EXPECT_FALSE(platform::GetFileStatus(row.path, &problem)) << row.path.substr(0, 80);
+        EXPECT_EQ(problem, row.expected) << row.path.substr(0, 80);
+    }
+
+    PathProblem untouched = PathProblem::Inaccessible;
+    auto status = platform::GetFileStatus(file, &untouched);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->size, 4u);
+    EXPECT_FALSE(status->isFolder);
+    EXPECT_EQ(untouched, PathProblem::Inaccessible) << "a path that can be examined reports no problem";
+    auto self = platform::GetFileStatus(folder.Path());
+    ASSERT_TRUE(self);
+    EXPECT_TRUE(self->isFolder);
+}
+
+TEST(NarrowText, Utf16BecomesUtf8AndLoneSurrogatesTheReplacementCharacter) {
+    struct Row {
+        std::u16string text;
+        std::string expected;
+    } rows[] = {
+        {u"plain", "plain"},                                       // ASCII as it is
+        {u"\u00e9t\u00e9", "\xC3\xA9t\xC3\xA9"},                   // two-byte forms
+        {u"\u20ac", "\xE2\x82\xAC"},                               // three-byte form
+        {u"\U0001F600", "\xF0\x9F\x98\x80"},                       // a surrogate pair, four bytes
+        {std::u16string{char16_t(0xD800), u'x'}, "\xEF\xBF\xBDx"}, // a high surrogate alone
+        {std::u16string{u'x', char16_t(0xDC00)}, "x\xEF\xBF\xBD"}, // a low surrogate alone
+        {std::u16string{char16_t(0xD83D)}, "\xEF\xBF\xBD"},        // a high surrogate at the end
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(platform::NarrowFromUtf16(row.text), row.expected) << row.expected;
+}
+
+TEST(NarrowText, AnsiBytesAreKeptAsUtf8OrReadAsWindows1252) {
+    struct Row {
+        std::string bytes;
+        std::string expected;
+    } rows[] = {
+        {"plain", "plain"},                         // ASCII as it is
+        {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"}, // valid UTF-8 is kept
+        {"\xE9t\xE9", "\xC3\xA9t\xC3\xA9"},         // Latin letters of the code page
+        {"\x80", "\xE2\x82\xAC"},                   // the euro sign of 0x80-0x9F
+        {"\x81", "\xC2\x81"},                       // a hole maps to its C1 control
+        {"\xC0\x80", "\xC3\x80\xE2\x82\xAC"},       // an overlong form is not UTF-8
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(platform::NarrowFromWindowsAnsi(row.bytes), row.expected) << row.expected;
+}
