@@ -1,12 +1,12 @@
 #include "net/http_connection.h"
 
 #include "foundation/exception.h"
-#include "foundation/network_exception.h"
 #include "foundation/trace.h"
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
+#include "net/network_exception.h"
 #include "net/proxy_settings.h"
 #include "net/socket.h"
 #include "net/win_sock_library.h"

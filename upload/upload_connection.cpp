@@ -1,8 +1,8 @@
 #include "upload/upload_connection.h"
 
-#include "foundation/network_exception.h"
 #include "net/http_authenticate.h"
 #include "net/http_request.h"
+#include "net/network_exception.h"
 
 namespace {
 

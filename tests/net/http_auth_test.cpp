@@ -3,7 +3,6 @@
 // a scripted peer on 127.0.0.1 playing the server or the proxy.
 #include "foundation/listener_list.h"
 #include "foundation/name_value_document.h"
-#include "foundation/network_exception.h"
 #include "net/base64.h"
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
@@ -13,6 +12,7 @@
 #include "net/http_request.h"
 #include "net/http_response.h"
 #include "net/http_sspi_authenticate.h"
+#include "net/network_exception.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "platform/sspi.h"

@@ -1,12 +1,12 @@
 // The connection against real servers: nginx and tinyproxy from the system's packages, started by the
 // tests as the current user from a temporary folder with configurations of their own, on free ports
 // of 127.0.0.1. Skipped when the programs are not installed.
-#include "foundation/network_exception.h"
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
 #include "net/http_connection.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
+#include "net/network_exception.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"

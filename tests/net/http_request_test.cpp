@@ -1,7 +1,7 @@
-#include "foundation/network_exception.h"
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
 #include "net/http_request.h"
+#include "net/network_exception.h"
 #include "net/socket.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"

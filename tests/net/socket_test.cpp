@@ -1,5 +1,5 @@
-#include "foundation/network_exception.h"
 #include "net/byte_ring.h"
+#include "net/network_exception.h"
 #include "net/socket.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
