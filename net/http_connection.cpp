@@ -2,8 +2,8 @@
 
 #include "foundation/exception.h"
 #include "foundation/trace.h"
-#include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
+#include "net/http_challenge_answerer.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
 #include "net/network_exception.h"
@@ -36,7 +36,8 @@ void CHTTPConnection::SetRetryPauseScaleForTests(double scale) {
     g_retryPauseScale = scale;
 }
 
-CHTTPConnection::CHTTPConnection(const std::string& uri, bool useProxy) : m_useProxy(useProxy) {
+CHTTPConnection::CHTTPConnection(const std::string& uri, bool useProxy)
+    : m_useProxy(useProxy), m_answerer(std::make_unique<CHTTPSchemeChallengeAnswerer>()) {
     m_target = ResolveConnectTarget(uri, m_useProxy);
     if (m_target.sin_port == 0)
         m_target.sin_port = CWinSockLibrary::Get().htons(kDefaultPort);
@@ -65,6 +66,10 @@ void CHTTPConnection::AddAuthenticator(std::shared_ptr<const CHTTPAuthenticate> 
 
 void CHTTPConnection::SetUnknownSchemeCallback(std::unique_ptr<CListener> callback) {
     m_unknownSchemeCallback = std::move(callback);
+}
+
+void CHTTPConnection::SetChallengeAnswerer(std::unique_ptr<IHTTPChallengeAnswerer> answerer) {
+    m_answerer = answerer ? std::move(answerer) : std::make_unique<CHTTPSchemeChallengeAnswerer>();
 }
 
 std::shared_ptr<CHTTPResponse> CHTTPConnection::Submit(CHTTPRequest& request, const std::string& uri) {
@@ -250,67 +255,13 @@ bool CHTTPConnection::OnFinalStatus(CHTTPResponse& response) {
     if ((status != 401 && status != 407) || m_request == nullptr)
         return false;
     try {
-        m_challengeAnswered = Authenticate(*m_request, response);
+        m_challengeAnswered = m_answerer->Answer(*this, *m_request, response);
         return m_challengeAnswered;
     } catch (const CHTTPAuthenticationException& e) {
         Trace(kTrace, 1, "%p: challenge not answered: %s", static_cast<void*>(this), e.GetCode());
         m_authFailed.Fire(CHTTPAuthFailedEvent(status == 407, e));
         return false;
     }
-}
-
-bool CHTTPConnection::Authenticate(CHTTPRequest& request, CHTTPResponse& response) {
-    Trace(kTrace, 1, "auth: authenticating");
-    int status = response.GetStatusNow();
-    bool proxy = status == 407;
-    if (status != 401 && !proxy) {
-        Trace(kTrace, 2, "auth: no authorization required");
-        throw CHTTPResponseAuthMissingChallenge();
-    }
-    // Several challenge headers arrive joined by "; ": only the first scheme is answered.
-    std::optional<std::string> challenge =
-        response.FindHeader(proxy ? "proxy-authenticate" : "www-authenticate");
-    if (!challenge) {
-        Trace(kTrace, 2, "auth: missing challenge");
-        throw CHTTPResponseAuthMissingChallenge();
-    }
-    std::string scheme, parameters;
-    if (!CHTTPAuthenticate::SplitChallenge(*challenge, scheme, parameters)) {
-        Trace(kTrace, 2, "auth: can't parse challenge");
-        throw CHTTPResponseAuthInvalidChallenge(*challenge);
-    }
-
-    // The authenticator of an earlier round and its answer; the request no longer carries them.
-    CHTTPRequest::Authorization current = request.TakeAuthorization();
-    std::unique_ptr<CHTTPAuthenticate> authenticator = std::move(current.authenticator);
-    if (authenticator) {
-        if (authenticator->GetScheme() != scheme) {
-            Trace(kTrace, 2, "auth error: scheme changed");
-            throw CHTTPAuthNewSchemeException();
-        }
-        if (current.response && current.response->IsComplete()) {
-            // The server refused credentials that needed no further round.
-            Trace(kTrace, 2, "auth error: unexpected continuation");
-            throw CHTTPAuthContinuationException();
-        }
-        Trace(kTrace, 2, "auth: continuing");
-    } else {
-        authenticator = CloneAuthenticator(scheme, response);
-    }
-    if (!authenticator) {
-        Trace(kTrace, 1, "auth: no authenticator");
-        throw CHTTPAuthNoAuthenticatorException(scheme);
-    }
-
-    authenticator->SetChallenge(parameters);
-    std::unique_ptr<CHTTPAuthResponse> answer = authenticator->Respond(current.response.get());
-    if (!answer) {
-        Trace(kTrace, 1, "auth: authentication failed");
-        throw CHTTPAuthFailedException();
-    }
-    Trace(kTrace, 1, "auth: authentication succeeded");
-    request.SetAuthorization(std::move(authenticator), std::move(answer), proxy);
-    return true;
 }
 
 std::unique_ptr<CHTTPAuthenticate> CHTTPConnection::CloneAuthenticator(const std::string& scheme,

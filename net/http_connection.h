@@ -4,8 +4,13 @@
 // serves one request in its life: the submitter creates it, submits, waits for the response and
 // destroys it.
 //
+// A connection is used as it is, never derived from: what a kind of connection adds goes around it
+// (it holds one) or into the challenge answerer it owns. So the worker, which runs on the connection's
+// own members, is stopped by the destructor before any of them goes.
+//
 // Threads: the submitter's thread constructs, configures (SetConnectTimeout, AddAuthenticator,
-// SetUnknownSchemeCallback, the authFailed listeners), calls Submit once and destroys the connection;
+// SetUnknownSchemeCallback, SetChallengeAnswerer, the authFailed listeners), calls Submit once and
+// destroys the connection;
 // everything else runs on the worker, which alone touches the socket, the request and the response
 // from Submit on. The configuration is read by the worker only after Submit has started it, so it
 // needs no lock; lastErrorCode is atomic because the submitter reads it while the worker may still
@@ -24,6 +29,7 @@
 
 class CHTTPAuthenticate;
 class CHTTPAuthenticationException;
+class IHTTPChallengeAnswerer;
 class CHTTPRequest;
 class CHTTPResponse;
 class CNetworkException;
@@ -64,7 +70,7 @@ private:
     mutable bool m_retry = false; // the callback's answer; listeners receive events as const
 };
 
-class CHTTPConnection : private CRunnable {
+class CHTTPConnection final : private CRunnable {
 public:
     // Seconds of the pauses before the n-th retry are n * n times this; only tests change it.
     static constexpr double kRetryPauseUnit = 1.0;
@@ -77,7 +83,8 @@ public:
     // Raises CHTTPInvalidURIException, CHostNotFoundException and CNoHostDataException. The socket
     // library must be held.
     CHTTPConnection(const std::string& uri, bool useProxy);
-    // Stops the worker, waits for it without limit, and closes the socket.
+    // Stops the worker and waits for it without limit, before anything it uses goes; then closes the
+    // socket.
     ~CHTTPConnection() override;
     CHTTPConnection(const CHTTPConnection&) = delete;
     CHTTPConnection& operator=(const CHTTPConnection&) = delete;
@@ -91,12 +98,15 @@ public:
     void SetUnknownSchemeCallback(std::unique_ptr<CListener> callback);
     // Receives a CHTTPAuthFailedEvent whenever a challenge could not be answered.
     CListenerList& GetAuthFailedListeners() { return m_authFailed; }
+    // Replaces what answers 401 and 407 replies (owned); null restores the default, which answers
+    // with the registered prototypes (CHTTPSchemeChallengeAnswerer).
+    void SetChallengeAnswerer(std::unique_ptr<IHTTPChallengeAnswerer> answerer);
 
     // Sends `request` to `uri` and returns the response, shared with the worker until this connection
     // is destroyed. The request is the caller's and must outlive this connection. Raises
     // CSocketException when the connection has already been given a request, and what the request's
     // submit raises (CHTTPRequestResubmitted, CHTTPInvalidURIException).
-    virtual std::shared_ptr<CHTTPResponse> Submit(CHTTPRequest& request, const std::string& uri);
+    std::shared_ptr<CHTTPResponse> Submit(CHTTPRequest& request, const std::string& uri);
 
     bool UsesProxy() const { return m_useProxy; }
     const platform::WinSockAddrIn& GetTarget() const { return m_target; }
@@ -108,29 +118,16 @@ public:
     // 1, 4, 9, 16 and 25 seconds).
     static void SetRetryPauseScaleForTests(double scale);
 
-protected:
-    // Stops and joins the worker, which calls the virtual Run and Authenticate: a derived class calls
-    // it first in its destructor, so that the worker never sees the object half destroyed. Does
-    // nothing when there is no worker (any more).
-    void StopWorker();
-
-    // Answers a 401 or 407 reply: true when the request now holds a new authorization and must be
-    // sent again. Authentication failures are CHTTPAuthenticationException (which the connection
-    // reports to the authFailed listeners, delivering the reply as final); reply errors such as a
-    // missing challenge are retried like network errors. Runs on the worker.
-    virtual bool Authenticate(CHTTPRequest& request, CHTTPResponse& response);
-    // A clone of the prototype registered for `scheme`; when there is none, the unknown-scheme callback
-    // may register one and ask for another look. Null when none is found.
+    // For the challenge answerer, on the worker: a clone of the prototype registered for `scheme`;
+    // when there is none, the unknown-scheme callback may register one and ask for another look. Null
+    // when none is found.
     std::unique_ptr<CHTTPAuthenticate> CloneAuthenticator(const std::string& scheme, CHTTPResponse& response);
-
-    const std::map<std::string, std::shared_ptr<const CHTTPAuthenticate>>& GetAuthenticators() const {
-        return m_authenticators;
-    }
-    CListener* GetUnknownSchemeCallback() const { return m_unknownSchemeCallback.get(); }
 
 private:
     enum class SocketFate { Close, Keep };
 
+    // Stops and joins the worker; nothing when there is none (any more).
+    void StopWorker();
     void Run() override;
     // Runs the exchange until it ends or the worker is asked to stop; the steps below raise what
     // Run's error handling sorts out.
@@ -161,6 +158,7 @@ private:
     double m_connectTimeout = -1.0;
     std::map<std::string, std::shared_ptr<const CHTTPAuthenticate>> m_authenticators;
     std::unique_ptr<CListener> m_unknownSchemeCallback;
+    std::unique_ptr<IHTTPChallengeAnswerer> m_answerer; // never null
     CListenerList m_authFailed;
 
     // The exchange; the worker drops both pointers when the exchange ends. The request is borrowed

@@ -181,7 +181,7 @@ void UploadMessage::Submit(UploadConnection& connection) {
     else
         WriteFormBody(*request);
     d_request = std::move(request);
-    d_response = connection.Submit(*d_request, d_servletName);
+    d_response = connection.SubmitToServlet(*d_request, d_servletName);
 }
 
 void UploadMessage::WriteHeaders(CHTTPRequest& request) const {

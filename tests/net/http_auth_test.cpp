@@ -7,6 +7,7 @@
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
 #include "net/http_basic_authenticate.h"
+#include "net/http_challenge_answerer.h"
 #include "net/http_connection.h"
 #include "net/http_memory_input.h"
 #include "net/http_request.h"
@@ -509,13 +510,6 @@ TEST(HttpNtlmAuthenticate, SecondRoundResults) {
 
 // --- The connection's Authenticate, step by step -----------------------------------------------
 
-// Exposes the challenge answer, which the reading loop otherwise calls.
-class TestConnection : public CHTTPConnection {
-public:
-    using CHTTPConnection::Authenticate;
-    using CHTTPConnection::CHTTPConnection;
-};
-
 // A reply read from memory up to its final status, as the connection has it when it answers.
 std::unique_ptr<CHTTPResponse> Reply(const std::string& text) {
     auto response = std::make_unique<CHTTPResponse>();
@@ -531,11 +525,12 @@ std::string Challenge(int status, const std::string& headers) {
     return "HTTP/1.1 " + std::to_string(status) + " Challenge\r\n" + headers + "content-length: 0\r\n\r\n";
 }
 
-// What one answer did: the authorization the request now carries, or the exception's code and text.
-std::string Attempt(TestConnection& connection, CHTTPRequest& request, const std::string& reply) {
+// What the connection's default answer to one challenge did, called as its reading loop calls it:
+// the authorization the request now carries, or the exception's code and text.
+std::string Attempt(CHTTPConnection& connection, CHTTPRequest& request, const std::string& reply) {
     std::unique_ptr<CHTTPResponse> response = Reply(reply);
     try {
-        if (!connection.Authenticate(request, *response))
+        if (!CHTTPSchemeChallengeAnswerer().Answer(connection, request, *response))
             return "(false)";
     } catch (const CException& e) {
         return std::string(e.GetCode()) + ": " + e.GetText();
@@ -622,7 +617,7 @@ TEST_F(HttpAuthenticate, EachChallengeAnsweredOrRefusedAsItShouldBe) {
     };
     for (const Row& row : rows) {
         CHTTPRequest request(0);
-        TestConnection connection("http://127.0.0.1:1/up", false);
+        CHTTPConnection connection("http://127.0.0.1:1/up", false);
         connection.AddAuthenticator(m_basic);
         EXPECT_EQ(Attempt(connection, request, row.reply), row.expected) << row.reply;
     }
@@ -630,7 +625,7 @@ TEST_F(HttpAuthenticate, EachChallengeAnsweredOrRefusedAsItShouldBe) {
 
 TEST_F(HttpAuthenticate, RefusedFinalCredentialsEndTheAnswer) {
     CHTTPRequest request(0);
-    TestConnection connection("http://127.0.0.1:1/up", false);
+    CHTTPConnection connection("http://127.0.0.1:1/up", false);
     connection.AddAuthenticator(m_basic);
     const std::string challenge = Challenge(407, "Proxy-Authenticate: Basic realm=x\r\n");
     EXPECT_EQ(Attempt(connection, request, challenge), "Proxy-Authorization: Basic " + kUserPw);
@@ -674,7 +669,7 @@ TEST_F(HttpAuthenticate, NtlmRoundsAndTheirFailures) {
         for (const Row& row : rows) {
             SCOPED_TRACE(row.what);
             CHTTPRequest request(0);
-            TestConnection connection("http://127.0.0.1:1/up", false);
+            CHTTPConnection connection("http://127.0.0.1:1/up", false);
             connection.AddAuthenticator(m_basic);
             connection.AddAuthenticator(ntlm);
             EXPECT_EQ(Attempt(connection, request, row.replies[0]),
@@ -724,7 +719,7 @@ TEST_F(HttpAuthenticate, UnknownSchemeCallbackMayRegisterAndRetry) {
     for (const Row& row : rows) {
         std::vector<int> seen;
         CHTTPRequest request(0);
-        TestConnection connection("http://127.0.0.1:1/up", false);
+        CHTTPConnection connection("http://127.0.0.1:1/up", false);
         connection.SetUnknownSchemeCallback(
             std::make_unique<SchemeCallback>(row.registers ? m_basic : nullptr, row.retry, seen));
         std::string result =

@@ -3,6 +3,7 @@
 // of 127.0.0.1. Skipped when the programs are not installed.
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
+#include "net/http_challenge_answerer.h"
 #include "net/http_connection.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
@@ -135,16 +136,14 @@ private:
 };
 
 // A stand-in for the schemes' challenge answer: the one registered prototype answers every round.
-class AnsweringConnection : public CHTTPConnection {
+class NtlmRoundsAnswerer : public IHTTPChallengeAnswerer {
 public:
-    using CHTTPConnection::CHTTPConnection;
-    ~AnsweringConnection() override { StopWorker(); }
-
-protected:
-    bool Authenticate(CHTTPRequest& request, CHTTPResponse& response) override {
+    bool Answer(CHTTPConnection& connection, CHTTPRequest& request, CHTTPResponse& response) override {
         CHTTPRequest::Authorization current = request.TakeAuthorization();
         if (!current.authenticator)
-            current.authenticator = GetAuthenticators().at("NTLM")->Clone();
+            current.authenticator = connection.CloneAuthenticator("NTLM", response);
+        if (!current.authenticator)
+            throw CHTTPAuthNoAuthenticatorException("NTLM");
         std::unique_ptr<CHTTPAuthResponse> answer = current.authenticator->Respond(current.response.get());
         if (!answer)
             throw CHTTPAuthFailedException();
@@ -266,7 +265,8 @@ TEST_F(HttpConnectionE2E, ThroughTinyproxyWithTheAbsoluteURI) {
 TEST_F(HttpConnectionE2E, ProxyChallengeRoundsKeepTheConnectionAlive) {
     CHTTPRequest request(0);
     request.Write("data");
-    AnsweringConnection connection(s_servers->URI("/auth"), false);
+    CHTTPConnection connection(s_servers->URI("/auth"), false);
+    connection.SetChallengeAnswerer(std::make_unique<NtlmRoundsAnswerer>());
     connection.AddAuthenticator(std::make_shared<RoundsAuthenticate>(std::vector<std::string>{"T1", "T3"}));
     std::shared_ptr<CHTTPResponse> response = connection.Submit(request, s_servers->URI("/auth"));
     Outcome x = Finish(*response);

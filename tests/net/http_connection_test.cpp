@@ -2,6 +2,7 @@
 #include "foundation/message_table.h"
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
+#include "net/http_challenge_answerer.h"
 #include "net/http_connection.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <netinet/in.h>
@@ -465,27 +467,25 @@ private:
     size_t m_next = 0;
 };
 
-// A connection with a stand-in for the schemes' challenge answer: the registered prototype of the
-// challenge's scheme answers, round after round, through the request's authorization.
-class AnsweringConnection : public CHTTPConnection {
+// A stand-in for the schemes' challenge answer: the registered prototype of the challenge's scheme
+// answers, round after round, through the request's authorization. Counts its calls in `answered`
+// when given, which must outlive the connection.
+class RoundsAnswerer : public IHTTPChallengeAnswerer {
 public:
-    using CHTTPConnection::CHTTPConnection;
-    ~AnsweringConnection() override { StopWorker(); }
-    int answered = 0;
+    explicit RoundsAnswerer(std::atomic<int>* answered = nullptr) : m_answered(answered) {}
 
-protected:
-    bool Authenticate(CHTTPRequest& request, CHTTPResponse& response) override {
-        ++answered;
+    bool Answer(CHTTPConnection& connection, CHTTPRequest& request, CHTTPResponse& response) override {
+        if (m_answered != nullptr)
+            ++*m_answered;
         bool proxy = response.GetStatusNow() == 407;
         std::string challenge =
             response.FindHeader(proxy ? "proxy-authenticate" : "www-authenticate").value_or("");
         std::string scheme = challenge.substr(0, challenge.find(' '));
         CHTTPRequest::Authorization current = request.TakeAuthorization();
         if (!current.authenticator) {
-            auto found = GetAuthenticators().find(scheme);
-            if (found == GetAuthenticators().end())
+            current.authenticator = connection.CloneAuthenticator(scheme, response);
+            if (!current.authenticator)
                 throw CHTTPAuthNoAuthenticatorException(scheme);
-            current.authenticator = found->second->Clone();
         }
         std::unique_ptr<CHTTPAuthResponse> answer = current.authenticator->Respond(current.response.get());
         if (!answer)
@@ -493,6 +493,9 @@ protected:
         request.SetAuthorization(std::move(current.authenticator), std::move(answer), proxy);
         return true;
     }
+
+private:
+    std::atomic<int>* m_answered;
 };
 
 // Records what the authFailed signal delivers.
@@ -545,14 +548,16 @@ TEST_F(HttpConnection, AnsweredChallengesAreNeverSeenByTheSubmitter) {
         ScriptedPeer peer(row.script);
         CHTTPRequest request(0);
         request.Write("data");
-        AnsweringConnection connection(peer.URI(), false);
+        std::atomic<int> answered{0};
+        CHTTPConnection connection(peer.URI(), false);
+        connection.SetChallengeAnswerer(std::make_unique<RoundsAnswerer>(&answered));
         connection.AddAuthenticator(
             std::make_shared<RoundsAuthenticate>("Fixed", std::vector<std::string>{"one"}));
         std::shared_ptr<CHTTPResponse> response = connection.Submit(request, peer.URI());
         Outcome x = Finish(connection, *response);
         EXPECT_EQ(x.status, 200) << row.what;
         EXPECT_EQ(x.body, "ok") << row.what;
-        EXPECT_EQ(connection.answered, 1) << row.what;
+        EXPECT_EQ(answered, 1) << row.what;
         peer.Join();
         std::vector<std::vector<std::string>> requests = peer.Requests();
         ASSERT_EQ(requests.size(), 2u) << row.what;
@@ -584,7 +589,8 @@ TEST_F(HttpConnection, NtlmRoundsToAProxyKeepTheSocketUnlessItHangsUp) {
         ScriptedPeer peer(row.script);
         CHTTPRequest request(0);
         request.Write("data");
-        AnsweringConnection connection(peer.URI(), false);
+        CHTTPConnection connection(peer.URI(), false);
+        connection.SetChallengeAnswerer(std::make_unique<RoundsAnswerer>());
         connection.AddAuthenticator(
             std::make_shared<RoundsAuthenticate>("NTLM", std::vector<std::string>{"T1", "T3"}));
         std::shared_ptr<CHTTPResponse> response = connection.Submit(request, peer.URI());
@@ -615,7 +621,8 @@ TEST_F(HttpConnection, UnansweredChallengesAreReportedAndDelivered) {
         "HTTP/1.1 407 Proxy\r\nproxy-authenticate: Fixed\r\ncontent-length: 4\r\n\r\nnope";
     ScriptedPeer peer({{Reply(challenge)}, {Reply(challenge)}});
     CHTTPRequest request(0);
-    AnsweringConnection connection(peer.URI(), false);
+    CHTTPConnection connection(peer.URI(), false);
+    connection.SetChallengeAnswerer(std::make_unique<RoundsAnswerer>());
     connection.AddAuthenticator(
         std::make_shared<RoundsAuthenticate>("Fixed", std::vector<std::string>{"one"}));
     std::vector<std::string> log;
@@ -738,7 +745,8 @@ TEST_F(HttpConnection, RepliesBeforeTheEntityIsWrittenAreRead) {
         request.Write(std::string(row.entity, 'e'));
         Outcome x;
         {
-            AnsweringConnection connection(peer.URI(), false);
+            CHTTPConnection connection(peer.URI(), false);
+            connection.SetChallengeAnswerer(std::make_unique<RoundsAnswerer>());
             connection.AddAuthenticator(
                 std::make_shared<RoundsAuthenticate>("Fixed", std::vector<std::string>{"one"}));
             std::shared_ptr<CHTTPResponse> response = connection.Submit(request, peer.URI());
