@@ -190,6 +190,16 @@ Outcome Finish(CHTTPConnection& connection, CHTTPResponse& response) {
     return outcome;
 }
 
+// Waits until the connection's worker is in `state`; false when it is not there within 20 seconds.
+bool WaitForState(const CHTTPConnection& connection, CHTTPConnection::State state) {
+    for (Clock::time_point end = Clock::now() + std::chrono::seconds(20); Clock::now() < end;) {
+        if (connection.GetState() == state)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
 // One whole exchange against `uri`. With a peer, the body is read only once the peer has served every
 // scripted connection, so that the reader never holds bytes of an attempt that is later abandoned.
 Outcome Exchange(const std::string& uri, int maxRetries, ScriptedPeer* peer = nullptr) {
@@ -362,9 +372,9 @@ TEST_F(HttpConnection, StopDuringAPauseEndsWithoutAnotherAttempt) {
     {
         CHTTPConnection connection(uri, false);
         response = connection.Submit(request, uri);
-        while (peer.Requests().empty() || peer.Requests()[0].empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // into the pause
+        // The first attempt has failed and the worker waits before the next one.
+        ASSERT_TRUE(WaitForState(connection, CHTTPConnection::State::Pause));
+        EXPECT_EQ(peer.Requests().size(), 1u);
     }
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 20.0);
     EXPECT_EQ(peer.Requests().size(), 1u);
