@@ -166,10 +166,11 @@ protected:
     void SetUp() override {
         if (s_servers == nullptr)
             GTEST_SKIP() << "nginx and tinyproxy are not installed";
-        ASSERT_TRUE(s_servers->Running());
         CataloguesInstalled::SetUp();
         CWinSockLibrary::Acquire();
         SetProxySettings(std::make_unique<CNoProxySettings>());
+        // After what TearDown undoes, which runs whenever the servers exist.
+        ASSERT_TRUE(s_servers->Running());
     }
     void TearDown() override {
         if (s_servers == nullptr)

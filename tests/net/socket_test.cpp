@@ -252,22 +252,39 @@ TEST_F(SocketTest, AddressesOfBothEnds) {
 }
 
 TEST_F(SocketTest, DrainOnDestructionReadsUntilThePeerCloses) {
+    // The peer keeps sending after the socket is told to go, then ends its side. A socket closed with
+    // bytes left unread resets the connection, which the peer sees as a failed send or as an error
+    // instead of the orderly end; one that drained them all ends it cleanly.
     Listener listener;
     auto socket = ConnectTo(listener.Port());
     int peer = listener.Accept();
-    std::thread sender([peer] {
-        std::string chunk(4096, 'y');
-        for (int i = 0; i < 8; ++i) {
-            ::send(peer, chunk.data(), chunk.size(), MSG_NOSIGNAL);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    constexpr size_t kChunk = 4096;
+    constexpr int kChunks = 8;
+    size_t sent = 0;
+    std::thread sender([peer, &sent] {
+        std::string chunk(kChunk, 'y');
+        for (int i = 0; i < kChunks; ++i) {
+            ssize_t n = ::send(peer, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+            if (n > 0)
+                sent += static_cast<size_t>(n);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20)); // a slow peer
         }
-        ::close(peer);
+        ::shutdown(peer, SHUT_WR);
     });
     auto start = std::chrono::steady_clock::now();
     socket.reset();
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     sender.join();
     EXPECT_LT(elapsed, CSocket::kDrainSeconds);
+    EXPECT_EQ(sent, kChunk * kChunks);
+    // The socket is gone: its end of the connection must have been orderly, with nothing unread.
+    int error = -1;
+    socklen_t length = sizeof error;
+    ASSERT_EQ(::getsockopt(peer, SOL_SOCKET, SO_ERROR, &error, &length), 0);
+    EXPECT_EQ(error, 0) << std::strerror(error);
+    char byte = 0;
+    EXPECT_EQ(::recv(peer, &byte, 1, MSG_DONTWAIT), 0) << std::strerror(errno);
+    ::close(peer);
 }
 
 TEST_F(SocketTest, DrainIsBoundedWhenThePeerStaysOpen) {
