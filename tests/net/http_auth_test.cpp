@@ -21,7 +21,9 @@
 #include "tests/support/loopback_servers.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <netinet/in.h>
 #include <string>
@@ -820,7 +822,7 @@ const std::string kUri = "http://upload.example/up";
 
 // One POST of "data" through the peer as the proxy, with the given prototypes.
 Outcome ThroughProxy(ScriptedPeer& peer, std::vector<std::shared_ptr<const CHTTPAuthenticate>> prototypes,
-                     int maxRetries = 0) {
+                     int maxRetries = 0, const std::function<void(CHTTPConnection&)>& configure = {}) {
     SetProxySettings(std::make_unique<CManualProxySettings>("127.0.0.1", peer.Port()));
     CHTTPRequest request(maxRetries);
     request.Write("data");
@@ -830,6 +832,8 @@ Outcome ThroughProxy(ScriptedPeer& peer, std::vector<std::shared_ptr<const CHTTP
     for (auto& prototype : prototypes)
         connection.AddAuthenticator(prototype);
     connection.GetAuthFailedListeners().AddListener(new FailureLog(outcome.failures));
+    if (configure)
+        configure(connection);
     std::shared_ptr<CHTTPResponse> response = connection.Submit(request, kUri);
     peer.Join();
     outcome.status = response->GetStatus();
@@ -872,6 +876,52 @@ TEST_F(HttpAuthenticate, BasicProxyAcceptsOrRefusesTheCredentials) {
                   std::vector<std::string>{"proxy: HTTP authorization failed. Please verify your "
                                            "proxy settings or try the simple upload page instead."});
         EXPECT_EQ(peer.Requests().size(), 2u);
+    }
+}
+
+// Declines every challenge, counting them; the count must outlive the connection.
+class DecliningAnswerer : public IHTTPChallengeAnswerer {
+public:
+    explicit DecliningAnswerer(std::atomic<int>& asked) : m_asked(asked) {}
+    bool Answer(CHTTPConnection&, CHTTPRequest&, CHTTPResponse&) override {
+        ++m_asked;
+        return false;
+    }
+
+private:
+    std::atomic<int>& m_asked;
+};
+
+TEST_F(HttpAuthenticate, TheConnectionsAnswererDecidesAndNoneRestoresTheSchemes) {
+    const std::string challenge = "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
+                                  "realm=\"proxy\"\r\ncontent-length: 6\r\n\r\ndenied";
+    std::atomic<int> asked{0};
+    // Another answerer replaces the whole decision: declined, the challenge is the final response,
+    // although a Basic prototype that could answer it is registered, and it is no failure to report.
+    {
+        ScriptedPeer peer({{challenge}});
+        Outcome x = ThroughProxy(peer, {m_basic}, 0, [&](CHTTPConnection& connection) {
+            connection.SetChallengeAnswerer(std::make_unique<DecliningAnswerer>(asked));
+        });
+        EXPECT_EQ(x.status, 407);
+        EXPECT_EQ(x.body, "denied");
+        EXPECT_TRUE(x.failures.empty());
+        EXPECT_EQ(asked, 1);
+        EXPECT_EQ(peer.Requests().size(), 1u);
+    }
+    // None given: the registered schemes answer again.
+    {
+        ScriptedPeer peer({{challenge}, {kOk}});
+        Outcome x = ThroughProxy(peer, {m_basic}, 0, [&](CHTTPConnection& connection) {
+            connection.SetChallengeAnswerer(std::make_unique<DecliningAnswerer>(asked));
+            connection.SetChallengeAnswerer(nullptr);
+        });
+        EXPECT_EQ(x.status, 200);
+        EXPECT_EQ(x.body, "ok");
+        EXPECT_EQ(asked, 1);
+        EXPECT_EQ(peer.Requests(),
+                  (std::vector<std::vector<std::string>>{{ProxyRequest("", "close")},
+                                                         {ProxyRequest("Basic " + kUserPw, "close")}}));
     }
 }
 

@@ -17,9 +17,11 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <linux/sockios.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -41,6 +43,17 @@ struct Answer {
     std::string text;
     size_t pauseAt = std::string::npos; // sends this many bytes of `text`, pauses, then sends the rest
 };
+
+// Waits until the other end has taken in every byte written to `fd` (nothing left unacknowledged in
+// its send queue), for at most five seconds.
+void WaitUntilDelivered(int fd) {
+    for (int i = 0; i < 5000; ++i) {
+        int unacknowledged = 0;
+        if (::ioctl(fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
 
 Answer Reply(std::string text) {
     return {Answer::Reply, std::move(text)};
@@ -119,7 +132,8 @@ private:
                     ::send(fd, answer.text.data() + first, answer.text.size() - first, MSG_NOSIGNAL);
                 }
                 if (answer.kind == Answer::ResetAfter) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    // The reply first, then the reset.
+                    WaitUntilDelivered(fd);
                     linger hard{1, 0};
                     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
                     ::close(fd);
@@ -179,17 +193,6 @@ std::string ReadBody(CHTTPResponse& response) {
     return body;
 }
 
-Outcome Finish(CHTTPConnection& connection, CHTTPResponse& response) {
-    Outcome outcome;
-    outcome.status = response.GetStatus();
-    outcome.reason = response.GetReason();
-    outcome.body = ReadBody(response);
-    outcome.lastErrorCode = connection.GetLastErrorCode();
-    outcome.finalStatus = response.GetStatus();
-    outcome.finalReason = response.GetReason();
-    return outcome;
-}
-
 // Waits until the connection's worker is in `state`; false when it is not there within 20 seconds.
 bool WaitForState(const CHTTPConnection& connection, CHTTPConnection::State state) {
     for (Clock::time_point end = Clock::now() + std::chrono::seconds(20); Clock::now() < end;) {
@@ -198,6 +201,20 @@ bool WaitForState(const CHTTPConnection& connection, CHTTPConnection::State stat
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
+}
+
+// The outcome as the submitter sees it. The worker must have ended the exchange once the response is
+// complete or failed.
+Outcome Finish(CHTTPConnection& connection, CHTTPResponse& response) {
+    Outcome outcome;
+    outcome.status = response.GetStatus();
+    outcome.reason = response.GetReason();
+    outcome.body = ReadBody(response);
+    outcome.lastErrorCode = connection.GetLastErrorCode();
+    outcome.finalStatus = response.GetStatus();
+    outcome.finalReason = response.GetReason();
+    EXPECT_TRUE(WaitForState(connection, CHTTPConnection::State::Done));
+    return outcome;
 }
 
 // One whole exchange against `uri`. With a peer, the body is read only once the peer has served every

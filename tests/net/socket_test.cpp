@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <linux/sockios.h>
 #include <memory>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -49,6 +51,17 @@ private:
 uint16_t ClosedPort() {
     Listener listener;
     return listener.Port();
+}
+
+// Waits until the other end has taken in every byte written to `fd` (nothing left unacknowledged in
+// its send queue), for at most five seconds.
+void WaitUntilDelivered(int fd) {
+    for (int i = 0; i < 5000; ++i) {
+        int unacknowledged = 0;
+        if (::ioctl(fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void SendAll(int fd, const std::string& text) {
@@ -149,8 +162,8 @@ TEST_F(SocketTest, ReadPeekAndBufferedInput) {
 
     char text[32] = {};
     // Wait for all of it, then peek at a part: the bytes stay.
+    WaitUntilDelivered(peer);
     ASSERT_NE(socket->Wait(CSocket::kReadable, 2.0), 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_EQ(socket->Peek(8, text, 0), 8u);
     EXPECT_EQ(std::string(text, 8), "HTTP/1.1");
     EXPECT_EQ(socket->GetBufferedCount(), 8u);
