@@ -10,11 +10,10 @@
 //
 // Threads: the submitter's thread constructs, configures (SetConnectTimeout, AddAuthenticator,
 // SetUnknownSchemeCallback, SetChallengeAnswerer, the authFailed listeners), calls Submit once and
-// destroys the connection;
-// everything else runs on the worker, which alone touches the socket, the request and the response
-// from Submit on. The configuration is read by the worker only after Submit has started it, so it
-// needs no lock; lastErrorCode is atomic because the submitter reads it while the worker may still
-// run. The authFailed list locks itself.
+// destroys the connection; everything else runs on the worker, which alone touches the socket, the
+// request and the response from Submit on. The configuration is read by the worker only after Submit
+// has started it, so it needs no lock; the state and lastErrorCode are atomic because other threads
+// read them while the worker may still run. The authFailed list locks itself.
 #pragma once
 
 #include "foundation/listener_list.h"
