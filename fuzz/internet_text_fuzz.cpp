@@ -1,7 +1,7 @@
 // Base64 decoding and HTTP date parsing on arbitrary bytes: either a result or the format's exception.
-#include "foundation/network_exception.h"
 #include "net/base64.h"
 #include "net/http_date.h"
+#include "net/network_exception.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "net/base64.h"
 
-#include "foundation/network_exception.h"
+#include "net/network_exception.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "net/http_body_pipe.h"
 
 #include "foundation/exception.h"
-#include "foundation/network_exception.h"
+#include "net/network_exception.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,12 +1,12 @@
 #include "net/http_connection.h"
 
 #include "foundation/exception.h"
-#include "foundation/network_exception.h"
 #include "foundation/trace.h"
-#include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
+#include "net/http_challenge_answerer.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
+#include "net/network_exception.h"
 #include "net/proxy_settings.h"
 #include "net/socket.h"
 #include "net/win_sock_library.h"
@@ -36,7 +36,8 @@ void CHTTPConnection::SetRetryPauseScaleForTests(double scale) {
     g_retryPauseScale = scale;
 }
 
-CHTTPConnection::CHTTPConnection(const std::string& uri, bool useProxy) : m_useProxy(useProxy) {
+CHTTPConnection::CHTTPConnection(const std::string& uri, bool useProxy)
+    : m_useProxy(useProxy), m_answerer(std::make_unique<CHTTPSchemeChallengeAnswerer>()) {
     m_target = ResolveConnectTarget(uri, m_useProxy);
     if (m_target.sin_port == 0)
         m_target.sin_port = CWinSockLibrary::Get().htons(kDefaultPort);
@@ -65,6 +66,10 @@ void CHTTPConnection::AddAuthenticator(std::shared_ptr<const CHTTPAuthenticate> 
 
 void CHTTPConnection::SetUnknownSchemeCallback(std::unique_ptr<CListener> callback) {
     m_unknownSchemeCallback = std::move(callback);
+}
+
+void CHTTPConnection::SetChallengeAnswerer(std::unique_ptr<IHTTPChallengeAnswerer> answerer) {
+    m_answerer = answerer ? std::move(answerer) : std::make_unique<CHTTPSchemeChallengeAnswerer>();
 }
 
 std::shared_ptr<CHTTPResponse> CHTTPConnection::Submit(CHTTPRequest& request, const std::string& uri) {
@@ -96,29 +101,23 @@ std::shared_ptr<CHTTPResponse> CHTTPConnection::Submit(CHTTPRequest& request, co
 
 void CHTTPConnection::Run() {
     std::optional<CThreadExit> exit;
-    while (!IsStopRequested() && m_request != nullptr) {
+    while (m_state != State::Done && !IsStopRequested()) {
         try {
             Step();
         } catch (const CNetworkException& e) {
-            if (++m_retryCount > m_maxRetries) {
-                EndAfterFailures(e);
-                break;
-            }
-            Restart(m_retryCount);
+            RetryAfter(e);
         } catch (const CThreadExit& e) {
             FailExchange(ShutdownText());
             exit = e;
-            break;
         } catch (...) {
             m_lastErrorCode = -1;
             FailExchange(ShutdownText());
             Trace(kTrace, 0, "close: unknown exception");
             AskToStop();
-            break;
         }
     }
     // Stopped in the middle: the submitter must not wait for a reply that will not come.
-    if (m_request != nullptr)
+    if (m_state != State::Done)
         FailExchange(ShutdownText());
     CloseSocket();
     if (exit)
@@ -126,11 +125,34 @@ void CHTTPConnection::Run() {
 }
 
 void CHTTPConnection::Step() {
-    if (!m_socket) {
-        CreateSocket();
-        if (!m_socket)
-            return;
+    switch (m_state) {
+    case State::Connect:
+        return Connect();
+    case State::Exchange:
+        return Exchange();
+    case State::Discard:
+        return Discard();
+    case State::Pause:
+        return Pause();
+    case State::Done:
+        return;
     }
+}
+
+void CHTTPConnection::Connect() {
+    Trace(kTrace, 0, "%p: create connection", static_cast<void*>(this));
+    try {
+        m_socket = std::make_unique<CSocket>(m_target);
+    } catch (const CNetworkException& e) {
+        if (++m_creationFailures > kMaxSocketCreationFailures)
+            return EndAfterFailures(e);
+        return Restart(1);
+    }
+    m_socket->SetConnectTimeout(m_connectTimeout);
+    m_state = State::Exchange;
+}
+
+void CHTTPConnection::Exchange() {
     // While the request goes out, the reply may come already: a peer may answer before it has read
     // the whole request and then close or reset the connection. Waiting for it too, rather than
     // only for room to write, sees that reply (or the reset) instead of waiting for ever to write.
@@ -138,29 +160,31 @@ void CHTTPConnection::Step() {
         WaitForSocket(IsWriting() ? CSocket::kReadable | CSocket::kWritable : CSocket::kReadable);
     if ((ready & CSocket::kReadable) != 0)
         ReadResponse();
-    if ((ready & CSocket::kWritable) != 0 && m_socket && IsWriting())
+    // Reading may have ended the exchange, answered a challenge or dropped the socket.
+    if ((ready & CSocket::kWritable) != 0 && m_state == State::Exchange && IsWriting())
         WriteRequest();
+}
+
+void CHTTPConnection::Discard() {
+    if ((WaitForSocket(CSocket::kReadable) & CSocket::kReadable) != 0)
+        ReadResponse();
+}
+
+void CHTTPConnection::Pause() {
+    double pause = m_pauseRound * m_pauseRound * kRetryPauseUnit * g_retryPauseScale;
+    // The worker always has its stop event; a stop during the pause ends the run without another
+    // attempt.
+    CEvent* stop = GetStopEvent();
+    if (stop == nullptr)
+        SleepSeconds(pause);
+    else if (stop->Lock(pause))
+        return;
+    Reconnect(SocketFate::Close);
 }
 
 bool CHTTPConnection::IsWriting() const {
     // Once a final reply has begun, no more of the request goes out on this socket.
-    return m_request != nullptr && !m_doneWriting &&
-           (m_response == nullptr || m_response->GetStatusNow() < 200);
-}
-
-void CHTTPConnection::CreateSocket() {
-    Trace(kTrace, 0, "%p: create connection", static_cast<void*>(this));
-    try {
-        m_socket = std::make_unique<CSocket>(m_target);
-    } catch (const CNetworkException& e) {
-        if (++m_creationFailures > kMaxSocketCreationFailures) {
-            EndAfterFailures(e);
-            return;
-        }
-        Restart(1);
-        return;
-    }
-    m_socket->SetConnectTimeout(m_connectTimeout);
+    return !m_doneWriting && m_response->GetStatusNow() < 200;
 }
 
 unsigned CHTTPConnection::WaitForSocket(unsigned what) {
@@ -207,14 +231,14 @@ void CHTTPConnection::ReadResponse() {
     // waking the submitter per batch of body bytes; once the socket runs dry the submitter is woken
     // for whatever waits, and only then does the worker wait, so that no byte sits unannounced.
     bool readable = true;
-    while (!IsStopRequested() && m_request != nullptr && m_response != nullptr) {
+    while (!IsStopRequested()) {
         if (!readable) {
             m_response->WakeReader();
             if ((m_socket->Wait(CSocket::kReadable, kSlice) & CSocket::kReadable) == 0)
                 return;
         }
-        // A challenge is answered inside the step (OnFinalStatus), which then sends the body of the
-        // reply to the discard pipe.
+        // A challenge is answered inside the step (OnFinalStatus), which then moves to Discard and
+        // sends the body of the reply to the discard pipe.
         bool complete = false;
         try {
             complete = m_response->ReadStep(*m_socket, CHTTPResponse::Wake::Batched);
@@ -222,26 +246,17 @@ void CHTTPConnection::ReadResponse() {
             // The rest of an answered challenge was being thrown away. However the peer ended it (a
             // proxy that refuses without reading the entity resets the connection), the challenge
             // has been answered: the request goes again, on a new socket.
-            if (!m_challengeAnswered)
+            if (m_state != State::Discard)
                 throw;
             Trace(kTrace, 0, "%p: challenge reply cut", static_cast<void*>(this));
-            Reconnect(SocketFate::Close);
-            return;
+            return Reconnect(SocketFate::Close);
         }
         readable = !m_socket->IsReadDry();
         if (!complete)
             continue;
-        if (m_response->IsBodyDiscarded()) {
-            SendAgain();
-            return;
-        }
-        Trace(kTrace, 0, "%p: done reading", static_cast<void*>(this));
-        // A request that the reply cut short will never be written whole.
-        if (!m_doneWriting)
-            m_request->Abort();
-        m_request = nullptr;
-        m_doneWriting = false;
-        return;
+        if (m_state == State::Discard)
+            return SendAgain();
+        return FinishExchange();
     }
 }
 
@@ -250,66 +265,14 @@ bool CHTTPConnection::OnFinalStatus(CHTTPResponse& response) {
     if ((status != 401 && status != 407) || m_request == nullptr)
         return false;
     try {
-        m_challengeAnswered = Authenticate(*m_request, response);
-        return m_challengeAnswered;
+        if (!m_answerer->Answer(*this, *m_request, response))
+            return false;
     } catch (const CHTTPAuthenticationException& e) {
         Trace(kTrace, 1, "%p: challenge not answered: %s", static_cast<void*>(this), e.GetCode());
         m_authFailed.Fire(CHTTPAuthFailedEvent(status == 407, e));
         return false;
     }
-}
-
-bool CHTTPConnection::Authenticate(CHTTPRequest& request, CHTTPResponse& response) {
-    Trace(kTrace, 1, "auth: authenticating");
-    int status = response.GetStatusNow();
-    bool proxy = status == 407;
-    if (status != 401 && !proxy) {
-        Trace(kTrace, 2, "auth: no authorization required");
-        throw CHTTPResponseAuthMissingChallenge();
-    }
-    // Several challenge headers arrive joined by "; ": only the first scheme is answered.
-    std::optional<std::string> challenge =
-        response.FindHeader(proxy ? "proxy-authenticate" : "www-authenticate");
-    if (!challenge) {
-        Trace(kTrace, 2, "auth: missing challenge");
-        throw CHTTPResponseAuthMissingChallenge();
-    }
-    std::string scheme, parameters;
-    if (!CHTTPAuthenticate::SplitChallenge(*challenge, scheme, parameters)) {
-        Trace(kTrace, 2, "auth: can't parse challenge");
-        throw CHTTPResponseAuthInvalidChallenge(*challenge);
-    }
-
-    // The authenticator of an earlier round and its answer; the request no longer carries them.
-    CHTTPRequest::Authorization current = request.TakeAuthorization();
-    std::unique_ptr<CHTTPAuthenticate> authenticator = std::move(current.authenticator);
-    if (authenticator) {
-        if (authenticator->GetScheme() != scheme) {
-            Trace(kTrace, 2, "auth error: scheme changed");
-            throw CHTTPAuthNewSchemeException();
-        }
-        if (current.response && current.response->IsComplete()) {
-            // The server refused credentials that needed no further round.
-            Trace(kTrace, 2, "auth error: unexpected continuation");
-            throw CHTTPAuthContinuationException();
-        }
-        Trace(kTrace, 2, "auth: continuing");
-    } else {
-        authenticator = CloneAuthenticator(scheme, response);
-    }
-    if (!authenticator) {
-        Trace(kTrace, 1, "auth: no authenticator");
-        throw CHTTPAuthNoAuthenticatorException(scheme);
-    }
-
-    authenticator->SetChallenge(parameters);
-    std::unique_ptr<CHTTPAuthResponse> answer = authenticator->Respond(current.response.get());
-    if (!answer) {
-        Trace(kTrace, 1, "auth: authentication failed");
-        throw CHTTPAuthFailedException();
-    }
-    Trace(kTrace, 1, "auth: authentication succeeded");
-    request.SetAuthorization(std::move(authenticator), std::move(answer), proxy);
+    m_state = State::Discard;
     return true;
 }
 
@@ -344,11 +307,9 @@ void CHTTPConnection::SendAgain() {
 
 void CHTTPConnection::Reconnect(SocketFate fate) {
     Trace(kTrace, 0, "%p: reconnect", static_cast<void*>(this));
-    m_challengeAnswered = false;
     if (fate == SocketFate::Close)
         CloseSocket();
-    if (m_request == nullptr)
-        return;
+    m_state = fate == SocketFate::Close ? State::Connect : State::Exchange;
     m_doneWriting = false;
     m_request->ResetWritePosition();
     m_response->Reset();
@@ -358,13 +319,26 @@ void CHTTPConnection::Reconnect(SocketFate fate) {
         m_request->Submit();
 }
 
+void CHTTPConnection::RetryAfter(const CNetworkException& e) {
+    if (++m_retryCount > m_maxRetries)
+        return EndAfterFailures(e);
+    Restart(m_retryCount);
+}
+
 void CHTTPConnection::Restart(int n) {
     Trace(kTrace, 0, "%p: restart", static_cast<void*>(this));
-    double pause = n * n * kRetryPauseUnit * g_retryPauseScale;
-    CEvent* stop = GetStopEvent();
-    if (stop != nullptr ? stop->Lock(pause) : (SleepSeconds(pause), false))
-        return;
-    Reconnect(SocketFate::Close);
+    m_pauseRound = n;
+    m_state = State::Pause;
+}
+
+void CHTTPConnection::FinishExchange() {
+    Trace(kTrace, 0, "%p: done reading", static_cast<void*>(this));
+    // A request that the reply cut short will never be written whole.
+    if (!m_doneWriting)
+        m_request->Abort();
+    m_request = nullptr;
+    m_doneWriting = false;
+    m_state = State::Done;
 }
 
 void CHTTPConnection::FailExchange(const std::string& text) {
@@ -373,6 +347,7 @@ void CHTTPConnection::FailExchange(const std::string& text) {
         m_request = nullptr;
     }
     m_doneWriting = false;
+    m_state = State::Done;
     if (m_response != nullptr) {
         m_response->SetError(0, text);
         m_response = nullptr;

@@ -4,12 +4,16 @@
 // serves one request in its life: the submitter creates it, submits, waits for the response and
 // destroys it.
 //
+// A connection is used as it is, never derived from: what a kind of connection adds goes around it
+// (it holds one) or into the challenge answerer it owns. So the worker, which runs on the connection's
+// own members, is stopped by the destructor before any of them goes.
+//
 // Threads: the submitter's thread constructs, configures (SetConnectTimeout, AddAuthenticator,
-// SetUnknownSchemeCallback, the authFailed listeners), calls Submit once and destroys the connection;
-// everything else runs on the worker, which alone touches the socket, the request and the response
-// from Submit on. The configuration is read by the worker only after Submit has started it, so it
-// needs no lock; lastErrorCode is atomic because the submitter reads it while the worker may still
-// run. The authFailed list locks itself.
+// SetUnknownSchemeCallback, SetChallengeAnswerer, the authFailed listeners), calls Submit once and
+// destroys the connection; everything else runs on the worker, which alone touches the socket, the
+// request and the response from Submit on. The configuration is read by the worker only after Submit
+// has started it, so it needs no lock; the state and lastErrorCode are atomic because other threads
+// read them while the worker may still run. The authFailed list locks itself.
 #pragma once
 
 #include "foundation/listener_list.h"
@@ -24,6 +28,7 @@
 
 class CHTTPAuthenticate;
 class CHTTPAuthenticationException;
+class IHTTPChallengeAnswerer;
 class CHTTPRequest;
 class CHTTPResponse;
 class CNetworkException;
@@ -64,7 +69,7 @@ private:
     mutable bool m_retry = false; // the callback's answer; listeners receive events as const
 };
 
-class CHTTPConnection : private CRunnable {
+class CHTTPConnection final : private CRunnable {
 public:
     // Seconds of the pauses before the n-th retry are n * n times this; only tests change it.
     static constexpr double kRetryPauseUnit = 1.0;
@@ -73,11 +78,35 @@ public:
     // The longest one wait on the socket lasts, so that a stop request is seen within this time.
     static constexpr double kSlice = 0.1;
 
+    // Where the worker's exchange stands. The worker's Run dispatches on it; each state has one
+    // method, which does one step (waiting at most kSlice on the socket) and leaves the next state.
+    enum class State {
+        // No socket: one is created for the target. A failure pauses one unit; more than
+        // kMaxSocketCreationFailures of them end the exchange.
+        Connect,
+        // The request goes out and the reply comes in at once: a peer may answer, and close or reset
+        // the connection, before it has read the whole request, so reading never waits for writing to
+        // end. Once a final status has been read no more of the request is written. A complete reply
+        // ends the exchange (Done); a challenge that the answerer answers moves to Discard.
+        Exchange,
+        // A challenge was answered: the rest of its reply goes to the response's discard pipe. When it
+        // is complete the request goes again, on the same socket for an NTLM round to a proxy that
+        // keeps the connection (Exchange), else on a new one (Connect); a reply cut by the peer is
+        // as good as complete, on a new socket.
+        Discard,
+        // After a failure: m_pauseRound * m_pauseRound units on the stop event, then a new socket with
+        // the request from its start (Connect).
+        Pause,
+        // The exchange has ended, complete or failed; the request has been dropped.
+        Done,
+    };
+
     // Resolves where to connect (the proxy's address when `useProxy` and a proxy applies to the URI).
     // Raises CHTTPInvalidURIException, CHostNotFoundException and CNoHostDataException. The socket
     // library must be held.
     CHTTPConnection(const std::string& uri, bool useProxy);
-    // Stops the worker, waits for it without limit, and closes the socket.
+    // Stops the worker and waits for it without limit, before anything it uses goes; then closes the
+    // socket.
     ~CHTTPConnection() override;
     CHTTPConnection(const CHTTPConnection&) = delete;
     CHTTPConnection& operator=(const CHTTPConnection&) = delete;
@@ -91,65 +120,66 @@ public:
     void SetUnknownSchemeCallback(std::unique_ptr<CListener> callback);
     // Receives a CHTTPAuthFailedEvent whenever a challenge could not be answered.
     CListenerList& GetAuthFailedListeners() { return m_authFailed; }
+    // Replaces what answers 401 and 407 replies (owned); null restores the default, which answers
+    // with the registered prototypes (CHTTPSchemeChallengeAnswerer).
+    void SetChallengeAnswerer(std::unique_ptr<IHTTPChallengeAnswerer> answerer);
 
     // Sends `request` to `uri` and returns the response, shared with the worker until this connection
     // is destroyed. The request is the caller's and must outlive this connection. Raises
     // CSocketException when the connection has already been given a request, and what the request's
     // submit raises (CHTTPRequestResubmitted, CHTTPInvalidURIException).
-    virtual std::shared_ptr<CHTTPResponse> Submit(CHTTPRequest& request, const std::string& uri);
+    std::shared_ptr<CHTTPResponse> Submit(CHTTPRequest& request, const std::string& uri);
 
     bool UsesProxy() const { return m_useProxy; }
     const platform::WinSockAddrIn& GetTarget() const { return m_target; }
     // The WinSock number of the network exception that ended the exchange after its retries, -1 when
     // an unexpected exception ended it, 0 otherwise.
     int GetLastErrorCode() const { return m_lastErrorCode; }
+    // The worker's state as last set; Connect until Submit has started the worker. Any thread may ask.
+    State GetState() const { return m_state; }
 
     // For tests only: scales every pause of the retries (1.0 in the program, which always waits
     // 1, 4, 9, 16 and 25 seconds).
     static void SetRetryPauseScaleForTests(double scale);
 
-protected:
-    // Stops and joins the worker, which calls the virtual Run and Authenticate: a derived class calls
-    // it first in its destructor, so that the worker never sees the object half destroyed. Does
-    // nothing when there is no worker (any more).
-    void StopWorker();
-
-    // Answers a 401 or 407 reply: true when the request now holds a new authorization and must be
-    // sent again. Authentication failures are CHTTPAuthenticationException (which the connection
-    // reports to the authFailed listeners, delivering the reply as final); reply errors such as a
-    // missing challenge are retried like network errors. Runs on the worker.
-    virtual bool Authenticate(CHTTPRequest& request, CHTTPResponse& response);
-    // A clone of the prototype registered for `scheme`; when there is none, the unknown-scheme callback
-    // may register one and ask for another look. Null when none is found.
+    // For the challenge answerer, on the worker: a clone of the prototype registered for `scheme`;
+    // when there is none, the unknown-scheme callback may register one and ask for another look. Null
+    // when none is found.
     std::unique_ptr<CHTTPAuthenticate> CloneAuthenticator(const std::string& scheme, CHTTPResponse& response);
-
-    const std::map<std::string, std::shared_ptr<const CHTTPAuthenticate>>& GetAuthenticators() const {
-        return m_authenticators;
-    }
-    CListener* GetUnknownSchemeCallback() const { return m_unknownSchemeCallback.get(); }
 
 private:
     enum class SocketFate { Close, Keep };
 
+    // Stops and joins the worker; nothing when there is none (any more).
+    void StopWorker();
     void Run() override;
-    // Runs the exchange until it ends or the worker is asked to stop; the steps below raise what
-    // Run's error handling sorts out.
+    // One step of the current state. Raises what Run's error handling sorts out.
     void Step();
-    void CreateSocket();
-    // Waits in slices for what the exchange needs next; 0 when asked to stop.
+    void Connect();
+    void Exchange();
+    void Discard();
+    void Pause();
+
+    // Waits in slices for what the state needs; 0 when asked to stop.
     unsigned WaitForSocket(unsigned what);
     // True while the request still goes out: not all written, and no final reply begun.
     bool IsWriting() const;
     void WriteRequest();
+    // Reads the reply while data keeps coming; its end moves the exchange on.
     void ReadResponse();
     // The response's final-status hook: answers a challenge before the submitter can see it.
     bool OnFinalStatus(CHTTPResponse& response);
-    // After a challenge was answered: the request goes out again, on the same socket when an NTLM
-    // round to a proxy that keeps the connection open needs it.
+    // After the answered challenge's reply: the request goes out again, on the same socket when an
+    // NTLM round to a proxy that keeps the connection open needs it.
     void SendAgain();
+    // Ready to send the request from its start: on the same socket (Exchange) or a new one (Connect).
     void Reconnect(SocketFate fate);
-    // Pauses n * n units (or until asked to stop), then reconnects on a new socket.
+    // A network failure of the exchange: paused and retried while retries are left, else the end.
+    void RetryAfter(const CNetworkException& e);
+    // Moves to Pause before the n-th attempt.
     void Restart(int n);
+    // The reply is complete and delivered: the request is dropped and the exchange is done.
+    void FinishExchange();
     // Ends the exchange: the request is aborted and dropped, the response records `text`.
     void FailExchange(const std::string& text);
     // Ends the exchange after too many failures with `e`, and asks the worker to stop.
@@ -161,6 +191,7 @@ private:
     double m_connectTimeout = -1.0;
     std::map<std::string, std::shared_ptr<const CHTTPAuthenticate>> m_authenticators;
     std::unique_ptr<CListener> m_unknownSchemeCallback;
+    std::unique_ptr<IHTTPChallengeAnswerer> m_answerer; // never null
     CListenerList m_authFailed;
 
     // The exchange; the worker drops both pointers when the exchange ends. The request is borrowed
@@ -170,10 +201,11 @@ private:
     CHTTPResponse* m_response = nullptr;
     std::shared_ptr<CHTTPResponse> m_responseHolder;
     CThreadRef m_worker;
-    // The worker's.
-    std::unique_ptr<CSocket> m_socket;
-    bool m_challengeAnswered = false; // the reply being read is a challenge answered in the request
-    bool m_doneWriting = false;
+    // The worker's, from Submit on.
+    std::atomic<State> m_state{State::Connect}; // read by any thread through GetState
+    std::unique_ptr<CSocket> m_socket;          // present in Exchange and Discard
+    bool m_doneWriting = false;                 // in Exchange: the whole request has gone out
+    int m_pauseRound = 0;                       // in Pause: the n of the n * n units
     int m_retryCount = 0;
     int m_maxRetries = 5;
     int m_creationFailures = 0; // socket creations that failed in this exchange

@@ -1,8 +1,8 @@
 #include "net/http_date.h"
 
-#include "foundation/network_exception.h"
 #include "foundation/reg_exp.h"
 #include "foundation/string_format.h"
+#include "net/network_exception.h"
 
 #include <array>
 #include <cstdint>

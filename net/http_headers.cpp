@@ -1,8 +1,8 @@
 #include "net/http_headers.h"
 
-#include "foundation/network_exception.h"
 #include "foundation/reg_exp.h"
 #include "foundation/string_number.h"
+#include "net/network_exception.h"
 
 #include <algorithm>
 #include <vector>

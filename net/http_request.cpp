@@ -1,13 +1,13 @@
 #include "net/http_request.h"
 
 #include "foundation/exception.h"
-#include "foundation/network_exception.h"
 #include "foundation/reg_exp.h"
 #include "foundation/string_format.h"
 #include "foundation/trace.h"
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
 #include "net/http_entity_source.h"
+#include "net/network_exception.h"
 #include "net/socket.h"
 #include "net/uri_patterns.h"
 

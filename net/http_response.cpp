@@ -1,9 +1,9 @@
 #include "net/http_response.h"
 
 #include "foundation/lock.h"
-#include "foundation/network_exception.h"
 #include "foundation/reg_exp.h"
 #include "net/http_headers.h"
+#include "net/network_exception.h"
 #include "net/socket.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 #include "net/http_sspi_authenticate.h"
 
-#include "foundation/network_exception.h"
 #include "foundation/trace.h"
 #include "net/base64.h"
+#include "net/network_exception.h"
 
 #include <algorithm>
 #include <mutex>

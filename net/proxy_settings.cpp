@@ -1,9 +1,9 @@
 #include "net/proxy_settings.h"
 
-#include "foundation/network_exception.h"
 #include "foundation/preferences.h"
 #include "foundation/string_number.h"
 #include "foundation/trace.h"
+#include "net/network_exception.h"
 #include "net/socket.h"
 #include "net/system_proxy_settings.h"
 #include "net/uri_patterns.h"

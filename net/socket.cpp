@@ -1,9 +1,9 @@
 #include "net/socket.h"
 
 #include "foundation/exception.h"
-#include "foundation/network_exception.h"
 #include "foundation/thread.h"
 #include "foundation/trace.h"
+#include "net/network_exception.h"
 #include "net/win_sock_library.h"
 
 #include <algorithm>

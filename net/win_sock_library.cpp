@@ -1,7 +1,7 @@
 #include "net/win_sock_library.h"
 
 #include "foundation/message_table.h"
-#include "foundation/network_exception.h"
+#include "net/network_exception.h"
 
 #include <cassert>
 #include <mutex>

@@ -1,8 +1,8 @@
 #include "upload/upload_connection.h"
 
-#include "foundation/network_exception.h"
 #include "net/http_authenticate.h"
 #include "net/http_request.h"
+#include "net/network_exception.h"
 
 namespace {
 
@@ -24,21 +24,17 @@ private:
 } // namespace
 
 UploadConnection::UploadConnection(const UploadEndpoint& endpoint)
-    : CHTTPConnection(endpoint.GetBaseURI(), true), d_endpoint(endpoint) {
-    SetConnectTimeout(d_endpoint.GetTimeout());
+    : d_endpoint(endpoint), d_connection(d_endpoint.GetBaseURI(), true) {
+    d_connection.SetConnectTimeout(d_endpoint.GetTimeout());
     for (const auto& [name, authenticator] : d_endpoint.GetListeners())
-        AddAuthenticator(authenticator);
+        d_connection.AddAuthenticator(authenticator);
     if (d_endpoint.GetAuthorizationListener())
-        GetAuthFailedListeners().AddListener(
+        d_connection.GetAuthFailedListeners().AddListener(
             std::make_unique<AuthorizationForwarder>(d_endpoint.GetAuthorizationListener()));
 }
 
-UploadConnection::~UploadConnection() {
-    StopWorker();
-}
-
-std::shared_ptr<CHTTPResponse> UploadConnection::Submit(CHTTPRequest& request,
-                                                        const std::string& servletName) {
+std::shared_ptr<CHTTPResponse> UploadConnection::SubmitToServlet(CHTTPRequest& request,
+                                                                 const std::string& servletName) {
     request.AddHeader("User-Agent", d_endpoint.GetUserAgent());
-    return CHTTPConnection::Submit(request, d_endpoint.GetBaseURI() + servletName);
+    return d_connection.Submit(request, d_endpoint.GetBaseURI() + servletName);
 }

@@ -1,6 +1,7 @@
 // An HTTP connection bound to an upload endpoint: every request it carries goes by POST to the
 // endpoint's base URI followed by a servlet name, with the endpoint's User-Agent, connect time-out,
-// proxy authenticators and authorization listener.
+// proxy authenticators and authorization listener. It holds the connection rather than being one, so
+// the connection's worker is stopped by the connection itself whatever this class adds.
 //
 // Threads: as CHTTPConnection. The submitter's thread creates it, submits once and destroys it; the
 // authorization listener is called on the connection's worker thread.
@@ -9,21 +10,28 @@
 #include "net/http_connection.h"
 #include "upload/upload_endpoint.h"
 
-class UploadConnection : public CHTTPConnection {
+#include <memory>
+#include <string>
+
+class CHTTPRequest;
+class CHTTPResponse;
+
+class UploadConnection {
 public:
     // Resolves the endpoint's server (through a proxy when one applies). Raises what CHTTPConnection's
     // constructor raises. The socket library must be held.
     explicit UploadConnection(const UploadEndpoint& endpoint);
-    // Stops the worker before this part of the object goes.
-    ~UploadConnection() override;
 
     // Adds "User-Agent" and sends the request to the base URI + `servletName`. The request must
-    // outlive this connection.
-    std::shared_ptr<CHTTPResponse> Submit(CHTTPRequest& request, const std::string& servletName) override;
+    // outlive this connection. Raises what CHTTPConnection::Submit raises.
+    std::shared_ptr<CHTTPResponse> SubmitToServlet(CHTTPRequest& request, const std::string& servletName);
 
     const UploadEndpoint& GetEndpoint() const { return d_endpoint; }
+    CHTTPConnection& GetConnection() { return d_connection; }
 
 private:
-    // A copy: the connection may outlive the sender's own endpoint.
+    // A copy: the connection may outlive the sender's own endpoint. Declared first, so that it is
+    // there for the whole life of the connection.
     UploadEndpoint d_endpoint;
+    CHTTPConnection d_connection;
 };

@@ -3,12 +3,12 @@
 #include "foundation/event.h"
 #include "foundation/exception.h"
 #include "foundation/file_stream.h"
-#include "foundation/network_exception.h"
 #include "foundation/string_number.h"
 #include "foundation/trace.h"
 #include "foundation/upload_exception.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
+#include "net/network_exception.h"
 #include "net/percent_encoding.h"
 #include "upload/upload_connection.h"
 #include "upload/upload_image_body.h"
@@ -180,7 +180,7 @@ void UploadMessage::Submit(UploadConnection& connection) {
     else
         WriteFormBody(*request);
     d_request = std::move(request);
-    d_response = connection.Submit(*d_request, d_servletName);
+    d_response = connection.SubmitToServlet(*d_request, d_servletName);
 }
 
 void UploadMessage::WriteHeaders(CHTTPRequest& request) const {

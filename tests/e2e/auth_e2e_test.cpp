@@ -204,12 +204,6 @@ protected:
         CataloguesInstalled::TearDown();
     }
 
-    void NeedProxies() {
-        if (s_proxies == nullptr)
-            GTEST_SKIP() << "nginx and tinyproxy are not installed";
-        ASSERT_TRUE(s_proxies->Running());
-    }
-
     // Stores the proxy preferences as the preferences dialog does; port 0 stores the state "none".
     static void StoreProxyPreferences(uint16_t port, const std::string& user, const std::string& password) {
         CNameValueDocument preferences;
@@ -288,7 +282,10 @@ protected:
 Proxies* AuthE2E::s_proxies = nullptr;
 
 TEST_F(AuthE2E, ProxyDemandingBasicAnsweredFromTheStoredPreferences) {
-    NeedProxies();
+    // In the test's own body: a skip ends only the function that says it.
+    if (s_proxies == nullptr)
+        GTEST_SKIP() << "nginx and tinyproxy are not installed";
+    ASSERT_TRUE(s_proxies->Running());
     struct Row {
         const char* what;
         const char* user;
@@ -401,7 +398,10 @@ Counts Since(const Counts& now, const Counts& before) {
 // network error that the identifier query retries, and each retry is challenged and refused anew. How
 // many rounds run varies; what stays is checked.
 TEST_F(AuthE2E, TinyproxyRefusingAWrongPassword) {
-    NeedProxies();
+    // In the test's own body: a skip ends only the function that says it.
+    if (s_proxies == nullptr)
+        GTEST_SKIP() << "nginx and tinyproxy are not installed";
+    ASSERT_TRUE(s_proxies->Running());
     RefServer server;
     ASSERT_TRUE(server.IsListening());
     StoreProxyPreferences(s_proxies->ProxyPort(), "user", "wrong");
@@ -430,7 +430,10 @@ TEST_F(AuthE2E, TinyproxyRefusingAWrongPassword) {
 // entity unread: the cut reply to an answered challenge must send the request again on a new socket,
 // not count as a network failure (the picture data allows no retry).
 TEST_F(AuthE2E, TinyproxyAcceptingTheRightCredentials) {
-    NeedProxies();
+    // In the test's own body: a skip ends only the function that says it.
+    if (s_proxies == nullptr)
+        GTEST_SKIP() << "nginx and tinyproxy are not installed";
+    ASSERT_TRUE(s_proxies->Running());
     RefServer server;
     ASSERT_TRUE(server.IsListening());
     StoreProxyPreferences(s_proxies->ProxyPort(), "user", "password");

@@ -4,9 +4,9 @@
 // tests/net/dns_responder.py on 127.0.0.1, and loopback is its only interface, so no query can leave
 // the machine whatever the files say.
 #include "foundation/exception.h"
-#include "foundation/network_exception.h"
 #include "foundation/runnable.h"
 #include "foundation/thread.h"
+#include "net/network_exception.h"
 #include "net/socket.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"

@@ -2,11 +2,11 @@
 // demanding them for one location, both from the system's packages, started by the tests as the
 // current user from a temporary folder on free ports of 127.0.0.1. Skipped when they are not installed.
 #include "foundation/listener_list.h"
-#include "foundation/network_exception.h"
 #include "net/http_basic_authenticate.h"
 #include "net/http_connection.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
+#include "net/network_exception.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
@@ -99,9 +99,10 @@ protected:
     void SetUp() override {
         if (s_servers == nullptr)
             GTEST_SKIP() << "nginx and tinyproxy are not installed";
-        ASSERT_TRUE(s_servers->Running());
         CataloguesInstalled::SetUp();
         CWinSockLibrary::Acquire();
+        // After what TearDown undoes, which runs whenever the servers exist.
+        ASSERT_TRUE(s_servers->Running());
     }
     void TearDown() override {
         if (s_servers == nullptr)

@@ -3,16 +3,17 @@
 // a scripted peer on 127.0.0.1 playing the server or the proxy.
 #include "foundation/listener_list.h"
 #include "foundation/name_value_document.h"
-#include "foundation/network_exception.h"
 #include "net/base64.h"
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
 #include "net/http_basic_authenticate.h"
+#include "net/http_challenge_answerer.h"
 #include "net/http_connection.h"
 #include "net/http_memory_input.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
 #include "net/http_sspi_authenticate.h"
+#include "net/network_exception.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "platform/sspi.h"
@@ -20,7 +21,9 @@
 #include "tests/support/loopback_servers.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <netinet/in.h>
 #include <string>
@@ -509,13 +512,6 @@ TEST(HttpNtlmAuthenticate, SecondRoundResults) {
 
 // --- The connection's Authenticate, step by step -----------------------------------------------
 
-// Exposes the challenge answer, which the reading loop otherwise calls.
-class TestConnection : public CHTTPConnection {
-public:
-    using CHTTPConnection::Authenticate;
-    using CHTTPConnection::CHTTPConnection;
-};
-
 // A reply read from memory up to its final status, as the connection has it when it answers.
 std::unique_ptr<CHTTPResponse> Reply(const std::string& text) {
     auto response = std::make_unique<CHTTPResponse>();
@@ -531,11 +527,12 @@ std::string Challenge(int status, const std::string& headers) {
     return "HTTP/1.1 " + std::to_string(status) + " Challenge\r\n" + headers + "content-length: 0\r\n\r\n";
 }
 
-// What one answer did: the authorization the request now carries, or the exception's code and text.
-std::string Attempt(TestConnection& connection, CHTTPRequest& request, const std::string& reply) {
+// What the connection's default answer to one challenge did, called as its reading loop calls it:
+// the authorization the request now carries, or the exception's code and text.
+std::string Attempt(CHTTPConnection& connection, CHTTPRequest& request, const std::string& reply) {
     std::unique_ptr<CHTTPResponse> response = Reply(reply);
     try {
-        if (!connection.Authenticate(request, *response))
+        if (!CHTTPSchemeChallengeAnswerer().Answer(connection, request, *response))
             return "(false)";
     } catch (const CException& e) {
         return std::string(e.GetCode()) + ": " + e.GetText();
@@ -622,7 +619,7 @@ TEST_F(HttpAuthenticate, EachChallengeAnsweredOrRefusedAsItShouldBe) {
     };
     for (const Row& row : rows) {
         CHTTPRequest request(0);
-        TestConnection connection("http://127.0.0.1:1/up", false);
+        CHTTPConnection connection("http://127.0.0.1:1/up", false);
         connection.AddAuthenticator(m_basic);
         EXPECT_EQ(Attempt(connection, request, row.reply), row.expected) << row.reply;
     }
@@ -630,7 +627,7 @@ TEST_F(HttpAuthenticate, EachChallengeAnsweredOrRefusedAsItShouldBe) {
 
 TEST_F(HttpAuthenticate, RefusedFinalCredentialsEndTheAnswer) {
     CHTTPRequest request(0);
-    TestConnection connection("http://127.0.0.1:1/up", false);
+    CHTTPConnection connection("http://127.0.0.1:1/up", false);
     connection.AddAuthenticator(m_basic);
     const std::string challenge = Challenge(407, "Proxy-Authenticate: Basic realm=x\r\n");
     EXPECT_EQ(Attempt(connection, request, challenge), "Proxy-Authorization: Basic " + kUserPw);
@@ -674,7 +671,7 @@ TEST_F(HttpAuthenticate, NtlmRoundsAndTheirFailures) {
         for (const Row& row : rows) {
             SCOPED_TRACE(row.what);
             CHTTPRequest request(0);
-            TestConnection connection("http://127.0.0.1:1/up", false);
+            CHTTPConnection connection("http://127.0.0.1:1/up", false);
             connection.AddAuthenticator(m_basic);
             connection.AddAuthenticator(ntlm);
             EXPECT_EQ(Attempt(connection, request, row.replies[0]),
@@ -724,7 +721,7 @@ TEST_F(HttpAuthenticate, UnknownSchemeCallbackMayRegisterAndRetry) {
     for (const Row& row : rows) {
         std::vector<int> seen;
         CHTTPRequest request(0);
-        TestConnection connection("http://127.0.0.1:1/up", false);
+        CHTTPConnection connection("http://127.0.0.1:1/up", false);
         connection.SetUnknownSchemeCallback(
             std::make_unique<SchemeCallback>(row.registers ? m_basic : nullptr, row.retry, seen));
         std::string result =
@@ -825,7 +822,7 @@ const std::string kUri = "http://upload.example/up";
 
 // One POST of "data" through the peer as the proxy, with the given prototypes.
 Outcome ThroughProxy(ScriptedPeer& peer, std::vector<std::shared_ptr<const CHTTPAuthenticate>> prototypes,
-                     int maxRetries = 0) {
+                     int maxRetries = 0, const std::function<void(CHTTPConnection&)>& configure = {}) {
     SetProxySettings(std::make_unique<CManualProxySettings>("127.0.0.1", peer.Port()));
     CHTTPRequest request(maxRetries);
     request.Write("data");
@@ -835,6 +832,8 @@ Outcome ThroughProxy(ScriptedPeer& peer, std::vector<std::shared_ptr<const CHTTP
     for (auto& prototype : prototypes)
         connection.AddAuthenticator(prototype);
     connection.GetAuthFailedListeners().AddListener(std::make_unique<FailureLog>(outcome.failures));
+    if (configure)
+        configure(connection);
     std::shared_ptr<CHTTPResponse> response = connection.Submit(request, kUri);
     peer.Join();
     outcome.status = response->GetStatus();
@@ -877,6 +876,52 @@ TEST_F(HttpAuthenticate, BasicProxyAcceptsOrRefusesTheCredentials) {
                   std::vector<std::string>{"proxy: HTTP authorization failed. Please verify your "
                                            "proxy settings or try the simple upload page instead."});
         EXPECT_EQ(peer.Requests().size(), 2u);
+    }
+}
+
+// Declines every challenge, counting them; the count must outlive the connection.
+class DecliningAnswerer : public IHTTPChallengeAnswerer {
+public:
+    explicit DecliningAnswerer(std::atomic<int>& asked) : m_asked(asked) {}
+    bool Answer(CHTTPConnection&, CHTTPRequest&, CHTTPResponse&) override {
+        ++m_asked;
+        return false;
+    }
+
+private:
+    std::atomic<int>& m_asked;
+};
+
+TEST_F(HttpAuthenticate, TheConnectionsAnswererDecidesAndNoneRestoresTheSchemes) {
+    const std::string challenge = "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
+                                  "realm=\"proxy\"\r\ncontent-length: 6\r\n\r\ndenied";
+    std::atomic<int> asked{0};
+    // Another answerer replaces the whole decision: declined, the challenge is the final response,
+    // although a Basic prototype that could answer it is registered, and it is no failure to report.
+    {
+        ScriptedPeer peer({{challenge}});
+        Outcome x = ThroughProxy(peer, {m_basic}, 0, [&](CHTTPConnection& connection) {
+            connection.SetChallengeAnswerer(std::make_unique<DecliningAnswerer>(asked));
+        });
+        EXPECT_EQ(x.status, 407);
+        EXPECT_EQ(x.body, "denied");
+        EXPECT_TRUE(x.failures.empty());
+        EXPECT_EQ(asked, 1);
+        EXPECT_EQ(peer.Requests().size(), 1u);
+    }
+    // None given: the registered schemes answer again.
+    {
+        ScriptedPeer peer({{challenge}, {kOk}});
+        Outcome x = ThroughProxy(peer, {m_basic}, 0, [&](CHTTPConnection& connection) {
+            connection.SetChallengeAnswerer(std::make_unique<DecliningAnswerer>(asked));
+            connection.SetChallengeAnswerer(nullptr);
+        });
+        EXPECT_EQ(x.status, 200);
+        EXPECT_EQ(x.body, "ok");
+        EXPECT_EQ(asked, 1);
+        EXPECT_EQ(peer.Requests(),
+                  (std::vector<std::vector<std::string>>{{ProxyRequest("", "close")},
+                                                         {ProxyRequest("Basic " + kUserPw, "close")}}));
     }
 }
 

@@ -1,12 +1,13 @@
 // The connection against real servers: nginx and tinyproxy from the system's packages, started by the
 // tests as the current user from a temporary folder with configurations of their own, on free ports
 // of 127.0.0.1. Skipped when the programs are not installed.
-#include "foundation/network_exception.h"
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
+#include "net/http_challenge_answerer.h"
 #include "net/http_connection.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
+#include "net/network_exception.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
@@ -135,16 +136,14 @@ private:
 };
 
 // A stand-in for the schemes' challenge answer: the one registered prototype answers every round.
-class AnsweringConnection : public CHTTPConnection {
+class NtlmRoundsAnswerer : public IHTTPChallengeAnswerer {
 public:
-    using CHTTPConnection::CHTTPConnection;
-    ~AnsweringConnection() override { StopWorker(); }
-
-protected:
-    bool Authenticate(CHTTPRequest& request, CHTTPResponse& response) override {
+    bool Answer(CHTTPConnection& connection, CHTTPRequest& request, CHTTPResponse& response) override {
         CHTTPRequest::Authorization current = request.TakeAuthorization();
         if (!current.authenticator)
-            current.authenticator = GetAuthenticators().at("NTLM")->Clone();
+            current.authenticator = connection.CloneAuthenticator("NTLM", response);
+        if (!current.authenticator)
+            throw CHTTPAuthNoAuthenticatorException("NTLM");
         std::unique_ptr<CHTTPAuthResponse> answer = current.authenticator->Respond(current.response.get());
         if (!answer)
             throw CHTTPAuthFailedException();
@@ -167,10 +166,11 @@ protected:
     void SetUp() override {
         if (s_servers == nullptr)
             GTEST_SKIP() << "nginx and tinyproxy are not installed";
-        ASSERT_TRUE(s_servers->Running());
         CataloguesInstalled::SetUp();
         CWinSockLibrary::Acquire();
         SetProxySettings(std::make_unique<CNoProxySettings>());
+        // After what TearDown undoes, which runs whenever the servers exist.
+        ASSERT_TRUE(s_servers->Running());
     }
     void TearDown() override {
         if (s_servers == nullptr)
@@ -266,7 +266,8 @@ TEST_F(HttpConnectionE2E, ThroughTinyproxyWithTheAbsoluteURI) {
 TEST_F(HttpConnectionE2E, ProxyChallengeRoundsKeepTheConnectionAlive) {
     CHTTPRequest request(0);
     request.Write("data");
-    AnsweringConnection connection(s_servers->URI("/auth"), false);
+    CHTTPConnection connection(s_servers->URI("/auth"), false);
+    connection.SetChallengeAnswerer(std::make_unique<NtlmRoundsAnswerer>());
     connection.AddAuthenticator(std::make_shared<RoundsAuthenticate>(std::vector<std::string>{"T1", "T3"}));
     std::shared_ptr<CHTTPResponse> response = connection.Submit(request, s_servers->URI("/auth"));
     Outcome x = Finish(*response);

@@ -1,11 +1,12 @@
 #include "foundation/listener_list.h"
 #include "foundation/message_table.h"
-#include "foundation/network_exception.h"
 #include "net/http_auth_response.h"
 #include "net/http_authenticate.h"
+#include "net/http_challenge_answerer.h"
 #include "net/http_connection.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
+#include "net/network_exception.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "platform/last_error.h"
@@ -14,10 +15,13 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
+#include <linux/sockios.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -117,6 +121,8 @@ private:
                     ::send(fd, answer.text.data() + first, answer.text.size() - first, MSG_NOSIGNAL);
                 }
                 if (answer.kind == Answer::ResetAfter) {
+                    // A peer that resets a moment after its reply, once the client has had time to
+                    // take it in: how the client reads a cut reply depends on that moment.
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
                     linger hard{1, 0};
                     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
@@ -177,6 +183,18 @@ std::string ReadBody(CHTTPResponse& response) {
     return body;
 }
 
+// Waits until the connection's worker is in `state`; false when it is not there within 20 seconds.
+bool WaitForState(const CHTTPConnection& connection, CHTTPConnection::State state) {
+    for (Clock::time_point end = Clock::now() + std::chrono::seconds(20); Clock::now() < end;) {
+        if (connection.GetState() == state)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+// The outcome as the submitter sees it. The worker must have ended the exchange once the response is
+// complete or failed.
 Outcome Finish(CHTTPConnection& connection, CHTTPResponse& response) {
     Outcome outcome;
     outcome.status = response.GetStatus();
@@ -185,6 +203,7 @@ Outcome Finish(CHTTPConnection& connection, CHTTPResponse& response) {
     outcome.lastErrorCode = connection.GetLastErrorCode();
     outcome.finalStatus = response.GetStatus();
     outcome.finalReason = response.GetReason();
+    EXPECT_TRUE(WaitForState(connection, CHTTPConnection::State::Done));
     return outcome;
 }
 
@@ -360,9 +379,9 @@ TEST_F(HttpConnection, StopDuringAPauseEndsWithoutAnotherAttempt) {
     {
         CHTTPConnection connection(uri, false);
         response = connection.Submit(request, uri);
-        while (peer.Requests().empty() || peer.Requests()[0].empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // into the pause
+        // The first attempt has failed and the worker waits before the next one.
+        ASSERT_TRUE(WaitForState(connection, CHTTPConnection::State::Pause));
+        EXPECT_EQ(peer.Requests().size(), 1u);
     }
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 20.0);
     EXPECT_EQ(peer.Requests().size(), 1u);
@@ -465,27 +484,25 @@ private:
     size_t m_next = 0;
 };
 
-// A connection with a stand-in for the schemes' challenge answer: the registered prototype of the
-// challenge's scheme answers, round after round, through the request's authorization.
-class AnsweringConnection : public CHTTPConnection {
+// A stand-in for the schemes' challenge answer: the registered prototype of the challenge's scheme
+// answers, round after round, through the request's authorization. Counts its calls in `answered`
+// when given, which must outlive the connection.
+class RoundsAnswerer : public IHTTPChallengeAnswerer {
 public:
-    using CHTTPConnection::CHTTPConnection;
-    ~AnsweringConnection() override { StopWorker(); }
-    int answered = 0;
+    explicit RoundsAnswerer(std::atomic<int>* answered = nullptr) : m_answered(answered) {}
 
-protected:
-    bool Authenticate(CHTTPRequest& request, CHTTPResponse& response) override {
-        ++answered;
+    bool Answer(CHTTPConnection& connection, CHTTPRequest& request, CHTTPResponse& response) override {
+        if (m_answered != nullptr)
+            ++*m_answered;
         bool proxy = response.GetStatusNow() == 407;
         std::string challenge =
             response.FindHeader(proxy ? "proxy-authenticate" : "www-authenticate").value_or("");
         std::string scheme = challenge.substr(0, challenge.find(' '));
         CHTTPRequest::Authorization current = request.TakeAuthorization();
         if (!current.authenticator) {
-            auto found = GetAuthenticators().find(scheme);
-            if (found == GetAuthenticators().end())
+            current.authenticator = connection.CloneAuthenticator(scheme, response);
+            if (!current.authenticator)
                 throw CHTTPAuthNoAuthenticatorException(scheme);
-            current.authenticator = found->second->Clone();
         }
         std::unique_ptr<CHTTPAuthResponse> answer = current.authenticator->Respond(current.response.get());
         if (!answer)
@@ -493,6 +510,9 @@ protected:
         request.SetAuthorization(std::move(current.authenticator), std::move(answer), proxy);
         return true;
     }
+
+private:
+    std::atomic<int>* m_answered;
 };
 
 // Records what the authFailed signal delivers.
@@ -545,14 +565,16 @@ TEST_F(HttpConnection, AnsweredChallengesAreNeverSeenByTheSubmitter) {
         ScriptedPeer peer(row.script);
         CHTTPRequest request(0);
         request.Write("data");
-        AnsweringConnection connection(peer.URI(), false);
+        std::atomic<int> answered{0};
+        CHTTPConnection connection(peer.URI(), false);
+        connection.SetChallengeAnswerer(std::make_unique<RoundsAnswerer>(&answered));
         connection.AddAuthenticator(
             std::make_shared<RoundsAuthenticate>("Fixed", std::vector<std::string>{"one"}));
         std::shared_ptr<CHTTPResponse> response = connection.Submit(request, peer.URI());
         Outcome x = Finish(connection, *response);
         EXPECT_EQ(x.status, 200) << row.what;
         EXPECT_EQ(x.body, "ok") << row.what;
-        EXPECT_EQ(connection.answered, 1) << row.what;
+        EXPECT_EQ(answered, 1) << row.what;
         peer.Join();
         std::vector<std::vector<std::string>> requests = peer.Requests();
         ASSERT_EQ(requests.size(), 2u) << row.what;
@@ -584,7 +606,8 @@ TEST_F(HttpConnection, NtlmRoundsToAProxyKeepTheSocketUnlessItHangsUp) {
         ScriptedPeer peer(row.script);
         CHTTPRequest request(0);
         request.Write("data");
-        AnsweringConnection connection(peer.URI(), false);
+        CHTTPConnection connection(peer.URI(), false);
+        connection.SetChallengeAnswerer(std::make_unique<RoundsAnswerer>());
         connection.AddAuthenticator(
             std::make_shared<RoundsAuthenticate>("NTLM", std::vector<std::string>{"T1", "T3"}));
         std::shared_ptr<CHTTPResponse> response = connection.Submit(request, peer.URI());
@@ -615,7 +638,8 @@ TEST_F(HttpConnection, UnansweredChallengesAreReportedAndDelivered) {
         "HTTP/1.1 407 Proxy\r\nproxy-authenticate: Fixed\r\ncontent-length: 4\r\n\r\nnope";
     ScriptedPeer peer({{Reply(challenge)}, {Reply(challenge)}});
     CHTTPRequest request(0);
-    AnsweringConnection connection(peer.URI(), false);
+    CHTTPConnection connection(peer.URI(), false);
+    connection.SetChallengeAnswerer(std::make_unique<RoundsAnswerer>());
     connection.AddAuthenticator(
         std::make_shared<RoundsAuthenticate>("Fixed", std::vector<std::string>{"one"}));
     std::vector<std::string> log;
@@ -738,7 +762,8 @@ TEST_F(HttpConnection, RepliesBeforeTheEntityIsWrittenAreRead) {
         request.Write(std::string(row.entity, 'e'));
         Outcome x;
         {
-            AnsweringConnection connection(peer.URI(), false);
+            CHTTPConnection connection(peer.URI(), false);
+            connection.SetChallengeAnswerer(std::make_unique<RoundsAnswerer>());
             connection.AddAuthenticator(
                 std::make_shared<RoundsAuthenticate>("Fixed", std::vector<std::string>{"one"}));
             std::shared_ptr<CHTTPResponse> response = connection.Submit(request, peer.URI());

@@ -1,5 +1,5 @@
-#include "foundation/network_exception.h"
 #include "net/http_date.h"
+#include "net/network_exception.h"
 #include "tests/support/catalogues.h"
 
 #include <cctype>

@@ -1,7 +1,7 @@
-#include "foundation/network_exception.h"
 #include "net/http_body_pipe.h"
 #include "net/http_memory_input.h"
 #include "net/http_response.h"
+#include "net/network_exception.h"
 #include "net/socket.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"

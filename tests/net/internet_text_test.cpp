@@ -1,5 +1,5 @@
-#include "foundation/network_exception.h"
 #include "net/base64.h"
+#include "net/network_exception.h"
 #include "net/percent_encoding.h"
 #include "net/uri_patterns.h"
 #include "tests/support/catalogues.h"

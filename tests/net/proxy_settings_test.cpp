@@ -1,6 +1,6 @@
 #include "foundation/name_value_document.h"
-#include "foundation/network_exception.h"
 #include "foundation/registry_key.h"
+#include "net/network_exception.h"
 #include "net/proxy_settings.h"
 #include "net/system_proxy_settings.h"
 #include "net/win_sock_library.h"

@@ -1,5 +1,5 @@
-#include "foundation/network_exception.h"
 #include "net/byte_ring.h"
+#include "net/network_exception.h"
 #include "net/socket.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <linux/sockios.h>
 #include <memory>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -49,6 +51,17 @@ private:
 uint16_t ClosedPort() {
     Listener listener;
     return listener.Port();
+}
+
+// Waits until the other end has taken in every byte written to `fd` (nothing left unacknowledged in
+// its send queue), for at most five seconds.
+void WaitUntilDelivered(int fd) {
+    for (int i = 0; i < 5000; ++i) {
+        int unacknowledged = 0;
+        if (::ioctl(fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void SendAll(int fd, const std::string& text) {
@@ -149,8 +162,8 @@ TEST_F(SocketTest, ReadPeekAndBufferedInput) {
 
     char text[32] = {};
     // Wait for all of it, then peek at a part: the bytes stay.
+    WaitUntilDelivered(peer);
     ASSERT_NE(socket->Wait(CSocket::kReadable, 2.0), 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_EQ(socket->Peek(8, text, 0), 8u);
     EXPECT_EQ(std::string(text, 8), "HTTP/1.1");
     EXPECT_EQ(socket->GetBufferedCount(), 8u);
@@ -252,22 +265,39 @@ TEST_F(SocketTest, AddressesOfBothEnds) {
 }
 
 TEST_F(SocketTest, DrainOnDestructionReadsUntilThePeerCloses) {
+    // The peer keeps sending after the socket is told to go, then ends its side. A socket closed with
+    // bytes left unread resets the connection, which the peer sees as a failed send or as an error
+    // instead of the orderly end; one that drained them all ends it cleanly.
     Listener listener;
     auto socket = ConnectTo(listener.Port());
     int peer = listener.Accept();
-    std::thread sender([peer] {
-        std::string chunk(4096, 'y');
-        for (int i = 0; i < 8; ++i) {
-            ::send(peer, chunk.data(), chunk.size(), MSG_NOSIGNAL);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    constexpr size_t kChunk = 4096;
+    constexpr int kChunks = 8;
+    size_t sent = 0;
+    std::thread sender([peer, &sent] {
+        std::string chunk(kChunk, 'y');
+        for (int i = 0; i < kChunks; ++i) {
+            ssize_t n = ::send(peer, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+            if (n > 0)
+                sent += static_cast<size_t>(n);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20)); // a slow peer
         }
-        ::close(peer);
+        ::shutdown(peer, SHUT_WR);
     });
     auto start = std::chrono::steady_clock::now();
     socket.reset();
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     sender.join();
     EXPECT_LT(elapsed, CSocket::kDrainSeconds);
+    EXPECT_EQ(sent, kChunk * kChunks);
+    // The socket is gone: its end of the connection must have been orderly, with nothing unread.
+    int error = -1;
+    socklen_t length = sizeof error;
+    ASSERT_EQ(::getsockopt(peer, SOL_SOCKET, SO_ERROR, &error, &length), 0);
+    EXPECT_EQ(error, 0) << std::strerror(error);
+    char byte = 0;
+    EXPECT_EQ(::recv(peer, &byte, 1, MSG_DONTWAIT), 0) << std::strerror(errno);
+    ::close(peer);
 }
 
 TEST_F(SocketTest, DrainIsBoundedWhenThePeerStaysOpen) {

@@ -1,4 +1,4 @@
-#include "foundation/network_exception.h"
+#include "net/network_exception.h"
 
 #include "foundation/message_table.h"
 #include "foundation/string_format.h"

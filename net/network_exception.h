@@ -2,6 +2,7 @@
 // its text puts the number (%1) and the WinSock catalogue's text for it (%2) into the template, and
 // leaves the template unchanged when the number is 0. Subclasses with a text argument (a host, a URI,
 // a header) then put that argument into the %1 that remains.
+// The family lives with the network layer; foundation keeps CException and the catalogues.
 #pragma once
 
 #include "foundation/exception.h"
