@@ -148,6 +148,9 @@ public:
     // Dialogs: a top-level window with the template's controls; WM_INITDIALOG is not sent (the toolkit
     // sets the dialog up itself once bound).
     virtual NativeWindow CreateDialog(NativeWindow owner, const DialogTemplate& dialog) = 0;
+    // The pixels of 4 horizontal and 8 vertical dialog units of that dialog: its font's average
+    // character width and its height.
+    virtual CUISize GetDialogBaseUnits(NativeWindow dialog) = 0;
     virtual NativeWindow GetDlgItem(NativeWindow dialog, int id) = 0;
     virtual int GetDlgCtrlID(NativeWindow control) = 0;
     virtual void CheckDlgButton(NativeWindow dialog, int id, bool checked) = 0;

@@ -602,6 +602,10 @@ public:
     // --- Dialogs --------------------------------------------------------------------------------
 
     NativeWindow CreateDialog(NativeWindow owner, const DialogTemplate& dialog) override;
+    CUISize GetDialogBaseUnits(NativeWindow dialog) override {
+        Record* record = Find(dialog);
+        return record != nullptr ? record->baseUnits : CUISize{};
+    }
     NativeWindow GetDlgItem(NativeWindow dialog, int id) override {
         Record* record = Find(dialog);
         if (record == nullptr)
@@ -651,6 +655,7 @@ private:
         std::map<int, NativeWindow> items;
         const PaintInfo* paint = nullptr; // during a WM_PAINT only
         CUISize lastSize{-1, -1};
+        CUISize baseUnits; // of a dialog
     };
 
     struct ThreadTimer {
@@ -1089,19 +1094,22 @@ NativeWindow GtkWindowSystem::CreateDialog(NativeWindow owner, const DialogTempl
     frame.isDialog = true;
     gtk_window_set_resizable(GTK_WINDOW(frame.widget), FALSE);
     gtk_window_set_type_hint(GTK_WINDOW(frame.widget), GDK_WINDOW_TYPE_HINT_DIALOG);
+    gtk_window_set_position(GTK_WINDOW(frame.widget), GTK_WIN_POS_CENTER_ON_PARENT);
 
     // Every control speaks the dialog's font, with the little padding that template rectangles expect.
     GtkCssProvider* css = gtk_css_provider_new();
     std::string face = dialog.fontFace.empty() ? "Sans" : dialog.fontFace;
-    std::string rules = "* { font-family: \"" + face +
-                        "\"; font-size: " + std::to_string(std::max(dialog.fontPoints, 1)) +
-                        "pt; }\n"
-                        "button { padding: 0 4px; min-height: 0; min-width: 0; }\n"
-                        "entry { padding: 0 3px; min-height: 0; }\n"
-                        "check, radio { margin: 0 4px 0 0; }\n";
+    std::string rules =
+        "* { font-family: \"" + face + "\"; font-size: " + std::to_string(std::max(dialog.fontPoints, 1)) +
+        "pt; }\n"
+        "button { padding: 0 4px; min-height: 0; min-width: 0; }\n"
+        "entry { padding: 0 3px; min-height: 0; }\n"
+        "checkbutton, radiobutton { padding: 0; min-height: 0; }\n"
+        "check, radio { margin: 0 4px 0 0; padding: 0; min-width: 12px; min-height: 12px; }\n";
     gtk_css_provider_load_from_data(css, rules.c_str(), -1, nullptr);
 
     CUISize base = DialogBaseUnits(dialog, frame.widget);
+    frame.baseUnits = base;
     auto toPixels = [&](const CUIRect& rect) {
         return CUIRect{rect.left * base.cx / 4, rect.top * base.cy / 8, rect.right * base.cx / 4,
                        rect.bottom * base.cy / 8};

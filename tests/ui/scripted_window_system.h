@@ -218,6 +218,7 @@ public:
         }
         return window;
     }
+    CUISize GetDialogBaseUnits(platform::NativeWindow) override { return {6, 13}; }
     platform::NativeWindow GetDlgItem(platform::NativeWindow dialog, int id) override {
         if (!IsWindow(dialog))
             return nullptr;
