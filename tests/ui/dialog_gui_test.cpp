@@ -263,7 +263,8 @@ TEST_F(DialogGuiTest, AMessageBoxReturnsTheMappedAnswerOfTheButtonPressed) {
     int round = 0;
     for (const Case& c : cases) {
         std::string caption = "Question " + std::to_string(++round);
-        auto input = gui::RunAsync("xdotool search --sync --name '^" + caption +
+        // Only a mapped box can take the focus: focusing one that is not shown yet fails.
+        auto input = gui::RunAsync("xdotool search --sync --onlyvisible --name '^" + caption +
                                    "$' windowfocus sleep 0.3 key --delay 50 " + c.keys);
         CUIMessageBox box(caption, "Go on?", c.buttons, CUIMessageBox::Icon::Question);
         EXPECT_EQ(box.Show(&owner), c.expected) << caption << " " << c.keys;
