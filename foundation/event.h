@@ -17,6 +17,8 @@ public:
     void Set() { m_handle.Set(); }
     void Reset() { m_handle.Reset(); }
     bool IsSet() const { return m_handle.IsSet(); }
+    // For native waits beside the portable ones: readable while the event is set (see CWaitHandle).
+    platform::NativeWaitHandle GetNativeWaitHandle() { return m_handle.GetNativeWaitHandle(); }
 
     // Waits until the event is set; true when it was set in time.
     bool Lock(double timeout = -1) override;

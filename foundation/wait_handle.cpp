@@ -72,12 +72,26 @@ void CWaitHandle::Set() {
     if (m_set)
         return;
     m_set = true;
+    if (m_native)
+        m_native->Set();
     WakeWaitersLocked();
 }
 
 void CWaitHandle::Reset() {
     std::lock_guard guard(m_state);
+    if (m_set && m_native)
+        m_native->Reset();
     m_set = false;
+}
+
+platform::NativeWaitHandle CWaitHandle::GetNativeWaitHandle() {
+    std::lock_guard guard(m_state);
+    if (!m_native) {
+        m_native = std::make_unique<platform::NativeEvent>();
+        if (m_set)
+            m_native->Set();
+    }
+    return m_native->GetHandle();
 }
 
 bool CWaitHandle::IsSet() const {

@@ -8,8 +8,11 @@
 // waiter's lock; a waiting thread never holds its waiter's lock while taking a handle's m_state.
 #pragma once
 
+#include "platform/native_event.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <vector>
@@ -37,6 +40,10 @@ public:
     void Set();
     void Reset();
     bool IsSet() const;
+    // Event: a handle that native waits (the window system's event loop) can include, readable while
+    // the event is set. Made on first use and kept in step with Set and Reset from then on; owned by
+    // this handle. Invalid when the system refuses the object.
+    platform::NativeWaitHandle GetNativeWaitHandle();
 
     // Mutex: gives back one level held by the calling thread; false when the caller does not own it.
     bool Release();
@@ -74,4 +81,5 @@ private:
     uint32_t m_count = 0;
     bool m_abandoned = false;
     std::vector<Waiter*> m_waiters;
+    std::unique_ptr<platform::NativeEvent> m_native; // changes only under m_state, with m_set
 };

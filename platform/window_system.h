@@ -1,0 +1,168 @@
+// The native window system as the toolkit drives it: windows and their user-data slot, a message queue
+// of the toolkit's own records (ui/messages.h), the wait on that queue together with one native
+// event, the thread timer, painting, dialogs built from templates, and the standard boxes. The toolkit
+// talks to it only through this interface, so that its logic runs over any implementation: the GTK
+// one (window_system_gtk.cpp) today, a Win32 one later, and the scripted one of its unit tests.
+//
+// Threads: every operation belongs to the thread that created the toolkit's application object (the
+// UI thread); the GTK implementation asserts it in debug builds. Worker threads reach that thread only
+// through the application's cross-thread call queue.
+#pragma once
+
+#include "platform/native_event.h"
+#include "platform/native_handles.h"
+#include "ui/geometry.h"
+#include "ui/messages.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// A window procedure: what DispatchMessage and SendMessage call for a window.
+using WindowProc = ui::LResult (*)(NativeWindow window, ui::MessageId message, ui::WParam wParam,
+                                   ui::LParam lParam);
+
+enum class WaitResult { Event, Input, Timeout, Failed };
+
+// What BeginPaint gives during a WM_PAINT: the drawing target of the paint, clipped to the damaged
+// area, and the damaged area's bounds in client coordinates. Valid until EndPaint.
+struct PaintInfo {
+    NativeDC dc = nullptr;
+    CUIRect update;
+};
+
+// A dialog template as the resource compiler stores it, decoded: sizes in dialog units.
+enum class ControlKind { Button, DefaultButton, CheckBox, RadioButton, GroupBox, Label, Edit, ListBox };
+
+// Edit and radio styles that the native layer honours (the other bits of the template are kept).
+inline constexpr uint32_t kStyleGroup = 0x00020000; // first radio button of a group
+inline constexpr uint32_t kStyleTabStop = 0x00010000;
+inline constexpr uint32_t kStyleDisabled = 0x08000000;
+inline constexpr uint32_t kEditMultiLine = 0x0004;
+inline constexpr uint32_t kEditPassword = 0x0020;
+inline constexpr uint32_t kEditReadOnly = 0x0800;
+inline constexpr uint32_t kEditNumber = 0x2000;
+
+struct DialogControl {
+    int id = 0;
+    ControlKind kind = ControlKind::Label;
+    std::string text;
+    uint32_t style = 0;
+    CUIRect rect; // dialog units
+};
+
+struct DialogTemplate {
+    uint32_t id = 0;
+    std::string caption;
+    CUISize size; // dialog units
+    std::string fontFace;
+    int fontPoints = 8;
+    std::vector<DialogControl> controls;
+};
+
+// Message-box flags, as MessageBoxA takes them.
+inline constexpr uint32_t kMbOk = 0x0;
+inline constexpr uint32_t kMbOkCancel = 0x1;
+inline constexpr uint32_t kMbYesNoCancel = 0x3;
+inline constexpr uint32_t kMbYesNo = 0x4;
+inline constexpr uint32_t kMbIconHand = 0x10;
+inline constexpr uint32_t kMbIconQuestion = 0x20;
+inline constexpr uint32_t kMbIconExclamation = 0x30;
+inline constexpr uint32_t kMbIconAsterisk = 0x40;
+inline constexpr uint32_t kMbDefButton2 = 0x100;
+inline constexpr uint32_t kMbDefButton3 = 0x200;
+
+class WindowSystem {
+public:
+    virtual ~WindowSystem() = default;
+
+    // Queue. PeekMessage takes the oldest record (remove semantics). Posting to a window that does not
+    // exist does nothing.
+    virtual bool PeekMessage(ui::Message& message) = 0;
+    virtual void PostMessage(NativeWindow window, ui::MessageId message, ui::WParam wParam,
+                             ui::LParam lParam) = 0;
+    virtual void PostQuitMessage(int exitCode) = 0;
+    // Whether a record of that number for that window is queued now.
+    virtual bool HasQueuedMessage(NativeWindow window, ui::MessageId message) = 0;
+    // Waits until the event's handle is readable or input is queued, for at most timeoutMs (negative:
+    // for ever; 0: looks without waiting). Native events that arrive meanwhile are turned into records.
+    virtual WaitResult MsgWait(NativeWaitHandle event, int timeoutMs) = 0;
+    // The time of the record taken last.
+    virtual uint32_t GetMessageTime() = 0;
+    // Calls the window procedure of the record's window; a thread message goes nowhere.
+    virtual ui::LResult DispatchMessage(const ui::Message& message) = 0;
+    virtual ui::LResult SendMessage(NativeWindow window, ui::MessageId message, ui::WParam wParam,
+                                    ui::LParam lParam) = 0;
+    // Keyboard navigation of a dialog: true when the dialog consumed the record.
+    virtual bool IsDialogMessage(NativeWindow dialog, const ui::Message& message) = 0;
+
+    // A timer of the thread: its ticks arrive as WM_TIMER records without a window, wParam the id.
+    virtual uintptr_t SetThreadTimer(unsigned intervalMs) = 0;
+    virtual void KillThreadTimer(uintptr_t id) = 0;
+
+    // Windows. A top-level window is a frame with a title; a child window is an own-drawn area inside
+    // its parent, placed by MoveWindow.
+    virtual NativeWindow CreateTopLevelWindow(const std::string& title, NativeWindow owner) = 0;
+    virtual NativeWindow CreateChildWindow(NativeWindow parent) = 0;
+    virtual void DestroyWindow(NativeWindow window) = 0;
+    virtual bool IsWindow(NativeWindow window) = 0;
+    virtual NativeWindow GetParent(NativeWindow window) = 0;
+
+    virtual void SetUserData(NativeWindow window, void* data) = 0;
+    virtual void* GetUserData(NativeWindow window) = 0;
+    virtual void SetWindowProc(NativeWindow window, WindowProc proc) = 0;
+    virtual WindowProc GetWindowProc(NativeWindow window) = 0;
+    // What a window does with a record its procedure does not handle (WM_CLOSE destroys it).
+    virtual ui::LResult DefWindowProc(NativeWindow window, ui::MessageId message, ui::WParam wParam,
+                                      ui::LParam lParam) = 0;
+
+    // Geometry in pixels: a child's rectangles are in its parent's client coordinates, a top-level's
+    // on the screen.
+    virtual void MoveWindow(NativeWindow window, const CUIRect& rect) = 0;
+    virtual void SetClientSize(NativeWindow window, CUISize size) = 0;
+    virtual CUIRect GetWindowRect(NativeWindow window) = 0;
+    virtual CUIRect GetClientRect(NativeWindow window) = 0;
+    virtual CUIPoint ClientToScreen(NativeWindow window, CUIPoint point) = 0;
+    virtual void ShowWindow(NativeWindow window, bool show) = 0;
+    virtual bool IsWindowVisible(NativeWindow window) = 0;
+    virtual void EnableWindow(NativeWindow window, bool enable) = 0;
+    virtual bool IsWindowEnabled(NativeWindow window) = 0;
+    virtual void SetFocus(NativeWindow window) = 0;
+    virtual NativeWindow GetFocus() = 0;
+    virtual void SetActiveWindow(NativeWindow window) = 0;
+    virtual void SetCapture(NativeWindow window) = 0;
+    virtual void ReleaseCapture() = 0;
+    virtual NativeWindow GetCapture() = 0;
+    virtual void SetWindowText(NativeWindow window, const std::string& text) = 0;
+    virtual std::string GetWindowText(NativeWindow window) = 0;
+
+    // Painting: a null rectangle is the whole client area. A WM_PAINT is sent while the native layer
+    // repaints damaged areas; BeginPaint inside it gives the paint's target.
+    virtual void InvalidateRect(NativeWindow window, const CUIRect* rect) = 0;
+    virtual void ValidateRect(NativeWindow window, const CUIRect* rect) = 0;
+    virtual bool BeginPaint(NativeWindow window, PaintInfo& info) = 0;
+    virtual void EndPaint(NativeWindow window) = 0;
+
+    // Dialogs: a top-level window with the template's controls; WM_INITDIALOG is not sent (the toolkit
+    // sets the dialog up itself once bound).
+    virtual NativeWindow CreateDialog(NativeWindow owner, const DialogTemplate& dialog) = 0;
+    // The pixels of 4 horizontal and 8 vertical dialog units of that dialog: its font's average
+    // character width and its height.
+    virtual CUISize GetDialogBaseUnits(NativeWindow dialog) = 0;
+    virtual NativeWindow GetDlgItem(NativeWindow dialog, int id) = 0;
+    virtual int GetDlgCtrlID(NativeWindow control) = 0;
+    virtual void CheckDlgButton(NativeWindow dialog, int id, bool checked) = 0;
+    virtual bool IsDlgButtonChecked(NativeWindow dialog, int id) = 0;
+
+    // A modal message box; the result is one of ui::kIdOk... 0 when it could not be shown.
+    virtual int MessageBox(NativeWindow owner, const std::string& text, const std::string& caption,
+                           uint32_t flags) = 0;
+};
+
+// The implementation of this build (GTK on Linux), made on first use on the calling thread, which
+// becomes the UI thread. Null when no display can be opened.
+WindowSystem* GetNativeWindowSystem();
+
+} // namespace platform

@@ -1,0 +1,1227 @@
+// The window system over GTK 3. Every toolkit window is a GtkFixed with a GdkWindow of its own (own
+// drawn, able to hold children); a top-level one sits in a GtkWindow. Native controls of dialogs are
+// GTK widgets placed in the dialog's GtkFixed. GDK events become message records in a queue of our
+// own; control notifications and paints are sent to the window procedure at once, as the native
+// system sends them.
+#include "platform/last_error.h"
+#include "platform/system_message.h"
+#include "platform/window_system.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <deque>
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <map>
+#include <poll.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace platform {
+namespace {
+
+constexpr uintptr_t kHitClient = 1;   // the client-area hit code of WM_SETCURSOR
+constexpr int kMaxPendingRounds = 64; // native events turned into records by one look without waiting
+
+// The cross-thread event's source only wakes the wait; the pump looks at the event itself.
+gboolean KeepEventSource(gint, GIOCondition, gpointer) {
+    return G_SOURCE_CONTINUE;
+}
+
+uint32_t MonotonicMilliseconds() {
+    return static_cast<uint32_t>(g_get_monotonic_time() / 1000);
+}
+
+bool Readable(NativeWaitHandle handle) {
+    if (handle == kInvalidNativeWaitHandle)
+        return false;
+    pollfd entry{static_cast<int>(handle), POLLIN, 0};
+    return poll(&entry, 1, 0) == 1 && (entry.revents & POLLIN) != 0;
+}
+
+// "&Open" as GTK's mnemonics write it: "_Open"; a literal "_" doubled, "&&" a literal "&".
+std::string ToMnemonic(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '&' && i + 1 < text.size() && text[i + 1] == '&') {
+            out += '&';
+            ++i;
+        } else if (c == '&') {
+            out += '_';
+        } else if (c == '_') {
+            out += "__";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string FromMnemonic(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '_' && i + 1 < text.size() && text[i + 1] == '_') {
+            out += '_';
+            ++i;
+        } else if (c == '_') {
+            out += '&';
+        } else if (c == '&') {
+            out += "&&";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+uint32_t VirtualKey(guint keyval) {
+    guint upper = gdk_keyval_to_upper(keyval);
+    if ((upper >= 'A' && upper <= 'Z') || (upper >= '0' && upper <= '9'))
+        return upper;
+    switch (keyval) {
+    case GDK_KEY_BackSpace:
+        return ui::kVkBack;
+    case GDK_KEY_Tab:
+    case GDK_KEY_ISO_Left_Tab:
+        return ui::kVkTab;
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+        return ui::kVkReturn;
+    case GDK_KEY_Shift_L:
+    case GDK_KEY_Shift_R:
+        return ui::kVkShift;
+    case GDK_KEY_Control_L:
+    case GDK_KEY_Control_R:
+        return ui::kVkControl;
+    case GDK_KEY_Escape:
+        return ui::kVkEscape;
+    case GDK_KEY_space:
+        return ui::kVkSpace;
+    case GDK_KEY_Page_Up:
+        return ui::kVkPrior;
+    case GDK_KEY_Page_Down:
+        return ui::kVkNext;
+    case GDK_KEY_End:
+        return ui::kVkEnd;
+    case GDK_KEY_Home:
+        return ui::kVkHome;
+    case GDK_KEY_Left:
+        return ui::kVkLeft;
+    case GDK_KEY_Up:
+        return ui::kVkUp;
+    case GDK_KEY_Right:
+        return ui::kVkRight;
+    case GDK_KEY_Down:
+        return ui::kVkDown;
+    case GDK_KEY_Delete:
+        return ui::kVkDelete;
+    case GDK_KEY_Menu:
+        return ui::kVkApps;
+    default:
+        if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F12)
+            return ui::kVkF1 + (keyval - GDK_KEY_F1);
+        return 0;
+    }
+}
+
+// The character a key press types, as WM_CHAR carries it; 0 for none.
+uint32_t TypedCharacter(const GdkEventKey* event) {
+    switch (event->keyval) {
+    case GDK_KEY_BackSpace:
+        return 8;
+    case GDK_KEY_Tab:
+        return 9;
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+        return 13;
+    case GDK_KEY_Escape:
+        return 27;
+    default:
+        break;
+    }
+    if ((event->state & GDK_CONTROL_MASK) != 0) {
+        guint upper = gdk_keyval_to_upper(event->keyval);
+        return upper >= 'A' && upper <= 'Z' ? upper - 'A' + 1 : 0;
+    }
+    gunichar c = gdk_keyval_to_unicode(event->keyval);
+    return c >= 0x20 && c != 0x7F ? c : 0;
+}
+
+ui::WParam MouseKeyState(guint state) {
+    ui::WParam keys = 0;
+    if (state & GDK_BUTTON1_MASK)
+        keys |= ui::kMkLButton;
+    if (state & GDK_BUTTON3_MASK)
+        keys |= ui::kMkRButton;
+    if (state & GDK_BUTTON2_MASK)
+        keys |= ui::kMkMButton;
+    if (state & GDK_SHIFT_MASK)
+        keys |= ui::kMkShift;
+    if (state & GDK_CONTROL_MASK)
+        keys |= ui::kMkControl;
+    return keys;
+}
+
+class GtkWindowSystem final : public WindowSystem {
+public:
+    GtkWindowSystem() : m_thread(std::this_thread::get_id()) {}
+
+    // --- Queue ---------------------------------------------------------------------------------------
+
+    bool PeekMessage(ui::Message& message) override {
+        AssertUIThread();
+        if (m_queue.empty())
+            return false;
+        message = m_queue.front();
+        m_queue.pop_front();
+        m_messageTime = message.time;
+        return true;
+    }
+
+    void PostMessage(NativeWindow window, ui::MessageId message, ui::WParam wParam,
+                     ui::LParam lParam) override {
+        AssertUIThread();
+        if (window != nullptr && !IsWindow(window))
+            return;
+        m_queue.push_back({window, message, wParam, lParam, MonotonicMilliseconds()});
+    }
+
+    void PostQuitMessage(int exitCode) override {
+        PostMessage(nullptr, ui::kWmQuit, static_cast<ui::WParam>(exitCode), 0);
+    }
+
+    bool HasQueuedMessage(NativeWindow window, ui::MessageId message) override {
+        AssertUIThread();
+        return std::any_of(m_queue.begin(), m_queue.end(), [&](const ui::Message& queued) {
+            return queued.window == window && queued.message == message;
+        });
+    }
+
+    WaitResult MsgWait(NativeWaitHandle event, int timeoutMs) override {
+        AssertUIThread();
+        if (!m_queue.empty())
+            return WaitResult::Input;
+        if (Readable(event))
+            return WaitResult::Event;
+        if (timeoutMs == 0) {
+            // Native events that are ready now become records; nothing blocks.
+            for (int round = 0;
+                 round < kMaxPendingRounds && m_queue.empty() && g_main_context_pending(nullptr); ++round)
+                g_main_context_iteration(nullptr, FALSE);
+        } else {
+            // One round of the main context, woken by native events, by the cross-thread event (its
+            // handle is a source only while we wait, so that a set event does not spin other loops)
+            // or by the time-out.
+            GSource* eventSource = nullptr;
+            if (event != kInvalidNativeWaitHandle) {
+                eventSource = g_unix_fd_source_new(static_cast<int>(event), G_IO_IN);
+                g_source_set_callback(eventSource, G_SOURCE_FUNC(&KeepEventSource), nullptr, nullptr);
+                g_source_attach(eventSource, nullptr);
+            }
+            GSource* timeoutSource = nullptr;
+            if (timeoutMs > 0) {
+                timeoutSource = g_timeout_source_new(static_cast<guint>(timeoutMs));
+                g_source_set_callback(
+                    timeoutSource, [](gpointer) { return gboolean(G_SOURCE_CONTINUE); }, nullptr, nullptr);
+                g_source_attach(timeoutSource, nullptr);
+            }
+            g_main_context_iteration(nullptr, TRUE);
+            for (GSource* source : {eventSource, timeoutSource}) {
+                if (source != nullptr) {
+                    g_source_destroy(source);
+                    g_source_unref(source);
+                }
+            }
+        }
+        if (!m_queue.empty())
+            return WaitResult::Input;
+        if (Readable(event))
+            return WaitResult::Event;
+        return WaitResult::Timeout;
+    }
+
+    uint32_t GetMessageTime() override { return m_messageTime; }
+
+    ui::LResult DispatchMessage(const ui::Message& message) override {
+        AssertUIThread();
+        if (message.window == nullptr || !IsWindow(message.window))
+            return 0;
+        return CallProc(message.window, message.message, message.wParam, message.lParam);
+    }
+
+    ui::LResult SendMessage(NativeWindow window, ui::MessageId message, ui::WParam wParam,
+                            ui::LParam lParam) override {
+        AssertUIThread();
+        if (!IsWindow(window))
+            return 0;
+        return CallProc(window, message, wParam, lParam);
+    }
+
+    bool IsDialogMessage(NativeWindow dialog, const ui::Message& message) override {
+        AssertUIThread();
+        Record* record = Find(dialog);
+        if (record == nullptr || !record->isDialog || message.message != ui::kWmKeyDown)
+            return false;
+        switch (message.wParam) {
+        case ui::kVkTab: {
+            bool back =
+                (gdk_keymap_get_modifier_state(gdk_keymap_get_for_display(gdk_display_get_default())) &
+                 GDK_SHIFT_MASK) != 0;
+            gtk_widget_child_focus(record->widget, back ? GTK_DIR_TAB_BACKWARD : GTK_DIR_TAB_FORWARD);
+            return true;
+        }
+        case ui::kVkReturn:
+            return ClickDefaultButton(dialog);
+        case ui::kVkEscape:
+            SendCommand(dialog, ui::kIdCancel, ui::kBnClicked, nullptr);
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    // --- Thread timer -----------------------------------------------------------------------------
+
+    uintptr_t SetThreadTimer(unsigned intervalMs) override {
+        AssertUIThread();
+        auto* timer = new ThreadTimer{this, 0};
+        guint source =
+            g_timeout_add_full(G_PRIORITY_DEFAULT, intervalMs, &GtkWindowSystem::OnTimerTick, timer,
+                               [](gpointer data) { delete static_cast<ThreadTimer*>(data); });
+        timer->id = source;
+        return source;
+    }
+
+    void KillThreadTimer(uintptr_t id) override {
+        AssertUIThread();
+        if (id != 0)
+            g_source_remove(static_cast<guint>(id));
+        std::erase_if(m_queue, [&](const ui::Message& queued) {
+            return queued.window == nullptr && queued.message == ui::kWmTimer && queued.wParam == id;
+        });
+    }
+
+    // --- Windows ------------------------------------------------------------------------------------
+
+    NativeWindow CreateTopLevelWindow(const std::string& title, NativeWindow owner) override {
+        AssertUIThread();
+        GtkWidget* frame = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_window_set_title(GTK_WINDOW(frame), title.c_str());
+        if (Record* ownerRecord = Find(TopLevelOf(owner)))
+            gtk_window_set_transient_for(GTK_WINDOW(frame), GTK_WINDOW(ownerRecord->widget));
+        GtkWidget* client = NewClientArea();
+        gtk_container_add(GTK_CONTAINER(frame), client);
+        Record& record = AddRecord(frame, client, nullptr);
+        record.isTopLevel = true;
+        ConnectFrame(frame);
+        gtk_widget_show(client);
+        return frame;
+    }
+
+    NativeWindow CreateChildWindow(NativeWindow parent) override {
+        AssertUIThread();
+        Record* parentRecord = Find(parent);
+        if (parentRecord == nullptr) {
+            SetLastError(kErrorInvalidWindowHandle);
+            return nullptr;
+        }
+        GtkWidget* client = NewClientArea();
+        gtk_fixed_put(GTK_FIXED(parentRecord->client), client, 0, 0);
+        AddRecord(client, client, parent);
+        return client;
+    }
+
+    void DestroyWindow(NativeWindow window) override {
+        AssertUIThread();
+        Record* record = Find(window);
+        if (record == nullptr)
+            return;
+        // The window hears of its end first, then its children, as the native system orders it.
+        std::vector<NativeWindow> doomed{window};
+        for (size_t i = 0; i < doomed.size(); ++i)
+            for (auto& [handle, other] : m_records)
+                if (other.parent == doomed[i])
+                    doomed.push_back(handle);
+        for (NativeWindow handle : doomed)
+            if (Find(handle) != nullptr)
+                CallProc(handle, ui::kWmDestroy, 0, 0);
+        GtkWidget* widget = Find(window) != nullptr ? Find(window)->widget : nullptr;
+        for (NativeWindow handle : doomed)
+            Forget(handle);
+        if (widget != nullptr)
+            gtk_widget_destroy(widget);
+    }
+
+    bool IsWindow(NativeWindow window) override { return window != nullptr && m_records.count(window) != 0; }
+
+    NativeWindow GetParent(NativeWindow window) override {
+        Record* record = Find(window);
+        return record != nullptr ? record->parent : nullptr;
+    }
+
+    void SetUserData(NativeWindow window, void* data) override {
+        if (Record* record = Find(window))
+            record->userData = data;
+    }
+    void* GetUserData(NativeWindow window) override {
+        Record* record = Find(window);
+        return record != nullptr ? record->userData : nullptr;
+    }
+    void SetWindowProc(NativeWindow window, WindowProc proc) override {
+        if (Record* record = Find(window))
+            record->proc = proc;
+    }
+    WindowProc GetWindowProc(NativeWindow window) override {
+        Record* record = Find(window);
+        return record != nullptr ? record->proc : nullptr;
+    }
+
+    ui::LResult DefWindowProc(NativeWindow window, ui::MessageId message, ui::WParam wParam,
+                              ui::LParam lParam) override {
+        switch (message) {
+        case ui::kWmClose:
+            DestroyWindow(window);
+            return 0;
+        case ui::kWmRButtonUp: {
+            CUIPoint screen = ClientToScreen(window, {ui::GetXLParam(lParam), ui::GetYLParam(lParam)});
+            SendMessage(window, ui::kWmContextMenu, reinterpret_cast<ui::WParam>(window),
+                        ui::MakePointLParam(screen.x, screen.y));
+            return 0;
+        }
+        case ui::kWmKeyDown:
+            if (wParam == ui::kVkApps)
+                SendMessage(window, ui::kWmContextMenu, reinterpret_cast<ui::WParam>(window), -1);
+            return 0;
+        case ui::kWmContextMenu:
+            // Unhandled: the parent may want it.
+            if (NativeWindow parent = GetParent(window))
+                return SendMessage(parent, message, wParam, lParam);
+            return 0;
+        default:
+            return 0;
+        }
+    }
+
+    // --- Geometry -----------------------------------------------------------------------------------
+
+    void MoveWindow(NativeWindow window, const CUIRect& rect) override {
+        Record* record = Find(window);
+        if (record == nullptr)
+            return;
+        if (record->isTopLevel) {
+            gtk_window_move(GTK_WINDOW(record->widget), rect.left, rect.top);
+            gtk_window_resize(GTK_WINDOW(record->widget), std::max(rect.Width(), 1),
+                              std::max(rect.Height(), 1));
+        } else if (Record* parent = Find(record->parent)) {
+            gtk_fixed_move(GTK_FIXED(parent->client), record->widget, rect.left, rect.top);
+            gtk_widget_set_size_request(record->widget, std::max(rect.Width(), 0),
+                                        std::max(rect.Height(), 0));
+        }
+        record->rect = rect;
+    }
+
+    void SetClientSize(NativeWindow window, CUISize size) override {
+        Record* record = Find(window);
+        if (record == nullptr)
+            return;
+        if (record->isTopLevel) {
+            // The client area is the frame's content: GTK sizes it without the border.
+            gtk_widget_set_size_request(record->client, size.cx, size.cy);
+            gtk_window_resize(GTK_WINDOW(record->widget), std::max(size.cx, 1), std::max(size.cy, 1));
+        } else {
+            gtk_widget_set_size_request(record->widget, size.cx, size.cy);
+        }
+        record->rect.right = record->rect.left + size.cx;
+        record->rect.bottom = record->rect.top + size.cy;
+    }
+
+    CUIRect GetWindowRect(NativeWindow window) override {
+        Record* record = Find(window);
+        if (record == nullptr)
+            return {};
+        if (record->isTopLevel) {
+            int x = 0, y = 0, width = 0, height = 0;
+            gtk_window_get_position(GTK_WINDOW(record->widget), &x, &y);
+            gtk_window_get_size(GTK_WINDOW(record->widget), &width, &height);
+            return CUIRect::FromSize(x, y, width, height);
+        }
+        CUIRect client = GetClientRect(window);
+        return client.Offset(record->rect.left, record->rect.top);
+    }
+
+    CUIRect GetClientRect(NativeWindow window) override {
+        Record* record = Find(window);
+        if (record == nullptr)
+            return {};
+        if (gtk_widget_get_realized(record->client)) {
+            GtkAllocation allocation;
+            gtk_widget_get_allocation(record->client, &allocation);
+            return {0, 0, allocation.width, allocation.height};
+        }
+        return {0, 0, record->rect.Width(), record->rect.Height()};
+    }
+
+    CUIPoint ClientToScreen(NativeWindow window, CUIPoint point) override {
+        Record* record = Find(window);
+        if (record == nullptr || !gtk_widget_get_realized(record->client))
+            return point;
+        int x = 0, y = 0;
+        gdk_window_get_origin(gtk_widget_get_window(record->client), &x, &y);
+        if (!gtk_widget_get_has_window(record->client)) {
+            GtkAllocation allocation;
+            gtk_widget_get_allocation(record->client, &allocation);
+            x += allocation.x;
+            y += allocation.y;
+        }
+        return {point.x + x, point.y + y};
+    }
+
+    void ShowWindow(NativeWindow window, bool show) override {
+        Record* record = Find(window);
+        if (record == nullptr)
+            return;
+        if (show)
+            gtk_widget_show(record->widget);
+        else
+            gtk_widget_hide(record->widget);
+    }
+    bool IsWindowVisible(NativeWindow window) override {
+        Record* record = Find(window);
+        return record != nullptr && gtk_widget_is_visible(record->widget);
+    }
+    void EnableWindow(NativeWindow window, bool enable) override {
+        if (Record* record = Find(window))
+            gtk_widget_set_sensitive(record->widget, enable);
+    }
+    bool IsWindowEnabled(NativeWindow window) override {
+        Record* record = Find(window);
+        return record != nullptr && gtk_widget_get_sensitive(record->widget);
+    }
+    void SetFocus(NativeWindow window) override {
+        Record* record = Find(window);
+        if (record == nullptr)
+            return;
+        GtkWidget* target = record->isTopLevel ? record->client : record->focusWidget;
+        gtk_widget_grab_focus(target);
+        m_focus = window;
+    }
+    NativeWindow GetFocus() override { return IsWindow(m_focus) ? m_focus : nullptr; }
+    void SetActiveWindow(NativeWindow window) override {
+        if (Record* record = Find(TopLevelOf(window)))
+            gtk_window_present(GTK_WINDOW(record->widget));
+    }
+    void SetCapture(NativeWindow window) override {
+        Record* record = Find(window);
+        if (record == nullptr || !gtk_widget_get_realized(record->client))
+            return;
+        GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+        if (gdk_seat_grab(seat, gtk_widget_get_window(record->client), GDK_SEAT_CAPABILITY_ALL_POINTING,
+                          FALSE, nullptr, nullptr, nullptr, nullptr) == GDK_GRAB_SUCCESS)
+            m_capture = window;
+    }
+    void ReleaseCapture() override {
+        if (m_capture == nullptr)
+            return;
+        gdk_seat_ungrab(gdk_display_get_default_seat(gdk_display_get_default()));
+        m_capture = nullptr;
+    }
+    NativeWindow GetCapture() override { return IsWindow(m_capture) ? m_capture : nullptr; }
+
+    void SetWindowText(NativeWindow window, const std::string& text) override {
+        Record* record = Find(window);
+        if (record == nullptr)
+            return;
+        GtkWidget* widget = record->focusWidget;
+        if (record->isTopLevel)
+            gtk_window_set_title(GTK_WINDOW(record->widget), text.c_str());
+        else if (GTK_IS_TEXT_VIEW(widget))
+            gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)), text.c_str(), -1);
+        else if (GTK_IS_ENTRY(widget))
+            gtk_entry_set_text(GTK_ENTRY(widget), text.c_str());
+        else if (GTK_IS_BUTTON(widget))
+            gtk_button_set_label(GTK_BUTTON(widget), ToMnemonic(text).c_str());
+        else if (GTK_IS_LABEL(widget))
+            gtk_label_set_text_with_mnemonic(GTK_LABEL(widget), ToMnemonic(text).c_str());
+        else if (GTK_IS_FRAME(widget))
+            gtk_frame_set_label(GTK_FRAME(widget), text.c_str());
+        record->text = text;
+    }
+
+    std::string GetWindowText(NativeWindow window) override {
+        Record* record = Find(window);
+        if (record == nullptr)
+            return {};
+        GtkWidget* widget = record->focusWidget;
+        if (record->isTopLevel) {
+            const char* title = gtk_window_get_title(GTK_WINDOW(record->widget));
+            return title != nullptr ? title : "";
+        }
+        if (GTK_IS_TEXT_VIEW(widget)) {
+            GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget));
+            GtkTextIter start, end;
+            gtk_text_buffer_get_bounds(buffer, &start, &end);
+            gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+            std::string result(text);
+            g_free(text);
+            return result;
+        }
+        if (GTK_IS_ENTRY(widget))
+            return gtk_entry_get_text(GTK_ENTRY(widget));
+        if (GTK_IS_BUTTON(widget))
+            return FromMnemonic(gtk_button_get_label(GTK_BUTTON(widget)));
+        return record->text;
+    }
+
+    // --- Painting -------------------------------------------------------------------------------
+
+    void InvalidateRect(NativeWindow window, const CUIRect* rect) override {
+        Record* record = Find(window);
+        if (record == nullptr)
+            return;
+        if (rect == nullptr)
+            gtk_widget_queue_draw(record->client);
+        else if (!rect->IsEmpty())
+            gtk_widget_queue_draw_area(record->client, rect->left, rect->top, rect->Width(), rect->Height());
+    }
+    // GTK cannot take back a queued redraw; painting what is valid again is harmless.
+    void ValidateRect(NativeWindow, const CUIRect*) override {}
+
+    bool BeginPaint(NativeWindow window, PaintInfo& info) override {
+        Record* record = Find(window);
+        if (record == nullptr || record->paint == nullptr)
+            return false;
+        info = *record->paint;
+        return true;
+    }
+    void EndPaint(NativeWindow) override {}
+
+    // --- Dialogs --------------------------------------------------------------------------------
+
+    NativeWindow CreateDialog(NativeWindow owner, const DialogTemplate& dialog) override;
+    CUISize GetDialogBaseUnits(NativeWindow dialog) override {
+        Record* record = Find(dialog);
+        return record != nullptr ? record->baseUnits : CUISize{};
+    }
+    NativeWindow GetDlgItem(NativeWindow dialog, int id) override {
+        Record* record = Find(dialog);
+        if (record == nullptr)
+            return nullptr;
+        auto it = record->items.find(id);
+        return it == record->items.end() ? nullptr : it->second;
+    }
+    int GetDlgCtrlID(NativeWindow control) override {
+        Record* record = Find(control);
+        return record != nullptr ? record->controlId : 0;
+    }
+    void CheckDlgButton(NativeWindow dialog, int id, bool checked) override {
+        Record* record = Find(GetDlgItem(dialog, id));
+        if (record == nullptr || !GTK_IS_TOGGLE_BUTTON(record->widget))
+            return;
+        // Setting a state is not a click: no notification.
+        record->silent = true;
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(record->widget), checked);
+        record->silent = false;
+    }
+    bool IsDlgButtonChecked(NativeWindow dialog, int id) override {
+        Record* record = Find(GetDlgItem(dialog, id));
+        return record != nullptr && GTK_IS_TOGGLE_BUTTON(record->widget) &&
+               gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(record->widget));
+    }
+
+    int MessageBox(NativeWindow owner, const std::string& text, const std::string& caption,
+                   uint32_t flags) override;
+
+private:
+    struct Record {
+        GtkWidget* widget = nullptr;      // the frame, the client area or the control
+        GtkWidget* client = nullptr;      // where children go and events arrive
+        GtkWidget* focusWidget = nullptr; // what takes the focus and the text
+        NativeWindow parent = nullptr;
+        void* userData = nullptr;
+        WindowProc proc = nullptr;
+        bool isTopLevel = false;
+        bool isDialog = false;
+        bool silent = false; // a state change made by the program: no notification
+        int controlId = 0;
+        ControlKind kind = ControlKind::Label;
+        uint32_t style = 0;
+        int defaultButton = 0;
+        std::string text;
+        CUIRect rect;
+        std::map<int, NativeWindow> items;
+        const PaintInfo* paint = nullptr; // during a WM_PAINT only
+        CUISize lastSize{-1, -1};
+        CUISize baseUnits; // of a dialog
+    };
+
+    struct ThreadTimer {
+        GtkWindowSystem* system;
+        guint id;
+    };
+
+    void AssertUIThread() const {
+        assert(std::this_thread::get_id() == m_thread &&
+               "window-system call from a thread other than the UI thread");
+    }
+
+    Record* Find(NativeWindow window) {
+        if (window == nullptr)
+            return nullptr;
+        auto it = m_records.find(window);
+        return it == m_records.end() ? nullptr : &it->second;
+    }
+
+    NativeWindow TopLevelOf(NativeWindow window) {
+        while (Record* record = Find(window)) {
+            if (record->parent == nullptr)
+                return window;
+            window = record->parent;
+        }
+        return nullptr;
+    }
+
+    NativeWindow HandleOf(GtkWidget* widget) { return g_object_get_data(G_OBJECT(widget), "px-window"); }
+
+    Record& AddRecord(GtkWidget* widget, GtkWidget* client, NativeWindow parent) {
+        NativeWindow handle = widget;
+        Record& record = m_records[handle];
+        record.widget = widget;
+        record.client = client;
+        record.focusWidget = client;
+        record.parent = parent;
+        g_object_set_data(G_OBJECT(widget), "px-window", handle);
+        g_object_set_data(G_OBJECT(client), "px-window", handle);
+        g_object_set_data(G_OBJECT(widget), "px-system", this);
+        g_object_set_data(G_OBJECT(client), "px-system", this);
+        return record;
+    }
+
+    void Forget(NativeWindow window) {
+        Record* record = Find(window);
+        if (record == nullptr)
+            return;
+        g_object_set_data(G_OBJECT(record->widget), "px-window", nullptr);
+        g_object_set_data(G_OBJECT(record->client), "px-window", nullptr);
+        if (m_focus == window)
+            m_focus = nullptr;
+        if (m_capture == window)
+            ReleaseCapture();
+        std::erase_if(m_queue, [&](const ui::Message& queued) { return queued.window == window; });
+        m_records.erase(window);
+    }
+
+    ui::LResult CallProc(NativeWindow window, ui::MessageId message, ui::WParam wParam, ui::LParam lParam) {
+        Record* record = Find(window);
+        WindowProc proc = record != nullptr ? record->proc : nullptr;
+        if (proc == nullptr)
+            return DefWindowProc(window, message, wParam, lParam);
+        return proc(window, message, wParam, lParam);
+    }
+
+    void SendCommand(NativeWindow dialog, int id, uint16_t notification, NativeWindow control) {
+        SendMessage(dialog, ui::kWmCommand, ui::MakeWParam(static_cast<uint16_t>(id), notification),
+                    reinterpret_cast<ui::LParam>(control));
+    }
+
+    bool ClickDefaultButton(NativeWindow dialog) {
+        Record* record = Find(dialog);
+        if (record == nullptr)
+            return false;
+        int id = record->defaultButton != 0 ? record->defaultButton : ui::kIdOk;
+        NativeWindow button = GetDlgItem(dialog, id);
+        if (button != nullptr && !IsWindowEnabled(button))
+            return true; // a disabled default button swallows Enter
+        SendCommand(dialog, id, ui::kBnClicked, button);
+        return true;
+    }
+
+    // A toolkit window's area: a GtkFixed with a GdkWindow of its own, so that it takes pointer and
+    // key events, paints, and holds children.
+    GtkWidget* NewClientArea() {
+        GtkWidget* client = gtk_fixed_new();
+        gtk_widget_set_has_window(client, TRUE);
+        gtk_widget_set_can_focus(client, TRUE);
+        gtk_widget_add_events(client, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                          GDK_POINTER_MOTION_MASK | GDK_KEY_PRESS_MASK |
+                                          GDK_KEY_RELEASE_MASK | GDK_FOCUS_CHANGE_MASK | GDK_SCROLL_MASK |
+                                          GDK_ENTER_NOTIFY_MASK | GDK_LEAVE_NOTIFY_MASK);
+        g_signal_connect(client, "draw", G_CALLBACK(&GtkWindowSystem::OnDraw), this);
+        g_signal_connect(client, "button-press-event", G_CALLBACK(&GtkWindowSystem::OnButton), this);
+        g_signal_connect(client, "button-release-event", G_CALLBACK(&GtkWindowSystem::OnButton), this);
+        g_signal_connect(client, "motion-notify-event", G_CALLBACK(&GtkWindowSystem::OnMotion), this);
+        g_signal_connect(client, "enter-notify-event", G_CALLBACK(&GtkWindowSystem::OnEnter), this);
+        g_signal_connect(client, "leave-notify-event", G_CALLBACK(&GtkWindowSystem::OnLeave), this);
+        g_signal_connect(client, "focus-in-event", G_CALLBACK(&GtkWindowSystem::OnFocusIn), this);
+        g_signal_connect(client, "size-allocate", G_CALLBACK(&GtkWindowSystem::OnSizeAllocate), this);
+        return client;
+    }
+
+    void ConnectFrame(GtkWidget* frame) {
+        g_signal_connect(frame, "delete-event", G_CALLBACK(&GtkWindowSystem::OnDelete), this);
+        g_signal_connect(frame, "key-press-event", G_CALLBACK(&GtkWindowSystem::OnKeyPress), this);
+        g_signal_connect(frame, "key-release-event", G_CALLBACK(&GtkWindowSystem::OnKeyRelease), this);
+    }
+
+    static gboolean OnTimerTick(gpointer data) {
+        auto* timer = static_cast<ThreadTimer*>(data);
+        GtkWindowSystem* self = timer->system;
+        // Ticks that the pump has not taken yet are one tick, as native timers coalesce them.
+        if (!self->HasQueuedMessage(nullptr, ui::kWmTimer))
+            self->PostMessage(nullptr, ui::kWmTimer, timer->id, 0);
+        return G_SOURCE_CONTINUE;
+    }
+
+    static gboolean OnDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        NativeWindow window = self->HandleOf(widget);
+        Record* record = self->Find(window);
+        if (record == nullptr)
+            return FALSE;
+        double x1, y1, x2, y2;
+        cairo_clip_extents(cr, &x1, &y1, &x2, &y2);
+        PaintInfo info{cr,
+                       {static_cast<int>(std::floor(x1)), static_cast<int>(std::floor(y1)),
+                        static_cast<int>(std::ceil(x2)), static_cast<int>(std::ceil(y2))}};
+        record->paint = &info;
+        cairo_save(cr);
+        self->CallProc(window, ui::kWmPaint, 0, 0);
+        cairo_restore(cr);
+        if (Record* still = self->Find(window))
+            still->paint = nullptr;
+        return FALSE; // children are drawn after
+    }
+
+    static gboolean OnButton(GtkWidget* widget, GdkEventButton* event, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        NativeWindow window = self->HandleOf(widget);
+        if (window == nullptr)
+            return FALSE;
+        ui::MessageId message = 0;
+        bool press = event->type == GDK_BUTTON_PRESS || event->type == GDK_2BUTTON_PRESS;
+        if (event->button == 1)
+            message = event->type == GDK_2BUTTON_PRESS ? ui::kWmLButtonDblClk
+                      : press                          ? ui::kWmLButtonDown
+                                                       : ui::kWmLButtonUp;
+        else if (event->button == 3 && event->type != GDK_2BUTTON_PRESS)
+            message = press ? ui::kWmRButtonDown : ui::kWmRButtonUp;
+        if (message == 0)
+            return TRUE;
+        if (press)
+            gtk_widget_grab_focus(widget);
+        // The state is from before the event; the button that went down or up is set or cleared.
+        ui::WParam keys = MouseKeyState(event->state);
+        ui::WParam button = event->button == 1 ? ui::kMkLButton : ui::kMkRButton;
+        keys = press ? (keys | button) : (keys & ~button);
+        self->PostMessage(window, message, keys,
+                          ui::MakePointLParam(static_cast<int>(std::floor(event->x)),
+                                              static_cast<int>(std::floor(event->y))));
+        return TRUE;
+    }
+
+    static gboolean OnMotion(GtkWidget* widget, GdkEventMotion* event, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        NativeWindow window = self->HandleOf(widget);
+        if (window == nullptr)
+            return FALSE;
+        self->SendMessage(window, ui::kWmSetCursor, reinterpret_cast<ui::WParam>(window),
+                          static_cast<ui::LParam>(ui::MakeWParam(kHitClient, ui::kWmMouseMove)));
+        self->PostMessage(window, ui::kWmMouseMove, MouseKeyState(event->state),
+                          ui::MakePointLParam(static_cast<int>(std::floor(event->x)),
+                                              static_cast<int>(std::floor(event->y))));
+        return TRUE;
+    }
+
+    // Moving from a child into its parent in one step gives the parent a crossing but no motion; the
+    // pointer is in the parent at that position all the same.
+    static gboolean OnEnter(GtkWidget* widget, GdkEventCrossing* event, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        NativeWindow window = self->HandleOf(widget);
+        // A "virtual" crossing passes through on the way into a child: the pointer is not here.
+        if (window == nullptr || event->mode != GDK_CROSSING_NORMAL || event->detail == GDK_NOTIFY_VIRTUAL ||
+            event->detail == GDK_NOTIFY_NONLINEAR_VIRTUAL)
+            return FALSE;
+        self->PostMessage(window, ui::kWmMouseMove, MouseKeyState(event->state),
+                          ui::MakePointLParam(static_cast<int>(std::floor(event->x)),
+                                              static_cast<int>(std::floor(event->y))));
+        return TRUE;
+    }
+
+    // Leaving a child for its parent: GDK gives the parent neither a crossing nor the motion that
+    // ended there, so the parent's move is made here, in the innermost ancestor that holds the point.
+    static gboolean OnLeave(GtkWidget* widget, GdkEventCrossing* event, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        NativeWindow window = self->HandleOf(widget);
+        if (window == nullptr || event->mode != GDK_CROSSING_NORMAL || event->detail != GDK_NOTIFY_ANCESTOR)
+            return FALSE;
+        for (NativeWindow ancestor = self->GetParent(window); ancestor != nullptr;
+             ancestor = self->GetParent(ancestor)) {
+            CUIPoint origin = self->ClientToScreen(ancestor, {0, 0});
+            CUIPoint point{static_cast<int>(std::floor(event->x_root)) - origin.x,
+                           static_cast<int>(std::floor(event->y_root)) - origin.y};
+            if (self->GetClientRect(ancestor).Contains(point)) {
+                self->PostMessage(ancestor, ui::kWmMouseMove, MouseKeyState(event->state),
+                                  ui::MakePointLParam(point.x, point.y));
+                break;
+            }
+        }
+        return FALSE;
+    }
+
+    static gboolean OnFocusIn(GtkWidget* widget, GdkEventFocus*, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        NativeWindow window = self->HandleOf(widget);
+        if (window == nullptr || self->m_focus == window)
+            return FALSE;
+        NativeWindow previous = self->m_focus;
+        self->m_focus = window;
+        self->PostMessage(window, ui::kWmSetFocus, reinterpret_cast<ui::WParam>(previous), 0);
+        return FALSE;
+    }
+
+    static void OnSizeAllocate(GtkWidget* widget, GdkRectangle* allocation, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        NativeWindow window = self->HandleOf(widget);
+        Record* record = self->Find(window);
+        if (record == nullptr)
+            return;
+        CUISize size{allocation->width, allocation->height};
+        if (size == record->lastSize)
+            return;
+        record->lastSize = size;
+        self->PostMessage(window, ui::kWmSize, 0, ui::MakePointLParam(size.cx, size.cy));
+    }
+
+    static gboolean OnDelete(GtkWidget* widget, GdkEvent*, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        if (NativeWindow window = self->HandleOf(widget))
+            self->PostMessage(window, ui::kWmClose, 0, 0);
+        return TRUE; // the window goes only when its procedure destroys it
+    }
+
+    // Keys go to the focused toolkit window as records; a native control keeps its own keys, except
+    // Enter and Escape, which a dialog takes for its default and Cancel buttons.
+    static gboolean OnKeyPress(GtkWidget* frame, GdkEventKey* event, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        NativeWindow frameWindow = self->HandleOf(frame);
+        Record* frameRecord = self->Find(frameWindow);
+        if (frameRecord == nullptr)
+            return FALSE;
+        GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(frame));
+        NativeWindow target = focus != nullptr ? self->HandleOf(focus) : frameWindow;
+        Record* targetRecord = self->Find(target);
+        bool ownDrawn = targetRecord != nullptr && targetRecord->focusWidget == targetRecord->client &&
+                        GTK_IS_FIXED(targetRecord->client);
+        if (ownDrawn) {
+            uint32_t vk = VirtualKey(event->keyval);
+            if (vk != 0)
+                self->PostMessage(target, ui::kWmKeyDown, vk, 1);
+            if (uint32_t c = TypedCharacter(event))
+                self->PostMessage(target, ui::kWmChar, c, 1);
+            return TRUE;
+        }
+        if (!frameRecord->isDialog)
+            return FALSE;
+        if (event->keyval == GDK_KEY_Escape) {
+            self->SendCommand(frameWindow, ui::kIdCancel, ui::kBnClicked, nullptr);
+            return TRUE;
+        }
+        bool multiLine = targetRecord != nullptr && GTK_IS_TEXT_VIEW(targetRecord->focusWidget);
+        bool onButton = focus != nullptr && GTK_IS_BUTTON(focus);
+        if ((event->keyval == GDK_KEY_Return || event->keyval == GDK_KEY_KP_Enter) && !multiLine && !onButton)
+            return self->ClickDefaultButton(frameWindow);
+        return FALSE;
+    }
+
+    static gboolean OnKeyRelease(GtkWidget* frame, GdkEventKey* event, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(frame));
+        NativeWindow target = focus != nullptr ? self->HandleOf(focus) : self->HandleOf(frame);
+        Record* record = self->Find(target);
+        if (record == nullptr || record->focusWidget != record->client || !GTK_IS_FIXED(record->client))
+            return FALSE;
+        if (uint32_t vk = VirtualKey(event->keyval))
+            self->PostMessage(target, ui::kWmKeyUp, vk, 1);
+        return TRUE;
+    }
+
+    static void OnClicked(GtkButton* button, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        NativeWindow control = self->HandleOf(GTK_WIDGET(button));
+        Record* record = self->Find(control);
+        if (record == nullptr || record->silent)
+            return;
+        // A radio button that the user's click turned off says nothing; the one turned on does.
+        if (GTK_IS_RADIO_BUTTON(button) && !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(button)))
+            return;
+        self->SendCommand(record->parent, record->controlId, ui::kBnClicked, control);
+    }
+
+    static void OnEditChanged(GtkWidget* widget, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        NativeWindow control = self->HandleOf(widget);
+        Record* record = self->Find(control);
+        if (record == nullptr || record->silent)
+            return;
+        self->SendCommand(record->parent, record->controlId, ui::kEnChange, control);
+    }
+
+    // Digits-only edits refuse anything else, as they do natively.
+    static void OnInsertDigits(GtkEditable* editable, const gchar* text, gint length, gint*, gpointer) {
+        for (gint i = 0; i < (length < 0 ? static_cast<gint>(strlen(text)) : length); ++i) {
+            if (!g_ascii_isdigit(text[i])) {
+                gdk_display_beep(gdk_display_get_default());
+                g_signal_stop_emission_by_name(editable, "insert-text");
+                return;
+            }
+        }
+    }
+
+    GtkWidget* MakeControl(const DialogControl& control, GtkWidget*& focusWidget, GtkWidget*& lastRadio);
+    CUISize DialogBaseUnits(const DialogTemplate& dialog, GtkWidget* widget);
+
+    const std::thread::id m_thread;
+    std::map<NativeWindow, Record> m_records;
+    std::deque<ui::Message> m_queue;
+    uint32_t m_messageTime = 0;
+    NativeWindow m_focus = nullptr;
+    NativeWindow m_capture = nullptr;
+};
+
+// Dialog units to pixels: a horizontal unit is a quarter of the dialog font's average character width,
+// a vertical unit an eighth of its height.
+CUISize GtkWindowSystem::DialogBaseUnits(const DialogTemplate& dialog, GtkWidget* widget) {
+    PangoFontDescription* font = pango_font_description_new();
+    pango_font_description_set_family(font, dialog.fontFace.empty() ? "Sans" : dialog.fontFace.c_str());
+    pango_font_description_set_size(font, std::max(dialog.fontPoints, 1) * PANGO_SCALE);
+    PangoLayout* layout =
+        gtk_widget_create_pango_layout(widget, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    pango_layout_set_font_description(layout, font);
+    int width = 0, height = 0;
+    pango_layout_get_pixel_size(layout, &width, &height);
+    g_object_unref(layout);
+    pango_font_description_free(font);
+    return {std::max((width + 26) / 52, 1), std::max(height, 1)};
+}
+
+GtkWidget* GtkWindowSystem::MakeControl(const DialogControl& control, GtkWidget*& focusWidget,
+                                        GtkWidget*& lastRadio) {
+    std::string label = ToMnemonic(control.text);
+    GtkWidget* widget = nullptr;
+    focusWidget = nullptr;
+    switch (control.kind) {
+    case ControlKind::Button:
+    case ControlKind::DefaultButton:
+        widget = gtk_button_new_with_mnemonic(label.c_str());
+        g_signal_connect(widget, "clicked", G_CALLBACK(&GtkWindowSystem::OnClicked), this);
+        break;
+    case ControlKind::CheckBox:
+        widget = gtk_check_button_new_with_mnemonic(label.c_str());
+        g_signal_connect(widget, "clicked", G_CALLBACK(&GtkWindowSystem::OnClicked), this);
+        break;
+    case ControlKind::RadioButton:
+        widget =
+            (control.style & kStyleGroup) != 0 || lastRadio == nullptr
+                ? gtk_radio_button_new_with_mnemonic(nullptr, label.c_str())
+                : gtk_radio_button_new_with_mnemonic_from_widget(GTK_RADIO_BUTTON(lastRadio), label.c_str());
+        lastRadio = widget;
+        g_signal_connect(widget, "clicked", G_CALLBACK(&GtkWindowSystem::OnClicked), this);
+        break;
+    case ControlKind::GroupBox:
+        widget = gtk_frame_new(control.text.c_str());
+        break;
+    case ControlKind::Label:
+        widget = gtk_label_new_with_mnemonic(label.c_str());
+        gtk_label_set_xalign(GTK_LABEL(widget), 0);
+        gtk_label_set_yalign(GTK_LABEL(widget), 0);
+        gtk_label_set_line_wrap(GTK_LABEL(widget), TRUE);
+        // Wrapped at the template's width, not at the text's natural one.
+        gtk_label_set_max_width_chars(GTK_LABEL(widget), 1);
+        break;
+    case ControlKind::Edit:
+        if ((control.style & kEditMultiLine) != 0) {
+            GtkWidget* view = gtk_text_view_new();
+            gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD_CHAR);
+            gtk_text_view_set_editable(GTK_TEXT_VIEW(view), (control.style & kEditReadOnly) == 0);
+            gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), control.text.c_str(), -1);
+            g_signal_connect_swapped(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), "changed",
+                                     G_CALLBACK(&GtkWindowSystem::OnEditChanged), view);
+            widget = gtk_scrolled_window_new(nullptr, nullptr);
+            gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(widget), GTK_SHADOW_IN);
+            gtk_container_add(GTK_CONTAINER(widget), view);
+            gtk_widget_show(view);
+            focusWidget = view;
+        } else {
+            widget = gtk_entry_new();
+            gtk_entry_set_width_chars(GTK_ENTRY(widget), 1);
+            gtk_entry_set_text(GTK_ENTRY(widget), control.text.c_str());
+            gtk_entry_set_visibility(GTK_ENTRY(widget), (control.style & kEditPassword) == 0);
+            gtk_editable_set_editable(GTK_EDITABLE(widget), (control.style & kEditReadOnly) == 0);
+            if ((control.style & kEditNumber) != 0) {
+                gtk_entry_set_input_purpose(GTK_ENTRY(widget), GTK_INPUT_PURPOSE_DIGITS);
+                g_signal_connect(widget, "insert-text", G_CALLBACK(&GtkWindowSystem::OnInsertDigits), this);
+            }
+            g_signal_connect(widget, "changed", G_CALLBACK(&GtkWindowSystem::OnEditChanged), this);
+        }
+        break;
+    case ControlKind::ListBox: {
+        GtkListStore* store = gtk_list_store_new(1, G_TYPE_STRING);
+        GtkWidget* view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(store));
+        g_object_unref(store);
+        gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(view), FALSE);
+        gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(view), -1, "", gtk_cell_renderer_text_new(),
+                                                    "text", 0, nullptr);
+        widget = gtk_scrolled_window_new(nullptr, nullptr);
+        gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(widget), GTK_SHADOW_IN);
+        gtk_container_add(GTK_CONTAINER(widget), view);
+        gtk_widget_show(view);
+        focusWidget = view;
+        break;
+    }
+    }
+    if (focusWidget == nullptr)
+        focusWidget = widget;
+    return widget;
+}
+
+NativeWindow GtkWindowSystem::CreateDialog(NativeWindow owner, const DialogTemplate& dialog) {
+    AssertUIThread();
+    NativeWindow frameWindow = CreateTopLevelWindow(dialog.caption, owner);
+    Record& frame = *Find(frameWindow);
+    frame.isDialog = true;
+    gtk_window_set_resizable(GTK_WINDOW(frame.widget), FALSE);
+    gtk_window_set_type_hint(GTK_WINDOW(frame.widget), GDK_WINDOW_TYPE_HINT_DIALOG);
+    gtk_window_set_position(GTK_WINDOW(frame.widget), GTK_WIN_POS_CENTER_ON_PARENT);
+
+    // Every control speaks the dialog's font, with the little padding that template rectangles expect.
+    GtkCssProvider* css = gtk_css_provider_new();
+    std::string face = dialog.fontFace.empty() ? "Sans" : dialog.fontFace;
+    std::string rules =
+        "* { font-family: \"" + face + "\"; font-size: " + std::to_string(std::max(dialog.fontPoints, 1)) +
+        "pt; }\n"
+        "button { padding: 0 4px; min-height: 0; min-width: 0; }\n"
+        "entry { padding: 0 3px; min-height: 0; }\n"
+        "checkbutton, radiobutton { padding: 0; min-height: 0; }\n"
+        "check, radio { margin: 0 4px 0 0; padding: 0; min-width: 12px; min-height: 12px; }\n";
+    gtk_css_provider_load_from_data(css, rules.c_str(), -1, nullptr);
+
+    CUISize base = DialogBaseUnits(dialog, frame.widget);
+    frame.baseUnits = base;
+    auto toPixels = [&](const CUIRect& rect) {
+        return CUIRect{rect.left * base.cx / 4, rect.top * base.cy / 8, rect.right * base.cx / 4,
+                       rect.bottom * base.cy / 8};
+    };
+    CUIRect client = toPixels(CUIRect::FromSize(0, 0, dialog.size.cx, dialog.size.cy));
+    gtk_widget_set_size_request(frame.client, client.Width(), client.Height());
+
+    GtkWidget* lastRadio = nullptr;
+    for (const DialogControl& control : dialog.controls) {
+        GtkWidget* focusWidget = nullptr;
+        GtkWidget* widget = MakeControl(control, focusWidget, lastRadio);
+        auto styleAll = [&](GtkWidget* w) {
+            gtk_style_context_add_provider(gtk_widget_get_style_context(w), GTK_STYLE_PROVIDER(css),
+                                           GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        };
+        styleAll(widget);
+        if (focusWidget != widget)
+            styleAll(focusWidget);
+        if (GtkWidget* child = GTK_IS_BIN(widget) ? gtk_bin_get_child(GTK_BIN(widget)) : nullptr)
+            styleAll(child);
+        CUIRect rect = toPixels(control.rect);
+        gtk_widget_set_size_request(widget, rect.Width(), rect.Height());
+        gtk_fixed_put(GTK_FIXED(frame.client), widget, rect.left, rect.top);
+        gtk_widget_set_sensitive(widget, (control.style & kStyleDisabled) == 0);
+        gtk_widget_show(widget);
+
+        Record& record = AddRecord(widget, widget, frameWindow);
+        record.focusWidget = focusWidget;
+        g_object_set_data(G_OBJECT(focusWidget), "px-window", widget);
+        record.controlId = control.id;
+        record.kind = control.kind;
+        record.style = control.style;
+        record.text = control.text;
+        record.rect = rect;
+        g_signal_connect(focusWidget, "focus-in-event", G_CALLBACK(&GtkWindowSystem::OnFocusIn), this);
+        Find(frameWindow)->items[control.id] = widget;
+        if (control.kind == ControlKind::DefaultButton) {
+            Find(frameWindow)->defaultButton = control.id;
+            gtk_widget_set_can_default(widget, TRUE);
+            gtk_window_set_default(GTK_WINDOW(Find(frameWindow)->widget), widget);
+        }
+    }
+    g_object_unref(css);
+    return frameWindow;
+}
+
+int GtkWindowSystem::MessageBox(NativeWindow owner, const std::string& text, const std::string& caption,
+                                uint32_t flags) {
+    AssertUIThread();
+    GtkMessageType type = GTK_MESSAGE_OTHER;
+    switch (flags & 0xF0) {
+    case kMbIconExclamation:
+        type = GTK_MESSAGE_WARNING;
+        break;
+    case kMbIconHand:
+        type = GTK_MESSAGE_ERROR;
+        break;
+    case kMbIconQuestion:
+        type = GTK_MESSAGE_QUESTION;
+        break;
+    case kMbIconAsterisk:
+        type = GTK_MESSAGE_INFO;
+        break;
+    default:
+        break;
+    }
+    Record* ownerRecord = Find(TopLevelOf(owner));
+    GtkWidget* box =
+        gtk_message_dialog_new(ownerRecord != nullptr ? GTK_WINDOW(ownerRecord->widget) : nullptr,
+                               GTK_DIALOG_MODAL, type, GTK_BUTTONS_NONE, "%s", text.c_str());
+    gtk_window_set_title(GTK_WINDOW(box), caption.c_str());
+    std::vector<std::pair<const char*, int>> buttons;
+    switch (flags & 0xF) {
+    case kMbOkCancel:
+        buttons = {{"OK", ui::kIdOk}, {"Cancel", ui::kIdCancel}};
+        break;
+    case kMbYesNo:
+        buttons = {{"_Yes", ui::kIdYes}, {"_No", ui::kIdNo}};
+        break;
+    case kMbYesNoCancel:
+        buttons = {{"_Yes", ui::kIdYes}, {"_No", ui::kIdNo}, {"Cancel", ui::kIdCancel}};
+        break;
+    default:
+        buttons = {{"OK", ui::kIdOk}};
+        break;
+    }
+    for (auto [label, id] : buttons)
+        gtk_dialog_add_button(GTK_DIALOG(box), label, id);
+    size_t defaultIndex = (flags & kMbDefButton3) != 0 ? 2 : (flags & kMbDefButton2) != 0 ? 1 : 0;
+    defaultIndex = std::min(defaultIndex, buttons.size() - 1);
+    gtk_dialog_set_default_response(GTK_DIALOG(box), buttons[defaultIndex].second);
+    gint response = gtk_dialog_run(GTK_DIALOG(box));
+    gtk_widget_destroy(box);
+    if (response > 0)
+        return response;
+    // Closed without a button: Cancel where there is one, OK for a box that has only OK.
+    bool hasCancel =
+        std::any_of(buttons.begin(), buttons.end(), [](auto& b) { return b.second == ui::kIdCancel; });
+    if (hasCancel)
+        return ui::kIdCancel;
+    return buttons.size() == 1 ? ui::kIdOk : 0;
+}
+
+} // namespace
+
+WindowSystem* GetNativeWindowSystem() {
+    static GtkWindowSystem* system = []() -> GtkWindowSystem* {
+        if (!gtk_init_check(nullptr, nullptr))
+            return nullptr;
+        return new GtkWindowSystem;
+    }();
+    return system;
+}
+
+} // namespace platform
