@@ -117,7 +117,7 @@ CUIDialog::~CUIDialog() {
 }
 
 void CUIDialog::Create(uint32_t templateId, CUIWindow* owner) {
-    auto data = platform::FindResource(platform::ResourceType::Dialog, templateId);
+    auto data = platform::FindModuleResource(platform::ResourceType::Dialog, templateId);
     if (!data)
         throw CUIResourceNotFoundException(FormatString("dialog %u", templateId));
     platform::DialogTemplate dialog;
