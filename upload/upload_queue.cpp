@@ -2,9 +2,9 @@
 
 #include "foundation/lock.h"
 #include "foundation/path.h"
-#include "foundation/upload_exception.h"
 #include "pictures/picture_format_list.h"
 #include "upload/plugin_parameters.h"
+#include "upload/upload_exception.h"
 
 #include <algorithm>
 

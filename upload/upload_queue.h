@@ -8,7 +8,7 @@
 #pragma once
 
 #include "foundation/mutex.h"
-#include "upload/px_upload_session.h"
+#include "upload/upload_session.h"
 
 #include <functional>
 #include <map>

@@ -12,10 +12,10 @@
 #include "tests/support/ref_server.h"
 #include "tests/support/ref_server_state.h"
 #include "upload/plugin_parameters.h"
-#include "upload/px_sender_thread.h"
-#include "upload/px_upload_session.h"
+#include "upload/sender_thread.h"
 #include "upload/upload_endpoint.h"
 #include "upload/upload_queue.h"
+#include "upload/upload_session.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,16 +2,16 @@
 // and the test plays the sender threads' reports (status, progress) to check the counting, the
 // totals, the derived values of a job, the queue's refresh counters and the upload commands.
 #include "foundation/command_registry.h"
-#include "foundation/upload_exception.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
 #include "upload/plugin_parameters.h"
-#include "upload/px_upload_session.h"
 #include "upload/upload_commands.h"
+#include "upload/upload_exception.h"
 #include "upload/upload_job.h"
 #include "upload/upload_queue.h"
 #include "upload/upload_selection.h"
+#include "upload/upload_session.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,11 +1,11 @@
-#include "upload/px_upload_session.h"
+#include "upload/upload_session.h"
 
 #include "foundation/exception.h"
 #include "foundation/lock.h"
 #include "foundation/trace.h"
-#include "foundation/upload_exception.h"
-#include "upload/px_sender_thread.h"
+#include "upload/sender_thread.h"
 #include "upload/stat_sender.h"
+#include "upload/upload_exception.h"
 
 #include <algorithm>
 

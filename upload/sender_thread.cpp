@@ -1,12 +1,12 @@
-#include "upload/px_sender_thread.h"
+#include "upload/sender_thread.h"
 
 #include "foundation/exception.h"
 #include "foundation/lock.h"
 #include "foundation/trace.h"
 #include "foundation/wait_set.h"
-#include "upload/px_upload_session.h"
 #include "upload/upload_connection.h"
 #include "upload/upload_message.h"
+#include "upload/upload_session.h"
 
 #include <atomic>
 
