@@ -7,6 +7,7 @@
 #include "net/http_connection.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
+#include "pictures/picture_format_list.h"
 #include "tests/support/catalogues.h"
 #include "tests/support/e2e_support.h"
 #include "tests/support/ref_server.h"
@@ -169,7 +170,9 @@ protected:
         parameters.d_sendStats = sendStats;
         UploadEndpoint endpoint(server.Server(), "Pixolane Plugin/2.40 [en_US] (p; s; e2e) [Browser: t]",
                                 10.0, sendStats);
-        auto queue = std::make_unique<UploadQueue>(parameters, endpoint);
+        auto queue = std::make_unique<UploadQueue>(parameters, endpoint, [](const std::string& path) {
+            return CPictureFormatList::Get().FindByFileName(path) != nullptr;
+        });
         queue->GetSession().AddObserver([this] { m_changed.Set(); });
         return queue;
     }
