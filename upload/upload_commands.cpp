@@ -48,7 +48,7 @@ bool CUploadAddCommand::Execute(CSelection& selection) {
     try {
         for (const std::string& path : ItemPaths(GetParameter(kItems))) {
             std::string resolved = ResolveShortcuts(path);
-            if (!UploadQueue::IsAcceptedPicture(resolved))
+            if (!queue.IsAcceptedPicture(resolved))
                 continue;
             std::string key = queue.Add(resolved, "");
             CLock lock(upload->GetLock());
@@ -69,9 +69,10 @@ std::unique_ptr<CCommand> CUploadAddCommand::Clone() const {
 bool CUploadAddCommand::IsEnabled(const CSelection& selection) const {
     if (AsUpload(selection) == nullptr)
         return false;
+    const UploadQueue& queue = AsUpload(selection)->GetQueue();
     std::vector<std::string> paths = ItemPaths(GetParameter(kItems));
-    return std::any_of(paths.begin(), paths.end(), [](const std::string& path) {
-        return UploadQueue::IsAcceptedPicture(ResolveShortcuts(path));
+    return std::any_of(paths.begin(), paths.end(), [&queue](const std::string& path) {
+        return queue.IsAcceptedPicture(ResolveShortcuts(path));
     });
 }
 

@@ -10,7 +10,7 @@
 // Threads: made on the submitter's thread; read and rewound only by the connection's worker.
 #pragma once
 
-#include "foundation/upload_exception.h"
+#include "upload/upload_exception.h"
 #include "net/http_entity_source.h"
 
 #include <cstdint>

@@ -5,12 +5,12 @@
 #include "foundation/file_stream.h"
 #include "foundation/string_number.h"
 #include "foundation/trace.h"
-#include "foundation/upload_exception.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
 #include "net/network_exception.h"
 #include "net/percent_encoding.h"
 #include "upload/upload_connection.h"
+#include "upload/upload_exception.h"
 #include "upload/upload_image_body.h"
 #include "upload/upload_item_info.h"
 

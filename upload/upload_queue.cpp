@@ -2,24 +2,28 @@
 
 #include "foundation/lock.h"
 #include "foundation/path.h"
-#include "foundation/upload_exception.h"
-#include "pictures/picture_format_list.h"
 #include "upload/plugin_parameters.h"
+#include "upload/upload_exception.h"
 
 #include <algorithm>
+#include <utility>
 
-UploadQueue::UploadQueue(const PluginParameters& parameters, UploadEndpoint endpoint)
+UploadQueue::UploadQueue(const PluginParameters& parameters, UploadEndpoint endpoint, PictureTest isPicture)
     : d_authenticationID(parameters.d_authenticationID), d_uid(parameters.d_uid),
       d_sessionID(parameters.d_sessionID), d_albumName(parameters.d_albumName),
       d_albumID(parameters.d_albumID), d_partnerID(parameters.d_partnerID),
       d_partnerSubID(parameters.d_partnerSubID), d_campaignID(parameters.d_campaignID),
-      d_session(std::move(endpoint), parameters.d_maxConnections) {}
+      d_session(std::move(endpoint), parameters.d_maxConnections), d_isPicture(std::move(isPicture)) {}
 
 UploadQueue::~UploadQueue() = default;
 
 std::string UploadQueue::Add(const std::string& path, const std::string& albumName) {
-    CLock lock(d_lock);
-    if (d_entries.contains(path))
+    CLock adding(d_addLock);
+    return AddHoldingAddLock(path, albumName);
+}
+
+std::string UploadQueue::AddHoldingAddLock(const std::string& path, const std::string& albumName) {
+    if (Contains(path))
         return path;
     UploadItemInfo item;
     item.SetPath(path);
@@ -36,26 +40,33 @@ std::string UploadQueue::Add(const std::string& path, const std::string& albumNa
     item.SetPartnerID(d_partnerID);
     item.SetPartnerSubID(d_partnerSubID);
     item.SetCampaignID(d_campaignID);
+    // Not under d_lock: the session tells its observers of the new job.
     std::shared_ptr<UploadJob> job = d_session.Add(item);
+    CLock lock(d_lock);
     d_entries[path] = std::move(job);
     std::erase(d_displayOrder, path);
     d_displayOrder.push_back(path);
     d_changed = true;
+    d_stateChanged = true;
     return path;
 }
 
-bool UploadQueue::IsAcceptedPicture(const std::string& path) {
-    return !IsFolder(path) && CPictureFormatList::Get().FindByFileName(path) != nullptr;
+bool UploadQueue::IsAcceptedPicture(const std::string& path) const {
+    return d_isPicture && !IsFolder(path) && d_isPicture(path);
+}
+
+void UploadQueue::SetPictureTest(PictureTest isPicture) {
+    d_isPicture = std::move(isPicture);
 }
 
 bool UploadQueue::AddFromUser(const std::string& path) {
     std::string resolved = ResolveShortcuts(path);
     if (!IsAcceptedPicture(resolved))
         return false;
-    CLock lock(d_lock);
-    if (d_entries.contains(resolved))
+    CLock adding(d_addLock);
+    if (Contains(resolved))
         throw CPluginAddUploadExistsException(resolved);
-    Add(resolved, "");
+    AddHoldingAddLock(resolved, "");
     return true;
 }
 
@@ -65,14 +76,16 @@ void UploadQueue::Remove(const std::string& path) {
         std::erase(d_displayOrder, path);
         d_entries.erase(path);
         d_changed = true;
+        d_stateChanged = true;
     }
     // Not under d_lock: the session waits here for the picture's thread to stop.
     d_session.Remove(path);
 }
 
 void UploadQueue::Refresh() {
-    CLock lock(d_lock);
+    // Not under d_lock: the tick starts the next threads and lets finished ones go.
     d_session.Tick();
+    CLock lock(d_lock);
     d_failed = d_pending = 0;
     for (auto it = d_entries.begin(); it != d_entries.end();) {
         switch (it->second->GetStatus()) {
@@ -82,6 +95,7 @@ void UploadQueue::Refresh() {
             it = d_entries.erase(it);
             ++d_completed;
             d_changed = true;
+            d_stateChanged = true;
             continue;
         case UploadStatus::Failed:
             ++d_failed;
@@ -160,6 +174,13 @@ bool UploadQueue::TakeChanged() {
     return std::exchange(d_changed, false);
 }
 
+bool UploadQueue::TakeChanges() {
+    // Both marks are collected, whichever is set.
+    bool session = d_session.TakeChanges();
+    bool own = d_stateChanged.exchange(false);
+    return session || own;
+}
+
 bool UploadQueue::HasFailed() const {
     CLock lock(d_lock);
     return std::any_of(d_entries.begin(), d_entries.end(),
@@ -188,6 +209,7 @@ void UploadQueue::RetryFailed() {
     }
     CLock lock(d_lock);
     d_changed = true;
+    d_stateChanged = true;
 }
 
 void UploadQueue::AddStateObserver(StateObserver observer) {
@@ -202,6 +224,7 @@ void UploadQueue::NotifyState() {
         observers = d_stateObservers;
     }
     bool paused = d_session.IsPaused();
+    d_stateChanged = true;
     for (const StateObserver& observer : observers)
         observer(paused);
 }

@@ -2,14 +2,18 @@
 // use: pictures by path over the session's core, the order in which they were added, the counts of
 // the last refresh, and whether a picture of this queue ever completed.
 //
-// Threads: the owner's thread (the user-interface thread) calls everything but the getters, which
-// any thread may call. d_lock (recursive) guards the entries, the display order, the counters and the
-// flags; it is taken before the session's own locks and never held while the session stops a thread.
+// Threads: the owner's thread (the user-interface thread) calls everything but the getters and
+// TakeChanges, which any thread may call. d_lock (recursive) guards the entries, the display order,
+// the counters and the flags; it is taken before the session's own locks and never held while the
+// session starts or stops a thread or tells its observers. d_addLock only makes adds of one path
+// happen once: it is held across the session's add (whose observers run on the adding thread) and
+// taken by nothing else.
 #pragma once
 
 #include "foundation/mutex.h"
-#include "upload/px_upload_session.h"
+#include "upload/upload_session.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,12 +24,16 @@ struct PluginParameters;
 
 class UploadQueue {
 public:
-    // Told the new paused state after every pause and resume.
+    // Told the new paused state after every pause and resume, on the thread that paused or resumed
+    // (the owner's), with no lock of the queue held.
     using StateObserver = std::function<void(bool paused)>;
+    // Whether a file is a picture this queue takes, by its path (the host registers the picture
+    // types it knows). Called from the owner's thread only.
+    using PictureTest = std::function<bool(const std::string& path)>;
 
     // The queue's identity and album fields come from the parameters, its session's connection count
-    // from MaxConnections.
-    UploadQueue(const PluginParameters& parameters, UploadEndpoint endpoint);
+    // from MaxConnections. Without a picture test the queue takes no file from the user.
+    UploadQueue(const PluginParameters& parameters, UploadEndpoint endpoint, PictureTest isPicture = {});
     virtual ~UploadQueue();
     UploadQueue(const UploadQueue&) = delete;
     UploadQueue& operator=(const UploadQueue&) = delete;
@@ -61,6 +69,11 @@ public:
     uint32_t GetTotalCount() const;
     // Set by every change of the entries; the reader clears it.
     bool TakeChanged();
+    // Whether anything the user sees changed since the last call: the session's pictures (status,
+    // progress, list), the entries or the paused state. Clears the mark. This is how a user interface
+    // learns of changes made on sender threads without running any of its code there: it collects the
+    // mark on its own thread, from a posted call or its refresh tick.
+    bool TakeChanges();
 
     bool HasFailed() const;
     // Sends every failed picture back as a new one: new item and job, no identifier, offset 0.
@@ -70,10 +83,13 @@ public:
     PxUploadSession& GetSession() { return d_session; }
     const PxUploadSession& GetSession() const { return d_session; }
 
-    // Whether a registered picture format takes the file by its name.
-    static bool IsAcceptedPicture(const std::string& path);
+    // Whether the file is a picture the queue takes: not a folder, and accepted by the picture test.
+    bool IsAcceptedPicture(const std::string& path) const;
+    void SetPictureTest(PictureTest isPicture);
 
 private:
+    // Adds under d_addLock, which the caller holds.
+    std::string AddHoldingAddLock(const std::string& path, const std::string& albumName);
     void NotifyState();
 
     const std::string d_authenticationID;
@@ -86,7 +102,9 @@ private:
     const std::string d_campaignID;
 
     PxUploadSession d_session;
+    PictureTest d_isPicture; // set at start-up, before the queue is shared
 
+    CMutex d_addLock;
     mutable CMutex d_lock;
     std::map<std::string, std::shared_ptr<UploadJob>> d_entries;
     std::vector<std::string> d_displayOrder;
@@ -96,4 +114,5 @@ private:
     bool d_changed = false;
     bool d_completedSeen = false;
     std::vector<StateObserver> d_stateObservers;
+    std::atomic<bool> d_stateChanged{false}; // entries or paused state changed since TakeChanges
 };

@@ -1,5 +1,6 @@
 #include "apps/pxupload/terminal_progress.h"
 
+#include "apps/pxupload/host_texts.h"
 #include "pictures/size_text.h"
 #include "views/time_remaining_table.h"
 #include "views/upload_list_texts.h"
@@ -68,7 +69,7 @@ std::vector<std::string> RenderProgress(const ProgressFrame& frame, const CTimeR
         .append(" of ")
         .append(FormatSizeText(frame.bytesTotal));
     if (frame.paused) {
-        overall += "  paused";
+        overall += "  " + HostText(host_text::kPaused);
     } else {
         std::string remaining = times.Format(frame.overallState, frame.secondsRemaining);
         if (!remaining.empty())

@@ -1,25 +1,19 @@
 #include "apps/pxupload/upload_command.h"
 
 #include "apps/pxupload/command_line.h"
+#include "apps/pxupload/host_texts.h"
 #include "apps/pxupload/terminal_progress.h"
 #include "foundation/command_registry.h"
 #include "foundation/event.h"
 #include "foundation/exception.h"
-#include "foundation/name_value_document.h"
 #include "foundation/path.h"
-#include "foundation/preferences.h"
 #include "foundation/wait_set.h"
-#include "net/http_basic_authenticate.h"
-#include "net/http_sspi_authenticate.h"
-#include "net/proxy_settings.h"
-#include "net/win_sock_library.h"
+#include "pictures/picture_format_list.h"
 #include "pictures/size_text.h"
 #include "upload/plugin_parameters.h"
 #include "upload/upload_commands.h"
-#include "upload/upload_endpoint.h"
+#include "upload/upload_engine.h"
 #include "upload/upload_queue.h"
-#include "upload/upload_selection.h"
-#include "upload/user_agent.h"
 #include "views/time_remaining_table.h"
 #include "views/upload_list_texts.h"
 
@@ -71,6 +65,15 @@ private:
     struct sigaction m_oldTerm {};
 };
 
+// The picture types registered with the picture formats (JPEG), by file name.
+bool IsPictureFile(const std::string& path) {
+    return CPictureFormatList::Get().FindByFileName(path) != nullptr;
+}
+
+bool IsAcceptedPicture(const std::string& path) {
+    return !IsFolder(path) && IsPictureFile(path);
+}
+
 struct PictureList {
     std::vector<std::string> pictures; // full paths, in the order given (a folder's sorted by name)
     std::vector<std::string> problems; // paths that were not pictures, with why
@@ -91,22 +94,22 @@ PictureList CollectPictures(const std::vector<std::string>& paths) {
             std::vector<std::string> found;
             for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
                 std::error_code ignored;
-                if (entry.is_regular_file(ignored) && UploadQueue::IsAcceptedPicture(entry.path().string()))
+                if (entry.is_regular_file(ignored) && IsAcceptedPicture(entry.path().string()))
                     found.push_back(entry.path().string());
             }
             if (error)
-                list.problems.push_back(given + ": " + error.message());
+                list.problems.push_back(HostText(host_text::kPathProblem, {given, error.message()}));
             else if (found.empty())
-                list.problems.push_back(given + ": no JPEG pictures in this folder");
+                list.problems.push_back(HostText(host_text::kNoPictures, {given}));
             std::sort(found.begin(), found.end());
             list.pictures.insert(list.pictures.end(), found.begin(), found.end());
             continue;
         }
         std::string resolved = ResolveShortcuts(path);
         if (!std::filesystem::exists(resolved, error))
-            list.problems.push_back(given + ": no such file");
-        else if (!UploadQueue::IsAcceptedPicture(resolved))
-            list.problems.push_back(given + ": not a JPEG picture");
+            list.problems.push_back(HostText(host_text::kNoSuchFile, {given}));
+        else if (!IsAcceptedPicture(resolved))
+            list.problems.push_back(HostText(host_text::kNotAPicture, {given}));
         else if (std::find(list.pictures.begin(), list.pictures.end(), resolved) == list.pictures.end())
             list.pictures.push_back(resolved);
     }
@@ -119,45 +122,6 @@ size_t TerminalWidth() {
         return size.ws_col;
     return 80;
 }
-
-// The objects the control builds at start-up, without a window: the socket library, the proxy from
-// the stored preferences with the Basic authenticator that answers its challenges, and the endpoint.
-class CUploadEngine {
-public:
-    explicit CUploadEngine(const PluginParameters& parameters) {
-        m_basic = std::make_shared<CHTTPBasicAuthenticate>();
-        CHTTPBasicAuthenticate::ReceiveProxyCredentials(m_basic);
-        CNameValueDocument preferences;
-        try {
-            LoadPreferences(preferences);
-        } catch (const CException&) {
-            // Unreadable preferences leave the defaults.
-        }
-        ApplyProxyPreferences(preferences);
-
-        m_endpoint = UploadEndpoint::FromParameters(parameters, BuildUserAgent(parameters));
-        m_endpoint.SetListener("Basic", m_basic);
-        try {
-            m_endpoint.SetListener("NTLM", std::make_shared<CHTTPNTLMAuthenticate>());
-        } catch (const CException&) {
-            // No security package on this system: NTLM challenges go unanswered.
-        }
-        m_endpoint.SetAuthorizationListener([this](bool proxy, const CException& error) {
-            // Told once, as the control's message box is shown once.
-            if (!m_authorizationReported.exchange(true))
-                std::cerr << "pxupload: authorization failed" << (proxy ? " at the proxy" : "") << ": "
-                          << error.GetText() << "\n";
-        });
-    }
-
-    const UploadEndpoint& GetEndpoint() const { return m_endpoint; }
-
-private:
-    CWinSockUser m_winsock;
-    std::shared_ptr<CHTTPBasicAuthenticate> m_basic;
-    UploadEndpoint m_endpoint;
-    std::atomic<bool> m_authorizationReported{false};
-};
 
 // One line per finished picture, for the log above the progress block (or the whole output when
 // standard output is not a terminal).
@@ -175,9 +139,9 @@ public:
                 continue;
             m_told[path] = status;
             if (status == UploadStatus::Complete)
-                lines.push_back("uploaded " + path + " (" + SizeText(job->GetSize()) + ")");
+                lines.push_back(HostText(host_text::kUploaded, {path, SizeText(job->GetSize())}));
             else
-                lines.push_back("failed   " + path + ": " + OneLine(job->GetErrorText()));
+                lines.push_back(HostText(host_text::kFailed, {path, OneLine(job->GetErrorText())}));
         }
         return lines;
     }
@@ -202,7 +166,9 @@ public:
     // its unit here.
     static std::string SizeText(uint64_t bytes) {
         std::string text = Trim(FormatSizeText(bytes));
-        return bytes < 1024 ? text + (bytes == 1 ? " byte" : " bytes") : text;
+        if (bytes >= 1024)
+            return text;
+        return HostText(bytes == 1 ? host_text::kByte : host_text::kByte + 1, {text});
     }
 
     static std::string Trim(std::string text) {
@@ -219,7 +185,7 @@ public:
                 continue;
             line += c == '\n' ? std::string(" / ") : std::string(1, c);
         }
-        return line.empty() ? std::string("(no reason given)") : line;
+        return line.empty() ? HostText(host_text::kNoReason) : line;
     }
 
 private:
@@ -262,23 +228,28 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
     for (const std::string& problem : list.problems)
         std::cerr << "pxupload: " << problem << "\n";
     if (list.pictures.empty()) {
-        std::cerr << "pxupload: nothing to upload\n";
+        std::cerr << "pxupload: " << HostText(host_text::kNothingToDo) << "\n";
         return kExitSomeFailed;
     }
 
-    CUploadEngine engine(parameters);
-    UploadQueue queue(parameters, engine.GetEndpoint());
-    CUploadSelection selection("upload", queue);
-    CCommandRegistry& registry = CCommandRegistry::Get();
-    RegisterUploadCommands(registry);
-
+    // Before the engine, so that it outlives every sender thread that may set it.
     CEvent changed;
+    CCommandRegistry& registry = CCommandRegistry::Get();
+    PxUploadEngine engine(parameters, IsPictureFile, [](bool proxy, const CException& error) {
+        std::cerr << "pxupload: "
+                  << HostText(proxy ? host_text::kProxyAuthFailed : host_text::kAuthFailed, {error.GetText()})
+                  << "\n";
+    });
+    UploadQueue& queue = engine.GetQueue();
+    CUploadSelection& selection = engine.GetSelection();
+
+    // Only wakes the loop below, which does the work on this thread.
     queue.GetSession().AddObserver([&changed] { changed.Set(); });
     CInterruptGuard interrupts;
 
     CCommandValue::List items(list.pictures.begin(), list.pictures.end());
     if (!registry.Execute(selection, CUploadAddCommand::kName, {{CUploadAddCommand::kItems, items}})) {
-        std::cerr << "pxupload: the pictures could not be added\n";
+        std::cerr << "pxupload: " << HostText(host_text::kNotAdded) << "\n";
         return kExitSomeFailed;
     }
     std::vector<std::pair<std::string, std::shared_ptr<UploadJob>>> jobs;
@@ -291,9 +262,10 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
     const CTimeRemainingTable times = CTimeRemainingTable::Load();
     CTerminalProgress progress(std::cout, TerminalWidth());
     const size_t total = report.Jobs().size();
-    std::cout << "Uploading " << total << (total == 1 ? " picture" : " pictures") << " to "
-              << parameters.d_server << " over " << parameters.d_maxConnections
-              << (parameters.d_maxConnections == 1 ? " connection" : " connections") << "\n";
+    std::cout << HostText(host_text::kUploading,
+                          {CountedText(host_text::kPicture, total), parameters.d_server,
+                           CountedText(host_text::kConnection, parameters.d_maxConnections)})
+              << "\n";
     std::cout.flush();
 
     const int64_t started = UploadJob::Now();
@@ -321,7 +293,7 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
     if (terminal)
         progress.Clear();
     if (interrupted) {
-        std::cout << "Interrupted: pausing..." << std::endl;
+        std::cout << HostText(host_text::kInterrupted) << std::endl;
         // Stops every transfer and waits for each to end: nothing is left half-sent by us.
         queue.Pause();
         queue.Refresh();
@@ -330,24 +302,29 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
     }
 
     if (!interrupted && !queue.GetSession().WaitForStatistics(kStatisticsSeconds))
-        std::cerr << "pxupload: some statistics were not sent\n";
+        std::cerr << "pxupload: " << HostText(host_text::kStatsUnsent) << "\n";
 
     size_t completed = report.Count(UploadStatus::Complete);
     size_t failed = report.Count(UploadStatus::Failed);
     size_t unfinished = report.Count(UploadStatus::Pending);
     int64_t seconds = UploadJob::Now() - started;
-    std::cout << "\nUploaded " << completed << " of " << total << (total == 1 ? " picture" : " pictures")
-              << " (" << CUploadReport::SizeText(report.CompletedBytes()) << ") in " << seconds
-              << (seconds == 1 ? " second" : " seconds") << ".\n";
+    std::cout << "\n"
+              << HostText(
+                     host_text::kSummary,
+                     {std::to_string(completed), CountedText(host_text::kPicture, total),
+                      CUploadReport::SizeText(report.CompletedBytes()),
+                      CountedText(host_text::kSecond, static_cast<uint64_t>(std::max<int64_t>(seconds, 0)))})
+              << "\n";
     if (failed > 0) {
-        std::cout << failed << (failed == 1 ? " picture" : " pictures") << " failed:\n";
+        std::cout << HostText(host_text::kFailedHeader, {CountedText(host_text::kPicture, failed)}) << "\n";
         for (const auto& [path, job] : report.Jobs())
             if (job->GetStatus() == UploadStatus::Failed)
-                std::cout << "  " << path << ": " << CUploadReport::OneLine(job->GetErrorText()) << "\n";
+                std::cout << HostText(host_text::kFailedLine,
+                                      {path, CUploadReport::OneLine(job->GetErrorText())})
+                          << "\n";
     }
     if (unfinished > 0)
-        std::cout << unfinished << (unfinished == 1 ? " picture was" : " pictures were")
-                  << " not finished (paused).\n";
+        std::cout << CountedText(host_text::kUnfinished, unfinished) << "\n";
     std::cout.flush();
     if (interrupted)
         return kExitInterrupted;

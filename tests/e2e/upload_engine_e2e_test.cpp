@@ -7,15 +7,16 @@
 #include "net/http_connection.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
+#include "pictures/picture_format_list.h"
 #include "tests/support/catalogues.h"
 #include "tests/support/e2e_support.h"
 #include "tests/support/ref_server.h"
 #include "tests/support/ref_server_state.h"
 #include "upload/plugin_parameters.h"
-#include "upload/px_sender_thread.h"
-#include "upload/px_upload_session.h"
+#include "upload/sender_thread.h"
 #include "upload/upload_endpoint.h"
 #include "upload/upload_queue.h"
+#include "upload/upload_session.h"
 
 #include <algorithm>
 #include <chrono>
@@ -170,7 +171,9 @@ protected:
         parameters.d_sendStats = sendStats;
         UploadEndpoint endpoint(server.Server(), "Pixolane Plugin/2.40 [en_US] (p; s; e2e) [Browser: t]",
                                 10.0, sendStats);
-        auto queue = std::make_unique<UploadQueue>(parameters, endpoint);
+        auto queue = std::make_unique<UploadQueue>(parameters, endpoint, [](const std::string& path) {
+            return CPictureFormatList::Get().FindByFileName(path) != nullptr;
+        });
         queue->GetSession().AddObserver([this] { m_changed.Set(); });
         return queue;
     }

@@ -2,7 +2,6 @@
 #include "foundation/message_table.h"
 #include "foundation/registry_exception.h"
 #include "foundation/ui_exception.h"
-#include "foundation/upload_exception.h"
 #include "platform/last_error.h"
 #include "tests/support/catalogues.h"
 
@@ -47,19 +46,6 @@ TEST_F(ExceptionText, EveryFamilyFillsItsTemplate) {
         {[] { throw CCommandBadValueIOException(); }, "Bad value while parsing command"},
         {[] { throw CBadNameValueDocumentPathException("a//b"); }, "Internal error: invalid argument: a//b"},
         {[] { throw CSelectionIDExists("upload"); }, "Already in use"},
-        {[] { throw CPluginAddUploadExistsException("x.jpg"); },
-         "The file \"x.jpg\" is currently being uploaded."},
-        {[] { throw PxTruncatedUploadException("p.jpg"); },
-         "The file \"p.jpg\" is shorter than expected and has probably been changed since it was first "
-         "uploaded."},
-        {[] { throw PxUploadMessageParameterNotFound("ImageID"); },
-         "Internal error: no such response parameter: ImageID"},
-        {[] { throw PxNoFileUploadException(); }, "Internal error: no file specified"},
-        {[] { throw PxNameUploadException("EUPLOADSERVERID", "up.example"); },
-         "Couldn't get a server ID from the server \"up.example\". Please check your proxy settings and/or "
-         "network connection then reload this page.\r\n%2"},
-        {[] { throw PxUploadException("EUPLOADNOAUTH"); },
-         "Not logged in. Please sign out of Pixolane, sign back in, and try your upload again. "},
         {[] { throw CException("ENOTACODE"); }, "<unknown error: ENOTACODE>"},
         {[] { throw CException(nullptr); },
          "<unknown error>"}, // a null code is "", the catalogue's empty key

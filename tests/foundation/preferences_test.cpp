@@ -315,7 +315,7 @@ protected:
 
 TEST_F(RecentFolders, NineSlotsAreWrittenInRotation) {
     for (int i = 0; i < 8; ++i)
-        SaveRecentFolder(Folder("f" + std::to_string(i)));
+        SaveRecentFolder(Folder(std::string("f").append(std::to_string(i))));
     EXPECT_EQ(TextAt("CurItem"), "8");
     EXPECT_EQ(GetRaw(kRecent, "CurItem").first, uint32_t{platform::kRegSz}); // decimal text
     SaveRecentFolder(Folder("f8"));
@@ -329,7 +329,7 @@ TEST_F(RecentFolders, NineSlotsAreWrittenInRotation) {
     EXPECT_EQ(TextAt("CurItem"), "1");
     std::vector<std::string> expected = {Folder("f9")};
     for (int i = 1; i <= 8; ++i)
-        expected.push_back(Folder("f" + std::to_string(i)));
+        expected.push_back(Folder(std::string("f").append(std::to_string(i))));
     EXPECT_EQ(LoadRecentFolders(), expected);
 }
 

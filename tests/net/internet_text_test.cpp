@@ -141,7 +141,7 @@ TEST(URIPattern, CopiesMatchConcurrently) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t, &failures] {
             for (int i = 0; i < kRounds; ++i) {
-                std::string host = "h" + std::to_string(t) + ".example";
+                std::string host = std::string("h").append(std::to_string(t)).append(".example");
                 std::string uri = "http://" + host + ":" + std::to_string(1000 + i) + "/p";
                 CRegExp uriMatch = GetURIPattern();
                 CRegExp authorityMatch = GetAuthorityPattern();

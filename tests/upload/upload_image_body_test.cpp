@@ -1,5 +1,5 @@
 #include "foundation/exception.h"
-#include "foundation/upload_exception.h"
+#include "upload/upload_exception.h"
 #include "tests/support/catalogues.h"
 #include "upload/upload_image_body.h"
 

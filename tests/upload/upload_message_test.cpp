@@ -1,6 +1,5 @@
 #include "foundation/event.h"
 #include "foundation/exception.h"
-#include "foundation/upload_exception.h"
 #include "foundation/wait_set.h"
 #include "net/http_basic_authenticate.h"
 #include "net/proxy_settings.h"
@@ -9,6 +8,7 @@
 #include "tests/upload/raw_http_peer.h"
 #include "upload/upload_connection.h"
 #include "upload/upload_endpoint.h"
+#include "upload/upload_exception.h"
 #include "upload/upload_item_info.h"
 #include "upload/upload_message.h"
 

@@ -2,22 +2,32 @@
 // and the test plays the sender threads' reports (status, progress) to check the counting, the
 // totals, the derived values of a job, the queue's refresh counters and the upload commands.
 #include "foundation/command_registry.h"
-#include "foundation/upload_exception.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
+#include "pictures/picture_format_list.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/e2e_support.h"
+#include "tests/support/ref_server.h"
+#include "tests/support/ref_server_state.h"
 #include "upload/plugin_parameters.h"
-#include "upload/px_upload_session.h"
 #include "upload/upload_commands.h"
+#include "upload/upload_exception.h"
 #include "upload/upload_job.h"
 #include "upload/upload_queue.h"
 #include "upload/upload_selection.h"
+#include "upload/upload_session.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -220,6 +230,67 @@ TEST_F(UploadSessionTest, StatisticsAreQueuedOnlyWhenAsked) {
     EXPECT_TRUE(session.WaitForStatistics(0));
 }
 
+TEST_F(UploadSessionTest, ChangesAreMarkedForTheOwnerWhicheverThreadMadeThem) {
+    std::string a = folder.Make("a.jpg", 100);
+    session.Add(ItemOf(a));
+    EXPECT_TRUE(session.TakeChanges());
+    EXPECT_FALSE(session.TakeChanges()); // collected: nothing new
+    // A report from another thread, as a sender thread makes it.
+    std::thread reporter([&] { session.Progress(a, 10, true); });
+    reporter.join();
+    EXPECT_TRUE(session.TakeChanges());
+    // A report that changes nothing marks nothing.
+    session.Progress(a, 0, true);
+    EXPECT_FALSE(session.TakeChanges());
+    session.SetStatus(a, UploadStatus::Failed, "no\r\n");
+    EXPECT_TRUE(session.TakeChanges());
+}
+
+// A session with a real sender thread against the reference server.
+class SessionWithServerTest : public EngineTest {
+protected:
+    PictureFolder folder;
+};
+
+TEST_F(SessionWithServerTest, FinishedPicturesStatisticsReachTheServer) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    PxUploadSession session(UploadEndpoint(server.Server(), "test", 10.0, true), 1);
+    const std::thread::id owner = std::this_thread::get_id();
+    std::mutex lock;
+    std::set<std::thread::id> told;
+    session.AddObserver([&] {
+        std::lock_guard guard(lock);
+        told.insert(std::this_thread::get_id());
+    });
+    std::shared_ptr<UploadJob> job = session.Add(ItemOf(folder.Make("a.jpg", 5000)));
+    ASSERT_TRUE(e2e::WaitFor([&] {
+        session.Tick(); // the first tick starts the thread
+        return job->GetStatus() != UploadStatus::Pending;
+    }));
+    ASSERT_EQ(job->GetStatus(), UploadStatus::Complete) << job->GetErrorText();
+    ASSERT_TRUE(session.WaitForStatistics(10.0));
+    session.Pause();
+
+    // The sender thread told the observers on its own thread; the owner collects the mark.
+    {
+        std::lock_guard guard(lock);
+        EXPECT_TRUE(
+            std::any_of(told.begin(), told.end(), [owner](std::thread::id id) { return id != owner; }));
+    }
+    EXPECT_TRUE(session.TakeChanges());
+
+    std::istringstream log(server.Stats());
+    std::vector<refserver::Json> lines;
+    for (std::string line; std::getline(log, line);)
+        lines.push_back(refserver::Json::Parse(line));
+    ASSERT_EQ(lines.size(), 1u) << server.Stats();
+    EXPECT_EQ(lines[0]["STAT_IMAGE_ID"].AsString(), job->GetItem().GetImageID());
+    EXPECT_EQ(lines[0]["STAT_RAW_SIZE"].AsString(), "5000");
+    EXPECT_EQ(lines[0]["STAT_ERROR"].AsString(), "");
+    EXPECT_EQ(e2e::Requests(e2e::State(server), "UploadClientStats"), 1);
+}
+
 class UploadQueueTest : public EngineTest {
 protected:
     static PluginParameters Parameters() {
@@ -236,7 +307,10 @@ protected:
         return parameters;
     }
     PictureFolder folder;
-    UploadQueue queue{Parameters(), UploadEndpoint("127.0.0.1:9", "test", 1.0, false)};
+    // The picture types the host registers: JPEG by name.
+    UploadQueue queue{
+        Parameters(), UploadEndpoint("127.0.0.1:9", "test", 1.0, false),
+        [](const std::string& path) { return CPictureFormatList::Get().FindByFileName(path) != nullptr; }};
     void SetUp() override {
         EngineTest::SetUp();
         queue.Pause();
@@ -322,6 +396,41 @@ TEST_F(UploadQueueTest, RefreshCountsAndCompletionIsSeenOnlyAfterAPictureComplet
     EXPECT_TRUE(queue.IsComplete());
     queue.ResetCounters();
     EXPECT_EQ(queue.GetTotalCount(), 1u);
+}
+
+TEST_F(UploadQueueTest, TakeChangesCollectsTheSessionsAndTheQueuesOwnChanges) {
+    std::string a = folder.Make("a.jpg", 10);
+    queue.TakeChanges();
+    queue.Add(a, "");
+    EXPECT_TRUE(queue.TakeChanges());
+    EXPECT_FALSE(queue.TakeChanges());
+    // A sender thread's report reaches the owner only as the mark.
+    std::thread reporter([&] { queue.GetSession().Progress(a, 5, false); });
+    reporter.join();
+    EXPECT_TRUE(queue.TakeChanges());
+    EXPECT_FALSE(queue.TakeChanges());
+    // The paused state is something the user sees.
+    queue.Pause();
+    EXPECT_TRUE(queue.TakeChanges());
+    queue.Resume(); // still paused once: the fixture's pause stays
+    EXPECT_TRUE(queue.TakeChanges());
+    queue.Remove(a);
+    EXPECT_TRUE(queue.TakeChanges());
+    EXPECT_FALSE(queue.TakeChanges());
+}
+
+TEST_F(UploadQueueTest, WithoutAPictureTestNothingIsTakenFromTheUser) {
+    UploadQueue bare(Parameters(), UploadEndpoint("127.0.0.1:9", "test", 1.0, false));
+    bare.Pause();
+    std::string a = folder.Make("a.jpg", 10);
+    EXPECT_FALSE(bare.IsAcceptedPicture(a));
+    EXPECT_FALSE(bare.AddFromUser(a));
+    // The test the host registers decides, folders aside.
+    bare.SetPictureTest([](const std::string& path) { return path.ends_with(".jpg"); });
+    EXPECT_TRUE(bare.IsAcceptedPicture(a));
+    EXPECT_FALSE(bare.IsAcceptedPicture(folder.Dir()));
+    EXPECT_TRUE(bare.AddFromUser(a));
+    EXPECT_TRUE(bare.Contains(a));
 }
 
 TEST_F(UploadQueueTest, TheUploadCommandsActOnTheQueue) {

@@ -4,17 +4,22 @@
 // status and progress here; observers hear of every change.
 //
 // Threads: the owner's thread (the user-interface thread) calls Add, Remove, Pause, Resume, Tick,
-// SetOrderingRule and the destructor; sender threads call SetStatus and Progress; the getters may be
-// called from any thread. Locks are taken in the order list lock, scheduling lock, never the other
-// way. d_listLock guards d_jobs, d_totalBytes, d_completedBytes, d_orderingRule and d_statSender;
-// d_scheduleLock guards d_threads and d_pauseCount. Pause and Remove stop sender threads without
-// holding the list lock, which the threads take to report. Observers are called with no lock held.
+// SetOrderingRule and the destructor; sender threads call SetStatus and Progress; the getters and
+// TakeChanges may be called from any thread. Locks are taken in the order list lock, scheduling lock,
+// never the other way. d_listLock guards d_jobs, d_totalBytes, d_completedBytes and d_orderingRule;
+// d_scheduleLock guards d_threads and d_pauseCount; d_statLock guards d_statSender; d_handOffLock, a
+// leaf, guards d_handOffs. No lock is held while a sender thread is started or waited for, or while
+// observers run: Pause and Remove ask every thread concerned to stop first and then wait for them
+// together, so an observer on a sender thread may call any getter (IsPaused, GetThreadCount...) while
+// the owner pauses.
 #pragma once
 
 #include "foundation/mutex.h"
 #include "upload/upload_endpoint.h"
 #include "upload/upload_job.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,7 +48,8 @@ public:
     // Stops the picture's thread, drops its job (its size leaves the totals unless it failed), and
     // schedules.
     void Remove(const std::string& path);
-    // Counts one pause; the first stops every thread. Returns true.
+    // Counts one pause; the first asks every thread to stop and returns when all have stopped (their
+    // pictures stay pending). Returns true.
     bool Pause();
     // Takes back one pause; the last restarts the stopped threads and schedules. True while still
     // paused.
@@ -72,18 +78,34 @@ public:
     const UploadEndpoint& GetEndpoint() const { return d_endpoint; }
 
     // Observers are called after every change of status, progress or the list, on the thread that
-    // made it; they must not call back into the session's changing operations.
+    // made it: a sender thread for status and progress, the owner's thread for the list. No lock of the
+    // session is held, so they may call the getters; they must not call the owner's operations (Add,
+    // Remove, Pause, Resume, Tick) from a sender thread. A user interface does not draw from them: it
+    // collects TakeChanges on its own thread (a posted call or its refresh tick).
     int AddObserver(Observer observer);
     void RemoveObserver(int id);
+    // Whether anything changed (as observers are told) since the last call; clears the mark. Any
+    // thread; the user-interface thread collects it.
+    bool TakeChanges() { return d_changed.exchange(false); }
 
 private:
     struct Entry {
         std::shared_ptr<UploadJob> job;
         bool assigned = false; // a thread was made for it
     };
+    using ThreadRef = std::shared_ptr<PxSenderThread>;
+    // What a scheduling pass decided under the locks, done by Launch once they are released.
+    struct Launches {
+        std::vector<ThreadRef> start;  // listed threads to start (new ones and those a resume restarts)
+        std::vector<ThreadRef> reaped; // finished threads taken off the list, destroyed in Launch
+    };
 
-    // Reaps finished threads and starts new ones in the list's order. The caller holds d_listLock.
-    void ScheduleLocked();
+    // Takes finished threads off the list and makes threads for unassigned jobs in the list's order,
+    // to be started by Launch. The caller holds d_listLock.
+    void ScheduleLocked(Launches& launches);
+    // Starts the threads and lets the reaped ones go; a thread that cannot start is taken off the list
+    // and its job waits for the next pass. The caller holds no lock.
+    void Launch(Launches& launches);
     void NotifyObservers();
     Entry* FindLocked(const std::string& path);
 
@@ -96,11 +118,22 @@ private:
     uint64_t d_totalBytes = 0;     // sizes of the listed pictures and of those completed, less failed
     uint64_t d_completedBytes = 0; // sizes of completed pictures no longer listed
     OrderingRule d_orderingRule;
-    std::unique_ptr<StatSender> d_statSender; // made with the first finished picture
 
     mutable CMutex d_scheduleLock;
-    std::vector<std::unique_ptr<PxSenderThread>> d_threads;
+    std::vector<ThreadRef> d_threads;
     int d_pauseCount = 0;
+
+    // Taken alone, never with the others: making the sender starts its thread.
+    mutable CMutex d_statLock;
+    std::unique_ptr<StatSender> d_statSender; // made with the first finished picture
+
+    // Finished pictures whose statistics are on their way to the sender; a leaf lock, also taken
+    // under d_listLock.
+    std::mutex d_handOffLock;
+    std::condition_variable d_handedOff;
+    int d_handOffs = 0; // guarded by d_handOffLock
+
+    std::atomic<bool> d_changed{false}; // set with every notification, cleared by TakeChanges
 
     mutable std::mutex d_observerLock;
     std::vector<std::pair<int, Observer>> d_observers; // guarded by d_observerLock

@@ -3,9 +3,11 @@
 // the one outcome (complete or failed) to the session. A stop leaves the picture pending with what the
 // servers told about it, so that the next run resumes by asking for the offset.
 //
-// Threads: the session's thread (the user-interface thread) calls Start, Stop and IsFinished; Run
-// runs on the thread that Start makes. d_lock guards d_thread and d_finished; Run takes it to report
-// its outcome, which is why Stop waits for the run without holding it.
+// Threads: the session's thread (the user-interface thread) calls Start, RequestStop, Join, Stop and
+// IsFinished; Run runs on the thread that Start makes. d_lock guards d_thread and d_finished; Run
+// takes it to publish its outcome, which is why Join waits for the run without holding it. Stopping is
+// split so that the session can ask every thread at once and then wait for them together: a run may
+// take a while to notice (a name lookup cannot be interrupted).
 #pragma once
 
 #include "foundation/mutex.h"
@@ -45,9 +47,15 @@ public:
     PxSenderThread(const PxSenderThread&) = delete;
     PxSenderThread& operator=(const PxSenderThread&) = delete;
 
-    // Starts a run unless one is going. Raises CThreadUnavailable.
+    // Starts a run unless one is going. A run that was asked to stop and not yet waited for is waited
+    // for first, so that a restart never meets the stopping run. Raises CThreadUnavailable.
     void Start();
-    // Asks the run to stop and waits until it has ended. The finished flag stays as it was.
+    // Asks the run to stop and returns at once.
+    void RequestStop();
+    // Waits without limit until a run asked to stop has ended and lets its thread go; returns at once
+    // when there is none. The finished flag stays as it was.
+    void Join();
+    // RequestStop, then Join.
     void Stop();
     // True once a run has reported the picture's outcome.
     bool IsFinished() const;
@@ -61,12 +69,34 @@ public:
     static void SetBusyPauseScaleForTests(double scale);
 
 private:
+    // The steps of one run. Each step's method does its exchange and sets d_next; the run's loop
+    // checks for a stop request between steps.
+    enum class State {
+        // The item has no image identifier or no data server: ask the plug-in's server for both
+        // ("GetImageID"), then send from offset 0 without asking for the offset.
+        ObtainImageID,
+        // Ask the data server how many bytes of the picture it holds ("GetImageOffset"); a busy
+        // answer waits, code 14 completes the picture, another code starts over with a new identifier.
+        QueryOffset,
+        // The data server was busy: wait the square of the busy count in seconds (or until a stop is
+        // requested), then ask for the offset again.
+        BusyWait,
+        // Send the file from the item's offset ("UploadImage"); a refusal that is not fatal starts the
+        // loop again, with a new identifier when the code or the stall count asks for one.
+        SendData,
+        // The run is over: an outcome was reported or a stop was requested.
+        Done,
+    };
+
     void Run() override;
-    // The steps of one run; false when the run is over (outcome reported or stop requested).
-    bool ObtainImageID();
-    enum class OffsetOutcome { Send, Again, Over };
-    OffsetOutcome QueryOffset();
-    bool SendData();
+    // The loop: takes the next state and dispatches to its step until Done or a stop request.
+    void RunSteps();
+    void DoObtainImageID();
+    void DoQueryOffset();
+    void DoBusyWait();
+    void DoSendData();
+    // Where a new attempt begins: asking for an identifier when the item has none, else the offset.
+    State FirstStep() const;
 
     // Submits the message on a connection for the endpoint and waits for its reply, reporting the
     // request bytes written as progress when asked; returns early when a stop is requested.
@@ -80,7 +110,8 @@ private:
     PxUploadSession& d_session;
     const std::shared_ptr<UploadJob> d_job;
 
-    // Counters of one run; touched by the run only.
+    // The state and counters of one run; touched by the run only.
+    State d_next = State::Done;
     int d_imageIDs = 0;
     int d_stalls = 0;
     int d_busy = 0;

@@ -1,14 +1,15 @@
-#include "upload/px_sender_thread.h"
+#include "upload/sender_thread.h"
 
 #include "foundation/exception.h"
 #include "foundation/lock.h"
 #include "foundation/trace.h"
 #include "foundation/wait_set.h"
-#include "upload/px_upload_session.h"
 #include "upload/upload_connection.h"
 #include "upload/upload_message.h"
+#include "upload/upload_session.h"
 
 #include <atomic>
+#include <utility>
 
 namespace {
 
@@ -37,22 +38,42 @@ void PxSenderThread::SetBusyPauseScaleForTests(double scale) {
 }
 
 void PxSenderThread::Start() {
+    CThreadRef stopping;
+    {
+        CLock lock(d_lock);
+        if (d_thread && !d_thread->IsStopRequested())
+            return;
+        stopping = std::move(d_thread);
+    }
+    // Not under d_lock: the stopping run takes it to publish its outcome.
+    if (stopping)
+        stopping->Join(-1);
     CLock lock(d_lock);
     if (!d_thread)
         d_thread = CThread::Create(*this);
 }
 
-void PxSenderThread::Stop() {
+void PxSenderThread::RequestStop() {
+    CLock lock(d_lock);
+    if (d_thread)
+        d_thread->RequestStop();
+}
+
+void PxSenderThread::Join() {
     CThreadRef thread;
     {
         CLock lock(d_lock);
+        if (!d_thread || !d_thread->IsStopRequested())
+            return;
         thread = std::move(d_thread);
     }
-    if (!thread)
-        return;
-    // Not under d_lock: the run takes it to report its outcome.
-    thread->RequestStop();
+    // Not under d_lock: the run takes it to publish its outcome.
     thread->Join(-1);
+}
+
+void PxSenderThread::Stop() {
+    RequestStop();
+    Join();
 }
 
 bool PxSenderThread::IsFinished() const {
@@ -74,20 +95,7 @@ void PxSenderThread::Run() {
     d_imageIDs = d_stalls = d_busy = 0;
     d_outcome = false;
     try {
-        while (!IsStopRequested()) {
-            if (item.GetImageID().empty() || item.GetServer().empty()) {
-                if (!ObtainImageID())
-                    break;
-            } else {
-                OffsetOutcome outcome = QueryOffset();
-                if (outcome == OffsetOutcome::Over)
-                    break;
-                if (outcome == OffsetOutcome::Again)
-                    continue;
-            }
-            if (!SendData())
-                break;
-        }
+        RunSteps();
     } catch (const CException& e) {
         Trace(kTrace, 0, "sender: %s: %s", item.GetPath().c_str(), e.GetCode());
         ReportFailure(e.GetText() + kLineEnd);
@@ -104,16 +112,44 @@ void PxSenderThread::Run() {
     Trace(kTrace, 1, "sender: %s: run ends%s", item.GetPath().c_str(), d_outcome ? "" : " without outcome");
 }
 
-bool PxSenderThread::ObtainImageID() {
+void PxSenderThread::RunSteps() {
+    d_next = FirstStep();
+    while (d_next != State::Done && !IsStopRequested()) {
+        State state = std::exchange(d_next, State::Done);
+        switch (state) {
+        case State::ObtainImageID:
+            DoObtainImageID();
+            break;
+        case State::QueryOffset:
+            DoQueryOffset();
+            break;
+        case State::BusyWait:
+            DoBusyWait();
+            break;
+        case State::SendData:
+            DoSendData();
+            break;
+        case State::Done:
+            break;
+        }
+    }
+}
+
+PxSenderThread::State PxSenderThread::FirstStep() const {
+    const UploadItemInfo& item = d_job->GetItem();
+    return item.GetImageID().empty() || item.GetServer().empty() ? State::ObtainImageID : State::QueryOffset;
+}
+
+void PxSenderThread::DoObtainImageID() {
     UploadItemInfo& item = d_job->GetItem();
     UploadMessage message(UploadMessage::Kind::ImageID);
     message.Fill(item);
     SubmitAndWait(message, d_endpoint, false);
     if (IsStopRequested())
-        return false;
+        return;
     if (!message.IsOK()) {
         ReportFailure(message.GetErrorMessage() + kLineEnd);
-        return false;
+        return;
     }
     std::string imageID = message.GetReplyText("ImageID");
     std::string server = message.GetReplyText("Server");
@@ -130,42 +166,48 @@ bool PxSenderThread::ObtainImageID() {
     ++d_imageIDs;
     Trace(kTrace, 1, "sender: %s: image \"%s\" on %s", item.GetPath().c_str(), item.GetImageID().c_str(),
           item.GetServer().c_str());
-    return true;
+    d_next = State::SendData;
 }
 
-PxSenderThread::OffsetOutcome PxSenderThread::QueryOffset() {
+void PxSenderThread::DoQueryOffset() {
     UploadItemInfo& item = d_job->GetItem();
     d_job->CountOffsetQuery();
     UploadMessage message(UploadMessage::Kind::ImageOffset);
     message.Fill(item);
     SubmitAndWait(message, d_endpoint.ForServer(item.GetServer()), false);
     if (IsStopRequested())
-        return OffsetOutcome::Over;
+        return;
     if (message.IsOK()) {
         item.SetOffset(message.GetReplyUnsigned("Offset"));
-        return OffsetOutcome::Send;
+        d_next = State::SendData;
+        return;
     }
     int32_t code = message.GetErrorCode();
     Trace(kTrace, 1, "sender: %s: offset query answered %d", item.GetPath().c_str(), code);
     if (IsFatal(code)) {
         ReportFailure(message.GetErrorMessage() + kLineEnd);
-        return OffsetOutcome::Over;
+        return;
     }
     if (code == kErrorComplete) {
         ReportComplete();
-        return OffsetOutcome::Over;
+        return;
     }
     if (code == kErrorBusy && d_busy < kMaxBusyAnswers) {
-        ++d_busy;
-        CWaitSet({GetStopEvent()}).Wait(static_cast<double>(d_busy * d_busy) * g_busyPauseScale.load());
-        return OffsetOutcome::Again;
+        d_next = State::BusyWait;
+        return;
     }
     ForgetImage();
     d_job->CountRetry();
-    return OffsetOutcome::Again;
+    d_next = FirstStep();
 }
 
-bool PxSenderThread::SendData() {
+void PxSenderThread::DoBusyWait() {
+    ++d_busy;
+    CWaitSet({GetStopEvent()}).Wait(static_cast<double>(d_busy * d_busy) * g_busyPauseScale.load());
+    d_next = State::QueryOffset;
+}
+
+void PxSenderThread::DoSendData() {
     UploadItemInfo& item = d_job->GetItem();
     d_busy = 0;
     d_session.Progress(item.GetPath(), item.GetOffset(), false);
@@ -179,29 +221,29 @@ bool PxSenderThread::SendData() {
     message.Fill(item);
     SubmitAndWait(message, d_endpoint.ForServer(item.GetServer()), true);
     if (IsStopRequested())
-        return false;
+        return;
     if (message.IsOK()) {
         d_job->StopTimer();
         ReportComplete();
-        return false;
+        return;
     }
     int32_t code = message.GetErrorCode();
     Trace(kTrace, 1, "sender: %s: upload from %u answered %d", item.GetPath().c_str(), item.GetOffset(),
           code);
     if (IsFatal(code)) {
         ReportFailure(message.GetErrorMessage() + kLineEnd);
-        return false;
+        return;
     }
     if (code > 0)
         ForgetImage();
     if (d_imageIDs >= kMaxImageIDs) {
         ReportFailure(message.GetErrorMessage() + kLineEnd);
-        return false;
+        return;
     }
     if (d_stalls > kMaxStalls)
         ForgetImage();
     d_job->CountRetry();
-    return true;
+    d_next = FirstStep();
 }
 
 void PxSenderThread::SubmitAndWait(UploadMessage& message, const UploadEndpoint& endpoint,

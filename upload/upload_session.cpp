@@ -1,17 +1,27 @@
-#include "upload/px_upload_session.h"
+#include "upload/upload_session.h"
 
 #include "foundation/exception.h"
 #include "foundation/lock.h"
 #include "foundation/trace.h"
-#include "foundation/upload_exception.h"
-#include "upload/px_sender_thread.h"
+#include "upload/sender_thread.h"
 #include "upload/stat_sender.h"
+#include "upload/upload_exception.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
 constexpr const char* kTrace = "upload";
+
+// Asks every thread to stop, then waits for them together: each may take a while to notice (a name
+// lookup cannot be cut short), and waiting in turn would add those times up.
+void StopTogether(const std::vector<std::shared_ptr<PxSenderThread>>& threads) {
+    for (const auto& thread : threads)
+        thread->RequestStop();
+    for (const auto& thread : threads)
+        thread->Join();
+}
 
 } // namespace
 
@@ -19,16 +29,17 @@ PxUploadSession::PxUploadSession(UploadEndpoint endpoint, uint32_t maxConnection
     : d_endpoint(std::move(endpoint)), d_maxConnections(std::clamp<uint32_t>(maxConnections, 1, 4)) {}
 
 PxUploadSession::~PxUploadSession() {
-    std::vector<std::unique_ptr<PxSenderThread>> threads;
+    std::vector<ThreadRef> threads;
     {
         CLock lock(d_scheduleLock);
         threads.swap(d_threads);
     }
     // Their runs may still report, so the statistics sender goes after them.
+    StopTogether(threads);
     threads.clear();
     std::unique_ptr<StatSender> statSender;
     {
-        CLock lock(d_listLock);
+        CLock lock(d_statLock);
         statSender.swap(d_statSender);
     }
 }
@@ -47,12 +58,11 @@ std::shared_ptr<UploadJob> PxUploadSession::Add(const UploadItemInfo& item) {
 }
 
 void PxUploadSession::Remove(const std::string& path) {
-    std::vector<std::unique_ptr<PxSenderThread>> stopped;
+    std::vector<ThreadRef> stopped;
     {
         CLock lock(d_scheduleLock);
         for (auto it = d_threads.begin(); it != d_threads.end();) {
             if ((*it)->GetPath() == path) {
-                (*it)->Stop();
                 stopped.push_back(std::move(*it));
                 it = d_threads.erase(it);
             } else {
@@ -60,7 +70,10 @@ void PxUploadSession::Remove(const std::string& path) {
             }
         }
     }
+    // The runs report to the job while it is still listed; it is dropped once they have ended.
+    StopTogether(stopped);
     stopped.clear();
+    Launches launches;
     {
         CLock lock(d_listLock);
         for (auto it = d_jobs.begin(); it != d_jobs.end();) {
@@ -72,24 +85,30 @@ void PxUploadSession::Remove(const std::string& path) {
                 ++it;
             }
         }
-        ScheduleLocked();
+        ScheduleLocked(launches);
     }
+    Launch(launches);
     NotifyObservers();
 }
 
 bool PxUploadSession::Pause() {
-    CLock lock(d_scheduleLock);
-    if (++d_pauseCount == 1) {
-        Trace(kTrace, 1, "session: paused, stopping %zu threads", d_threads.size());
-        for (auto& thread : d_threads)
-            thread->Stop();
-        d_totals.StopTimer();
+    std::vector<ThreadRef> stopping;
+    {
+        CLock lock(d_scheduleLock);
+        if (++d_pauseCount == 1) {
+            Trace(kTrace, 1, "session: paused, stopping %zu threads", d_threads.size());
+            // The threads stay listed (stopped, not finished) so that a resume runs them again.
+            stopping = d_threads;
+            d_totals.StopTimer();
+        }
     }
+    StopTogether(stopping);
     return true;
 }
 
 bool PxUploadSession::Resume() {
     bool stillPaused;
+    Launches launches;
     {
         CLock listLock(d_listLock);
         {
@@ -98,13 +117,14 @@ bool PxUploadSession::Resume() {
             if (!stillPaused) {
                 Trace(kTrace, 1, "session: resumed");
                 // A finished thread is reaped below, never run again.
-                for (auto& thread : d_threads)
+                for (const ThreadRef& thread : d_threads)
                     if (!thread->IsFinished())
-                        thread->Start();
+                        launches.start.push_back(thread);
             }
         }
-        ScheduleLocked();
+        ScheduleLocked(launches);
     }
+    Launch(launches);
     return stillPaused;
 }
 
@@ -114,6 +134,7 @@ bool PxUploadSession::IsPaused() const {
 }
 
 void PxUploadSession::Tick() {
+    Launches launches;
     {
         CLock lock(d_listLock);
         bool anyPending = false, anyFailed = false;
@@ -147,11 +168,13 @@ void PxUploadSession::Tick() {
             d_completedBytes = d_totalBytes = 0;
             d_totals.ResetTimer();
         }
-        ScheduleLocked();
+        ScheduleLocked(launches);
     }
+    Launch(launches);
 }
 
 void PxUploadSession::SetStatus(const std::string& path, UploadStatus status, const std::string& text) {
+    std::shared_ptr<UploadJob> finished;
     {
         CLock lock(d_listLock);
         Entry* entry = FindLocked(path);
@@ -163,15 +186,28 @@ void PxUploadSession::SetStatus(const std::string& path, UploadStatus status, co
         if (status == UploadStatus::Failed)
             d_totalBytes -= std::min(d_totalBytes, job.GetSize());
         if (d_endpoint.GetSendStatistics() && status != UploadStatus::Pending) {
-            try {
-                if (!d_statSender)
-                    d_statSender = std::make_unique<StatSender>(d_endpoint);
-                d_statSender->Enqueue(job);
-            } catch (...) {
-                // Statistics never touch the outcome of a picture.
-                Trace(kTrace, 0, "session: statistics sender not available");
-            }
+            finished = entry->job;
+            // Counted with the status, so that whoever sees the picture finished also waits for its
+            // statistics to reach the sender.
+            std::lock_guard handOff(d_handOffLock);
+            ++d_handOffs;
         }
+    }
+    // After the list lock: making the sender starts a thread. The job's figures are still those of the
+    // moment it ended, as only the reporting thread changes them.
+    if (finished) {
+        try {
+            CLock lock(d_statLock);
+            if (!d_statSender)
+                d_statSender = std::make_unique<StatSender>(d_endpoint);
+            d_statSender->Enqueue(*finished);
+        } catch (...) {
+            // Statistics never touch the outcome of a picture.
+            Trace(kTrace, 0, "session: statistics sender not available");
+        }
+        std::lock_guard handOff(d_handOffLock);
+        --d_handOffs;
+        d_handedOff.notify_all();
     }
     NotifyObservers();
 }
@@ -198,9 +234,21 @@ void PxUploadSession::SetOrderingRule(OrderingRule rule) {
 }
 
 bool PxUploadSession::WaitForStatistics(double timeout) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    {
+        std::unique_lock handOff(d_handOffLock);
+        auto handedOff = [this] { return d_handOffs == 0; };
+        if (timeout < 0)
+            d_handedOff.wait(handOff, handedOff);
+        else if (!d_handedOff.wait_for(handOff, std::chrono::duration<double>(timeout), handedOff))
+            return false;
+    }
+    if (timeout >= 0)
+        timeout = std::max(0.0, timeout - std::chrono::duration<double>(Clock::now() - start).count());
     StatSender* sender;
     {
-        CLock lock(d_listLock);
+        CLock lock(d_statLock);
         sender = d_statSender.get();
     }
     // The sender lives until the session goes.
@@ -233,13 +281,19 @@ void PxUploadSession::RemoveObserver(int id) {
     std::erase_if(d_observers, [id](const auto& observer) { return observer.first == id; });
 }
 
-void PxUploadSession::ScheduleLocked() {
+void PxUploadSession::ScheduleLocked(Launches& launches) {
     CLock lock(d_scheduleLock);
     if (d_pauseCount > 0)
         return;
-    // A finished run has reported its outcome and returned; reaping it waits only for its thread to go.
-    std::erase_if(d_threads,
-                  [](const std::unique_ptr<PxSenderThread>& thread) { return thread->IsFinished(); });
+    // A finished run has reported its outcome and returned; its thread goes in Launch.
+    for (auto it = d_threads.begin(); it != d_threads.end();) {
+        if ((*it)->IsFinished()) {
+            launches.reaped.push_back(std::move(*it));
+            it = d_threads.erase(it);
+        } else {
+            ++it;
+        }
+    }
     size_t slots = d_maxConnections > d_threads.size() ? d_maxConnections - d_threads.size() : 0;
     if (slots > 0) {
         if (d_orderingRule && !d_jobs.empty())
@@ -251,25 +305,39 @@ void PxUploadSession::ScheduleLocked() {
                 break;
             if (entry.assigned)
                 continue;
-            auto thread = std::make_unique<PxSenderThread>(d_endpoint, *this, entry.job);
-            try {
-                thread->Start();
-            } catch (const CException& e) {
-                // The picture waits for the next pass.
-                Trace(kTrace, 0, "session: no thread for %s: %s", entry.job->GetPath().c_str(), e.GetCode());
-                break;
-            }
+            auto thread = std::make_shared<PxSenderThread>(d_endpoint, *this, entry.job);
             entry.assigned = true;
-            d_threads.push_back(std::move(thread));
+            d_threads.push_back(thread);
+            launches.start.push_back(std::move(thread));
             --slots;
-            Trace(kTrace, 1, "session: started %s", entry.job->GetPath().c_str());
         }
     }
     if (!d_threads.empty())
         d_totals.StartTimer();
 }
 
+void PxUploadSession::Launch(Launches& launches) {
+    launches.reaped.clear();
+    for (const ThreadRef& thread : launches.start) {
+        try {
+            thread->Start();
+            Trace(kTrace, 1, "session: started %s", thread->GetPath().c_str());
+        } catch (const CException& e) {
+            // The picture waits for the next pass.
+            Trace(kTrace, 0, "session: no thread for %s: %s", thread->GetPath().c_str(), e.GetCode());
+            CLock listLock(d_listLock);
+            CLock lock(d_scheduleLock);
+            std::erase(d_threads, thread);
+            for (Entry& entry : d_jobs)
+                if (entry.job == thread->GetUploadJob())
+                    entry.assigned = false;
+        }
+    }
+    launches.start.clear();
+}
+
 void PxUploadSession::NotifyObservers() {
+    d_changed = true;
     std::vector<std::pair<int, Observer>> observers;
     {
         std::lock_guard lock(d_observerLock);

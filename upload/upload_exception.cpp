@@ -1,4 +1,4 @@
-#include "foundation/upload_exception.h"
+#include "upload/upload_exception.h"
 
 #include "foundation/string_format.h"
 
