@@ -11,8 +11,6 @@
 
 namespace {
 
-const std::string kSupport = "support@pixolane.example";
-
 std::string TextOf(const std::function<void()>& raise) {
     try {
         raise();
