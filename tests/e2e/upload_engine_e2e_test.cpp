@@ -841,12 +841,14 @@ void PrintTo(const Change& value, std::ostream* out) {
 
 class ChangedWhileSent : public UploadEngineE2E, public ::testing::WithParamInterface<Change> {};
 
-// The change comes as soon as the server has begun the upload, while the client has read a few
-// megabytes of the picture at most; the server keeps what arrives and never answers, so that only the
-// client can end the exchange.
+// The change comes as soon as the server has begun the upload; the server then reads the body at
+// 8 MB/s, so the client is still reading the picture for seconds after it (at full loopback speed a
+// loaded machine's client could read the whole file before the change landed), and it keeps what
+// arrives and never answers, so that only the client can end the exchange.
 TEST_P(ChangedWhileSent, PictureFailsWithTheTextForWhatHappened) {
     constexpr size_t kSize = 48 * 1024 * 1024;
-    RefServer server({"--fault", R"({"servlet":"UploadImage","stall_after":1000,"times":1})"});
+    RefServer server(
+        {"--fault", R"({"servlet":"UploadImage","stall_after":1000,"slow":8000000,"times":1})"});
     ASSERT_TRUE(server.IsListening());
     const std::string path = AddPicture("moving.jpg", kSize);
     auto queue = MakeQueue(server, 1);

@@ -472,7 +472,9 @@ class _Handler(socketserver.BaseRequestHandler):
         length = None if chunked else self._content_length(request)  # refused before any interim reply
         for _ in range(effects.get("interim", 0)):
             conn.send(http_wire.interim_reply())
-        if effects.get("slow"):
+        # A stalling link paces the rest with the rate alone: a receive buffer made small after the
+        # connection is open shrinks the window so far that loopback barely moves at all.
+        if effects.get("slow") and not (answer is not None and answer.kind == "stall_after"):
             conn.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, SLOW_RCVBUF)
         if chunked:
             body, complete = self._read_plain_body(conn, request)
@@ -482,7 +484,7 @@ class _Handler(socketserver.BaseRequestHandler):
             body, complete = conn.read_body(length, rate=effects.get("slow"), stop_after=cut)
         request.body = body
         if answer is not None and answer.kind == "stall_after":
-            return self._stall(conn, request, servlet, answer, length, complete, result)
+            return self._stall(conn, request, servlet, answer, length, complete, result, effects.get("slow"))
 
         if not complete or (answer is not None and answer.kind == "drop_after"):
             # The connection ends here without a reply. What arrived intact of a picture is kept, as a
@@ -537,11 +539,12 @@ class _Handler(socketserver.BaseRequestHandler):
         result.update(outcome=outcome, http_status=status, reply=reply_fields, note=reply.note if reply else None)
         return not close
 
-    def _stall(self, conn, request, servlet, answer, length, complete, result):
+    def _stall(self, conn, request, servlet, answer, length, complete, result, rate=None):
         """A link that delivers the first N body bytes and loses the rest: what arrived of a picture is
         stored at once, the rest of the body is read and thrown away, and no reply comes. The request
         stays in flight until the client gives up and closes the connection (or the read time-out
-        ends it), so that a test can act on a transfer that is certainly under way."""
+        ends it), so that a test can act on a transfer that is certainly under way. With a slow-link rate
+        the rest is read at that rate too, so that the client is still reading its source meanwhile."""
         core = self.server.core
         kept = len(request.body)
         result.update(outcome="stalled", note=f"{kept} body bytes kept")
@@ -553,7 +556,7 @@ class _Handler(socketserver.BaseRequestHandler):
                 result["note"] += f"; nothing stored: ErrCode {e.code}: {e.message}"
         try:
             if length is not None and kept < length:
-                conn.read_body(length - kept)
+                conn.read_body(length - kept, rate=rate)
             if not conn.wait_closed(core.read_timeout):
                 result["note"] += "; closed by the read time-out"
         except (PeerGone, HttpError):
