@@ -50,9 +50,9 @@ protected:
                               "-u NO_PROXY XDG_CONFIG_HOME=" +
                               Quote(m_folder.string()) + " " + environment + " " + Quote(PXUPLOAD_PATH);
         for (const std::string& word : words)
-            command += " " + Quote(word);
+            command.append(" ").append(Quote(word));
         fs::path out = m_folder / "out.txt", err = m_folder / "err.txt";
-        command += " >" + Quote(out.string()) + " 2>" + Quote(err.string());
+        command.append(" >").append(Quote(out.string())).append(" 2>").append(Quote(err.string()));
         int raw = std::system(command.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
     }

@@ -280,6 +280,10 @@ protected:
     }
 };
 
+// g++ 12 at -O3 takes the strings of the case table below for uninitialised when it follows the
+// path where building one of them throws; the table is plainly initialised.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 TEST_F(HostResolution, NotFoundNoDataAndRetriesThroughTheSystemResolver) {
     struct Case {
         Lookup lookup;
@@ -329,5 +333,6 @@ TEST_F(HostResolution, NotFoundNoDataAndRetriesThroughTheSystemResolver) {
     EXPECT_LT(outcomes["servfail.test"].seconds, 2.5);
     EXPECT_LT(outcomes["nxdomain.test"].seconds, 0.9);
 }
+#pragma GCC diagnostic pop
 
 } // namespace

@@ -33,11 +33,11 @@ public:
         // a race with another test process only makes this one try the next number.
         for (int attempt = 0; attempt < 50; ++attempt) {
             int number = 100 + static_cast<int>((getpid() + attempt * 7) % 800);
-            std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
-            std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+            std::string lock = std::string("/tmp/.X").append(std::to_string(number)).append("-lock");
+            std::string socket = std::string("/tmp/.X11-unix/X").append(std::to_string(number));
             if (access(lock.c_str(), F_OK) == 0 || access(socket.c_str(), F_OK) == 0)
                 continue;
-            std::string display = ":" + std::to_string(number);
+            std::string display = std::string(":").append(std::to_string(number));
             m_server = fork();
             ASSERT_GE(m_server, 0);
             if (m_server == 0) {

@@ -126,8 +126,13 @@ TEST_F(WindowGuiTest, PointerEventsArriveAtClientCoordinatesWithEnterAndLeave) {
         for (const Seen& s : frame.seen)
             all += std::to_string(s.message) + " ";
         for (const Seen& s : child.seen)
-            all +=
-                "c" + std::to_string(s.message) + "@" + std::to_string(s.x) + "," + std::to_string(s.y) + " ";
+            all.append("c")
+                .append(std::to_string(s.message))
+                .append("@")
+                .append(std::to_string(s.x))
+                .append(",")
+                .append(std::to_string(s.y))
+                .append(" ");
         return all;
     }();
     EXPECT_EQ(back.get(), 0);

@@ -135,7 +135,7 @@ TEST_F(UploadImageBody, EachPassMeasuresTheFileAgain) {
     const std::string file = RandomBytes(50000, 6);
     WriteFile(m_path, file);
     PxUploadImageBody body("h", m_path, 100, file.size(), "t");
-    EXPECT_EQ(ReadAll(body, 16384), "h" + file.substr(100) + "t");
+    EXPECT_EQ(ReadAll(body, 16384), std::string("h").append(file, 100).append("t"));
     // Between two passes (a challenge answered in between) the file is cut.
     ::truncate(m_path.c_str(), 40000);
     body.Rewind();
@@ -143,7 +143,7 @@ TEST_F(UploadImageBody, EachPassMeasuresTheFileAgain) {
     // And when it has its bytes back, a new pass goes through.
     WriteFile(m_path, file);
     body.Rewind();
-    EXPECT_EQ(ReadAll(body, 16384), "h" + file.substr(100) + "t");
+    EXPECT_EQ(ReadAll(body, 16384), std::string("h").append(file, 100).append("t"));
 }
 
 TEST_F(UploadImageBody, TheFileIsMeasuredWhenTheBodyIsMade) {
