@@ -847,8 +847,7 @@ class ChangedWhileSent : public UploadEngineE2E, public ::testing::WithParamInte
 // arrives and never answers, so that only the client can end the exchange.
 TEST_P(ChangedWhileSent, PictureFailsWithTheTextForWhatHappened) {
     constexpr size_t kSize = 48 * 1024 * 1024;
-    RefServer server(
-        {"--fault", R"({"servlet":"UploadImage","stall_after":1000,"slow":8000000,"times":1})"});
+    RefServer server({"--fault", R"({"servlet":"UploadImage","stall_after":1000,"slow":8000000,"times":1})"});
     ASSERT_TRUE(server.IsListening());
     const std::string path = AddPicture("moving.jpg", kSize);
     auto queue = MakeQueue(server, 1);

@@ -9,19 +9,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-std::string TextOf(const std::function<void()>& raise) {
-    try {
-        raise();
-    } catch (const CException& e) {
-        return e.GetText();
-    }
-    return "(nothing raised)";
-}
-
-} // namespace
-
 using ExceptionText = CataloguesInstalled;
 
 // Every family's text, as a user sees it, thrown by value and caught through the base.

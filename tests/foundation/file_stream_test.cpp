@@ -30,7 +30,7 @@ std::string ReadAll(CFileStream& stream, size_t count) {
     return bytes;
 }
 
-std::string TextOf(const std::function<void()>& raise) {
+std::string CodeAndTextOf(const std::function<void()>& raise) {
     try {
         raise();
     } catch (const CException& e) {
@@ -69,15 +69,15 @@ TEST_F(FileStreamText, OpeningWhatIsNoFileRaisesNotFoundWithThePath) {
     std::string missing = folder / "missing.jpg";
     std::string inMissingFolder = folder / "nowhere/new.jpg";
     // A file that does not exist, without create.
-    EXPECT_EQ(TextOf([&] { CFileStream(missing, Mode::Existing); }),
+    EXPECT_EQ(CodeAndTextOf([&] { CFileStream(missing, Mode::Existing); }),
               "ENOENT: No such file or directory: " + missing);
     // Creating in a folder that does not exist.
-    EXPECT_EQ(TextOf([&] { CFileStream(inMissingFolder, Mode::Create); }),
+    EXPECT_EQ(CodeAndTextOf([&] { CFileStream(inMissingFolder, Mode::Create); }),
               "ENOENT: No such file or directory: " + inMissingFolder);
     // A folder is no file, with or without create.
-    EXPECT_EQ(TextOf([&] { CFileStream(folder.Path(), Mode::Existing); }),
+    EXPECT_EQ(CodeAndTextOf([&] { CFileStream(folder.Path(), Mode::Existing); }),
               "ENOENT: No such file or directory: " + folder.Path());
-    EXPECT_EQ(TextOf([&] { CFileStream(folder.Path(), Mode::Create); }),
+    EXPECT_EQ(CodeAndTextOf([&] { CFileStream(folder.Path(), Mode::Create); }),
               "ENOENT: No such file or directory: " + folder.Path());
 }
 
@@ -111,7 +111,7 @@ TEST_F(FileStreamText, ReadOnlyFileOpensWithItsOutputClosed) {
     EXPECT_FALSE(stream.IsInputClosed());
     char byte;
     EXPECT_EQ(stream.Read(1, &byte), 1u);
-    EXPECT_EQ(TextOf([&] { stream.Write(1, "x"); }),
+    EXPECT_EQ(CodeAndTextOf([&] { stream.Write(1, "x"); }),
               "EOSHUTDOWN: Internal error: can't write on a closed output stream");
 }
 
@@ -125,16 +125,16 @@ TEST_F(FileStreamText, ClosedDirectionsRaiseAndTheOtherKeepsWorking) {
     CFileStream input(path, Mode::Existing);
     input.CloseInput();
     // Reading, skipping and peeking all count as reading.
-    EXPECT_EQ(TextOf([&] { input.Read(1, buffer); }), kInputClosed);
-    EXPECT_EQ(TextOf([&] { input.Read(1, nullptr); }), kInputClosed);
-    EXPECT_EQ(TextOf([&] { input.Peek(1, buffer); }), kInputClosed);
-    EXPECT_EQ(TextOf([&] { input.Peek(1, nullptr); }), kInputClosed);
+    EXPECT_EQ(CodeAndTextOf([&] { input.Read(1, buffer); }), kInputClosed);
+    EXPECT_EQ(CodeAndTextOf([&] { input.Read(1, nullptr); }), kInputClosed);
+    EXPECT_EQ(CodeAndTextOf([&] { input.Peek(1, buffer); }), kInputClosed);
+    EXPECT_EQ(CodeAndTextOf([&] { input.Peek(1, nullptr); }), kInputClosed);
     EXPECT_EQ(input.Write(2, "ab"), 2u);
     input.Flush();
 
     CFileStream output(path, Mode::Existing);
     output.CloseOutput();
-    EXPECT_EQ(TextOf([&] { output.Write(1, "x"); }), kOutputClosed);
+    EXPECT_EQ(CodeAndTextOf([&] { output.Write(1, "x"); }), kOutputClosed);
     EXPECT_EQ(output.Read(4, buffer), 4u);
     EXPECT_EQ(std::string(buffer, 4), "ab23");
 }
@@ -231,19 +231,19 @@ TEST_F(FileStreamText, FullDeviceRaisesDeviceFullWithThePath) {
     {
         CFileStream stream("/dev/full", Mode::Existing);
         std::string big(1 << 20, 'x');
-        EXPECT_EQ(TextOf([&] { stream.Write(big.size(), big.data()); }), kFull);
+        EXPECT_EQ(CodeAndTextOf([&] { stream.Write(big.size(), big.data()); }), kFull);
     }
     // A small write waits in the buffer; the flush reports that it cannot be written.
     {
         CFileStream stream("/dev/full", Mode::Existing);
         EXPECT_EQ(stream.Write(1, "x"), 1u);
-        EXPECT_EQ(TextOf([&] { stream.Flush(); }), kFull);
+        EXPECT_EQ(CodeAndTextOf([&] { stream.Flush(); }), kFull);
     }
     // So does asking for the length, which flushes first.
     {
         CFileStream stream("/dev/full", Mode::Existing);
         EXPECT_EQ(stream.Write(1, "x"), 1u);
-        EXPECT_EQ(TextOf([&] { stream.GetLength(); }), kFull);
+        EXPECT_EQ(CodeAndTextOf([&] { stream.GetLength(); }), kFull);
     }
 }
 

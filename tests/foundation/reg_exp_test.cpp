@@ -147,7 +147,8 @@ TEST(RegExp, CopiesOfOneStaticPatternMatchOnSeveralThreads) {
             threads.emplace_back([&, t] {
                 CRegExp& re = copies[t];
                 for (int i = 0; i < 500; ++i) {
-                    std::string text = std::string("k").append(std::to_string(t)).append("=").append(std::to_string(i));
+                    std::string text =
+                        std::string("k").append(std::to_string(t)).append("=").append(std::to_string(i));
                     if (!re.Match(text) || re.GetGroupLength(2) != static_cast<int>(std::to_string(i).size()))
                         ++failures[t];
                 }

@@ -11,15 +11,6 @@ namespace {
 
 const std::string kSupport = "support@pixolane.example";
 
-std::string TextOf(const std::function<void()>& raise) {
-    try {
-        raise();
-    } catch (const CException& e) {
-        return e.GetText();
-    }
-    return "(nothing raised)";
-}
-
 } // namespace
 
 using NetworkExceptionText = CataloguesInstalled;

@@ -3,7 +3,11 @@
 #pragma once
 
 #include "control/resources/module_resources.h"
+#include "foundation/exception.h"
 #include "foundation/message_table.h"
+
+#include <functional>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -22,3 +26,13 @@ protected:
         platform::SetResourceModule(nullptr);
     }
 };
+
+// The text of the exception that `raise` throws, as a user reads it, or "(nothing raised)".
+inline std::string TextOf(const std::function<void()>& raise) {
+    try {
+        raise();
+    } catch (const CException& e) {
+        return e.GetText();
+    }
+    return "(nothing raised)";
+}

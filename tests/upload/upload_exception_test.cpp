@@ -9,15 +9,6 @@
 
 namespace {
 
-std::string TextOf(const std::function<void()>& raise) {
-    try {
-        raise();
-    } catch (const CException& e) {
-        return e.GetText();
-    }
-    return "(nothing raised)";
-}
-
 using UploadExceptionText = CataloguesInstalled;
 
 // Thrown by value and caught through the base, each family fills its template.

@@ -1,6 +1,6 @@
 #include "foundation/exception.h"
-#include "upload/upload_exception.h"
 #include "tests/support/catalogues.h"
+#include "upload/upload_exception.h"
 #include "upload/upload_image_body.h"
 
 #include <algorithm>

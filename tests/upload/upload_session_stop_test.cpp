@@ -89,7 +89,8 @@ protected:
     void StartHeld(PxUploadSession& session, Held& held, std::function<void()> whenStopped) {
         session.Pause();
         for (int i = 0; i < kThreads; ++i)
-            session.Add(PictureOf(m_folder.Make(std::string("p").append(std::to_string(i)).append(".jpg"), 200000)));
+            session.Add(
+                PictureOf(m_folder.Make(std::string("p").append(std::to_string(i)).append(".jpg"), 200000)));
         session.AddObserver([&held, whenStopped] {
             CEvent* stop = GetStopEvent(); // null on threads other than the sender threads
             thread_local bool seen = false;
