@@ -66,6 +66,12 @@ std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path, Path
 std::optional<std::string> GetCurrentFolder();
 bool SetCurrentFolder(const std::string& path);
 
+// `path` made absolute against the current folder, with "." and ".." components and repeated
+// separators taken out by their text alone (as the system's full-path function does; links are not
+// followed, and ".." above the root stays at the root). Nothing when the path is empty or the current
+// folder cannot be had.
+std::optional<std::string> MakeAbsolutePath(const std::string& path);
+
 // Breaks a time (seconds since 1970) down as UTC or as local time in the zone the environment names
 // now (a change of TZ while running is seen). False when the time cannot be represented.
 bool BreakDownTime(int64_t time, bool utc, std::tm& result);

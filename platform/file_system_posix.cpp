@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <memory>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -136,6 +137,37 @@ std::optional<std::string> GetCurrentFolder() {
 
 bool SetCurrentFolder(const std::string& path) {
     return chdir(path.c_str()) == 0;
+}
+
+std::optional<std::string> MakeAbsolutePath(const std::string& path) {
+    if (path.empty())
+        return std::nullopt;
+    std::string joined = path;
+    if (path[0] != '/') {
+        std::optional<std::string> current = GetCurrentFolder();
+        if (!current)
+            return std::nullopt;
+        joined = *current + "/" + path;
+    }
+    std::vector<std::string_view> parts;
+    std::string_view rest = joined;
+    while (!rest.empty()) {
+        size_t slash = rest.find('/');
+        std::string_view part = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string result;
+    for (std::string_view part : parts)
+        result.append("/").append(part);
+    return result.empty() ? std::string("/") : result;
 }
 
 bool BreakDownTime(int64_t time, bool utc, std::tm& result) {

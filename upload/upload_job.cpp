@@ -1,13 +1,17 @@
 #include "upload/upload_job.h"
 
 #include "foundation/path.h"
+#include "platform/file_system.h"
+
+#include <ctime>
 
 namespace {
 
+// The moment the picture was queued, in local time; empty when the clock gives none it can break down.
 std::string LocalTimeText() {
-    std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    if (!platform::BreakDownTime(static_cast<int64_t>(std::time(nullptr)), false, local))
+        return "";
     char text[32];
     size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return std::string(text, length);

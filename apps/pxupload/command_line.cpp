@@ -1,5 +1,7 @@
 #include "apps/pxupload/command_line.h"
 
+#include "apps/pxupload/host_texts.h"
+
 #include <map>
 
 namespace {
@@ -20,7 +22,7 @@ std::string OptionValue(std::span<const std::string> words, size_t& i, const std
     if (word.size() > name.size() && word[name.size()] == '=')
         return word.substr(name.size() + 1);
     if (i + 1 >= words.size())
-        throw CUsageError("option " + name + " needs a value");
+        throw CUsageError(HostText(host_text::kOptionNeedsValue, {name}));
     return words[++i];
 }
 
@@ -42,7 +44,7 @@ CommandLine ParseCommandLine(std::span<const std::string> words) {
             if (!haveCommand) {
                 auto it = Commands().find(word);
                 if (it == Commands().end())
-                    throw CUsageError("unknown command '" + word + "'");
+                    throw CUsageError(HostText(host_text::kUnknownCommand, {word}));
                 line.command = it->second;
                 haveCommand = true;
             } else {
@@ -67,11 +69,11 @@ CommandLine ParseCommandLine(std::span<const std::string> words) {
             std::string assignment = OptionValue(words, i, "--param");
             size_t equals = assignment.find('=');
             if (equals == std::string::npos || equals == 0)
-                throw CUsageError("--param takes NAME=VALUE, not '" + assignment + "'");
+                throw CUsageError(HostText(host_text::kParamSyntax, {assignment}));
             line.parameters.push_back({CommandLine::ParameterOption::Kind::Param,
                                        assignment.substr(0, equals), assignment.substr(equals + 1)});
         } else {
-            throw CUsageError("unknown option '" + word + "'");
+            throw CUsageError(HostText(host_text::kUnknownOption, {word}));
         }
     }
     return line;

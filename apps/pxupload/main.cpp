@@ -2,6 +2,7 @@
 // control's object parameters from a page and from the command line and runs the control's work.
 
 #include "apps/pxupload/command_line.h"
+#include "apps/pxupload/host_texts.h"
 #include "apps/pxupload/upload_command.h"
 #include "control/page_parameters.h"
 #include "control/resources/module_resources.h"
@@ -13,6 +14,7 @@
 #include "net/proxy_settings.h"
 #include "pictures/image_properties.h"
 #include "pictures/size_text.h"
+#include "platform/file_system.h"
 #include "platform/resources.h"
 #include "upload/plugin_parameters.h"
 #include "upload/upload_endpoint.h"
@@ -20,7 +22,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <locale>
@@ -31,35 +32,11 @@ namespace {
 constexpr int kExitUsage = 2;
 
 void PrintUsage(std::ostream& out) {
-    out << "Usage: pxupload [OPTIONS] COMMAND [ARGUMENTS]\n"
-           "\n"
-           "Commands:\n"
-           "  upload PATH...         upload the pictures (folders give their JPEG pictures) to the\n"
-           "                         server of the parameter Server, showing the progress; Ctrl-C\n"
-           "                         pauses cleanly and exits. Exit status 0 when every picture was\n"
-           "                         uploaded, 1 when some failed, 130 when interrupted\n"
-           "  config                 show the parameters as the control reads them, and what follows\n"
-           "                         from them (connections, time-out, colours, User-Agent)\n"
-           "  properties PATH...     show each picture's properties as the properties dialog does\n"
-           "                         (exit status 1 when a path is not a picture)\n"
-           "  prefs                  show the stored preferences (or their defaults), the recent\n"
-           "                         folders and the proxy that the system settings give\n"
-           "  prefs set NAME VALUE   store one preference, checked as the preferences dialog checks it\n"
-           "  prefs unset NAME       remove one stored preference (it reads as its default again)\n"
-           "\n"
-           "Options:\n"
-           "  --page FILE            take the <param> elements of the page's <object>\n"
-           "  --param NAME=VALUE     set one parameter (later options win over earlier ones)\n"
-           "  --trace CATEGORIES     write the trace of these categories (comma-separated, or\n"
-           "                         \"all\") to standard error\n"
-           "  --help                 show this text\n"
-           "  --version              show the version\n"
-           "\n"
-           "Parameters (names are case-sensitive) and their defaults:\n";
+    out << HostText(host_text::kUsage);
     for (const PluginParameters::Info& info : PluginParameters::Table()) {
         char row[80];
         std::snprintf(row, sizeof row, "  %-25s %s\n", info.name,
-                      *info.defaultText ? info.defaultText : "(empty)");
+                      *info.defaultText ? info.defaultText : HostText(host_text::kEmptyDefault).c_str());
         out << row;
     }
 }
@@ -74,7 +51,7 @@ std::string ValidNames() {
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw CUsageError("can't read the page '" + path + "'");
+        throw CUsageError(HostText(host_text::kUnreadablePage, {path}));
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -83,8 +60,7 @@ std::string ReadFile(const std::string& path) {
 void SetParameter(CMapParameterSource& source, const std::string& name, const std::string& value,
                   const std::string& origin) {
     if (PluginParameters::Find(name) == nullptr)
-        throw CUsageError("unknown parameter '" + name + "' " + origin +
-                          "; the parameters are: " + ValidNames());
+        throw CUsageError(HostText(host_text::kUnknownParameter, {name, origin, ValidNames()}));
     source.Set(name, value);
 }
 
@@ -92,11 +68,12 @@ PluginParameters LoadParameters(const CommandLine& line) {
     CMapParameterSource source;
     for (const CommandLine::ParameterOption& option : line.parameters) {
         if (option.kind == CommandLine::ParameterOption::Kind::Param) {
-            SetParameter(source, option.name, option.value, "in --param");
+            SetParameter(source, option.name, option.value, HostText(host_text::kInParamOption));
             continue;
         }
         for (const PageParameter& parameter : ReadPageParameters(ReadFile(option.name)))
-            SetParameter(source, parameter.name, parameter.value, "in the page '" + option.name + "'");
+            SetParameter(source, parameter.name, parameter.value,
+                         HostText(host_text::kInPage, {option.name}));
     }
     PluginParameters parameters;
     parameters.Load(source);
@@ -123,10 +100,13 @@ void PrintConfig(const PluginParameters& loaded) {
         std::cout << info.name << " = " << value << "\n";
     }
     UploadEndpoint endpoint = UploadEndpoint::FromParameters(parameters, BuildUserAgent(parameters));
-    std::cout << "\nSender threads: " << connections << "\n"
-              << "Time-out: " << endpoint.GetTimeout() << " s\n"
-              << "Base URI: " << endpoint.GetBaseURI() << "\n"
-              << "User-Agent: " << endpoint.GetUserAgent() << "\n";
+    std::ostringstream timeout;
+    timeout << endpoint.GetTimeout();
+    std::cout << "\n"
+              << HostText(host_text::kSenderThreads, {std::to_string(connections)}) << "\n"
+              << HostText(host_text::kTimeout, {timeout.str()}) << "\n"
+              << HostText(host_text::kBaseURI, {endpoint.GetBaseURI()}) << "\n"
+              << HostText(host_text::kUserAgent, {endpoint.GetUserAgent()}) << "\n";
 }
 
 // The user's locale for digit grouping; the classic one when the environment names none that exists.
@@ -147,18 +127,19 @@ std::string FormatPictureTime(int64_t time) {
 }
 
 void PrintPictureProperties(const CImageProperties::Info& info, const std::locale& locale) {
-    std::cout << info.name << " Properties\n"
-              << "File\n"
-              << "  Name:      " << info.name << "\n"
-              << "  Location:  " << info.folder << "\n"
-              << "  Size:      " << FormatSizeWithByteCount(info.size, locale) << "\n"
-              << "  Modified:  " << FormatPictureTime(info.modified) << "\n"
-              << "Image\n"
-              << "  Type:      " << info.type << "\n"
-              << "  Size:      " << FormatDimensions(info.width, info.height) << "\n"
-              << "  Colors:    " << FormatColourDepth(info.bitsPerPixel) << "\n"
-              << "  Date:      " << FormatPictureTime(info.date) << "\n"
-              << "Details\n";
+    using namespace host_text;
+    std::cout << HostText(kPropertiesTitle, {info.name}) << "\n"
+              << HostText(kFileSection) << "\n"
+              << HostText(kNameLine, {info.name}) << "\n"
+              << HostText(kLocationLine, {info.folder}) << "\n"
+              << HostText(kSizeLine, {FormatSizeWithByteCount(info.size, locale)}) << "\n"
+              << HostText(kModifiedLine, {FormatPictureTime(info.modified)}) << "\n"
+              << HostText(kImageSection) << "\n"
+              << HostText(kTypeLine, {info.type}) << "\n"
+              << HostText(kSizeLine, {FormatDimensions(info.width, info.height)}) << "\n"
+              << HostText(kColorsLine, {FormatColourDepth(info.bitsPerPixel)}) << "\n"
+              << HostText(kDateLine, {FormatPictureTime(info.date)}) << "\n"
+              << HostText(kDetailsSection) << "\n";
     for (const auto& [label, value] : info.properties)
         std::cout << "  " << label << ": " << value << "\n";
 }
@@ -166,22 +147,20 @@ void PrintPictureProperties(const CImageProperties::Info& info, const std::local
 // 0 when every path was a picture, else 1.
 int PrintProperties(const std::vector<std::string>& paths) {
     if (paths.empty())
-        throw CUsageError("properties needs at least one PATH");
+        throw CUsageError(HostText(host_text::kPropertiesNeedPath));
     const std::locale locale = UserLocale();
     int status = 0;
     bool first = true;
     for (const std::string& path : paths) {
         try {
             // The dialog is given full paths; a relative one would show no location.
-            std::error_code ignored;
-            std::filesystem::path full = std::filesystem::absolute(path, ignored);
-            CImageProperties::Info info(full.empty() ? path : full.string());
+            CImageProperties::Info info(platform::MakeAbsolutePath(path).value_or(path));
             std::cout << (first ? "" : "\n");
             first = false;
             PrintPictureProperties(info, locale);
         } catch (const CImageProperties::Info::NotAnImage&) {
             std::cout.flush();
-            std::cerr << "pxupload: " << path << ": not a picture\n";
+            std::cerr << "pxupload: " << HostText(host_text::kNotAnImage, {path}) << "\n";
             status = 1;
         }
     }
@@ -200,41 +179,43 @@ std::string PreferenceErrorText(PreferenceError error, std::string_view name) {
         std::string names;
         for (const PreferenceDefinition& definition : GetPreferenceDefinitions())
             names += (names.empty() ? "" : ", ") + std::string(definition.name);
-        return "unknown preference '" + std::string(name) + "'; the preferences are: " + names;
+        return HostText(host_text::kUnknownPreference, {name, names});
     }
     case PreferenceError::NotBoolean:
-        return std::string(name) + " takes \"true\" or \"false\"";
+        return HostText(host_text::kNotBoolean, {name});
     case PreferenceError::BadProxyState:
-        return "proxyState takes \"system\", \"manual\" or \"none\"";
+        return HostText(host_text::kBadProxyState);
     case PreferenceError::BadNumber:
-        return std::string(name) + ": the value is not a number in its range";
+        return HostText(host_text::kBadNumber, {name});
     default:
-        return "the value of " + std::string(name) + " is not valid";
+        return HostText(host_text::kBadValue, {name});
     }
 }
 
 void PrintPreferences() {
     CNameValueDocument preferences;
     LoadPreferences(preferences);
-    std::cout << "Preferences (HKEY_CURRENT_USER\\" << kPreferencesKey << "):\n";
+    std::cout << HostText(host_text::kPreferencesHeading, {kPreferencesKey}) << "\n";
     for (const PreferenceSetting& setting : ListPreferences(preferences)) {
         char row[64];
         std::snprintf(row, sizeof row, "  %-22s ", setting.name.c_str());
-        std::cout << row << "\"" << setting.text << "\"" << (setting.stored ? "" : "  (default)") << "\n";
+        std::cout << row << "\"" << setting.text << "\""
+                  << (setting.stored ? "" : HostText(host_text::kDefaultMark)) << "\n";
     }
-    std::cout << "\nRecent folders:\n";
+    std::cout << "\n" << HostText(host_text::kRecentFolders) << "\n";
     std::vector<std::string> folders = LoadRecentFolders();
     if (folders.empty())
-        std::cout << "  (none)\n";
+        std::cout << "  " << HostText(host_text::kNone) << "\n";
     for (const std::string& folder : folders)
         std::cout << "  " << folder << "\n";
 
     // What the "system" state would use: the Internet settings of the user (or the environment).
-    std::cout << "\nSystem proxy settings:\n";
+    std::cout << "\n" << HostText(host_text::kSystemProxy) << "\n";
     for (const char* scheme : {"http", "https"}) {
         int port = 0;
         std::string host = IsProxyEnabled(scheme) ? GetProxyServer(scheme, port) : std::string();
-        std::cout << "  " << scheme << ": " << (host.empty() ? "direct" : host + ":" + std::to_string(port))
+        std::cout << "  " << scheme << ": "
+                  << (host.empty() ? HostText(host_text::kDirect) : host + ":" + std::to_string(port))
                   << "\n";
     }
 }
@@ -251,7 +232,7 @@ int RunPrefs(const std::vector<std::string>& arguments) {
     else if (action == "unset" && arguments.size() == 2)
         error = UnsetStoredPreference(arguments[1]);
     else
-        throw CUsageError("prefs takes no arguments, 'set NAME VALUE' or 'unset NAME'");
+        throw CUsageError(HostText(host_text::kPrefsSyntax));
     if (error != PreferenceError::None) {
         std::cerr << "pxupload: " << PreferenceErrorText(error, arguments[1]) << "\n";
         return kExitUsage;
@@ -279,7 +260,7 @@ int Run(const CommandLine& line) {
     case CommandLine::Command::Run:
         break;
     }
-    throw CUsageError("no command given");
+    throw CUsageError(HostText(host_text::kNoCommand));
 }
 
 } // namespace
@@ -296,7 +277,7 @@ int main(int argc, char** argv) {
         SetTraceCategories(line.traceCategories);
         status = Run(line);
     } catch (const CUsageError& error) {
-        std::cerr << "pxupload: " << error.what() << "\nTry 'pxupload --help'.\n";
+        std::cerr << "pxupload: " << error.what() << "\n" << HostText(host_text::kTryHelp) << "\n";
         status = kExitUsage;
     } catch (const CException& error) {
         std::cerr << "pxupload: " << error.GetText() << "\n";

@@ -10,6 +10,7 @@
 #include "foundation/wait_set.h"
 #include "pictures/picture_format_list.h"
 #include "pictures/size_text.h"
+#include "platform/file_system.h"
 #include "upload/plugin_parameters.h"
 #include "upload/upload_commands.h"
 #include "upload/upload_engine.h"
@@ -21,10 +22,10 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -80,33 +81,36 @@ struct PictureList {
 };
 
 std::string FullPath(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::path full = std::filesystem::absolute(path, ignored);
-    return full.empty() ? path : full.lexically_normal().string();
+    return platform::MakeAbsolutePath(path).value_or(path);
 }
 
 PictureList CollectPictures(const std::vector<std::string>& paths) {
     PictureList list;
     for (const std::string& given : paths) {
         std::string path = FullPath(given);
-        std::error_code error;
-        if (std::filesystem::is_directory(path, error)) {
+        std::optional<platform::FileStatus> status = platform::GetFileStatus(path);
+        if (status && status->isFolder) {
             std::vector<std::string> found;
-            for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
-                std::error_code ignored;
-                if (entry.is_regular_file(ignored) && IsAcceptedPicture(entry.path().string()))
-                    found.push_back(entry.path().string());
+            std::optional<std::vector<platform::FolderEntry>> entries = platform::ListFolder(path);
+            if (!entries) {
+                list.problems.push_back(
+                    HostText(host_text::kPathProblem, {given, HostText(host_text::kUnlistable)}));
+                continue;
             }
-            if (error)
-                list.problems.push_back(HostText(host_text::kPathProblem, {given, error.message()}));
-            else if (found.empty())
+            // Sorted by name already; a link whose target is gone has nothing to upload.
+            const std::string prefix = path.back() == '/' ? path : path + "/";
+            for (const platform::FolderEntry& entry : *entries) {
+                std::string full = prefix + entry.name;
+                if (!entry.isFolder && IsPictureFile(full) && platform::GetFileStatus(full))
+                    found.push_back(std::move(full));
+            }
+            if (found.empty())
                 list.problems.push_back(HostText(host_text::kNoPictures, {given}));
-            std::sort(found.begin(), found.end());
             list.pictures.insert(list.pictures.end(), found.begin(), found.end());
             continue;
         }
         std::string resolved = ResolveShortcuts(path);
-        if (!std::filesystem::exists(resolved, error))
+        if (!platform::GetFileStatus(resolved))
             list.problems.push_back(HostText(host_text::kNoSuchFile, {given}));
         else if (!IsAcceptedPicture(resolved))
             list.problems.push_back(HostText(host_text::kNotAPicture, {given}));
@@ -219,9 +223,9 @@ ProgressFrame MakeFrame(const UploadQueue& queue, size_t total) {
 int RunUpload(const PluginParameters& given, const std::vector<std::string>& paths) {
     PluginParameters parameters = given;
     if (parameters.d_server.empty())
-        throw CUsageError("upload needs the server: --param Server=HOST[:PORT] (or a page that names it)");
+        throw CUsageError(HostText(host_text::kUploadNeedsServer));
     if (paths.empty())
-        throw CUsageError("upload needs at least one PATH");
+        throw CUsageError(HostText(host_text::kUploadNeedsPath));
     parameters.ClampMaxConnections();
 
     PictureList list = CollectPictures(paths);

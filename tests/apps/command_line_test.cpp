@@ -1,4 +1,5 @@
 #include "apps/pxupload/command_line.h"
+#include "tests/support/catalogues.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,12 @@ std::string UsageError(std::vector<std::string> words) {
     return "(accepted)";
 }
 
+// The errors' texts come from the module's string table.
+class CommandLineWords : public CataloguesInstalled {};
+
 } // namespace
 
-TEST(CommandLine, CommandsOptionsAndOrder) {
+TEST_F(CommandLineWords, CommandsOptionsAndOrder) {
     CommandLine line = Parse({"--page", "a.html", "config", "--param", "Server=x=y", "--trace=http,net",
                               "--param=UID=7", "--page=b.html"});
     EXPECT_EQ(line.command, CommandLine::Command::Config);
@@ -63,7 +67,7 @@ TEST(CommandLine, CommandsOptionsAndOrder) {
     EXPECT_EQ(empty.parameters[0].value, "");
 }
 
-TEST(CommandLine, PropertiesTakesPaths) {
+TEST_F(CommandLineWords, PropertiesTakesPaths) {
     CommandLine line = Parse({"--trace", "jpeg", "properties", "a.jpg", "dir/b c.JPEG", "--", "--odd.jpg"});
     EXPECT_EQ(line.command, CommandLine::Command::Properties);
     EXPECT_EQ(line.arguments, (std::vector<std::string>{"a.jpg", "dir/b c.JPEG", "--odd.jpg"}));
@@ -73,7 +77,7 @@ TEST(CommandLine, PropertiesTakesPaths) {
     EXPECT_EQ(Parse({"properties"}).arguments, std::vector<std::string>{});
 }
 
-TEST(CommandLine, UsageErrors) {
+TEST_F(CommandLineWords, UsageErrors) {
     EXPECT_EQ(UsageError({"frobnicate"}), "unknown command 'frobnicate'");
     EXPECT_EQ(UsageError({"--bogus"}), "unknown option '--bogus'");
     EXPECT_EQ(UsageError({"--page"}), "option --page needs a value");

@@ -69,6 +69,16 @@ TEST_F(CommandLineProgram, VersionAndHelp) {
 
     Result help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: pxupload [OPTIONS] COMMAND [ARGUMENTS]\n\nCommands:\n"
+                             "  upload PATH...         upload the pictures",
+                             0),
+              0u)
+        << help.out;
+    EXPECT_NE(help.out.find("  --version              show the version\n\n"
+                            "Parameters (names are case-sensitive) and their defaults:\n"
+                            "  Server                    (empty)\n"),
+              std::string::npos)
+        << help.out;
     // Every parameter with its default, one per line.
     for (const char* row : {"  Server                    (empty)\n", "  MaxConnections            4\n",
                             "  Timeout                   0\n", "  SendStats                 false\n",
@@ -83,9 +93,34 @@ TEST_F(CommandLineProgram, UsageErrorsExitWithTwo) {
     EXPECT_NE(unknown.err.find("unknown parameter 'Bogus' in --param; the parameters are: Server, SessionID"),
               std::string::npos)
         << unknown.err;
-    EXPECT_EQ(Run({}).status, 2);
-    EXPECT_EQ(Run({"frobnicate"}).status, 2);
-    EXPECT_EQ(Run({"config", "--page", (m_folder / "missing.html").string()}).status, 2);
+    // The reason, then where to look, and nothing on standard output.
+    const std::string missing = (m_folder / "missing.html").string();
+    struct Refusal {
+        std::vector<std::string> words;
+        std::string err;
+    } refusals[] = {
+        {{}, "pxupload: no command given\nTry 'pxupload --help'.\n"},
+        {{"frobnicate"}, "pxupload: unknown command 'frobnicate'\nTry 'pxupload --help'.\n"},
+        {{"config", "--page", missing},
+         "pxupload: can't read the page '" + missing + "'\nTry 'pxupload --help'.\n"},
+        {{"properties"}, "pxupload: properties needs at least one PATH\nTry 'pxupload --help'.\n"},
+        {{"prefs", "set", "autostart"},
+         "pxupload: prefs takes no arguments, 'set NAME VALUE' or 'unset NAME'\nTry 'pxupload --help'.\n"},
+    };
+    for (const Refusal& refusal : refusals) {
+        Result result = Run(refusal.words);
+        EXPECT_EQ(result.status, 2) << refusal.err;
+        EXPECT_EQ(result.err, refusal.err);
+        EXPECT_EQ(result.out, "");
+    }
+    std::ofstream(m_folder / "page.html") << "<object><param name=\"Sever\" value=\"x\"></object>";
+    Result inPage = Run({"config", "--page", (m_folder / "page.html").string()});
+    EXPECT_EQ(inPage.status, 2);
+    EXPECT_EQ(inPage.err.rfind("pxupload: unknown parameter 'Sever' in the page '" +
+                                   (m_folder / "page.html").string() + "'; the parameters are: Server, ",
+                               0),
+              0u)
+        << inPage.err;
 }
 
 TEST_F(CommandLineProgram, ConfigReadsThePageThenTheOptions) {
@@ -111,7 +146,11 @@ TEST_F(CommandLineProgram, PrefsSetUnsetAndRefuse) {
     ASSERT_EQ(listing.status, 0) << listing.err;
     EXPECT_NE(listing.out.find("  autostart              \"true\"  (default)\n"), std::string::npos)
         << listing.out;
-    EXPECT_NE(listing.out.find("  http: direct\n"), std::string::npos);
+    EXPECT_EQ(listing.out.rfind("Preferences (HKEY_CURRENT_USER\\Software\\", 0), 0u) << listing.out;
+    EXPECT_NE(listing.out.find("\n\nRecent folders:\n  (none)\n\nSystem proxy settings:\n  http: direct\n"
+                               "  https: direct\n"),
+              std::string::npos)
+        << listing.out;
 
     EXPECT_EQ(Run({"prefs", "set", "autostart", "false"}).status, 0);
     EXPECT_NE(Run({"prefs"}).out.find("  autostart              \"false\"\n"), std::string::npos);
@@ -157,7 +196,11 @@ TEST_F(CommandLineProgram, PropertiesOfPicturesAndOtherFiles) {
 
     Result result = Run({"properties", picture.string(), (m_folder / "notes.txt").string()}, "TZ=UTC");
     EXPECT_EQ(result.status, 1); // one path was not a picture
-    EXPECT_NE(result.out.find("  Name:      harbour.jpg\n"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.rfind("harbour.jpg Properties\nFile\n  Name:      harbour.jpg\n  Location:  ", 0),
+              0u)
+        << result.out;
+    EXPECT_NE(result.out.find("\nImage\n  Type:      "), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("\nDetails\n"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("  Location:  " + m_folder.string() + "\n"), std::string::npos);
     EXPECT_NE(result.out.find("  Size:      320 x 200\n"), std::string::npos);
     EXPECT_NE(result.out.find("  Colors:    Millions (24 bits)\n"), std::string::npos);

@@ -197,6 +197,32 @@ TEST_F(UploadCommandLine, AFolderOfPicturesUploadsAndExitsWithZero) {
     EXPECT_EQ(state["connections"]["current"].AsInt(), 0);
 }
 
+TEST_F(UploadCommandLine, NonAsciiFolderAndFileNamesUploadUnderTheirFullNames) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const std::string folder = "\xc3\x89t\xc3\xa9 \xc3\xa0 No\xc3\xabl"; // UTF-8 accented letters and spaces
+    fs::create_directory(m_folder / "pictures" / folder);
+    const std::string inFolder = AddPicture(folder + "/a b.jpg", 65000);
+    const std::string alone = AddPicture("f\xc3\xbcr Oma.jpg", 45000);
+
+    std::vector<std::string> words = {"upload"};
+    for (const std::string& word : Parameters(server, 2))
+        words.push_back(word);
+    // Given with "." and ".." in them: the pictures are named by their tidied full paths.
+    words.push_back((m_folder / "pictures" / "." / folder / ".." / folder).string() + "/");
+    words.push_back((m_folder / "pictures" / folder / ".." / ("f\xc3\xbcr Oma.jpg")).string());
+    Result result = Run(words);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("Uploading 2 pictures to "), std::string::npos) << result.out;
+    for (const std::string& path : {inFolder, alone})
+        EXPECT_NE(result.out.find("uploaded " + path + " ("), std::string::npos) << path << "\n"
+                                                                                 << result.out;
+    EXPECT_EQ(result.err, "");
+    Json state = State(server);
+    ExpectStoredExactly(server, state, inFolder);
+    ExpectStoredExactly(server, state, alone);
+}
+
 TEST_F(UploadCommandLine, AFailedPictureIsNamedWithTheServersTextAndExitsWithOne) {
     RefServer server(
         {"--fault", R"({"servlet":"UploadImage","error":2,"times":1,"message":"damaged picture"})"});

@@ -2,6 +2,7 @@
 #include "platform/file_system.h"
 #include "platform/narrow_text.h"
 #include "tests/foundation/file_test_folder.h"
+#include "tests/support/scoped_time_zone.h"
 
 #include <fcntl.h>
 #include <string>
@@ -141,6 +142,63 @@ TEST(FileStatus, SaysWhyAPathCannotBeExamined) {
     auto self = platform::GetFileStatus(folder.Path());
     ASSERT_TRUE(self);
     EXPECT_TRUE(self->isFolder);
+}
+
+TEST(MakeAbsolutePath, JoinsTheCurrentFolderAndTidiesTheText) {
+    CFileTestFolder folder;
+    std::optional<std::string> before = platform::GetCurrentFolder();
+    ASSERT_TRUE(before);
+    ASSERT_TRUE(platform::SetCurrentFolder(folder.Path()));
+    std::optional<std::string> here =
+        platform::GetCurrentFolder(); // the folder's name as the system gives it
+    ASSERT_TRUE(here);
+    struct Row {
+        std::string given, expected;
+    } rows[] = {
+        {"a b.jpg", *here + "/a b.jpg"},
+        {"./Fotos \xc3\xa9t\xc3\xa9//x.jpg", *here + "/Fotos \xc3\xa9t\xc3\xa9/x.jpg"},
+        {"sub/../y.jpg", *here + "/y.jpg"},
+        {".", *here},
+        {"/usr//lib/./x/..", "/usr/lib"},
+        {"/../..", "/"},
+        {"/", "/"},
+        {"/tmp/folder/", "/tmp/folder"},
+    };
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const Row& row : rows)
+        got.emplace_back(row.given, platform::MakeAbsolutePath(row.given).value_or("(nothing)"));
+    EXPECT_FALSE(platform::MakeAbsolutePath(""));
+    ASSERT_TRUE(platform::SetCurrentFolder(*before));
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(got[i].second, rows[i].expected) << got[i].first;
+}
+
+TEST(BreakDownTime, LocalTimeFollowsTheZoneAndPasses2038) {
+    // 2040-07-01 12:00:00 UTC: beyond a 32-bit time, and in summer time where the zone has one.
+    constexpr int64_t kSummer2040 = 2224756800;
+    struct Row {
+        const char* zone;
+        int hour, isDst;
+    } rows[] = {{"UTC0", 12, 0}, {"CET-1CEST,M3.5.0,M10.5.0/3", 14, 1}, {"EST5EDT,M3.2.0,M11.1.0", 8, 1}};
+    for (const Row& row : rows) {
+        ScopedTimeZone zone(row.zone);
+        std::tm local{};
+        ASSERT_TRUE(platform::BreakDownTime(kSummer2040, false, local)) << row.zone;
+        EXPECT_EQ(local.tm_year, 140) << row.zone;
+        EXPECT_EQ(local.tm_mon, 6) << row.zone;
+        EXPECT_EQ(local.tm_mday, 1) << row.zone;
+        EXPECT_EQ(local.tm_hour, row.hour) << row.zone;
+        EXPECT_EQ(local.tm_isdst, row.isDst) << row.zone;
+    }
+    // UTC ignores the zone; the day before the epoch is still a day.
+    ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
+    std::tm utc{};
+    ASSERT_TRUE(platform::BreakDownTime(kSummer2040 - 86400, true, utc));
+    EXPECT_EQ(utc.tm_mday, 30);
+    EXPECT_EQ(utc.tm_hour, 12);
+    ASSERT_TRUE(platform::BreakDownTime(-1, true, utc));
+    EXPECT_EQ(utc.tm_year, 69);
+    EXPECT_EQ(utc.tm_hour, 23);
 }
 
 TEST(NarrowText, Utf16BecomesUtf8AndLoneSurrogatesTheReplacementCharacter) {
