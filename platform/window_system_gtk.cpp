@@ -1477,6 +1477,8 @@ std::vector<std::string> GtkWindowSystem::ChooseFiles(NativeWindow owner, const 
         options.title.c_str(), ownerRecord != nullptr ? GTK_WINDOW(ownerRecord->widget) : nullptr, action,
         "_Cancel", GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
     gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+    // GTK's own default size does not fit a small screen (the host's page may be one).
+    gtk_window_set_default_size(GTK_WINDOW(chooser), 640, 420);
     gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
     gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), options.multiple);
     if (!options.startFolder.empty())
