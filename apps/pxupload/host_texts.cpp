@@ -4,7 +4,7 @@
 #include "platform/resources.h"
 
 std::string HostText(uint32_t id, std::initializer_list<std::string_view> args) {
-    std::string text = platform::LoadString(id).value_or("");
+    std::string text = platform::LoadStringResource(id).value_or("");
     return args.size() == 0 ? text : SubstituteArgs(text, args);
 }
 
