@@ -15,6 +15,7 @@
 #include "ui/messages.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,35 @@ inline constexpr uint32_t kMbIconExclamation = 0x30;
 inline constexpr uint32_t kMbIconAsterisk = 0x40;
 inline constexpr uint32_t kMbDefButton2 = 0x100;
 inline constexpr uint32_t kMbDefButton3 = 0x200;
+
+// A popup menu as the toolkit hands it over to be shown: items in order, a sub-menu's items nested.
+// Texts mark their mnemonic with "&" ("&&" is a literal ampersand).
+struct MenuItem {
+    enum class Kind { Command, Separator, SubMenu };
+    Kind kind = Kind::Command;
+    int id = 0;
+    std::string text;
+    bool checked = false;
+    bool enabled = true;
+    std::vector<MenuItem> items; // of a sub-menu
+};
+
+// TrackPopupMenu flags: with kTpmReturnCmd the chosen id is returned and nothing is posted; without it
+// the choice is posted to the owner as WM_COMMAND (id, 0) and the result says whether one was made.
+inline constexpr uint32_t kTpmReturnCmd = 0x0100;
+
+// Pointer shapes a window can show.
+enum class CursorShape { Arrow, Wait, Hand };
+
+// What an open-file or folder chooser is asked for. Filters are (name, patterns) pairs, patterns
+// separated by ";".
+struct FileChooserOptions {
+    std::string title;
+    std::string startFolder;
+    std::vector<std::pair<std::string, std::string>> filters;
+    bool multiple = false;
+    bool folders = false; // choose folders instead of files
+};
 
 class WindowSystem {
 public:
@@ -159,6 +189,37 @@ public:
     // A modal message box; the result is one of ui::kIdOk... 0 when it could not be shown.
     virtual int MessageBox(NativeWindow owner, const std::string& text, const std::string& caption,
                            uint32_t flags) = 0;
+
+    // Shows the menu at a screen point and runs until it is dismissed or an item is chosen (see
+    // kTpmReturnCmd). Dismissed: 0. An implementation without menus shows nothing and returns 0.
+    virtual int TrackPopupMenu(const std::vector<MenuItem>& menu, uint32_t flags, CUIPoint screen,
+                               NativeWindow owner) {
+        (void)menu, (void)flags, (void)screen, (void)owner;
+        return 0;
+    }
+
+    // Drop target for files: while accepted, a drop of text/uri-list with local files sends
+    // WM_DROPFILES to the window: wParam points to a std::vector<std::string> of the paths (valid
+    // during the call), lParam the drop point in client coordinates. A drag entering or leaving sends
+    // ui::kWmDragOver with wParam 1 or 0.
+    virtual void AcceptDrops(NativeWindow window, bool accept) { (void)window, (void)accept; }
+
+    // Clipboard text (UTF-8); nothing when the clipboard holds no text.
+    virtual void SetClipboardText(const std::string& text) { (void)text; }
+    virtual std::optional<std::string> GetClipboardText() { return std::nullopt; }
+
+    // The pointer shape over a window, and the one it shows now (Arrow for a window never set).
+    virtual void SetCursor(NativeWindow window, CursorShape shape) { (void)window, (void)shape; }
+    virtual CursorShape GetCursor(NativeWindow window) {
+        (void)window;
+        return CursorShape::Arrow;
+    }
+
+    // A modal open-file or folder chooser: the chosen paths, empty when it was cancelled.
+    virtual std::vector<std::string> ChooseFiles(NativeWindow owner, const FileChooserOptions& options) {
+        (void)owner, (void)options;
+        return {};
+    }
 };
 
 // The implementation of this build (GTK on Linux), made on first use on the calling thread, which

@@ -14,6 +14,7 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <map>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <thread>
@@ -635,6 +636,30 @@ public:
     int MessageBox(NativeWindow owner, const std::string& text, const std::string& caption,
                    uint32_t flags) override;
 
+    int TrackPopupMenu(const std::vector<MenuItem>& menu, uint32_t flags, CUIPoint screen,
+                       NativeWindow owner) override;
+    void AcceptDrops(NativeWindow window, bool accept) override;
+
+    void SetClipboardText(const std::string& text) override {
+        AssertUIThread();
+        gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), text.data(),
+                               static_cast<gint>(text.size()));
+        gtk_clipboard_store(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+    }
+    std::optional<std::string> GetClipboardText() override {
+        AssertUIThread();
+        gchar* text = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+        if (text == nullptr)
+            return std::nullopt;
+        std::string result(text);
+        g_free(text);
+        return result;
+    }
+
+    void SetCursor(NativeWindow window, CursorShape shape) override;
+    CursorShape GetCursor(NativeWindow window) override;
+    std::vector<std::string> ChooseFiles(NativeWindow owner, const FileChooserOptions& options) override;
+
 private:
     struct Record {
         GtkWidget* widget = nullptr;      // the frame, the client area or the control
@@ -656,6 +681,8 @@ private:
         const PaintInfo* paint = nullptr; // during a WM_PAINT only
         CUISize lastSize{-1, -1};
         CUISize baseUnits; // of a dialog
+        bool acceptsDrops = false;
+        bool dragInside = false;
     };
 
     struct ThreadTimer {
@@ -980,6 +1007,14 @@ private:
         }
     }
 
+    static void OnMenuItemActivate(GtkMenuItem* item, gpointer data);
+    static gboolean OnDragMotion(GtkWidget* widget, GdkDragContext* context, gint x, gint y, guint time,
+                                 gpointer data);
+    static void OnDragLeave(GtkWidget* widget, GdkDragContext* context, guint time, gpointer data);
+    static void OnDragDataReceived(GtkWidget* widget, GdkDragContext* context, gint x, gint y,
+                                   GtkSelectionData* selection, guint info, guint time, gpointer data);
+    void SetDragInside(NativeWindow window, bool inside);
+
     GtkWidget* MakeControl(const DialogControl& control, GtkWidget*& focusWidget, GtkWidget*& lastRadio);
     CUISize DialogBaseUnits(const DialogTemplate& dialog, GtkWidget* widget);
 
@@ -1211,6 +1246,272 @@ int GtkWindowSystem::MessageBox(NativeWindow owner, const std::string& text, con
     if (hasCancel)
         return ui::kIdCancel;
     return buttons.size() == 1 ? ui::kIdOk : 0;
+}
+
+// --- Menus ----------------------------------------------------------------------------------------------
+
+namespace {
+
+struct MenuRun {
+    GMainLoop* loop = nullptr;
+    int chosen = 0;
+};
+
+GtkWidget* BuildMenu(const std::vector<MenuItem>& items, MenuRun& run, GCallback onActivate, gpointer data) {
+    GtkWidget* menu = gtk_menu_new();
+    for (const MenuItem& item : items) {
+        GtkWidget* widget = nullptr;
+        switch (item.kind) {
+        case MenuItem::Kind::Separator:
+            widget = gtk_separator_menu_item_new();
+            break;
+        case MenuItem::Kind::SubMenu:
+            widget = gtk_menu_item_new_with_mnemonic(ToMnemonic(item.text).c_str());
+            gtk_menu_item_set_submenu(GTK_MENU_ITEM(widget), BuildMenu(item.items, run, onActivate, data));
+            break;
+        case MenuItem::Kind::Command:
+            if (item.checked) {
+                widget = gtk_check_menu_item_new_with_mnemonic(ToMnemonic(item.text).c_str());
+                gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), TRUE);
+            } else {
+                widget = gtk_menu_item_new_with_mnemonic(ToMnemonic(item.text).c_str());
+            }
+            g_object_set_data(G_OBJECT(widget), "px-command", GINT_TO_POINTER(item.id));
+            g_object_set_data(G_OBJECT(widget), "px-menu-run", &run);
+            g_signal_connect(widget, "activate", onActivate, data);
+            break;
+        }
+        gtk_widget_set_sensitive(widget, item.enabled);
+        gtk_widget_show(widget);
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), widget);
+    }
+    return menu;
+}
+
+} // namespace
+
+void GtkWindowSystem::OnMenuItemActivate(GtkMenuItem* item, gpointer) {
+    auto* run = static_cast<MenuRun*>(g_object_get_data(G_OBJECT(item), "px-menu-run"));
+    if (run != nullptr && gtk_menu_item_get_submenu(item) == nullptr)
+        run->chosen = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), "px-command"));
+}
+
+int GtkWindowSystem::TrackPopupMenu(const std::vector<MenuItem>& items, uint32_t flags, CUIPoint screen,
+                                    NativeWindow owner) {
+    AssertUIThread();
+    if (items.empty())
+        return 0;
+    MenuRun run;
+    run.loop = g_main_loop_new(nullptr, FALSE);
+    GtkWidget* menu = BuildMenu(items, run, G_CALLBACK(&GtkWindowSystem::OnMenuItemActivate), this);
+    if (Record* ownerRecord = Find(TopLevelOf(owner)))
+        gtk_menu_attach_to_widget(GTK_MENU(menu), ownerRecord->widget, nullptr);
+    // The shell deactivates the menu before it activates the chosen item; the loop ends on the next
+    // idle round, when the choice is known.
+    g_signal_connect_swapped(menu, "deactivate", G_CALLBACK(+[](MenuRun* r) {
+                                 g_idle_add(
+                                     [](gpointer loop) {
+                                         g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                                         return gboolean(G_SOURCE_REMOVE);
+                                     },
+                                     r->loop);
+                             }),
+                             &run);
+    GdkRectangle at{screen.x, screen.y, 1, 1};
+    gtk_menu_popup_at_rect(GTK_MENU(menu), gdk_get_default_root_window(), &at, GDK_GRAVITY_NORTH_WEST,
+                           GDK_GRAVITY_NORTH_WEST, nullptr);
+    if (gtk_widget_get_visible(menu))
+        g_main_loop_run(run.loop);
+    g_main_loop_unref(run.loop);
+    gtk_widget_destroy(menu);
+    if (run.chosen != 0 && (flags & kTpmReturnCmd) == 0 && IsWindow(owner))
+        PostMessage(owner, ui::kWmCommand, ui::MakeWParam(static_cast<uint16_t>(run.chosen), 0), 0);
+    return run.chosen;
+}
+
+// --- Drag and drop of files -------------------------------------------------------------------------------
+
+void GtkWindowSystem::AcceptDrops(NativeWindow window, bool accept) {
+    AssertUIThread();
+    Record* record = Find(window);
+    if (record == nullptr || record->acceptsDrops == accept)
+        return;
+    record->acceptsDrops = accept;
+    if (!accept) {
+        gtk_drag_dest_unset(record->client);
+        return;
+    }
+    static const GtkTargetEntry kUriList{const_cast<gchar*>("text/uri-list"), 0, 0};
+    // Motion and drop are ours: a drop that holds no local file is refused.
+    gtk_drag_dest_set(record->client, GtkDestDefaults(0), &kUriList, 1,
+                      GdkDragAction(GDK_ACTION_COPY | GDK_ACTION_MOVE | GDK_ACTION_LINK));
+    if (g_object_get_data(G_OBJECT(record->client), "px-drop-connected") == nullptr) {
+        g_object_set_data(G_OBJECT(record->client), "px-drop-connected", GINT_TO_POINTER(1));
+        g_signal_connect(record->client, "drag-motion", G_CALLBACK(&GtkWindowSystem::OnDragMotion), this);
+        g_signal_connect(record->client, "drag-leave", G_CALLBACK(&GtkWindowSystem::OnDragLeave), this);
+        g_signal_connect(record->client, "drag-drop",
+                         G_CALLBACK(+[](GtkWidget* widget, GdkDragContext* context, gint, gint, guint time,
+                                        gpointer) -> gboolean {
+                             GdkAtom target = gtk_drag_dest_find_target(widget, context, nullptr);
+                             if (target == GDK_NONE)
+                                 return FALSE;
+                             gtk_drag_get_data(widget, context, target, time);
+                             return TRUE;
+                         }),
+                         this);
+        g_signal_connect(record->client, "drag-data-received",
+                         G_CALLBACK(&GtkWindowSystem::OnDragDataReceived), this);
+    }
+}
+
+void GtkWindowSystem::SetDragInside(NativeWindow window, bool inside) {
+    Record* record = Find(window);
+    if (record == nullptr || record->dragInside == inside)
+        return;
+    record->dragInside = inside;
+    SendMessage(window, ui::kWmDragOver, inside ? 1 : 0, 0);
+}
+
+gboolean GtkWindowSystem::OnDragMotion(GtkWidget* widget, GdkDragContext* context, gint, gint, guint time,
+                                       gpointer data) {
+    auto* self = static_cast<GtkWindowSystem*>(data);
+    NativeWindow window = self->HandleOf(widget);
+    Record* record = self->Find(window);
+    if (record == nullptr || !record->acceptsDrops ||
+        gtk_drag_dest_find_target(widget, context, nullptr) == GDK_NONE) {
+        gdk_drag_status(context, GdkDragAction(0), time);
+        return FALSE;
+    }
+    self->SetDragInside(window, true);
+    gdk_drag_status(context, GDK_ACTION_COPY, time);
+    return TRUE;
+}
+
+void GtkWindowSystem::OnDragLeave(GtkWidget* widget, GdkDragContext*, guint, gpointer data) {
+    auto* self = static_cast<GtkWindowSystem*>(data);
+    self->SetDragInside(self->HandleOf(widget), false);
+}
+
+void GtkWindowSystem::OnDragDataReceived(GtkWidget* widget, GdkDragContext* context, gint x, gint y,
+                                         GtkSelectionData* selection, guint, guint time, gpointer data) {
+    auto* self = static_cast<GtkWindowSystem*>(data);
+    NativeWindow window = self->HandleOf(widget);
+    std::vector<std::string> paths;
+    if (gchar** uris = gtk_selection_data_get_uris(selection)) {
+        for (gchar** uri = uris; *uri != nullptr; ++uri) {
+            // Only local files have a path; other addresses (http:, remote hosts) are left out.
+            if (gchar* path = g_filename_from_uri(*uri, nullptr, nullptr)) {
+                paths.emplace_back(path);
+                g_free(path);
+            }
+        }
+        g_strfreev(uris);
+    }
+    self->SetDragInside(window, false);
+    gtk_drag_finish(context, !paths.empty(), FALSE, time);
+    if (!paths.empty() && self->IsWindow(window))
+        self->SendMessage(window, ui::kWmDropFiles, reinterpret_cast<ui::WParam>(&paths),
+                          ui::MakePointLParam(x, y));
+}
+
+// --- Cursors ----------------------------------------------------------------------------------------------
+
+namespace {
+
+GdkCursorType CursorType(CursorShape shape) {
+    switch (shape) {
+    case CursorShape::Wait:
+        return GDK_WATCH;
+    case CursorShape::Hand:
+        return GDK_HAND2;
+    case CursorShape::Arrow:
+        break;
+    }
+    return GDK_LEFT_PTR;
+}
+
+} // namespace
+
+void GtkWindowSystem::SetCursor(NativeWindow window, CursorShape shape) {
+    AssertUIThread();
+    Record* record = Find(window);
+    if (record == nullptr)
+        return;
+    gtk_widget_realize(record->client);
+    GdkWindow* gdkWindow = gtk_widget_get_window(record->client);
+    if (gdkWindow == nullptr)
+        return;
+    GdkCursor* current = gdk_window_get_cursor(gdkWindow);
+    if (current != nullptr && gdk_cursor_get_cursor_type(current) == CursorType(shape))
+        return; // set on every move over the window: no new cursor each time
+    GdkCursor* cursor = gdk_cursor_new_for_display(gdk_window_get_display(gdkWindow), CursorType(shape));
+    gdk_window_set_cursor(gdkWindow, cursor);
+    g_object_unref(cursor);
+}
+
+CursorShape GtkWindowSystem::GetCursor(NativeWindow window) {
+    AssertUIThread();
+    Record* record = Find(window);
+    GdkWindow* gdkWindow = record != nullptr ? gtk_widget_get_window(record->client) : nullptr;
+    GdkCursor* cursor = gdkWindow != nullptr ? gdk_window_get_cursor(gdkWindow) : nullptr;
+    if (cursor == nullptr)
+        return CursorShape::Arrow;
+    switch (gdk_cursor_get_cursor_type(cursor)) {
+    case GDK_WATCH:
+        return CursorShape::Wait;
+    case GDK_HAND2:
+        return CursorShape::Hand;
+    default:
+        return CursorShape::Arrow;
+    }
+}
+
+// --- File choosers ----------------------------------------------------------------------------------------
+
+std::vector<std::string> GtkWindowSystem::ChooseFiles(NativeWindow owner, const FileChooserOptions& options) {
+    AssertUIThread();
+    Record* ownerRecord = Find(TopLevelOf(owner));
+    GtkFileChooserAction action =
+        options.folders ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN;
+    GtkWidget* chooser = gtk_file_chooser_dialog_new(
+        options.title.c_str(), ownerRecord != nullptr ? GTK_WINDOW(ownerRecord->widget) : nullptr, action,
+        "_Cancel", GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+    // GTK's own default size does not fit a small screen (the host's page may be one).
+    gtk_window_set_default_size(GTK_WINDOW(chooser), 640, 420);
+    gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
+    gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), options.multiple);
+    if (!options.startFolder.empty())
+        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), options.startFolder.c_str());
+    if (!options.folders) {
+        for (const auto& [name, patterns] : options.filters) {
+            GtkFileFilter* filter = gtk_file_filter_new();
+            gtk_file_filter_set_name(filter, name.c_str());
+            size_t start = 0;
+            while (start <= patterns.size()) {
+                size_t end = patterns.find(';', start);
+                std::string pattern = patterns.substr(start, end == std::string::npos ? end : end - start);
+                if (!pattern.empty())
+                    // "*.*" means every file, also those without a dot in their name.
+                    gtk_file_filter_add_pattern(filter, pattern == "*.*" ? "*" : pattern.c_str());
+                if (end == std::string::npos)
+                    break;
+                start = end + 1;
+            }
+            gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), filter);
+        }
+    }
+    std::vector<std::string> paths;
+    if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
+        GSList* files = gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(chooser));
+        for (GSList* file = files; file != nullptr; file = file->next) {
+            paths.emplace_back(static_cast<const char*>(file->data));
+            g_free(file->data);
+        }
+        g_slist_free(files);
+    }
+    gtk_widget_destroy(chooser);
+    return paths;
 }
 
 } // namespace

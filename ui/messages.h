@@ -61,6 +61,7 @@ inline constexpr MessageId kWmApp = 0x8000;
 inline constexpr MessageId kWmRunPendingWork = 0x8002; // timers, cross-thread calls, idle work
 inline constexpr MessageId kWmMouseEntered = 0x8003;
 inline constexpr MessageId kWmMouseLeft = 0x8004;
+inline constexpr MessageId kWmDragOver = 0x8005; // wParam 1: files dragged in, 0: left or dropped
 
 // Notification codes in the high word of WM_COMMAND's wParam.
 inline constexpr uint16_t kBnClicked = 0;

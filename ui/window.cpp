@@ -59,6 +59,8 @@ void CUIWindow::Attach(platform::NativeWindow window, Subclass subclass) {
             SetWindowProc(GetOwnWindowProc());
         }
     }
+    if (m_dropTarget != nullptr)
+        System().AcceptDrops(window, true);
     OnAttach();
 }
 
@@ -75,6 +77,8 @@ void CUIWindow::Unbind() {
     if (m_window == nullptr)
         return;
     if (System().IsWindow(m_window)) {
+        if (m_dropTarget != nullptr)
+            System().AcceptDrops(m_window, false);
         if (m_previousProc != nullptr)
             SetWindowProc(m_previousProc);
         if (System().GetUserData(m_window) == this)
@@ -121,11 +125,37 @@ ui::LResult CUIWindow::WindowProc(platform::NativeWindow window, ui::MessageId m
             object->Unbind();
         return result;
     }
+    if (object->m_dropTarget != nullptr && message == ui::kWmDropFiles && wParam != 0) {
+        object->m_dropTarget->OnDropFiles(*reinterpret_cast<const std::vector<std::string>*>(wParam),
+                                          {ui::GetXLParam(lParam), ui::GetYLParam(lParam)});
+        return 0;
+    }
+    if (object->m_dropTarget != nullptr && message == ui::kWmDragOver) {
+        object->m_dropTarget->OnDragOver(wParam != 0);
+        return 0;
+    }
+    if (message == ui::kWmSetCursor && object->m_window == window) {
+        system.SetCursor(window, object->m_cursor);
+        return 1;
+    }
     result = object->CallPrevious(record);
     // The native window is going away: the object stays, unbound, until its owner deletes it.
     if (message == ui::kWmDestroy && object->m_window == window)
         object->Unbind();
     return result;
+}
+
+void CUIWindow::SetCursor(platform::CursorShape shape) {
+    m_cursor = shape;
+    if (m_window != nullptr)
+        System().SetCursor(m_window, shape);
+}
+
+void CUIWindow::SetDropTarget(CUIDropTarget* target) {
+    bool registered = m_dropTarget != nullptr;
+    m_dropTarget = target;
+    if (m_window != nullptr && registered != (target != nullptr))
+        System().AcceptDrops(m_window, target != nullptr);
 }
 
 void CUIWindow::SetClientSize(CUISize size) {

@@ -15,6 +15,18 @@
 #include "ui/messages.h"
 
 #include <string>
+#include <vector>
+
+// What a window does with files dropped on it. The window registers with the native drop target when
+// it is bound (or when the target is set on a bound window) and unregisters when it lets go.
+class CUIDropTarget {
+public:
+    virtual ~CUIDropTarget() = default;
+    // Files are being dragged over the window (true), or the drag left or ended (false).
+    virtual void OnDragOver(bool inside) { (void)inside; }
+    // The local paths of the dropped files, in the drag's order; `point` in client coordinates.
+    virtual void OnDropFiles(const std::vector<std::string>& paths, CUIPoint point) = 0;
+};
 
 class CUIWindow {
 public:
@@ -59,6 +71,13 @@ public:
     CUIPoint ClientToScreen(CUIPoint point) const;
     void SetText(const std::string& text);
     std::string GetText() const;
+    // The pointer shape over the window: shown at once, and again on every WM_SETCURSOR that
+    // HandleMessage leaves (a handler that wants another shape sets it and returns true).
+    void SetCursor(platform::CursorShape shape);
+    platform::CursorShape GetCursor() const { return m_cursor; }
+    // Files dropped on the window go to `target` (not owned; null: the window takes no drops).
+    void SetDropTarget(CUIDropTarget* target);
+    CUIDropTarget* GetDropTarget() const { return m_dropTarget; }
     void PostMessage(ui::MessageId message, ui::WParam wParam = 0, ui::LParam lParam = 0);
     ui::LResult SendMessage(ui::MessageId message, ui::WParam wParam = 0, ui::LParam lParam = 0);
 
@@ -89,4 +108,6 @@ private:
     platform::NativeWindow m_window = nullptr;
     platform::WindowProc m_previousProc = nullptr; // of a subclassed native control
     CUIPoint m_origin;
+    platform::CursorShape m_cursor = platform::CursorShape::Arrow;
+    CUIDropTarget* m_dropTarget = nullptr;
 };
