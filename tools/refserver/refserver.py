@@ -72,6 +72,7 @@ class _RequestEntry:
     """One servlet request as the request log shows it; filled by the handler thread that serves it."""
 
     def __init__(self, seq, servlet, listener, request, effects):
+        self.answered = False  # its reply has gone out: no longer in flight
         self.record = {
             "seq": seq,
             "time": time.time(),
@@ -238,14 +239,30 @@ class RefServer:
             self._log.append(entry.record)
             return entry
 
+    def answered(self, entry, conn, closing):
+        """The reply is about to go out: from here on the client may act on it (start its next
+        request at once), so the request stops counting as in flight now rather than when this
+        handler thread next runs, and a connection that the reply closes stops counting as open."""
+        with self._lock:
+            if entry.answered:
+                return
+            entry.answered = True
+            self._in_flight_now -= 1
+            self._in_flight["current"] = self._in_flight_now
+            if closing and conn in self._counted:
+                self._counted.discard(conn)
+                self._connections["current"] -= 1
+
     def end_request(self, entry, outcome, http_status=None, reply=None, note=None, fields=None):
         with self._lock:
             entry.record.update(outcome=outcome, http_status=http_status, reply=reply, note=note)
             if fields is not None:
                 entry.record["fields"] = fields
             self._outcomes[entry.record["servlet"]][outcome] += 1
-            self._in_flight_now -= 1
-            self._in_flight["current"] = self._in_flight_now
+            if not entry.answered:
+                entry.answered = True
+                self._in_flight_now -= 1
+                self._in_flight["current"] = self._in_flight_now
         if self._log_stream is not None:
             reply_text = " ".join(f"{k}={v}" for k, v in (reply or {}).items())
             faults = f" [{entry.record['faults']}]" if entry.record["faults"] else ""
@@ -441,7 +458,7 @@ class _Handler(socketserver.BaseRequestHandler):
         try:
             if refusal:
                 return self._refuse_unauthorized(conn, request, settings["basic_realm"], refusal, result)
-            return self._run_servlet(conn, request, servlet, effects, result)
+            return self._run_servlet(conn, request, servlet, effects, result, entry)
         except HttpError as e:
             result.update(outcome="http", http_status=e.status, note=e.message)
             raise
@@ -465,7 +482,7 @@ class _Handler(socketserver.BaseRequestHandler):
         result.update(outcome="unauthorized", http_status=401)
         return not close
 
-    def _run_servlet(self, conn, request, servlet, effects, result):
+    def _run_servlet(self, conn, request, servlet, effects, result, entry=None):
         core = self.server.core
         answer = effects.answer
         chunked = request.header("transfer-encoding") is not None
@@ -526,6 +543,8 @@ class _Handler(socketserver.BaseRequestHandler):
         body = servlets.reply_body(fields, effects.get("line_end", "\n"), not effects.get("no_final_lf", False))
         framing = effects.get("framing", "length")
         close = request.wants_close() or framing == "close"
+        if entry is not None:
+            core.answered(entry, conn, close)
         conn.send(http_wire.build_reply(
             status, body, [("Content-Type", "text/plain")] + headers, framing=framing, close=close, reason=reason,
             chunk_size=effects.get("chunk_size"), chunk_ext=effects.get("chunk_ext", False),
