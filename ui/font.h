@@ -18,7 +18,7 @@ public:
 
     CUIFont() = default; // empty
 
-    // A font for the spec; empty when none can be made.
+    // A font for the font description; empty when none can be made.
     static CUIFont FromSpec(std::string_view spec);
     // A standard kind (0..3); any other value gives an empty font.
     static CUIFont FromStandard(int kind);
