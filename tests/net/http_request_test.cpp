@@ -162,6 +162,23 @@ protected:
         WriteAll(request, *socket);
         return peer.Received();
     }
+    // Writes the submitted request until a step raises `Exception`; its text, or "" when no step
+    // raised one within `steps` (a step that reports the end is a failure of its own).
+    template <class Exception>
+    std::string WriteUntilRaised(CHTTPRequest& request, CSocket& socket, int steps) {
+        for (int step = 0; step < steps; ++step) {
+            socket.Wait(CSocket::kWritable, 1.0);
+            try {
+                if (request.WriteStep(socket)) {
+                    ADD_FAILURE() << "the request reported its end";
+                    return "";
+                }
+            } catch (const Exception& e) {
+                return e.GetText();
+            }
+        }
+        return "";
+    }
 };
 
 template <class Exception, class Body>
@@ -430,16 +447,7 @@ TEST_F(HttpRequest, SourceFailureEndsTheRequestForGood) {
     Peer peer;
     std::unique_ptr<CSocket> socket = peer.Connect();
 
-    std::string raised;
-    for (int steps = 0; steps < 1000 && raised.empty(); ++steps) {
-        socket->Wait(CSocket::kWritable, 1.0);
-        try {
-            ASSERT_FALSE(request.WriteStep(*socket)) << "a failing source reported the end";
-        } catch (const CIOException& e) {
-            raised = e.GetText();
-        }
-    }
-    EXPECT_EQ(raised, "I/O error");
+    EXPECT_EQ(WriteUntilRaised<CIOException>(request, *socket, 1000), "I/O error");
     ASSERT_TRUE(request.GetEntityFailure());
     EXPECT_THROW(std::rethrow_exception(request.GetEntityFailure()), CIOException);
     // Only the bytes the source produced went out: fewer than the length line promised.
@@ -465,16 +473,8 @@ TEST_F(HttpRequest, SourceThatEndsBeforeItsLengthFails) {
     request.Submit();
     Peer peer;
     std::unique_ptr<CSocket> socket = peer.Connect();
-    std::string raised;
-    for (int steps = 0; steps < 100 && raised.empty(); ++steps) {
-        socket->Wait(CSocket::kWritable, 1.0);
-        try {
-            ASSERT_FALSE(request.WriteStep(*socket)) << "a short source reported the end";
-        } catch (const CHTTPEntityLengthException& e) {
-            raised = e.GetText();
-        }
-    }
-    EXPECT_EQ(raised, "Internal error: the HTTP request body ended before its declared length");
+    EXPECT_EQ(WriteUntilRaised<CHTTPEntityLengthException>(request, *socket, 100),
+              "Internal error: the HTTP request body ended before its declared length");
     std::string wire = peer.Received();
     EXPECT_NE(wire.find("content-length: 3001\r\n"), std::string::npos);
     EXPECT_EQ(wire.size() - (wire.find("\r\n\r\n") + 4), 3000u);

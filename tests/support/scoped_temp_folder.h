@@ -2,6 +2,7 @@
 // the object goes, and small helpers to put files into it and read them back.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,6 +24,10 @@ public:
 
     // Writes `bytes` to the file `name` (folders on the way are made) and returns its path.
     std::string Put(const std::string& name, std::string_view bytes = "") const;
+    // Writes a file of `size` bytes, all `fill`, and returns its path.
+    std::string PutSized(const std::string& name, size_t size, char fill = 'x') const {
+        return Put(name, std::string(size, fill));
+    }
     // The whole content of the file `name`; "" when it cannot be read.
     std::string Read(const std::string& name) const;
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ui/application.h"
+#include "ui/window.h"
 
 #include <chrono>
 #include <csignal>
@@ -109,6 +110,27 @@ inline void PumpFor(CUIApplication& app, double seconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     PumpUntil(
         app, [&] { return std::chrono::steady_clock::now() >= deadline; }, seconds + 1);
+}
+
+// Opens `frame` as a 320 x 240 top-level window titled `title`, with `child` at (50, 40) sized
+// 200 x 120, and pumps until both are mapped and placed (the child reports a screen position inside
+// the frame). False when they never were.
+inline bool OpenFrameWithChild(CUIApplication& app, CUIWindow& frame, CUIWindow& child, const char* title) {
+    frame.CreateTopLevel(title);
+    frame.Move(CUIRect::FromSize(0, 0, 320, 240));
+    frame.SetClientSize({320, 240});
+    child.CreateChild(frame);
+    child.Move(CUIRect::FromSize(50, 40, 200, 120));
+    child.Show();
+    frame.Show();
+    app.SetMainWindow(frame.GetHandle());
+    bool placed = PumpUntil(app, [&] {
+        return child.GetClientRect().Width() == 200 && child.ClientToScreen({0, 0}).x >= 50;
+    });
+    if (!placed)
+        return false;
+    PumpFor(app, 0.2);
+    return true;
 }
 
 } // namespace gui

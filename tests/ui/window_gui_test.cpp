@@ -67,19 +67,7 @@ protected:
         system = platform::GetNativeWindowSystem();
         ASSERT_NE(system, nullptr) << "no display";
         app = std::make_unique<CUIApplication>(*system);
-        frame.CreateTopLevel("toolkit window test");
-        frame.Move(CUIRect::FromSize(0, 0, 320, 240));
-        frame.SetClientSize({320, 240});
-        child.CreateChild(frame);
-        child.Move(CUIRect::FromSize(50, 40, 200, 120));
-        child.Show();
-        frame.Show();
-        app->SetMainWindow(frame.GetHandle());
-        // Mapped and placed once the child reports a screen position inside the frame.
-        ASSERT_TRUE(gui::PumpUntil(*app, [&] {
-            return child.GetClientRect().Width() == 200 && child.ClientToScreen({0, 0}).x >= 50;
-        }));
-        gui::PumpFor(*app, 0.2);
+        ASSERT_TRUE(gui::OpenFrameWithChild(*app, frame, child, "toolkit window test"));
     }
     void TearDown() override {
         child.Destroy();

@@ -1,6 +1,6 @@
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
-#include "tests/support/catalogues.h"
+#include "tests/support/network_ready.h"
 #include "tests/upload/raw_http_peer.h"
 #include "upload/stat_sender.h"
 #include "upload/upload_endpoint.h"
@@ -29,18 +29,8 @@ std::string BodyOf(const std::string& request) {
     return request.substr(request.find("\r\n\r\n") + 4);
 }
 
-class StatSenderTest : public CataloguesInstalled {
+class StatSenderTest : public NetworkReady {
 protected:
-    void SetUp() override {
-        CataloguesInstalled::SetUp();
-        CWinSockLibrary::Acquire();
-        SetProxySettings(std::make_unique<CNoProxySettings>());
-    }
-    void TearDown() override {
-        SetProxySettings(nullptr);
-        CWinSockLibrary::Release();
-        CataloguesInstalled::TearDown();
-    }
     static UploadEndpoint Endpoint(const RawHttpPeer& peer, bool sendStats = true) {
         return UploadEndpoint(peer.Server(), "UA", 5.0, sendStats);
     }

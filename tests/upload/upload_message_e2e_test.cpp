@@ -3,8 +3,8 @@
 #include "foundation/wait_set.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
-#include "tests/support/catalogues.h"
 #include "tests/support/e2e_support.h"
+#include "tests/support/network_ready.h"
 #include "tests/support/ref_server.h"
 #include "upload/stat_sender.h"
 #include "upload/upload_connection.h"
@@ -38,20 +38,16 @@ void Exchange(UploadMessage& message, const UploadEndpoint& endpoint) {
     ASSERT_TRUE(message.IsReplyComplete());
 }
 
-class UploadProtocolE2E : public CataloguesInstalled {
+class UploadProtocolE2E : public NetworkReady {
 protected:
     void SetUp() override {
-        CataloguesInstalled::SetUp();
-        CWinSockLibrary::Acquire();
-        SetProxySettings(std::make_unique<CNoProxySettings>());
+        NetworkReady::SetUp();
         char dir[] = "/tmp/px-upload-pics-XXXXXX";
         m_pictures = ::mkdtemp(dir);
     }
     void TearDown() override {
         std::system(("rm -rf '" + m_pictures + "'").c_str());
-        SetProxySettings(nullptr);
-        CWinSockLibrary::Release();
-        CataloguesInstalled::TearDown();
+        NetworkReady::TearDown();
     }
 
     static UploadEndpoint Endpoint(const RefServer& server) {

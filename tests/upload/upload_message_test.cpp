@@ -4,7 +4,7 @@
 #include "net/http_basic_authenticate.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
-#include "tests/support/catalogues.h"
+#include "tests/support/network_ready.h"
 #include "tests/upload/raw_http_peer.h"
 #include "upload/upload_connection.h"
 #include "upload/upload_endpoint.h"
@@ -209,19 +209,15 @@ const std::string kEncodedImageFields = "AuthenticationID=auth&CampaignID=camp&I
                                         "PartnerID=partner&PartnerSubID=sub&ProtocolVersion=2%2E0&"
                                         "SessionID=sess&UID=uid";
 
-class UploadMessageTest : public CataloguesInstalled {
+class UploadMessageTest : public NetworkReady {
 protected:
     void SetUp() override {
-        CataloguesInstalled::SetUp();
-        CWinSockLibrary::Acquire();
-        SetProxySettings(std::make_unique<CNoProxySettings>());
+        NetworkReady::SetUp();
         m_dir = MakeTempDir();
     }
     void TearDown() override {
         std::system(("rm -rf '" + m_dir + "'").c_str());
-        SetProxySettings(nullptr);
-        CWinSockLibrary::Release();
-        CataloguesInstalled::TearDown();
+        NetworkReady::TearDown();
     }
 
     static UploadEndpoint Endpoint(const RawHttpPeer& peer) {

@@ -7,9 +7,10 @@
 #include "foundation/thread.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
-#include "tests/support/catalogues.h"
 #include "tests/support/e2e_support.h"
+#include "tests/support/network_ready.h"
 #include "tests/support/ref_server.h"
+#include "tests/support/scoped_temp_folder.h"
 #include "upload/upload_endpoint.h"
 #include "upload/upload_job.h"
 #include "upload/upload_session.h"
@@ -45,23 +46,6 @@ constexpr double kNoticeSeconds = 1.0;
 // Four such threads waited for one after the other take at least four of these; together, about one.
 constexpr double kTogetherBound = 2.5;
 
-class PictureFolder {
-public:
-    PictureFolder() {
-        char dir[] = "/tmp/px-stop-XXXXXX";
-        m_dir = ::mkdtemp(dir);
-    }
-    ~PictureFolder() { std::filesystem::remove_all(m_dir); }
-    std::string Make(const std::string& name, size_t size) {
-        std::string path = m_dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << std::string(size, 'p');
-        return path;
-    }
-
-private:
-    std::string m_dir;
-};
-
 // What the held threads saw.
 struct Held {
     std::atomic<bool> holding{true}; // cleared once the pause is over: later runs go on freely
@@ -71,26 +55,15 @@ struct Held {
     std::atomic<int> countsSeen{0};  // held threads that read all the threads still listed
 };
 
-class SessionStopTest : public CataloguesInstalled {
+class SessionStopTest : public NetworkReady {
 protected:
-    void SetUp() override {
-        CataloguesInstalled::SetUp();
-        CWinSockLibrary::Acquire();
-        SetProxySettings(std::make_unique<CNoProxySettings>());
-    }
-    void TearDown() override {
-        SetProxySettings(nullptr);
-        CWinSockLibrary::Release();
-        CataloguesInstalled::TearDown();
-    }
-
     // A session of four connections with four pictures, each thread held in the observer at its first
     // report until asked to stop; then `whenStopped` runs on the sender thread.
     void StartHeld(PxUploadSession& session, Held& held, std::function<void()> whenStopped) {
         session.Pause();
         for (int i = 0; i < kThreads; ++i)
-            session.Add(
-                PictureOf(m_folder.Make(std::string("p").append(std::to_string(i)).append(".jpg"), 200000)));
+            session.Add(PictureOf(
+                m_folder.PutSized(std::string("p").append(std::to_string(i)).append(".jpg"), 200000)));
         session.AddObserver([&held, whenStopped] {
             CEvent* stop = GetStopEvent(); // null on threads other than the sender threads
             thread_local bool seen = false;
@@ -140,7 +113,7 @@ protected:
         return *m_server;
     }
 
-    PictureFolder m_folder;
+    testsupport::ScopedTempFolder m_folder;
     std::unique_ptr<RefServer> m_server;
 };
 

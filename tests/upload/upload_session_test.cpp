@@ -5,10 +5,11 @@
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "pictures/picture_format_list.h"
-#include "tests/support/catalogues.h"
 #include "tests/support/e2e_support.h"
+#include "tests/support/network_ready.h"
 #include "tests/support/ref_server.h"
 #include "tests/support/ref_server_state.h"
+#include "tests/support/scoped_temp_folder.h"
 #include "upload/plugin_parameters.h"
 #include "upload/upload_commands.h"
 #include "upload/upload_exception.h"
@@ -39,28 +40,9 @@ UploadItemInfo ItemOf(const std::string& path) {
     return item;
 }
 
-// A folder of files of given sizes, removed at the end.
-class PictureFolder {
-public:
-    PictureFolder() {
-        char dir[] = "/tmp/px-session-XXXXXX";
-        m_dir = ::mkdtemp(dir);
-    }
-    ~PictureFolder() { std::filesystem::remove_all(m_dir); }
-    std::string Make(const std::string& name, size_t size) {
-        std::string path = m_dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << std::string(size, 'x');
-        return path;
-    }
-    const std::string& Dir() const { return m_dir; }
-
-private:
-    std::string m_dir;
-};
-
 TEST(UploadJobTest, DerivedValuesFollowTheTimerAndTheBytes) {
-    PictureFolder folder;
-    UploadJob job(ItemOf(folder.Make("a.jpg", 1000)));
+    testsupport::ScopedTempFolder folder;
+    UploadJob job(ItemOf(folder.PutSized("a.jpg", 1000)));
     EXPECT_EQ(job.GetSize(), 1000u);
     EXPECT_EQ(job.GetFileName(), "a.jpg");
     EXPECT_EQ(job.GetUploadTime().size(), 19u); // "YYYY-mm-dd HH:MM:SS"
@@ -102,8 +84,8 @@ TEST(UploadJobTest, DerivedValuesFollowTheTimerAndTheBytes) {
 }
 
 TEST(UploadJobTest, NoRateYetIsUnknownRatherThanZero) {
-    PictureFolder folder;
-    UploadJob job(ItemOf(folder.Make("b.jpg", 1000)));
+    testsupport::ScopedTempFolder folder;
+    UploadJob job(ItemOf(folder.PutSized("b.jpg", 1000)));
     job.StartTimer(100);
     // Within the first second, or before any byte moved, there is no rate to divide by.
     EXPECT_EQ(job.GetEstimatedSecondsRemaining(100), -1);
@@ -111,25 +93,13 @@ TEST(UploadJobTest, NoRateYetIsUnknownRatherThanZero) {
 }
 
 // Threads that a resume starts go for the network: the socket library is held and no proxy applies.
-class EngineTest : public CataloguesInstalled {
-protected:
-    void SetUp() override {
-        CataloguesInstalled::SetUp();
-        CWinSockLibrary::Acquire();
-        SetProxySettings(std::make_unique<CNoProxySettings>());
-    }
-    void TearDown() override {
-        SetProxySettings(nullptr);
-        CWinSockLibrary::Release();
-        CataloguesInstalled::TearDown();
-    }
-};
+using EngineTest = NetworkReady;
 
 class UploadSessionTest : public EngineTest {
 protected:
     // Paused, so that no thread is made and the test plays the threads' reports.
     PxUploadSession session{UploadEndpoint("127.0.0.1:9", "test", 1.0, false), 2};
-    PictureFolder folder;
+    testsupport::ScopedTempFolder folder;
     void SetUp() override {
         EngineTest::SetUp();
         session.Pause();
@@ -145,8 +115,8 @@ TEST_F(UploadSessionTest, AddWithoutPathIsRefused) {
 }
 
 TEST_F(UploadSessionTest, TotalsCountCompletedFailedAndPending) {
-    std::string a = folder.Make("a.jpg", 1000), b = folder.Make("b.jpg", 3000),
-                c = folder.Make("c.jpg", 6000);
+    std::string a = folder.PutSized("a.jpg", 1000), b = folder.PutSized("b.jpg", 3000),
+                c = folder.PutSized("c.jpg", 6000);
     for (const std::string& path : {a, b, c})
         session.Add(ItemOf(path));
     int notified = 0;
@@ -196,7 +166,7 @@ TEST_F(UploadSessionTest, TotalsCountCompletedFailedAndPending) {
 }
 
 TEST_F(UploadSessionTest, RemovingAPendingPictureTakesItsBytesOutOfTheTotals) {
-    std::string a = folder.Make("a.jpg", 1000), b = folder.Make("b.jpg", 2000);
+    std::string a = folder.PutSized("a.jpg", 1000), b = folder.PutSized("b.jpg", 2000);
     session.Add(ItemOf(a));
     session.Add(ItemOf(b));
     session.Progress(a, 500, false);
@@ -211,7 +181,7 @@ TEST_F(UploadSessionTest, RemovingAPendingPictureTakesItsBytesOutOfTheTotals) {
 }
 
 TEST_F(UploadSessionTest, PausesNestAndAThreadStartsOnlyWhenTheLastIsTakenBack) {
-    session.Add(ItemOf(folder.Make("a.jpg", 10)));
+    session.Add(ItemOf(folder.PutSized("a.jpg", 10)));
     session.Pause(); // two pauses now
     EXPECT_TRUE(session.Resume());
     session.Tick();
@@ -225,13 +195,13 @@ TEST_F(UploadSessionTest, PausesNestAndAThreadStartsOnlyWhenTheLastIsTakenBack) 
 
 TEST_F(UploadSessionTest, StatisticsAreQueuedOnlyWhenAsked) {
     // The statistics flag is off: the session never makes a sender, so waiting finds nothing left.
-    session.Add(ItemOf(folder.Make("a.jpg", 10)));
-    session.SetStatus(folder.Dir() + "/a.jpg", UploadStatus::Complete, "");
+    session.Add(ItemOf(folder.PutSized("a.jpg", 10)));
+    session.SetStatus(folder.Path() + "/a.jpg", UploadStatus::Complete, "");
     EXPECT_TRUE(session.WaitForStatistics(0));
 }
 
 TEST_F(UploadSessionTest, ChangesAreMarkedForTheOwnerWhicheverThreadMadeThem) {
-    std::string a = folder.Make("a.jpg", 100);
+    std::string a = folder.PutSized("a.jpg", 100);
     session.Add(ItemOf(a));
     EXPECT_TRUE(session.TakeChanges());
     EXPECT_FALSE(session.TakeChanges()); // collected: nothing new
@@ -249,7 +219,7 @@ TEST_F(UploadSessionTest, ChangesAreMarkedForTheOwnerWhicheverThreadMadeThem) {
 // A session with a real sender thread against the reference server.
 class SessionWithServerTest : public EngineTest {
 protected:
-    PictureFolder folder;
+    testsupport::ScopedTempFolder folder;
 };
 
 TEST_F(SessionWithServerTest, FinishedPicturesStatisticsReachTheServer) {
@@ -263,7 +233,7 @@ TEST_F(SessionWithServerTest, FinishedPicturesStatisticsReachTheServer) {
         std::lock_guard guard(lock);
         told.insert(std::this_thread::get_id());
     });
-    std::shared_ptr<UploadJob> job = session.Add(ItemOf(folder.Make("a.jpg", 5000)));
+    std::shared_ptr<UploadJob> job = session.Add(ItemOf(folder.PutSized("a.jpg", 5000)));
     ASSERT_TRUE(e2e::WaitFor([&] {
         session.Tick(); // the first tick starts the thread
         return job->GetStatus() != UploadStatus::Pending;
@@ -306,7 +276,7 @@ protected:
         parameters.d_maxConnections = 1;
         return parameters;
     }
-    PictureFolder folder;
+    testsupport::ScopedTempFolder folder;
     // The picture types the host registers: JPEG by name.
     UploadQueue queue{
         Parameters(), UploadEndpoint("127.0.0.1:9", "test", 1.0, false),
@@ -322,7 +292,7 @@ protected:
 };
 
 TEST_F(UploadQueueTest, AddFillsTheItemFromTheQueueAndKeepsAQueuedPath) {
-    std::string a = folder.Make("a.jpg", 10), b = folder.Make("b.jpg", 20);
+    std::string a = folder.PutSized("a.jpg", 10), b = folder.PutSized("b.jpg", 20);
     EXPECT_EQ(queue.Add(a, ""), a);
     queue.Add(b, "Winter");
     const UploadItemInfo& first = queue.Find(a)->GetItem();
@@ -352,13 +322,14 @@ TEST_F(UploadQueueTest, AddFillsTheItemFromTheQueueAndKeepsAQueuedPath) {
         EXPECT_EQ(e.GetText(), "The file \"" + a + "\" is currently being uploaded.");
     }
     // Not a picture by its name: refused without a word.
-    EXPECT_FALSE(queue.AddFromUser(folder.Make("notes.txt", 5)));
-    EXPECT_FALSE(queue.AddFromUser(folder.Dir()));
+    EXPECT_FALSE(queue.AddFromUser(folder.PutSized("notes.txt", 5)));
+    EXPECT_FALSE(queue.AddFromUser(folder.Path()));
     EXPECT_EQ(queue.GetDisplayOrder(), (std::vector<std::string>{a, b}));
 }
 
 TEST_F(UploadQueueTest, RefreshCountsAndCompletionIsSeenOnlyAfterAPictureCompleted) {
-    std::string a = folder.Make("a.jpg", 10), b = folder.Make("b.jpg", 20), c = folder.Make("c.jpg", 30);
+    std::string a = folder.PutSized("a.jpg", 10), b = folder.PutSized("b.jpg", 20),
+                c = folder.PutSized("c.jpg", 30);
     for (const std::string& path : {a, b, c})
         queue.Add(path, "");
     PxUploadSession& session = queue.GetSession();
@@ -399,7 +370,7 @@ TEST_F(UploadQueueTest, RefreshCountsAndCompletionIsSeenOnlyAfterAPictureComplet
 }
 
 TEST_F(UploadQueueTest, TakeChangesCollectsTheSessionsAndTheQueuesOwnChanges) {
-    std::string a = folder.Make("a.jpg", 10);
+    std::string a = folder.PutSized("a.jpg", 10);
     queue.TakeChanges();
     queue.Add(a, "");
     EXPECT_TRUE(queue.TakeChanges());
@@ -422,13 +393,13 @@ TEST_F(UploadQueueTest, TakeChangesCollectsTheSessionsAndTheQueuesOwnChanges) {
 TEST_F(UploadQueueTest, WithoutAPictureTestNothingIsTakenFromTheUser) {
     UploadQueue bare(Parameters(), UploadEndpoint("127.0.0.1:9", "test", 1.0, false));
     bare.Pause();
-    std::string a = folder.Make("a.jpg", 10);
+    std::string a = folder.PutSized("a.jpg", 10);
     EXPECT_FALSE(bare.IsAcceptedPicture(a));
     EXPECT_FALSE(bare.AddFromUser(a));
     // The test the host registers decides, folders aside.
     bare.SetPictureTest([](const std::string& path) { return path.ends_with(".jpg"); });
     EXPECT_TRUE(bare.IsAcceptedPicture(a));
-    EXPECT_FALSE(bare.IsAcceptedPicture(folder.Dir()));
+    EXPECT_FALSE(bare.IsAcceptedPicture(folder.Path()));
     EXPECT_TRUE(bare.AddFromUser(a));
     EXPECT_TRUE(bare.Contains(a));
 }
@@ -437,8 +408,8 @@ TEST_F(UploadQueueTest, TheUploadCommandsActOnTheQueue) {
     CCommandRegistry registry;
     RegisterUploadCommands(registry);
     CUploadSelection selection("upload", queue);
-    std::string a = folder.Make("a.jpg", 10), b = folder.Make("B.JPEG", 20);
-    std::string text = folder.Make("c.txt", 5);
+    std::string a = folder.PutSized("a.jpg", 10), b = folder.PutSized("B.JPEG", 20);
+    std::string text = folder.PutSized("c.txt", 5);
 
     // Paused (by the fixture): pause is not enabled, resume is.
     EXPECT_FALSE(registry.IsEnabled(selection, "pause"));
@@ -446,7 +417,7 @@ TEST_F(UploadQueueTest, TheUploadCommandsActOnTheQueue) {
     EXPECT_FALSE(registry.IsEnabled(selection, "cancelSelected"));
 
     // "add" with nothing that is a picture is not enabled and changes nothing.
-    CCommandValue::List none{CCommandValue(text), CCommandValue(folder.Dir())};
+    CCommandValue::List none{CCommandValue(text), CCommandValue(folder.Path())};
     EXPECT_FALSE(registry.Execute(selection, "add", {{"items", none}}));
     EXPECT_TRUE(queue.GetDisplayOrder().empty());
 
