@@ -361,37 +361,20 @@ def generate(tables, strings, defines, symbol, bitmaps=None, dialogs=None, funct
     bitmaps = bitmaps or {}
     dialogs = dialogs or {}
     menus = menus or {}
-    for ident, data in sorted(menus.items()):
-        out.append(f"const uint8_t kMenu{ident}[] = {{")
-        out.append(c_bytes(data))
-        out.append("};")
-        out.append("")
-    for ident, data in sorted(dialogs.items()):
-        out.append(f"const uint8_t kDialog{ident}[] = {{")
-        out.append(c_bytes(data))
-        out.append("};")
-        out.append("")
-    for ident, data in sorted(tables.items()):
-        out.append(f"const uint8_t kMessageTable{ident}[] = {{")
-        out.append(c_bytes(data))
-        out.append("};")
-        out.append("")
-    for ident, data in sorted(bitmaps.items()):
-        out.append(f"const uint8_t kBitmap{ident}[] = {{")
-        out.append(c_bytes(data))
-        out.append("};")
-        out.append("")
     # Sorted by type, then id: bitmaps (2), menus (4), dialogs (5), message tables as raw data (10).
+    kinds = (("Bitmap", "kBitmap", bitmaps), ("Menu", "kMenu", menus), ("Dialog", "kDialog", dialogs),
+             ("RcData", "kMessageTable", tables))
+    for _, prefix, blocks in kinds:
+        for ident, data in sorted(blocks.items()):
+            out.append(f"const uint8_t {prefix}{ident}[] = {{")
+            out.append(c_bytes(data))
+            out.append("};")
+            out.append("")
     out.append("const platform::ResourceBlock kBlocks[] = {")
-    for ident in sorted(bitmaps):
-        out.append(f"    {{platform::ResourceType::Bitmap, {ident}, kBitmap{ident}, sizeof kBitmap{ident}}},")
-    for ident in sorted(menus):
-        out.append(f"    {{platform::ResourceType::Menu, {ident}, kMenu{ident}, sizeof kMenu{ident}}},")
-    for ident in sorted(dialogs):
-        out.append(f"    {{platform::ResourceType::Dialog, {ident}, kDialog{ident}, sizeof kDialog{ident}}},")
-    for ident in sorted(tables):
-        out.append(f"    {{platform::ResourceType::RcData, {ident}, kMessageTable{ident}, "
-                   f"sizeof kMessageTable{ident}}},")
+    for kind, prefix, blocks in kinds:
+        for ident in sorted(blocks):
+            name = f"{prefix}{ident}"
+            out.append(f"    {{platform::ResourceType::{kind}, {ident}, {name}, sizeof {name}}},")
     out.append("};")
     out.append("")
     out.append("const platform::ResourceString kStrings[] = {")
