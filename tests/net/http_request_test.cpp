@@ -6,6 +6,7 @@
 #include "net/socket.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/e2e_support.h"
 #include "tests/support/loopback_servers.h"
 
 #include <algorithm>
@@ -131,13 +132,7 @@ private:
     uint64_t m_claimed = 0;
 };
 
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
+using e2e::RandomBytes;
 
 class HttpRequest : public CataloguesInstalled {
 protected:

@@ -1,5 +1,7 @@
 #include "foundation/exception.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/e2e_support.h"
+#include "tests/support/scoped_temp_folder.h"
 #include "upload/upload_exception.h"
 #include "upload/upload_image_body.h"
 
@@ -16,17 +18,7 @@
 
 namespace {
 
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using e2e::RandomBytes;
 
 // Reads the body to its end in reads of `piece` bytes, as the request pulls it.
 std::string ReadAll(PxUploadImageBody& body, size_t piece) {
@@ -58,7 +50,7 @@ TEST_F(UploadImageBody, HeadFileFromTheOffsetAndTailInOrder) {
     const std::string head = "--B\r\nheaders\r\n\r\n";
     const std::string tail = "\r\n--B--\r\n";
     const std::string file = RandomBytes(3 * PxUploadImageBody::kFileBlock + 123, 1);
-    WriteFile(m_path, file);
+    testsupport::WriteWholeFile(m_path, file);
     struct Row {
         uint64_t offset;
         size_t piece;
@@ -97,9 +89,9 @@ TEST_F(UploadImageBody, AFileThatChangesAfterItWasMeasuredFailsTheBody) {
         std::string text;
         const char* what;
     } rows[] = {
-        {0, [&](const std::string& p) { WriteFile(p, RandomBytes(size / 2, 2)); }, truncated,
-         "shrunk before the first read"},
-        {0, [&](const std::string& p) { WriteFile(p, RandomBytes(size + 1, 2)); }, changed,
+        {0, [&](const std::string& p) { testsupport::WriteWholeFile(p, RandomBytes(size / 2, 2)); },
+         truncated, "shrunk before the first read"},
+        {0, [&](const std::string& p) { testsupport::WriteWholeFile(p, RandomBytes(size + 1, 2)); }, changed,
          "grown before the first read"},
         {0, [](const std::string& p) { std::remove(p.c_str()); }, gone, "removed before the first read"},
         {PxUploadImageBody::kFileBlock, [&](const std::string& p) { ::truncate(p.c_str(), size / 2); },
@@ -111,12 +103,12 @@ TEST_F(UploadImageBody, AFileThatChangesAfterItWasMeasuredFailsTheBody) {
         {PxUploadImageBody::kFileBlock,
          [&](const std::string& p) {
              std::remove(p.c_str());
-             WriteFile(p, RandomBytes(size - 1, 5));
+             testsupport::WriteWholeFile(p, RandomBytes(size - 1, 5));
          },
          truncated, "replaced by a shorter file while being read"},
     };
     for (const Row& row : rows) {
-        WriteFile(m_path, RandomBytes(size, 4));
+        testsupport::WriteWholeFile(m_path, RandomBytes(size, 4));
         PxUploadImageBody body("head", m_path, 0, size, "tail");
         std::string buffer(row.readBefore + 4, '\0');
         ASSERT_EQ(body.Read(buffer.size(), buffer.data()), buffer.size()) << row.what;
@@ -133,7 +125,7 @@ TEST_F(UploadImageBody, AFileThatChangesAfterItWasMeasuredFailsTheBody) {
 
 TEST_F(UploadImageBody, EachPassMeasuresTheFileAgain) {
     const std::string file = RandomBytes(50000, 6);
-    WriteFile(m_path, file);
+    testsupport::WriteWholeFile(m_path, file);
     PxUploadImageBody body("h", m_path, 100, file.size(), "t");
     EXPECT_EQ(ReadAll(body, 16384), std::string("h").append(file, 100).append("t"));
     // Between two passes (a challenge answered in between) the file is cut.
@@ -141,13 +133,13 @@ TEST_F(UploadImageBody, EachPassMeasuresTheFileAgain) {
     body.Rewind();
     EXPECT_THROW(ReadAll(body, 16384), PxTruncatedUploadException);
     // And when it has its bytes back, a new pass goes through.
-    WriteFile(m_path, file);
+    testsupport::WriteWholeFile(m_path, file);
     body.Rewind();
     EXPECT_EQ(ReadAll(body, 16384), std::string("h").append(file, 100).append("t"));
 }
 
 TEST_F(UploadImageBody, TheFileIsMeasuredWhenTheBodyIsMade) {
-    WriteFile(m_path, RandomBytes(5000, 7));
+    testsupport::WriteWholeFile(m_path, RandomBytes(5000, 7));
     EXPECT_THROW(PxUploadImageBody("", m_path, 0, 6000, ""), PxTruncatedUploadException);
     EXPECT_THROW(PxUploadImageBody("", m_path, 0, 4000, ""), PxChangedUploadException);
     // The server cannot hold more than the picture has.

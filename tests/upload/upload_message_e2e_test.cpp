@@ -6,6 +6,7 @@
 #include "tests/support/e2e_support.h"
 #include "tests/support/network_ready.h"
 #include "tests/support/ref_server.h"
+#include "tests/support/scoped_temp_folder.h"
 #include "upload/stat_sender.h"
 #include "upload/upload_connection.h"
 #include "upload/upload_endpoint.h"
@@ -23,10 +24,6 @@
 namespace {
 
 using e2e::RandomBytes;
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Submits the message and polls its reply as a sender thread does; the connection goes first.
 void Exchange(UploadMessage& message, const UploadEndpoint& endpoint) {
@@ -107,7 +104,7 @@ TEST_F(UploadProtocolE2E, AWholePictureByTheThreeServlets) {
     ASSERT_TRUE(server.IsListening());
     const std::string path = m_pictures + "/lake.jpg";
     const std::string bytes = RandomBytes(150000, 11);
-    WriteFile(path, bytes);
+    testsupport::WriteWholeFile(path, bytes);
     UploadItemInfo item = MakeItem(path);
     UploadEndpoint endpoint = Endpoint(server);
 
@@ -131,7 +128,7 @@ TEST_F(UploadProtocolE2E, AnInterruptedUploadResumesFromTheOffsetTheServerReport
     ASSERT_TRUE(server.IsListening());
     const std::string path = m_pictures + "/big.jpg";
     const std::string bytes = RandomBytes(200000, 12);
-    WriteFile(path, bytes);
+    testsupport::WriteWholeFile(path, bytes);
     UploadItemInfo item = MakeItem(path);
     UploadEndpoint endpoint = Endpoint(server);
 
@@ -153,7 +150,7 @@ TEST_F(UploadProtocolE2E, APathWithADoubleQuoteUploadsAndIsStored) {
     ASSERT_TRUE(server.IsListening());
     const std::string path = m_pictures + "/say \"cheese\".jpg";
     const std::string bytes = RandomBytes(30000, 13);
-    WriteFile(path, bytes);
+    testsupport::WriteWholeFile(path, bytes);
     UploadItemInfo item = MakeItem(path);
     UploadEndpoint endpoint = Endpoint(server);
 
@@ -170,7 +167,7 @@ TEST_F(UploadProtocolE2E, StatisticsAreLoggedWithEveryField) {
     RefServer server;
     ASSERT_TRUE(server.IsListening());
     const std::string path = m_pictures + "/stats.jpg";
-    WriteFile(path, RandomBytes(4321, 14));
+    testsupport::WriteWholeFile(path, RandomBytes(4321, 14));
     UploadItemInfo item = MakeItem(path);
     item.SetImageID("IMG-stat");
     item.SetUploadServer("refserver one");

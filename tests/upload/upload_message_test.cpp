@@ -4,7 +4,9 @@
 #include "net/http_basic_authenticate.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
+#include "tests/support/e2e_support.h"
 #include "tests/support/network_ready.h"
+#include "tests/support/scoped_temp_folder.h"
 #include "tests/upload/raw_http_peer.h"
 #include "upload/upload_connection.h"
 #include "upload/upload_endpoint.h"
@@ -36,17 +38,7 @@ std::string MakeTempDir() {
     return ::mkdtemp(dir);
 }
 
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using e2e::RandomBytes;
 
 // An item as the queue fills it, with what the servers answered.
 UploadItemInfo MakeItem(const std::string& path = "") {
@@ -348,7 +340,7 @@ TEST_F(UploadMessageTest, FormEncodingEscapesEveryByteButLettersAndDigits) {
 TEST_F(UploadMessageTest, UploadImageIsMultipartFromTheOffsetByteForByte) {
     const std::string path = m_dir + "/pic 100%.jpg";
     const std::string bytes = RandomBytes(40000, 1); // three blocks of the file reader, the last short
-    WriteFile(path, bytes);
+    testsupport::WriteWholeFile(path, bytes);
     UploadItemInfo item = MakeItem(path);
     item.SetOffset(1000);
     item.SetAlbumName("a&b=c%d e"); // sent raw in a multipart body
@@ -392,7 +384,7 @@ TEST_F(UploadMessageTest, FileEdgesOfTheBlockReader) {
     for (const Row& row : rows) {
         const std::string path = m_dir + "/edge.jpg";
         const std::string bytes = RandomBytes(row.size, 2);
-        WriteFile(path, bytes);
+        testsupport::WriteWholeFile(path, bytes);
         UploadItemInfo item = MakeItem(path);
         item.SetOffset(row.offset);
         RawHttpPeer peer({RawHttpPeer::Ok("Status=OK\n")});
@@ -410,7 +402,7 @@ TEST_F(UploadMessageTest, FileEdgesOfTheBlockReader) {
 
 TEST_F(UploadMessageTest, FileNameBytesThatWouldBreakTheHeaderArePercentEncoded) {
     const std::string path = m_dir + "/say \"cheese\"\r\n 50%.jpg";
-    WriteFile(path, "jpeg");
+    testsupport::WriteWholeFile(path, "jpeg");
     RawHttpPeer peer({RawHttpPeer::Ok("Status=OK\n")});
     UploadMessage message(UploadMessage::Kind::UploadImage);
     message.Fill(MakeItem(path));
@@ -440,13 +432,13 @@ TEST_F(UploadMessageTest, FilesThatChangedSinceTheyWereMeasuredAreRefused) {
     };
     for (const Row& row : rows) {
         const std::string path = m_dir + "/changed.jpg";
-        WriteFile(path, RandomBytes(row.measured, 3));
+        testsupport::WriteWholeFile(path, RandomBytes(row.measured, 3));
         UploadItemInfo item = MakeItem(path);
         item.SetOffset(row.offset);
         if (row.now == 0)
             std::remove(path.c_str());
         else
-            WriteFile(path, RandomBytes(row.now, 3));
+            testsupport::WriteWholeFile(path, RandomBytes(row.now, 3));
         RawHttpPeer peer({RawHttpPeer::Ok("Status=OK\n")});
         UploadConnection connection(Endpoint(peer));
         UploadMessage message(UploadMessage::Kind::UploadImage);
@@ -488,7 +480,7 @@ TEST_F(UploadMessageTest, StreamedUploadImageEqualsTheWholeBodyByteForByte) {
     for (const Row& row : rows) {
         const std::string path = m_dir + "/" + row.name;
         const std::string file = RandomBytes(size, row.offset);
-        WriteFile(path, file);
+        testsupport::WriteWholeFile(path, file);
         UploadItemInfo item = MakeItem(path);
         item.SetOffset(row.offset);
         RawHttpPeer peer({RawHttpPeer::Ok("Status=OK\n")});
@@ -509,7 +501,7 @@ TEST_F(UploadMessageTest, StreamedUploadImageEqualsTheWholeBodyByteForByte) {
 TEST_F(UploadMessageTest, AnsweredBasicChallengeSendsTheSameBodyAgain) {
     const std::string path = m_dir + "/challenged \"one\".jpg";
     const std::string file = RandomBytes(3 * UploadMessage::kFileBlock + 10, 11);
-    WriteFile(path, file);
+    testsupport::WriteWholeFile(path, file);
     UploadItemInfo item = MakeItem(path);
     item.SetOffset(20000); // the second pass must seek the file again, past the first window
     RawHttpPeer peer(
@@ -558,7 +550,7 @@ TEST_F(UploadMessageTest, AFileThatChangesWhileItGoesOutFailsTheMessage) {
         {[&] { std::remove(path.c_str()); }, "ENOENT", "removed"},
     };
     for (const Row& row : rows) {
-        WriteFile(path, RandomBytes(size, 12));
+        testsupport::WriteWholeFile(path, RandomBytes(size, 12));
         PausingPeer peer(100000);
         UploadMessage message(UploadMessage::Kind::UploadImage);
         message.Fill(MakeItem(path));
