@@ -1477,8 +1477,31 @@ std::vector<std::string> GtkWindowSystem::ChooseFiles(NativeWindow owner, const 
         options.title.c_str(), ownerRecord != nullptr ? GTK_WINDOW(ownerRecord->widget) : nullptr, action,
         "_Cancel", GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
     gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
-    // GTK's own default size does not fit a small screen (the host's page may be one).
+    // GTK's own default size does not fit a small screen (the host's page may be one), and the
+    // chooser sizes itself again when it is mapped: keep it inside the monitor's work area then.
     gtk_window_set_default_size(GTK_WINDOW(chooser), 640, 420);
+    g_signal_connect_after(chooser, "map", G_CALLBACK(+[](GtkWidget* widget, gpointer) {
+                               GdkWindow* window = gtk_widget_get_window(widget);
+                               GdkMonitor* monitor = window != nullptr
+                                                         ? gdk_display_get_monitor_at_window(
+                                                               gtk_widget_get_display(widget), window)
+                                                         : nullptr;
+                               if (monitor == nullptr)
+                                   return;
+                               GdkRectangle area;
+                               gdk_monitor_get_workarea(monitor, &area);
+                               int width = 0;
+                               int height = 0;
+                               gtk_window_get_size(GTK_WINDOW(widget), &width, &height);
+                               if (width <= area.width && height <= area.height)
+                                   return;
+                               width = std::min(width, area.width * 9 / 10);
+                               height = std::min(height, area.height * 9 / 10);
+                               gtk_window_resize(GTK_WINDOW(widget), width, height);
+                               gtk_window_move(GTK_WINDOW(widget), area.x + (area.width - width) / 2,
+                                               area.y + (area.height - height) / 2);
+                           }),
+                           nullptr);
     gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
     gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), options.multiple);
     if (!options.startFolder.empty())

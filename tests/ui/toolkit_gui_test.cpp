@@ -206,6 +206,34 @@ TEST_F(ToolkitGuiTest, FilesDraggedFromAnotherClientArriveAsTheirLocalPaths) {
     child.SetDropTarget(nullptr);
 }
 
+TEST_F(ToolkitGuiTest, TheFileChooserFitsTheScreenAndGivesNothingWhenCancelled) {
+    testsupport::ScopedTempFolder folder("pxchoose");
+    folder.Put("a.jpg", "1");
+    CUIFileDialog dialog("Choose Pictures (test)");
+    dialog.SetStartFolder(folder.Path());
+    dialog.SetFilters(ParseFileFilters("JPEG Files (*.jpg)\n*.jpg\nAll Files (*.*)\n*.*"));
+    dialog.SetMultipleSelection(true);
+
+    // Its size and place once it has settled, then Escape.
+    std::string geometry = folder / "geometry.txt";
+    auto input =
+        gui::RunAsync("w=$(xdotool search --sync --onlyvisible --name '^Choose Pictures \\(test\\)$' | "
+                      "tail -1); sleep 1; xdotool getwindowgeometry --shell $w > '" +
+                      geometry + "'; xdotool windowfocus --sync $w sleep 0.3 key Escape");
+    EXPECT_TRUE(dialog.Run(&frame).empty());
+    EXPECT_EQ(input.get(), 0);
+    std::string text = testsupport::ReadWholeFile(geometry);
+    auto value = [&](const std::string& name) {
+        size_t at = text.find(name + "=");
+        return at == std::string::npos ? -100000 : std::atoi(text.c_str() + at + name.size() + 1);
+    };
+    // Whole on the private display's 1024 x 768 screen, whatever size GTK would like.
+    EXPECT_GE(value("X"), 0) << text;
+    EXPECT_GE(value("Y"), 0) << text;
+    EXPECT_LE(value("X") + value("WIDTH"), 1024) << text;
+    EXPECT_LE(value("Y") + value("HEIGHT"), 768) << text;
+}
+
 TEST_F(ToolkitGuiTest, ClipboardTextMakesTheRoundTripAndComesFromAnotherClient) {
     CUIClipboard::SetText("Grüße & <co>\nsecond line");
     EXPECT_EQ(CUIClipboard::GetText().value_or("(none)"), "Grüße & <co>\nsecond line");
