@@ -264,8 +264,7 @@ TEST_F(DialogGuiTest, AMessageBoxReturnsTheMappedAnswerOfTheButtonPressed) {
     for (const Case& c : cases) {
         std::string caption = "Question " + std::to_string(++round);
         // Only a mapped box can take the focus: focusing one that is not shown yet fails.
-        auto input = gui::RunAsync("xdotool search --sync --onlyvisible --name '^" + caption +
-                                   "$' windowfocus sleep 0.3 key --delay 50 " + c.keys);
+        auto input = gui::RunAsync(gui::PressKeysIn("^" + caption + "$", c.keys));
         CUIMessageBox box(caption, "Go on?", c.buttons, CUIMessageBox::Icon::Question);
         EXPECT_EQ(box.Show(&owner), c.expected) << caption << " " << c.keys;
         EXPECT_EQ(input.get(), 0);

@@ -112,6 +112,24 @@ inline void PumpFor(CUIApplication& app, double seconds) {
         app, [&] { return std::chrono::steady_clock::now() >= deadline; }, seconds + 1);
 }
 
+// A shell command that presses `keys` in the window whose title matches the regular expression
+// `title` once it is shown, and again, up to five times, while a window of that title is still
+// there: a press made before the window took the focus is lost otherwise, and the test would wait
+// for ever. The last window found is the top-level one (GTK may list an inner one first).
+inline std::string PressKeysIn(const std::string& title, const std::string& keys) {
+    return "xdotool search --sync --onlyvisible --name '" + title +
+           "' >/dev/null; "
+           "for i in 1 2 3 4 5; do "
+           "w=$(xdotool search --onlyvisible --name '" +
+           title +
+           "' | tail -1); "
+           "[ -z \"$w\" ] && exit 0; "
+           "xdotool windowfocus --sync $w sleep 0.3 key --delay 50 " +
+           keys +
+           " 2>/dev/null; sleep 1.5; "
+           "done; exit 1";
+}
+
 // Opens `frame` as a 320 x 240 top-level window titled `title`, with `child` at (50, 40) sized
 // 200 x 120, and pumps until both are mapped and placed (the child reports a screen position inside
 // the frame). False when they never were.
