@@ -2,11 +2,14 @@
 // its exit status, what it prints, what the server stored, and a Ctrl-C in the middle of a transfer.
 // The program runs with a registry store of its own in a temporary XDG_CONFIG_HOME and no proxy.
 #include "tests/support/e2e_support.h"
+#include "tests/support/loopback.h"
 #include "tests/support/ref_server.h"
 #include "tests/support/ref_server_state.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -320,6 +323,81 @@ TEST_F(UploadCommandLine, InterruptPausesCleanlyAndExitsWith130) {
     EXPECT_GT(held, 290000);
     EXPECT_LT(held, 300000);
     EXPECT_TRUE(server.StoredBytes(id) == m_bytes.at(path).substr(0, static_cast<size_t>(held)));
+}
+
+TEST_F(UploadCommandLine, AnUploadThatStallsHalfWayResumesFromTheServersOffset) {
+    // The server keeps the first half of the body and then says nothing: the stall is noticed after
+    // the 2 s time-out, the offset query finds the half, and the rest goes on a new request.
+    RefServer server({"--fault", R"({"servlet":"UploadImage","stall_after":150000,"times":1})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = AddPicture("stalls.jpg", 300000);
+    std::vector<std::string> words = {"upload", "--param", "Timeout=2000"};
+    for (const std::string& word : Parameters(server, 1))
+        words.push_back(word);
+    words.push_back(path);
+    Result result = Run(words);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("uploaded " + path + " ("), std::string::npos) << result.out;
+
+    Json state = State(server);
+    ExpectStoredExactly(server, state, path);
+    EXPECT_EQ(state["outcomes"]["UploadImage"]["stalled"].AsInt(), 1);
+    EXPECT_EQ(Requests(state, "UploadImage"), 2);
+    EXPECT_EQ(Requests(state, "GetImageID"), 1);
+    // The second upload started where the server's bytes ended, not from the start.
+    // Its log note reads "<ImageID> +<bytes> at <offset> -> <held>/<size>".
+    long long resumedAt = -1;
+    for (const Json& entry : state["log"].Items()) {
+        const std::string& note = entry["note"].AsString();
+        size_t at = note.find(" at ");
+        long long offset = -1;
+        if (entry["servlet"].AsString() == "UploadImage" && at != std::string::npos &&
+            std::sscanf(note.c_str() + at, " at %lld", &offset) == 1 && offset > 0)
+            resumedAt = offset;
+    }
+    EXPECT_GT(resumedAt, 0);
+    EXPECT_LE(resumedAt, 150000);
+}
+
+TEST_F(UploadCommandLine, ASilentServerFailsThePictureWithinTheTimeoutAndItsRetries) {
+    // A peer that accepts, reads whatever comes and never answers.
+    testsupport::LoopbackListener listener;
+    ASSERT_TRUE(listener.IsListening());
+    std::atomic<bool> stop{false};
+    std::atomic<int> connections{0};
+    std::thread peer([&] {
+        std::vector<testsupport::LoopbackStream> open;
+        while (!stop) {
+            testsupport::LoopbackStream stream = listener.Accept(0.05);
+            if (stream.IsOpen()) {
+                ++connections;
+                open.push_back(std::move(stream));
+            }
+            for (testsupport::LoopbackStream& s : open)
+                if (s.IsOpen() && s.Receive(0).status == testsupport::LoopbackStream::Status::Closed)
+                    s.Close();
+        }
+    });
+    const std::string path = AddPicture("unanswered.jpg", 40000);
+    const std::string server = "127.0.0.1:" + std::to_string(listener.Port());
+    Program program(m_folder, {"upload", "--param", "Server=" + server, "--param", "SessionID=s", "--param",
+                               "UID=u", "--param", "AuthenticationID=a", "--param", "Timeout=2000",
+                               "--param", "MaxConnections=1", path});
+    ASSERT_TRUE(program.Started());
+    double started = Seconds();
+    // Six attempts of 2 s and pauses of 1 + 4 + 9 + 16 + 25 s: about 67 s.
+    Result result = program.Wait(120);
+    double took = Seconds() - started;
+    stop = true;
+    peer.join();
+    ASSERT_EQ(result.status, 1) << result.out << result.err;
+    EXPECT_NE(result.out.find("failed   " + path + ": Network error: Connection attempt timed out."),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("(10060)"), std::string::npos) << result.out;
+    EXPECT_EQ(connections, 6);
+    EXPECT_GE(took, 6 * 2.0 + 55.0 - 1.0);
+    EXPECT_LT(took, 6 * 2.0 + 55.0 + 20.0);
 }
 
 } // namespace
