@@ -218,12 +218,27 @@ ProgressFrame MakeFrame(const UploadQueue& queue, size_t total) {
     return frame;
 }
 
+// The HOST[:PORT] in a Server value given as a URL ("http://host:81/path" gives "host:81"), empty
+// when the value is a host already. The base URI puts "http://" and "/" around the value, so a
+// scheme or a path in it would make a URI that names no server.
+std::string HostOfServerURL(const std::string& server) {
+    size_t scheme = server.find("://");
+    if (scheme == std::string::npos && server.find('/') == std::string::npos)
+        return "";
+    std::string rest = scheme == std::string::npos ? server : server.substr(scheme + 3);
+    return rest.substr(0, rest.find('/'));
+}
+
 } // namespace
 
 int RunUpload(const PluginParameters& given, const std::vector<std::string>& paths) {
     PluginParameters parameters = given;
     if (parameters.d_server.empty())
         throw CUsageError(HostText(host_text::kUploadNeedsServer));
+    if (std::string host = HostOfServerURL(parameters.d_server);
+        !host.empty() || parameters.d_server.find('/') != std::string::npos)
+        throw CUsageError(HostText(host_text::kServerNotAHost,
+                                   {parameters.d_server, host.empty() ? "HOST[:PORT]" : host}));
     if (paths.empty())
         throw CUsageError(HostText(host_text::kUploadNeedsPath));
     parameters.ClampMaxConnections();

@@ -259,7 +259,7 @@ TEST_F(UploadCommandLine, UsageErrorsExitWithTwoAndSendNothing) {
     const std::string picture = AddPicture("c.jpg", 50000);
     struct Case {
         std::vector<std::string> words;
-        const char* says; // on standard error
+        std::string says; // on standard error
     };
     const Case cases[] = {
         // No server to send to.
@@ -269,6 +269,12 @@ TEST_F(UploadCommandLine, UsageErrorsExitWithTwoAndSendNothing) {
         // A parameter the control does not have.
         {{"upload", "--param", "Server=" + server.Server(), "--param", "Servr=x", picture},
          "unknown parameter 'Servr'"},
+        // A URL where the host belongs: the text says what to write instead.
+        {{"upload", "--param", "Server=http://" + server.Server() + "/", picture},
+         "not 'http://" + server.Server() + "/': write --param Server=" + server.Server() + "\n"},
+        {{"upload", "--param", "Server=" + server.Server() + "/upload", picture},
+         "write --param Server=" + server.Server() + "\n"},
+        {{"upload", "--param", "Server=https:///", picture}, "write --param Server=HOST[:PORT]\n"},
     };
     for (const Case& c : cases) {
         Result result = Run(c.words);
