@@ -119,7 +119,8 @@ public:
     // before the attempt fails as a network time-out (WinSock 10060), retried like any network
     // failure; 0 or less for none. Progress is a request byte sent or a byte of a final reply
     // received: interim 1xx replies do not count, so a peer that keeps sending "100 Continue" and
-    // never answers is a stall too.
+    // never answers is a stall too. A submitter that leaves the body pipe full stops the reading as
+    // well, so a reply larger than the pipe must be read as it comes.
     void SetIdleTimeout(double seconds) { m_idleTimeout = seconds; }
     // The most body bytes a reply may bring before it is refused as too big (0: no bound), so that a
     // reply that never ends cannot keep the exchange going for ever.
