@@ -1,6 +1,7 @@
 // 'pxupload upload' as a user runs it against the reference server (tools/refserver) on 127.0.0.1:
 // its exit status, what it prints, what the server stored, and a Ctrl-C in the middle of a transfer.
 // The program runs with a registry store of its own in a temporary XDG_CONFIG_HOME and no proxy.
+#include "tests/pictures/jpeg_test_files.h"
 #include "tests/support/e2e_support.h"
 #include "tests/support/loopback.h"
 #include "tests/support/ref_server.h"
@@ -131,9 +132,14 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_folder); }
 
+    // A picture of `size` bytes: a small JPEG, so that the program takes it for one, then bytes
+    // that differ from picture to picture.
     std::string AddPicture(const std::string& name, size_t size) {
         fs::path path = m_folder / "pictures" / name;
-        std::string bytes = RandomBytes(size, static_cast<unsigned>(m_bytes.size() + 100));
+        static const testpictures::Bytes head = testpictures::EncodeJpeg({});
+        std::string bytes(head.begin(), head.end());
+        if (size > bytes.size())
+            bytes += RandomBytes(size - bytes.size(), static_cast<unsigned>(m_bytes.size() + 100));
         std::ofstream(path, std::ios::binary) << bytes;
         m_bytes[path.string()] = std::move(bytes);
         return path.string();
@@ -404,6 +410,57 @@ TEST_F(UploadCommandLine, ASilentServerFailsThePictureWithinTheTimeoutAndItsRetr
     EXPECT_EQ(connections, 6);
     EXPECT_GE(took, 6 * 2.0 + 55.0 - 1.0);
     EXPECT_LT(took, 6 * 2.0 + 55.0 + 20.0);
+}
+
+TEST_F(UploadCommandLine, FilesThatAreNoPicturesAreRefusedWhenAddedAndTheRestGo) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const std::string good = AddPicture("good.jpg", 80000);
+    const fs::path pictures = m_folder / "pictures";
+    std::ofstream(pictures / "noise.jpg", std::ios::binary) << RandomBytes(30000, 7);
+    std::ofstream(pictures / "one.jpg", std::ios::binary) << "\xff";
+    std::ofstream(pictures / "empty.jpeg", std::ios::binary);
+    // Only the start-of-image marker: no header follows it.
+    std::ofstream(pictures / "marker.jpg", std::ios::binary) << "\xff\xd8\xff";
+    // A real JPEG without a picture's name, and a link to the good picture.
+    fs::copy_file(good, pictures / "good.bin");
+    fs::create_symlink(good, pictures / "link.jpg");
+
+    std::vector<std::string> words = {"upload"};
+    for (const std::string& word : Parameters(server, 1))
+        words.push_back(word);
+    for (const char* name : {"noise.jpg", "one.jpg", "empty.jpeg", "marker.jpg", "good.bin", "link.jpg"})
+        words.push_back((pictures / name).string());
+    words.push_back(good);
+    Result result = Run(words);
+    ASSERT_EQ(result.status, 1) << result.out << result.err;
+    for (const char* name : {"noise.jpg", "one.jpg", "empty.jpeg", "marker.jpg"})
+        EXPECT_NE(result.err.find("pxupload: " + (pictures / name).string() +
+                                  ": named as a JPEG picture, but its content is not one\n"),
+                  std::string::npos)
+            << name << "\n"
+            << result.err;
+    EXPECT_NE(result.err.find("pxupload: " + (pictures / "good.bin").string() + ": not a JPEG picture\n"),
+              std::string::npos)
+        << result.err;
+    // The link and the file are one picture, uploaded once.
+    EXPECT_NE(result.out.find("Uploading 1 picture to "), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("\nUploaded 1 of 1 picture ("), std::string::npos) << result.out;
+    Json state = State(server);
+    EXPECT_EQ(Requests(state, "GetImageID"), 1);
+    EXPECT_EQ(Requests(state, "UploadImage"), 1);
+    ASSERT_EQ(state["pictures"].Members().size(), 1u);
+    EXPECT_TRUE(server.StoredBytes(state["pictures"].Members()[0].first) == m_bytes.at(good));
+
+    // A folder gives its pictures and names the files that only look like ones.
+    Result folder = Run({"upload", "--param", "Server=" + server.Server(), "--param", "SessionID=s",
+                         "--param", "UID=u", "--param", "AuthenticationID=a", pictures.string()});
+    EXPECT_EQ(folder.status, 1) << folder.out << folder.err;
+    EXPECT_NE(folder.err.find((pictures / "noise.jpg").string() + ": named as a JPEG picture"),
+              std::string::npos)
+        << folder.err;
+    EXPECT_EQ(folder.err.find("good.bin"), std::string::npos) << folder.err;
+    EXPECT_NE(folder.out.find("Uploading 1 picture to "), std::string::npos) << folder.out;
 }
 
 } // namespace
