@@ -82,11 +82,17 @@ for set in "${picture_sets[@]}"; do
     [ -n "${counts[$set]:-}" ] || die "unknown picture set $set (large, small, huge)"
 done
 # The capture check below sends one small picture.
+# Each picture is a small JPEG followed by random bytes: the client takes only files whose content
+# begins as a JPEG.
+jpeg_head="$work/head.jpg"
+[ -s "$jpeg_head" ] || { printf 'P6 8 8 255\n'; head -c 192 /dev/zero; } | cjpeg >"$jpeg_head"
+head_size=$(stat -c %s "$jpeg_head")
 for set in small "${picture_sets[@]}"; do
     [ -d "$work/sets/$set" ] && continue
     mkdir -p "$work/sets/$set"
     for ((i = 1; i <= counts[$set]; i++)); do
-        head -c "${sizes[$set]}" /dev/urandom >"$(printf '%s/sets/%s/picture_%03d.jpg' "$work" "$set" "$i")"
+        { cat "$jpeg_head"; head -c "$((sizes[$set] - head_size))" /dev/urandom; } \
+            >"$(printf '%s/sets/%s/picture_%03d.jpg' "$work" "$set" "$i")"
     done
 done
 mkdir -p "$work/config" # an empty preferences store: no proxy, nothing remembered

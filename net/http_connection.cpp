@@ -82,6 +82,7 @@ std::shared_ptr<CHTTPResponse> CHTTPConnection::Submit(CHTTPRequest& request, co
     request.Submit();
 
     auto response = std::make_shared<CHTTPResponse>();
+    response->SetMaxBody(m_maxReplyBody);
     response->SetFinalStatusHook([this](CHTTPResponse& reply) { return OnFinalStatus(reply); });
     m_request = &request;
     m_response = response.get();
@@ -149,6 +150,7 @@ void CHTTPConnection::Connect() {
         return Restart(1);
     }
     m_socket->SetConnectTimeout(m_connectTimeout);
+    StartWatch();
     m_state = State::Exchange;
 }
 
@@ -193,7 +195,33 @@ unsigned CHTTPConnection::WaitForSocket(unsigned what) {
             return ready;
         if (IsStopRequested())
             return 0;
+        WatchProgress();
     }
+}
+
+void CHTTPConnection::StartWatch() {
+    m_lastProgress = std::chrono::steady_clock::now();
+    m_sentSeen = m_socket ? m_socket->GetBytesSent() : 0;
+    m_receivedSeen = m_socket ? m_socket->GetBytesReceived() : 0;
+}
+
+void CHTTPConnection::WatchProgress() {
+    if (m_idleTimeout <= 0 || !m_socket)
+        return;
+    uint64_t sent = m_socket->GetBytesSent();
+    uint64_t received = m_socket->GetBytesReceived();
+    bool moved = sent != m_sentSeen || (received != m_receivedSeen && m_response->GetStatusNow() >= 200);
+    m_sentSeen = sent;
+    m_receivedSeen = received;
+    auto now = std::chrono::steady_clock::now();
+    if (moved) {
+        m_lastProgress = now;
+        return;
+    }
+    if (std::chrono::duration<double>(now - m_lastProgress).count() < m_idleTimeout)
+        return;
+    Trace(kTrace, 0, "%p: no progress for %.1f s", static_cast<void*>(this), m_idleTimeout);
+    throw CSocketException(platform::kWsaEtimedout);
 }
 
 void CHTTPConnection::WriteRequest() {
@@ -221,6 +249,7 @@ void CHTTPConnection::WriteRequest() {
             Trace(kTrace, 0, "%p: done writing", static_cast<void*>(this));
             m_doneWriting = true;
         }
+        WatchProgress();
         writable = !m_socket->IsWriteBlocked();
     }
 }
@@ -252,8 +281,11 @@ void CHTTPConnection::ReadResponse() {
             return Reconnect(SocketFate::Close);
         }
         readable = !m_socket->IsReadDry();
-        if (!complete)
+        if (!complete) {
+            // Interim replies that keep coming never leave this loop by themselves.
+            WatchProgress();
             continue;
+        }
         if (m_state == State::Discard)
             return SendAgain();
         return FinishExchange();
@@ -310,6 +342,8 @@ void CHTTPConnection::Reconnect(SocketFate fate) {
     if (fate == SocketFate::Close)
         CloseSocket();
     m_state = fate == SocketFate::Close ? State::Connect : State::Exchange;
+    if (fate == SocketFate::Keep)
+        StartWatch();
     m_doneWriting = false;
     m_request->ResetWritePosition();
     m_response->Reset();

@@ -22,6 +22,8 @@
 #include "platform/winsock.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -113,6 +115,16 @@ public:
 
     // The connect time-out of every socket the worker creates (seconds; -1 for none).
     void SetConnectTimeout(double seconds) { m_connectTimeout = seconds; }
+    // Seconds that may pass without progress while the request is written or its reply awaited
+    // before the attempt fails as a network time-out (WinSock 10060), retried like any network
+    // failure; 0 or less for none. Progress is a request byte sent or a byte of a final reply
+    // received: interim 1xx replies do not count, so a peer that keeps sending "100 Continue" and
+    // never answers is a stall too. A submitter that leaves the body pipe full stops the reading as
+    // well, so a reply larger than the pipe must be read as it comes.
+    void SetIdleTimeout(double seconds) { m_idleTimeout = seconds; }
+    // The most body bytes a reply may bring before it is refused as too big (0: no bound), so that a
+    // reply that never ends cannot keep the exchange going for ever.
+    void SetMaxReplyBody(uint64_t bytes) { m_maxReplyBody = bytes; }
     // Registers a scheme's prototype under its scheme name, replacing an earlier one of that name.
     // The prototype is shared with its owner (the plugin object) and only cloned.
     void AddAuthenticator(std::shared_ptr<const CHTTPAuthenticate> prototype);
@@ -162,6 +174,11 @@ private:
 
     // Waits in slices for what the state needs; 0 when asked to stop.
     unsigned WaitForSocket(unsigned what);
+    // Starts the idle clock of the attempt on the current socket.
+    void StartWatch();
+    // Notes progress since the last call; raises CSocketException(10060) when there has been none
+    // for the idle time-out.
+    void WatchProgress();
     // True while the request still goes out: not all written, and no final reply begun.
     bool IsWriting() const;
     void WriteRequest();
@@ -189,6 +206,8 @@ private:
     platform::WinSockAddrIn m_target{};
     bool m_useProxy;
     double m_connectTimeout = -1.0;
+    double m_idleTimeout = -1.0;
+    uint64_t m_maxReplyBody = 0;
     std::map<std::string, std::shared_ptr<const CHTTPAuthenticate>> m_authenticators;
     std::unique_ptr<CListener> m_unknownSchemeCallback;
     std::unique_ptr<IHTTPChallengeAnswerer> m_answerer; // never null
@@ -209,5 +228,10 @@ private:
     int m_retryCount = 0;
     int m_maxRetries = 5;
     int m_creationFailures = 0; // socket creations that failed in this exchange
+    // The idle watch of the current attempt: when progress was last seen, and the socket's byte
+    // counts then.
+    std::chrono::steady_clock::time_point m_lastProgress;
+    uint64_t m_sentSeen = 0;
+    uint64_t m_receivedSeen = 0;
     std::atomic<int> m_lastErrorCode{0};
 };

@@ -561,6 +561,8 @@ size_t CHTTPResponse::ReadBodyPiece(IHTTPResponseInput& input, uint64_t limit, b
         return 0;
     }
     m_bodyBytes += received;
+    if (m_maxBody != 0 && m_bodyBytes > m_maxBody)
+        throw CHTTPResponseTooBigException();
     return received;
 }
 

@@ -120,6 +120,9 @@ public:
     // fails the step as an error in the reply would. Kept across Reset.
     using FinalStatusHook = std::function<bool(CHTTPResponse&)>;
     void SetFinalStatusHook(FinalStatusHook hook) { m_finalStatusHook = std::move(hook); }
+    // The most body bytes a reply may bring, whatever its framing, before it fails as too big
+    // (CHTTPResponseTooBigException); 0, the default, for no bound. Kept across Reset.
+    void SetMaxBody(uint64_t bytes) { m_maxBody = bytes; }
     // Body bytes from now on go to the discard pipe.
     void RedirectBodyToDiscard() { m_sink = &m_discard; }
     bool IsBodyDiscarded() const { return m_sink == &m_discard; }
@@ -212,6 +215,7 @@ private:
     int32_t m_contentLength = 0; // for BodyByLength
     uint64_t m_remaining = 0;    // bytes left of the current chunk or part
     std::string m_boundary;      // "--" and the multipart boundary
+    uint64_t m_maxBody = 0;      // 0: no bound
     uint64_t m_bodyBytes = 0;    // body bytes received
     uint64_t m_otherBytes = 0;   // header and framing bytes; the body's are added at completion
 

@@ -265,6 +265,7 @@ size_t CSocket::Receive(size_t count, char* buffer, double timeout) {
         }
         total += static_cast<size_t>(more);
     }
+    m_bytesReceived += total;
     return total;
 }
 
@@ -358,6 +359,7 @@ size_t CSocket::Write(size_t count, const void* data, double timeout) {
         total += static_cast<size_t>(more);
     }
     m_writeBlocked = total < count;
+    m_bytesSent += total;
     return total;
 }
 

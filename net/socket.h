@@ -70,6 +70,10 @@ public:
     // 0 while the input has not ended that way. Such a failure reads as the end of data, and a reply
     // that runs until the server closes needs this to tell a cut from the end.
     int GetEndError() const { return m_endError; }
+    // Bytes received from and sent to the network in the socket's life, so that a caller can tell a
+    // stalled exchange from a slow one.
+    uint64_t GetBytesReceived() const { return m_bytesReceived; }
+    uint64_t GetBytesSent() const { return m_bytesSent; }
 
     // Bounds on the drain when a socket is destroyed while its peer keeps sending or stays open.
     static constexpr double kDrainSeconds = 2.0;
@@ -100,6 +104,8 @@ private:
     Clock::time_point m_connectStart;
     double m_connectTimeout = -1.0;
     int m_endError = 0;
+    uint64_t m_bytesReceived = 0;
+    uint64_t m_bytesSent = 0;
     bool m_readDry = false;
     bool m_writeBlocked = false;
 };

@@ -1,6 +1,6 @@
 // An HTTP connection bound to an upload endpoint: every request it carries goes by POST to the
-// endpoint's base URI followed by a servlet name, with the endpoint's User-Agent, connect time-out,
-// proxy authenticators and authorization listener. It holds the connection rather than being one, so
+// endpoint's base URI followed by a servlet name, with the endpoint's User-Agent, time-out (of the
+// connect and of a stalled exchange), proxy authenticators and authorization listener. It holds the connection rather than being one, so
 // the connection's worker is stopped by the connection itself whatever this class adds.
 //
 // Threads: as CHTTPConnection. The submitter's thread creates it, submits once and destroys it; the
@@ -10,6 +10,7 @@
 #include "net/http_connection.h"
 #include "upload/upload_endpoint.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,10 @@ class CHTTPResponse;
 
 class UploadConnection {
 public:
+    // Every servlet answers with a few "name=value" lines; a reply body past this is no answer of
+    // the protocol but a peer that never ends its reply.
+    static constexpr uint64_t kMaxReplyBody = 64 * 1024;
+
     // Resolves the endpoint's server (through a proxy when one applies). Raises what CHTTPConnection's
     // constructor raises. The socket library must be held.
     explicit UploadConnection(const UploadEndpoint& endpoint);

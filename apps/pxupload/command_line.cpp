@@ -40,6 +40,10 @@ CommandLine ParseCommandLine(std::span<const std::string> words) {
     bool optionsEnded = false;
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
+        // "prefs set NAME VALUE" takes any value, a negative number included: its words are never
+        // read as options.
+        if (line.command == CommandLine::Command::Prefs && !line.arguments.empty())
+            optionsEnded = true;
         if (optionsEnded || word.empty() || word[0] != '-' || word == "-") {
             if (!haveCommand) {
                 auto it = Commands().find(word);
@@ -60,6 +64,8 @@ CommandLine ParseCommandLine(std::span<const std::string> words) {
         } else if (word == "--version") {
             line.command = CommandLine::Command::Version;
             return line;
+        } else if (word == "--show-password") {
+            line.showPassword = true;
         } else if (IsOption(word, "--trace")) {
             line.traceCategories = OptionValue(words, i, "--trace");
         } else if (IsOption(word, "--page")) {

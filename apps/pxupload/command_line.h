@@ -1,5 +1,5 @@
-// The host program's command line: global options (anywhere before "--"), then a command and its
-// arguments. Parsing only reads the words; files named by --page are read by the caller.
+// The host program's command line: global options (anywhere before "--"; for prefs, only before
+// its first argument, so that a value such as "-1" is a value), then a command and its arguments. Parsing only reads the words; files named by --page are read by the caller.
 #pragma once
 
 #include <span>
@@ -28,6 +28,7 @@ struct CommandLine {
     std::vector<std::string> arguments; // the words after the command
     std::vector<ParameterOption> parameters;
     std::string traceCategories;
+    bool showPassword = false; // --show-password: prefs shows the proxy password as stored
 };
 
 // `words` excludes the program name. Throws CUsageError.

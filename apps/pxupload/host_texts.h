@@ -37,6 +37,8 @@ constexpr uint32_t kStatsUnsent = 10225;     // "some statistics were not sent"
 constexpr uint32_t kAuthFailed = 10226;      // "authorization failed: %1"
 constexpr uint32_t kProxyAuthFailed = 10227; // "authorization failed at the proxy: %1"
 constexpr uint32_t kUnlistable = 10281;      // "the folder cannot be read"
+constexpr uint32_t kNotJpegContent = 10283;  // "%1: named as a JPEG picture, but its content is not one"
+constexpr uint32_t kServerNotAHost = 10282;  // "the parameter Server takes HOST[:PORT] ..., not '%1': ..."
 
 // The program's usage, its usage errors and the listings of its other commands.
 constexpr uint32_t kUnknownCommand = 10230;     // "unknown command '%1'"

@@ -192,14 +192,18 @@ std::string PreferenceErrorText(PreferenceError error, std::string_view name) {
     }
 }
 
-void PrintPreferences() {
+// A stored password is shown only when asked for: a listing may be read over the user's shoulder.
+constexpr const char* kHiddenPassword = "********";
+
+void PrintPreferences(bool showPassword) {
     CNameValueDocument preferences;
     LoadPreferences(preferences);
     std::cout << HostText(host_text::kPreferencesHeading, {kPreferencesKey}) << "\n";
     for (const PreferenceSetting& setting : ListPreferences(preferences)) {
         char row[64];
         std::snprintf(row, sizeof row, "  %-22s ", setting.name.c_str());
-        std::cout << row << "\"" << setting.text << "\""
+        bool hidden = setting.name == "proxyPassword" && !setting.text.empty() && !showPassword;
+        std::cout << row << "\"" << (hidden ? kHiddenPassword : setting.text) << "\""
                   << (setting.stored ? "" : HostText(host_text::kDefaultMark)) << "\n";
     }
     std::cout << "\n" << HostText(host_text::kRecentFolders) << "\n";
@@ -220,9 +224,9 @@ void PrintPreferences() {
     }
 }
 
-int RunPrefs(const std::vector<std::string>& arguments) {
+int RunPrefs(const std::vector<std::string>& arguments, bool showPassword) {
     if (arguments.empty()) {
-        PrintPreferences();
+        PrintPreferences(showPassword);
         return 0;
     }
     const std::string& action = arguments[0];
@@ -254,7 +258,7 @@ int Run(const CommandLine& line) {
     case CommandLine::Command::Properties:
         return PrintProperties(line.arguments);
     case CommandLine::Command::Prefs:
-        return RunPrefs(line.arguments);
+        return RunPrefs(line.arguments, line.showPassword);
     case CommandLine::Command::Upload:
         return RunUpload(LoadParameters(line), line.arguments);
     case CommandLine::Command::Run:

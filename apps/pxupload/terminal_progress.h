@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CTimeRemainingTable;
@@ -28,6 +29,13 @@ struct ProgressFrame {
     uint64_t total = 0;           // pictures of the run
     bool paused = false;
 };
+
+// The columns that UTF-8 `text` takes on a terminal: two for East Asian wide and full-width
+// characters, none for combining marks, one for everything else (a byte that is not UTF-8 included).
+size_t DisplayWidth(std::string_view text);
+// `text` when it fits in `width` columns; else cut at a character boundary and ended with "...",
+// the whole at most `width` columns.
+std::string FitToWidth(std::string_view text, size_t width);
 
 // The lines of the block, none wider than `width` columns (at least 40 are assumed).
 std::vector<std::string> RenderProgress(const ProgressFrame& frame, const CTimeRemainingTable& times,

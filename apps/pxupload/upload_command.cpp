@@ -22,6 +22,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -66,13 +67,38 @@ private:
     struct sigaction m_oldTerm {};
 };
 
-// The picture types registered with the picture formats (JPEG), by file name.
-bool IsPictureFile(const std::string& path) {
+// Whether the name is one of a registered picture type (JPEG).
+bool HasPictureName(const std::string& path) {
     return CPictureFormatList::Get().FindByFileName(path) != nullptr;
+}
+
+// The queue's picture test: a name of a picture type and content that the type's reader opens (a
+// JPEG begins with its start-of-image marker and a readable header), so that a file that only has
+// the name is refused when it is added instead of being uploaded and reported as done.
+bool IsPictureFile(const std::string& path) {
+    const CPictureFormat* format = CPictureFormatList::Get().FindByFileName(path);
+    return format != nullptr && format->CanRead(path);
 }
 
 bool IsAcceptedPicture(const std::string& path) {
     return !IsFolder(path) && IsPictureFile(path);
+}
+
+// The path with every symbolic link resolved, so that a file and a link to it are one picture; the
+// path as it is when it cannot be resolved.
+std::string ResolvedPath(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path canonical = std::filesystem::canonical(path, error);
+    return error ? path : canonical.string();
+}
+
+// Adds the picture unless it is listed already under its resolved path.
+void AddOnce(std::vector<std::string>& pictures, std::vector<std::string>& seen, const std::string& path) {
+    std::string key = ResolvedPath(path);
+    if (std::find(seen.begin(), seen.end(), key) != seen.end())
+        return;
+    seen.push_back(std::move(key));
+    pictures.push_back(path);
 }
 
 struct PictureList {
@@ -86,6 +112,7 @@ std::string FullPath(const std::string& path) {
 
 PictureList CollectPictures(const std::vector<std::string>& paths) {
     PictureList list;
+    std::vector<std::string> seen; // the resolved paths of the pictures listed
     for (const std::string& given : paths) {
         std::string path = FullPath(given);
         std::optional<platform::FileStatus> status = platform::GetFileStatus(path);
@@ -99,23 +126,33 @@ PictureList CollectPictures(const std::vector<std::string>& paths) {
             }
             // Sorted by name already; a link whose target is gone has nothing to upload.
             const std::string prefix = path.back() == '/' ? path : path + "/";
+            bool refused = false;
             for (const platform::FolderEntry& entry : *entries) {
                 std::string full = prefix + entry.name;
-                if (!entry.isFolder && IsPictureFile(full) && platform::GetFileStatus(full))
+                if (entry.isFolder || !HasPictureName(full) || !platform::GetFileStatus(full))
+                    continue;
+                if (IsPictureFile(full)) {
                     found.push_back(std::move(full));
+                } else {
+                    list.problems.push_back(HostText(host_text::kNotJpegContent, {full}));
+                    refused = true;
+                }
             }
-            if (found.empty())
+            if (found.empty() && !refused)
                 list.problems.push_back(HostText(host_text::kNoPictures, {given}));
-            list.pictures.insert(list.pictures.end(), found.begin(), found.end());
+            for (const std::string& picture : found)
+                AddOnce(list.pictures, seen, picture);
             continue;
         }
         std::string resolved = ResolveShortcuts(path);
         if (!platform::GetFileStatus(resolved))
             list.problems.push_back(HostText(host_text::kNoSuchFile, {given}));
-        else if (!IsAcceptedPicture(resolved))
+        else if (IsFolder(resolved) || !HasPictureName(resolved))
             list.problems.push_back(HostText(host_text::kNotAPicture, {given}));
-        else if (std::find(list.pictures.begin(), list.pictures.end(), resolved) == list.pictures.end())
-            list.pictures.push_back(resolved);
+        else if (!IsAcceptedPicture(resolved))
+            list.problems.push_back(HostText(host_text::kNotJpegContent, {given}));
+        else
+            AddOnce(list.pictures, seen, resolved);
     }
     return list;
 }
@@ -218,12 +255,27 @@ ProgressFrame MakeFrame(const UploadQueue& queue, size_t total) {
     return frame;
 }
 
+// The HOST[:PORT] in a Server value given as a URL ("http://host:81/path" gives "host:81"), empty
+// when the value is a host already. The base URI puts "http://" and "/" around the value, so a
+// scheme or a path in it would make a URI that names no server.
+std::string HostOfServerURL(const std::string& server) {
+    size_t scheme = server.find("://");
+    if (scheme == std::string::npos && server.find('/') == std::string::npos)
+        return "";
+    std::string rest = scheme == std::string::npos ? server : server.substr(scheme + 3);
+    return rest.substr(0, rest.find('/'));
+}
+
 } // namespace
 
 int RunUpload(const PluginParameters& given, const std::vector<std::string>& paths) {
     PluginParameters parameters = given;
     if (parameters.d_server.empty())
         throw CUsageError(HostText(host_text::kUploadNeedsServer));
+    if (std::string host = HostOfServerURL(parameters.d_server);
+        !host.empty() || parameters.d_server.find('/') != std::string::npos)
+        throw CUsageError(HostText(host_text::kServerNotAHost,
+                                   {parameters.d_server, host.empty() ? "HOST[:PORT]" : host}));
     if (paths.empty())
         throw CUsageError(HostText(host_text::kUploadNeedsPath));
     parameters.ClampMaxConnections();

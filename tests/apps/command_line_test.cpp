@@ -77,6 +77,23 @@ TEST_F(CommandLineWords, PropertiesTakesPaths) {
     EXPECT_EQ(Parse({"properties"}).arguments, std::vector<std::string>{});
 }
 
+TEST_F(CommandLineWords, PrefsArgumentsEndItsOptions) {
+    CommandLine set = Parse({"--trace", "net", "prefs", "set", "proxyPort", "-1"});
+    EXPECT_EQ(set.command, CommandLine::Command::Prefs);
+    EXPECT_EQ(set.arguments, (std::vector<std::string>{"set", "proxyPort", "-1"}));
+    EXPECT_EQ(set.traceCategories, "net");
+    EXPECT_EQ(Parse({"prefs", "set", "proxyAddress", "--help"}).arguments,
+              (std::vector<std::string>{"set", "proxyAddress", "--help"}));
+    // Before the arguments, options are options still.
+    CommandLine shown = Parse({"prefs", "--show-password"});
+    EXPECT_TRUE(shown.showPassword);
+    EXPECT_TRUE(shown.arguments.empty());
+    EXPECT_FALSE(Parse({"prefs"}).showPassword);
+    EXPECT_EQ(Parse({"prefs", "--help"}).command, CommandLine::Command::Help);
+    // Other commands keep taking options among their arguments.
+    EXPECT_EQ(UsageError({"properties", "a.jpg", "-1"}), "unknown option '-1'");
+}
+
 TEST_F(CommandLineWords, UsageErrors) {
     EXPECT_EQ(UsageError({"frobnicate"}), "unknown command 'frobnicate'");
     EXPECT_EQ(UsageError({"--bogus"}), "unknown option '--bogus'");

@@ -44,6 +44,66 @@ TEST_F(TerminalProgressTest, LinesCarryTheListTextsAndFitTheWidth) {
     EXPECT_EQ(narrow[2], "[########............]  42%  1.50KB o...");
 }
 
+// Whether `text` is well-formed UTF-8 throughout.
+bool IsWholeUtf8(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += length;
+    }
+    return true;
+}
+
+TEST_F(TerminalProgressTest, NamesAreCutOnCharactersByTheirWidthOnScreen) {
+    const std::string e = "\xc3\xa9";           // é: two bytes, one column
+    const std::string han = "\xe5\x86\x99";     // 写: three bytes, two columns
+    const std::string acute = "\xcc\x81";       // a combining acute accent: no column
+    const std::string emoji = "\xf0\x9f\x93\xb7"; // a camera: four bytes, two columns
+    EXPECT_EQ(DisplayWidth("abc"), 3u);
+    EXPECT_EQ(DisplayWidth(e + e), 2u);
+    EXPECT_EQ(DisplayWidth(han + "x"), 3u);
+    EXPECT_EQ(DisplayWidth("e" + acute), 1u);
+    EXPECT_EQ(DisplayWidth(emoji), 2u);
+    EXPECT_EQ(DisplayWidth("\xff\xc3"), 2u); // bytes that are no UTF-8 take a column each
+
+    EXPECT_EQ(FitToWidth(e + e + e, 3), e + e + e);
+    EXPECT_EQ(FitToWidth(std::string(10, 'a'), 6), "aaa...");
+    // Never half a character: é (1 column) fits whole; a wide character that would overrun is left out.
+    EXPECT_EQ(FitToWidth(e + e + e + e + e + e + e, 6), e + e + e + "...");
+    EXPECT_EQ(FitToWidth("a" + han + han + han, 6), "a" + han + "...");
+    // A combining mark stays with its letter.
+    EXPECT_EQ(FitToWidth("e" + acute + "e" + acute + "xxxxxxx", 5), "e" + acute + "e" + acute + "...");
+
+    const CTimeRemainingTable times = CTimeRemainingTable::Load();
+    ProgressFrame frame = TwoActive();
+    std::string wide;
+    for (int i = 0; i < 60; ++i)
+        wide += (i % 2 == 0 ? han : e);
+    frame.active[1].name = wide + ".jpg";
+    frame.active[0].name = "\xc3\x89t\xc3\xa9 " + emoji + " photo.jpg";
+    for (size_t width : {40u, 61u, 80u, 100u}) {
+        std::vector<std::string> lines = RenderProgress(frame, times, width);
+        ASSERT_EQ(lines.size(), 3u);
+        for (const std::string& line : lines) {
+            EXPECT_TRUE(IsWholeUtf8(line)) << width << ": " << line;
+            EXPECT_LE(DisplayWidth(line), width) << line;
+        }
+        // The columns after the name line up whatever the name is made of.
+        EXPECT_EQ(DisplayWidth(lines[0]), DisplayWidth(lines[1])) << lines[0] << "\n" << lines[1];
+        // The cut name ends in "..." (a space after it where a wide character did not fit).
+        EXPECT_NE(lines[1].find("..."), std::string::npos) << lines[1];
+        EXPECT_NE(lines[1].find(" 1.00MB  50%"), std::string::npos) << lines[1];
+    }
+    // At 100 columns the short name is padded by its columns, not its bytes.
+    EXPECT_EQ(RenderProgress(frame, times, 100)[0],
+              "  \xc3\x89t\xc3\xa9 " + emoji + " photo.jpg" + std::string(79 - 16, ' ') + "   1.50KB  99%");
+}
+
 TEST_F(TerminalProgressTest, PausedAndUnknownShowNoEstimate) {
     const CTimeRemainingTable times = CTimeRemainingTable::Load();
     ProgressFrame frame = TwoActive();

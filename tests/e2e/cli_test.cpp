@@ -184,6 +184,29 @@ TEST_F(CommandLineProgram, PrefsSetUnsetAndRefuse) {
     EXPECT_NE(withProxy.out.find("  http: 127.0.0.1:3128\n"), std::string::npos) << withProxy.out;
 }
 
+TEST_F(CommandLineProgram, PrefsHideTheProxyPasswordAndReadValuesAsValues) {
+    const std::string row = "  proxyPassword          ";
+    EXPECT_NE(Run({"prefs"}).out.find(row + "\"\"  (default)\n"), std::string::npos);
+    ASSERT_EQ(Run({"prefs", "set", "proxyPassword", "s3cret-word"}).status, 0);
+    Result hidden = Run({"prefs"});
+    EXPECT_NE(hidden.out.find(row + "\"********\"\n"), std::string::npos) << hidden.out;
+    EXPECT_EQ(hidden.out.find("s3cret-word"), std::string::npos) << hidden.out;
+    Result shown = Run({"--show-password", "prefs"});
+    EXPECT_NE(shown.out.find(row + "\"s3cret-word\"\n"), std::string::npos) << shown.out;
+    EXPECT_NE(Run({"prefs", "--show-password"}).out.find("\"s3cret-word\""), std::string::npos);
+    ASSERT_EQ(Run({"prefs", "unset", "proxyPassword"}).status, 0);
+    EXPECT_NE(Run({"prefs"}).out.find(row + "\"\"  (default)\n"), std::string::npos);
+
+    // A value that starts with a dash is the preference's value, checked as such, not an option.
+    Result negative = Run({"prefs", "set", "proxyPort", "-1"});
+    EXPECT_EQ(negative.status, 2);
+    EXPECT_NE(negative.err.find("The port must be a number between 1 and 65535"), std::string::npos)
+        << negative.err;
+    EXPECT_EQ(negative.err.find("unknown option"), std::string::npos) << negative.err;
+    ASSERT_EQ(Run({"prefs", "set", "proxyAddress", "--proxy.example"}).status, 0);
+    EXPECT_NE(Run({"prefs"}).out.find("  proxyAddress           \"--proxy.example\"\n"), std::string::npos);
+}
+
 TEST_F(CommandLineProgram, PropertiesOfPicturesAndOtherFiles) {
     using namespace testpictures;
     JpegOptions options;

@@ -1,12 +1,16 @@
 // 'pxupload upload' as a user runs it against the reference server (tools/refserver) on 127.0.0.1:
 // its exit status, what it prints, what the server stored, and a Ctrl-C in the middle of a transfer.
 // The program runs with a registry store of its own in a temporary XDG_CONFIG_HOME and no proxy.
+#include "tests/pictures/jpeg_test_files.h"
 #include "tests/support/e2e_support.h"
+#include "tests/support/loopback.h"
 #include "tests/support/ref_server.h"
 #include "tests/support/ref_server_state.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -128,9 +132,14 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_folder); }
 
+    // A picture of `size` bytes: a small JPEG, so that the program takes it for one, then bytes
+    // that differ from picture to picture.
     std::string AddPicture(const std::string& name, size_t size) {
         fs::path path = m_folder / "pictures" / name;
-        std::string bytes = RandomBytes(size, static_cast<unsigned>(m_bytes.size() + 100));
+        static const testpictures::Bytes head = testpictures::EncodeJpeg({});
+        std::string bytes(head.begin(), head.end());
+        if (size > bytes.size())
+            bytes += RandomBytes(size - bytes.size(), static_cast<unsigned>(m_bytes.size() + 100));
         std::ofstream(path, std::ios::binary) << bytes;
         m_bytes[path.string()] = std::move(bytes);
         return path.string();
@@ -256,7 +265,7 @@ TEST_F(UploadCommandLine, UsageErrorsExitWithTwoAndSendNothing) {
     const std::string picture = AddPicture("c.jpg", 50000);
     struct Case {
         std::vector<std::string> words;
-        const char* says; // on standard error
+        std::string says; // on standard error
     };
     const Case cases[] = {
         // No server to send to.
@@ -266,6 +275,12 @@ TEST_F(UploadCommandLine, UsageErrorsExitWithTwoAndSendNothing) {
         // A parameter the control does not have.
         {{"upload", "--param", "Server=" + server.Server(), "--param", "Servr=x", picture},
          "unknown parameter 'Servr'"},
+        // A URL where the host belongs: the text says what to write instead.
+        {{"upload", "--param", "Server=http://" + server.Server() + "/", picture},
+         "not 'http://" + server.Server() + "/': write --param Server=" + server.Server() + "\n"},
+        {{"upload", "--param", "Server=" + server.Server() + "/upload", picture},
+         "write --param Server=" + server.Server() + "\n"},
+        {{"upload", "--param", "Server=https:///", picture}, "write --param Server=HOST[:PORT]\n"},
     };
     for (const Case& c : cases) {
         Result result = Run(c.words);
@@ -320,6 +335,132 @@ TEST_F(UploadCommandLine, InterruptPausesCleanlyAndExitsWith130) {
     EXPECT_GT(held, 290000);
     EXPECT_LT(held, 300000);
     EXPECT_TRUE(server.StoredBytes(id) == m_bytes.at(path).substr(0, static_cast<size_t>(held)));
+}
+
+TEST_F(UploadCommandLine, AnUploadThatStallsHalfWayResumesFromTheServersOffset) {
+    // The server keeps the first half of the body and then says nothing: the stall is noticed after
+    // the 2 s time-out, the offset query finds the half, and the rest goes on a new request.
+    RefServer server({"--fault", R"({"servlet":"UploadImage","stall_after":150000,"times":1})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = AddPicture("stalls.jpg", 300000);
+    std::vector<std::string> words = {"upload", "--param", "Timeout=2000"};
+    for (const std::string& word : Parameters(server, 1))
+        words.push_back(word);
+    words.push_back(path);
+    Result result = Run(words);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("uploaded " + path + " ("), std::string::npos) << result.out;
+
+    Json state = State(server);
+    ExpectStoredExactly(server, state, path);
+    EXPECT_EQ(state["outcomes"]["UploadImage"]["stalled"].AsInt(), 1);
+    EXPECT_EQ(Requests(state, "UploadImage"), 2);
+    EXPECT_EQ(Requests(state, "GetImageID"), 1);
+    // The second upload started where the server's bytes ended, not from the start.
+    // Its log note reads "<ImageID> +<bytes> at <offset> -> <held>/<size>".
+    long long resumedAt = -1;
+    for (const Json& entry : state["log"].Items()) {
+        const std::string& note = entry["note"].AsString();
+        size_t at = note.find(" at ");
+        long long offset = -1;
+        if (entry["servlet"].AsString() == "UploadImage" && at != std::string::npos &&
+            std::sscanf(note.c_str() + at, " at %lld", &offset) == 1 && offset > 0)
+            resumedAt = offset;
+    }
+    EXPECT_GT(resumedAt, 0);
+    EXPECT_LE(resumedAt, 150000);
+}
+
+TEST_F(UploadCommandLine, ASilentServerFailsThePictureWithinTheTimeoutAndItsRetries) {
+    // A peer that accepts, reads whatever comes and never answers.
+    testsupport::LoopbackListener listener;
+    ASSERT_TRUE(listener.IsListening());
+    std::atomic<bool> stop{false};
+    std::atomic<int> connections{0};
+    std::thread peer([&] {
+        std::vector<testsupport::LoopbackStream> open;
+        while (!stop) {
+            testsupport::LoopbackStream stream = listener.Accept(0.05);
+            if (stream.IsOpen()) {
+                ++connections;
+                open.push_back(std::move(stream));
+            }
+            for (testsupport::LoopbackStream& s : open)
+                if (s.IsOpen() && s.Receive(0).status == testsupport::LoopbackStream::Status::Closed)
+                    s.Close();
+        }
+    });
+    const std::string path = AddPicture("unanswered.jpg", 40000);
+    const std::string server = "127.0.0.1:" + std::to_string(listener.Port());
+    Program program(m_folder, {"upload", "--param", "Server=" + server, "--param", "SessionID=s", "--param",
+                               "UID=u", "--param", "AuthenticationID=a", "--param", "Timeout=2000",
+                               "--param", "MaxConnections=1", path});
+    ASSERT_TRUE(program.Started());
+    double started = Seconds();
+    // Six attempts of 2 s and pauses of 1 + 4 + 9 + 16 + 25 s: about 67 s.
+    Result result = program.Wait(120);
+    double took = Seconds() - started;
+    stop = true;
+    peer.join();
+    ASSERT_EQ(result.status, 1) << result.out << result.err;
+    EXPECT_NE(result.out.find("failed   " + path + ": Network error: Connection attempt timed out."),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("(10060)"), std::string::npos) << result.out;
+    EXPECT_EQ(connections, 6);
+    EXPECT_GE(took, 6 * 2.0 + 55.0 - 1.0);
+    EXPECT_LT(took, 6 * 2.0 + 55.0 + 20.0);
+}
+
+TEST_F(UploadCommandLine, FilesThatAreNoPicturesAreRefusedWhenAddedAndTheRestGo) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const std::string good = AddPicture("good.jpg", 80000);
+    const fs::path pictures = m_folder / "pictures";
+    std::ofstream(pictures / "noise.jpg", std::ios::binary) << RandomBytes(30000, 7);
+    std::ofstream(pictures / "one.jpg", std::ios::binary) << "\xff";
+    std::ofstream(pictures / "empty.jpeg", std::ios::binary);
+    // Only the start-of-image marker: no header follows it.
+    std::ofstream(pictures / "marker.jpg", std::ios::binary) << "\xff\xd8\xff";
+    // A real JPEG without a picture's name, and a link to the good picture.
+    fs::copy_file(good, pictures / "good.bin");
+    fs::create_symlink(good, pictures / "link.jpg");
+
+    std::vector<std::string> words = {"upload"};
+    for (const std::string& word : Parameters(server, 1))
+        words.push_back(word);
+    for (const char* name : {"noise.jpg", "one.jpg", "empty.jpeg", "marker.jpg", "good.bin", "link.jpg"})
+        words.push_back((pictures / name).string());
+    words.push_back(good);
+    Result result = Run(words);
+    ASSERT_EQ(result.status, 1) << result.out << result.err;
+    for (const char* name : {"noise.jpg", "one.jpg", "empty.jpeg", "marker.jpg"})
+        EXPECT_NE(result.err.find("pxupload: " + (pictures / name).string() +
+                                  ": named as a JPEG picture, but its content is not one\n"),
+                  std::string::npos)
+            << name << "\n"
+            << result.err;
+    EXPECT_NE(result.err.find("pxupload: " + (pictures / "good.bin").string() + ": not a JPEG picture\n"),
+              std::string::npos)
+        << result.err;
+    // The link and the file are one picture, uploaded once.
+    EXPECT_NE(result.out.find("Uploading 1 picture to "), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("\nUploaded 1 of 1 picture ("), std::string::npos) << result.out;
+    Json state = State(server);
+    EXPECT_EQ(Requests(state, "GetImageID"), 1);
+    EXPECT_EQ(Requests(state, "UploadImage"), 1);
+    ASSERT_EQ(state["pictures"].Members().size(), 1u);
+    EXPECT_TRUE(server.StoredBytes(state["pictures"].Members()[0].first) == m_bytes.at(good));
+
+    // A folder gives its pictures and names the files that only look like ones.
+    Result folder = Run({"upload", "--param", "Server=" + server.Server(), "--param", "SessionID=s",
+                         "--param", "UID=u", "--param", "AuthenticationID=a", pictures.string()});
+    EXPECT_EQ(folder.status, 1) << folder.out << folder.err;
+    EXPECT_NE(folder.err.find((pictures / "noise.jpg").string() + ": named as a JPEG picture"),
+              std::string::npos)
+        << folder.err;
+    EXPECT_EQ(folder.err.find("good.bin"), std::string::npos) << folder.err;
+    EXPECT_NE(folder.out.find("Uploading 1 picture to "), std::string::npos) << folder.out;
 }
 
 } // namespace
