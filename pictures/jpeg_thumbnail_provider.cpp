@@ -65,9 +65,16 @@ CImagePair CJPEGThumbnailProvider::Get(const CSizeSpec& size, const std::string&
         return image;
     }
 
+    return MakeThumbnail(*format, std::move(reader), size.cellSize, flags);
+}
+
+CImagePair CJPEGThumbnailProvider::MakeThumbnail(const CPictureFormat& format,
+                                                 std::unique_ptr<IPictureReader> reader, int cellSize,
+                                                 int& flags) const {
+    flags &= ~kImageOutFlags;
     std::unique_ptr<IPictureReader> thumbnail;
     try {
-        thumbnail = OpenEmbeddedThumbnail(*format, *reader);
+        thumbnail = OpenEmbeddedThumbnail(format, *reader);
     } catch (const PXException&) {
         thumbnail.reset(); // the main picture serves
     }
@@ -75,7 +82,7 @@ CImagePair CJPEGThumbnailProvider::Get(const CSizeSpec& size, const std::string&
         reader = std::move(thumbnail);
 
     CImagePair image;
-    const bool complete = Draw(*reader, size.cellSize, image);
+    const bool complete = Draw(*reader, cellSize, image);
     flags |= kImageFinal | (complete ? kImageComplete : 0);
     return image;
 }

@@ -8,8 +8,11 @@
 #pragma once
 
 #include "pictures/image_provider.h"
+#include "pictures/picture_format.h"
 #include "pictures/picture_reader.h"
 #include "ui/color.h"
+
+#include <memory>
 
 class CJPEGThumbnailProvider : public IImageProvider {
 public:
@@ -20,6 +23,11 @@ public:
     CImagePair Get(const CSizeSpec& size, const std::string& path, int& flags) override;
     std::string GetTypeKey(const std::string& path) override;
     IImageProvider* GetNext() const override { return m_next; }
+
+    // The thumbnail of a picture whose reader is open: its embedded thumbnail or itself, drawn. Sets
+    // the out-flags.
+    CImagePair MakeThumbnail(const CPictureFormat& format, std::unique_ptr<IPictureReader> reader,
+                             int cellSize, int& flags) const;
 
     // Draws the picture of an opened reader into a cell x cell thumbnail: fitting, frame, scale and
     // rows. Returns false when the calling thread was asked to stop before the last row; a decoding
