@@ -26,6 +26,8 @@ struct JpegOptions {
     bool progressive = false;
     std::vector<Bytes> app1 = {}; // APP1 payloads, in file order
     int noise = 0; // amplitude of a fixed pseudo-random variation, so that pictures compress as photos do
+    // The pixel at (x, y) as 0xRRGGBB in place of the gradient; null for the gradient.
+    uint32_t (*pixel)(uint32_t x, uint32_t y) = nullptr;
 };
 
 // The test picture's pixel at (x, y) as 0xRRGGBB: red grows to the right, green downwards, blue fixed.
@@ -67,7 +69,8 @@ inline Bytes EncodeJpeg(const JpegOptions& options) {
     };
     for (uint32_t y = 0; y < options.height; ++y) {
         for (uint32_t x = 0; x < options.width; ++x) {
-            const uint32_t gradient = GradientPixel(x, y, options.width, options.height);
+            const uint32_t gradient = options.pixel != nullptr ? options.pixel(x, y)
+                                                               : GradientPixel(x, y, options.width, options.height);
             const uint32_t pixel =
                 vary(gradient >> 16 & 0xFF) << 16 | vary(gradient >> 8 & 0xFF) << 8 | vary(gradient & 0xFF);
             if (options.components == 1) {
