@@ -1,0 +1,103 @@
+// The upload list's refresh over 10,000 queued pictures: the once-a-second tick when nothing changed,
+// the copy of every row with its sort when something did, and a re-sort after a click on a column
+// title. The queue is paused, so no sender thread runs and no server is needed.
+
+#include "control/resources/module_resources.h"
+#include "net/proxy_settings.h"
+#include "net/win_sock_library.h"
+#include "pictures/picture_format_list.h"
+#include "upload/plugin_parameters.h"
+#include "upload/upload_queue.h"
+#include "views/upload_list_rows.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+constexpr int kPictureCount = 10000;
+
+// The queue with its pictures, made on first use.
+class BenchQueue {
+public:
+    static BenchQueue& Get() {
+        static BenchQueue queue;
+        return queue;
+    }
+    UploadQueue& Queue() { return *m_queue; }
+    ~BenchQueue() {
+        m_queue.reset();
+        SetProxySettings(nullptr);
+        CWinSockLibrary::Release();
+        std::filesystem::remove_all(m_folder);
+    }
+
+private:
+    BenchQueue() {
+        platform::SetResourceModule(&PxModuleResources());
+        CWinSockLibrary::Acquire();
+        SetProxySettings(std::make_unique<CNoProxySettings>());
+        PluginParameters parameters;
+        parameters.d_maxConnections = 1;
+        m_queue = std::make_unique<UploadQueue>(
+            parameters, UploadEndpoint("127.0.0.1:9", "bench", 1.0, false),
+            [](const std::string& path) { return CPictureFormatList::Get().FindByFileName(path) != nullptr; });
+        m_queue->Pause();
+        m_folder = std::filesystem::temp_directory_path() / "px-upload-list-bench";
+        std::filesystem::create_directories(m_folder);
+        for (int i = 0; i < kPictureCount; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "IMG_%05d.jpg", (i * 7919) % kPictureCount);
+            const std::string path = (m_folder / name).string();
+            std::ofstream(path, std::ios::binary) << std::string(static_cast<size_t>(100 + i % 997), 'x');
+            m_queue->AddFromUser(path);
+        }
+    }
+    std::filesystem::path m_folder;
+    std::unique_ptr<UploadQueue> m_queue;
+};
+
+void BM_RefreshUnchanged(benchmark::State& state) {
+    UploadQueue& queue = BenchQueue::Get().Queue();
+    CUploadListColumns columns;
+    CUploadListRows rows;
+    rows.Refresh(queue, columns, true);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(rows.Refresh(queue, columns));
+    state.counters["rows"] = static_cast<double>(rows.Count());
+}
+BENCHMARK(BM_RefreshUnchanged)->Unit(benchmark::kMicrosecond);
+
+void BM_RefreshAllRowsSortedByName(benchmark::State& state) {
+    UploadQueue& queue = BenchQueue::Get().Queue();
+    CUploadListColumns columns;
+    columns.ClickTitle(UploadListColumn::Name);
+    CUploadListRows rows;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(rows.Refresh(queue, columns, true));
+    state.counters["rows"] = static_cast<double>(rows.Count());
+}
+BENCHMARK(BM_RefreshAllRowsSortedByName)->Unit(benchmark::kMillisecond);
+
+void BM_ResortBySizeThenName(benchmark::State& state) {
+    UploadQueue& queue = BenchQueue::Get().Queue();
+    CUploadListColumns columns;
+    CUploadListRows rows;
+    rows.Refresh(queue, columns, true);
+    columns.ClickTitle(UploadListColumn::Name);
+    columns.ClickTitle(UploadListColumn::Size);
+    for (auto _ : state) {
+        rows.Resort(columns);
+        benchmark::DoNotOptimize(rows.At(0));
+    }
+}
+BENCHMARK(BM_ResortBySizeThenName)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
