@@ -395,7 +395,7 @@ TEST_F(Thumbnails, CacheEvictsTheLeastRecentlyUsedBeyondItsCapacity) {
     const Bytes tiny = EncodeJpeg({.width = 8, .height = 8});
     std::vector<std::string> paths;
     for (size_t i = 0; i <= CThumbnailCache::kCapacity; ++i)
-        paths.push_back(Write("p" + std::to_string(i) + ".jpg", tiny));
+        paths.push_back(Write(std::to_string(i).append(".jpg"), tiny));
 
     int flags = 0;
     for (size_t i = 0; i < CThumbnailCache::kCapacity; ++i)
