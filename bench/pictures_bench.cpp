@@ -3,6 +3,7 @@
 // JPEG reader (what a thumbnail of a camera picture costs). bench/djpeg_compare.sh times djpeg on the
 // same file; it names the file through PX_BENCH_JPEG.
 
+#include "bench/bench_folder.h"
 #include "control/resources/module_resources.h"
 #include "pictures/image_properties.h"
 #include "pictures/jpeg_reader.h"
@@ -39,7 +40,7 @@ public:
                                               .app1 = {CameraExif(ByteOrder::Little, thumbnail).Build()},
                                               .noise = 8});
             for (int i = 0; i < kPictureCount; ++i) {
-                m_pictures.push_back(m_folder + "/picture" + std::to_string(i) + ".jpg");
+                m_pictures.push_back(m_folder / ("picture" + std::to_string(i) + ".jpg"));
                 WriteFile(m_pictures.back(), picture);
             }
         }
@@ -49,25 +50,16 @@ public:
     const std::string& LargePicture() {
         if (m_large.empty()) {
             const char* named = std::getenv("PX_BENCH_JPEG");
-            m_large = named != nullptr ? named : m_folder + "/12mp.jpg";
+            m_large = named != nullptr ? named : m_folder / "12mp.jpg";
             WriteFile(m_large, EncodeJpeg({.width = 4000, .height = 3000, .quality = 90, .noise = 12}));
         }
         return m_large;
     }
 
 private:
-    BenchFiles() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pxbench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        m_folder = pattern;
-    }
-    ~BenchFiles() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_folder, ignored);
-    }
+    BenchFiles() = default;
 
-    std::string m_folder;
+    BenchFolder m_folder{"pxbench"};
     std::vector<std::string> m_pictures;
     std::string m_large;
 };

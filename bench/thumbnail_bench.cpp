@@ -2,6 +2,7 @@
 // made by the JPEG thumbnail provider (open, fit, 1/8 decode, nearest-neighbour scaling), and of the
 // larger one when it carries a camera's 160 x 120 EXIF thumbnail, which spares the main decode.
 
+#include "bench/bench_folder.h"
 #include "pictures/jpeg_thumbnail_provider.h"
 #include "tests/pictures/jpeg_test_files.h"
 
@@ -35,24 +36,15 @@ public:
             const Bytes thumbnail = EncodeJpeg({.width = 160, .height = 120, .quality = 75, .noise = 8});
             options.app1 = {CameraExif(ByteOrder::Little, thumbnail).Build()};
         }
-        const std::string path = m_folder + "/" + name;
+        const std::string path = m_folder / name;
         WriteFile(path, EncodeJpeg(options));
         return m_paths.emplace(name, path).first->second;
     }
 
 private:
-    BenchPictures() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pxthumbs-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        m_folder = pattern;
-    }
-    ~BenchPictures() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_folder, ignored);
-    }
+    BenchPictures() = default;
 
-    std::string m_folder;
+    BenchFolder m_folder{"pxthumbs"};
     std::map<std::string, std::string> m_paths;
 };
 

@@ -2,6 +2,7 @@
 // the copy of every row with its sort when something did, and a re-sort after a click on a column
 // title. The queue is paused, so no sender thread runs and no server is needed.
 
+#include "bench/bench_folder.h"
 #include "control/resources/module_resources.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
@@ -11,7 +12,6 @@
 #include "views/upload_list_rows.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -34,7 +34,6 @@ public:
         m_queue.reset();
         SetProxySettings(nullptr);
         CWinSockLibrary::Release();
-        std::filesystem::remove_all(m_folder);
     }
 
 private:
@@ -45,20 +44,19 @@ private:
         PluginParameters parameters;
         parameters.d_maxConnections = 1;
         m_queue = std::make_unique<UploadQueue>(
-            parameters, UploadEndpoint("127.0.0.1:9", "bench", 1.0, false),
-            [](const std::string& path) { return CPictureFormatList::Get().FindByFileName(path) != nullptr; });
+            parameters, UploadEndpoint("127.0.0.1:9", "bench", 1.0, false), [](const std::string& path) {
+                return CPictureFormatList::Get().FindByFileName(path) != nullptr;
+            });
         m_queue->Pause();
-        m_folder = std::filesystem::temp_directory_path() / "px-upload-list-bench";
-        std::filesystem::create_directories(m_folder);
         for (int i = 0; i < kPictureCount; ++i) {
             char name[32];
             std::snprintf(name, sizeof name, "IMG_%05d.jpg", (i * 7919) % kPictureCount);
-            const std::string path = (m_folder / name).string();
+            const std::string path = m_folder / name;
             std::ofstream(path, std::ios::binary) << std::string(static_cast<size_t>(100 + i % 997), 'x');
             m_queue->AddFromUser(path);
         }
     }
-    std::filesystem::path m_folder;
+    BenchFolder m_folder{"px-upload-list-bench"};
     std::unique_ptr<UploadQueue> m_queue;
 };
 

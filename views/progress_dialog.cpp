@@ -8,8 +8,6 @@
 #include "upload/upload_queue.h"
 #include "upload/upload_selection.h"
 
-#include <chrono>
-
 namespace {
 constexpr uint32_t kStringStop = 10040;
 constexpr uint32_t kStringClose = 10039;
@@ -53,7 +51,7 @@ void CProgressRun::Start(std::vector<Task> tasks) {
 void CProgressRun::Stop() {
     {
         std::lock_guard lock(m_lock);
-        if (!m_started || m_finished)
+        if (!m_started || m_finished.IsSet())
             return;
     }
     // The waiting tasks and the finishing job go; a new finishing job follows the running task.
@@ -87,13 +85,9 @@ void CProgressRun::RunFinish(void* argument) {
 }
 
 void CProgressRun::Finish() {
-    {
-        std::lock_guard lock(m_lock);
-        if (m_finished)
-            return;
-        m_finished = true;
-    }
-    m_finishedChanged.notify_all();
+    if (m_finished.IsSet())
+        return;
+    m_finished.Set();
     if (m_onChange)
         m_onChange();
 }
@@ -109,8 +103,7 @@ size_t CProgressRun::GetDoneCount() const {
 }
 
 bool CProgressRun::IsFinished() const {
-    std::lock_guard lock(m_lock);
-    return m_finished;
+    return m_finished.IsSet();
 }
 
 std::vector<std::string> CProgressRun::GetFailures() const {
@@ -120,18 +113,13 @@ std::vector<std::string> CProgressRun::GetFailures() const {
 
 std::string CProgressRun::GetCounterText() const {
     std::lock_guard lock(m_lock);
-    if (m_queued == 0 && !m_finished)
+    if (m_queued == 0 && !m_finished.IsSet())
         return "";
     return SubstituteArgs(m_template, {std::to_string(m_done), std::to_string(m_queued)});
 }
 
 bool CProgressRun::WaitFinished(double timeout) {
-    std::unique_lock lock(m_lock);
-    if (timeout < 0) {
-        m_finishedChanged.wait(lock, [this] { return m_finished; });
-        return true;
-    }
-    return m_finishedChanged.wait_for(lock, std::chrono::duration<double>(timeout), [this] { return m_finished; });
+    return m_finished.Lock(timeout);
 }
 
 CProgressDialog::CProgressDialog() : m_alive(std::make_shared<bool>(true)) {}

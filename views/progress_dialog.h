@@ -8,10 +8,10 @@
 // thread and hears of changes through the application's cross-thread calls.
 #pragma once
 
+#include "foundation/event.h"
 #include "foundation/job_queue.h"
 #include "ui/dialog.h"
 
-#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -61,12 +61,12 @@ private:
     std::vector<Task> m_tasks;
     std::vector<Slot> m_slots;
     mutable std::mutex m_lock;
-    std::condition_variable m_finishedChanged;
     size_t m_queued = 0;                 // guarded by m_lock
     size_t m_done = 0;                   // guarded by m_lock
-    bool m_finished = false;             // guarded by m_lock
     bool m_started = false;              // guarded by m_lock
     std::vector<std::string> m_failures; // guarded by m_lock
+    // Set once by the finishing job; its one worker thread runs the finishing jobs one at a time.
+    CEvent m_finished;
     CJobQueue m_worker{1};
 };
 

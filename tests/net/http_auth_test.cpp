@@ -17,8 +17,8 @@
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "platform/sspi.h"
-#include "tests/support/catalogues.h"
 #include "tests/support/loopback_servers.h"
+#include "tests/support/network_ready.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -547,22 +547,14 @@ std::string Attempt(CHTTPConnection& connection, CHTTPRequest& request, const st
     return text;
 }
 
-class HttpAuthenticate : public CataloguesInstalled {
+class HttpAuthenticate : public NetworkReadyFastRetries {
 protected:
     void SetUp() override {
-        CataloguesInstalled::SetUp();
-        CWinSockLibrary::Acquire();
-        SetProxySettings(std::make_unique<CNoProxySettings>());
-        CHTTPConnection::SetRetryPauseScaleForTests(0.01);
+        NetworkReadyFastRetries::SetUp();
         m_basic->SetCredentials("", "user", "pw");
         m_basic->SetCredentials("special", "alice", "secret");
     }
-    void TearDown() override {
-        CHTTPConnection::SetRetryPauseScaleForTests(1.0);
-        SetProxySettings(nullptr);
-        CWinSockLibrary::Release();
-        CataloguesInstalled::TearDown();
-    }
+    void TearDown() override { NetworkReadyFastRetries::TearDown(); }
 
     std::shared_ptr<CHTTPBasicAuthenticate> m_basic = std::make_shared<CHTTPBasicAuthenticate>();
 };

@@ -9,8 +9,8 @@
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "platform/winsock.h"
-#include "tests/support/catalogues.h"
 #include "tests/support/loopback.h"
+#include "tests/support/network_ready.h"
 
 #include <atomic>
 #include <chrono>
@@ -106,21 +106,7 @@ Result Exchange(const std::string& uri, int maxRetries, double idleTimeout, uint
     return result;
 }
 
-class HttpConnectionStall : public CataloguesInstalled {
-protected:
-    void SetUp() override {
-        CataloguesInstalled::SetUp();
-        CWinSockLibrary::Acquire();
-        SetProxySettings(std::make_unique<CNoProxySettings>());
-        CHTTPConnection::SetRetryPauseScaleForTests(0.01);
-    }
-    void TearDown() override {
-        CHTTPConnection::SetRetryPauseScaleForTests(1.0);
-        SetProxySettings(nullptr);
-        CWinSockLibrary::Release();
-        CataloguesInstalled::TearDown();
-    }
-};
+class HttpConnectionStall : public NetworkReadyFastRetries {};
 
 // Far above the idle time-outs and retries of these tests, far below "for ever".
 constexpr double kGivesUpWithin = 15.0;

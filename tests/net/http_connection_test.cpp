@@ -10,8 +10,8 @@
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "platform/last_error.h"
-#include "tests/support/catalogues.h"
 #include "tests/support/loopback_servers.h"
+#include "tests/support/network_ready.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -230,21 +230,7 @@ const std::string kNoReplyText = "There was no reply from the HTTP server";
 const std::string kTruncatedText = "The reply from the HTTP server was truncated";
 const std::string kShutdownText = "HTTP connection object was shut down";
 
-class HttpConnection : public CataloguesInstalled {
-protected:
-    void SetUp() override {
-        CataloguesInstalled::SetUp();
-        CWinSockLibrary::Acquire();
-        SetProxySettings(std::make_unique<CNoProxySettings>());
-        CHTTPConnection::SetRetryPauseScaleForTests(0.01);
-    }
-    void TearDown() override {
-        CHTTPConnection::SetRetryPauseScaleForTests(1.0);
-        SetProxySettings(nullptr);
-        CWinSockLibrary::Release();
-        CataloguesInstalled::TearDown();
-    }
-};
+class HttpConnection : public NetworkReadyFastRetries {};
 
 TEST_F(HttpConnection, OneExchangeByteForByte) {
     ScriptedPeer peer({{Reply("HTTP/1.1 200 OK\r\ncontent-length: 2\r\n\r\nok")}});

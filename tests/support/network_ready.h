@@ -2,6 +2,7 @@
 // make real connections to loopback peers, undone afterwards.
 #pragma once
 
+#include "net/http_connection.h"
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
@@ -19,5 +20,19 @@ protected:
         SetProxySettings(nullptr);
         CWinSockLibrary::Release();
         CataloguesInstalled::TearDown();
+    }
+};
+
+// NetworkReady, with the connections' pauses between retries cut to a hundredth, so that suites
+// that make connections fail and retry do not wait the real seconds.
+class NetworkReadyFastRetries : public NetworkReady {
+protected:
+    void SetUp() override {
+        NetworkReady::SetUp();
+        CHTTPConnection::SetRetryPauseScaleForTests(0.01);
+    }
+    void TearDown() override {
+        CHTTPConnection::SetRetryPauseScaleForTests(1.0);
+        NetworkReady::TearDown();
     }
 };
