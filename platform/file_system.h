@@ -72,6 +72,10 @@ bool SetCurrentFolder(const std::string& path);
 // folder cannot be had.
 std::optional<std::string> MakeAbsolutePath(const std::string& path);
 
+// The absolute path of the file `path` names, with every symbolic link followed, so that two paths
+// of one file compare equal. Nothing when the file does not exist or cannot be reached.
+std::optional<std::string> ResolveLinks(const std::string& path);
+
 // Breaks a time (seconds since 1970) down as UTC or as local time in the zone the environment names
 // now (a change of TZ while running is seen). False when the time cannot be represented.
 bool BreakDownTime(int64_t time, bool utc, std::tm& result);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <memory>
 #include <string_view>
@@ -137,6 +138,13 @@ std::optional<std::string> GetCurrentFolder() {
 
 bool SetCurrentFolder(const std::string& path) {
     return chdir(path.c_str()) == 0;
+}
+
+std::optional<std::string> ResolveLinks(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved)
+        return std::nullopt;
+    return std::string(resolved.get());
 }
 
 std::optional<std::string> MakeAbsolutePath(const std::string& path) {

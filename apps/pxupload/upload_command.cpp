@@ -22,7 +22,6 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -87,9 +86,7 @@ bool IsAcceptedPicture(const std::string& path) {
 // The path with every symbolic link resolved, so that a file and a link to it are one picture; the
 // path as it is when it cannot be resolved.
 std::string ResolvedPath(const std::string& path) {
-    std::error_code error;
-    std::filesystem::path canonical = std::filesystem::canonical(path, error);
-    return error ? path : canonical.string();
+    return platform::ResolveLinks(path).value_or(path);
 }
 
 // Adds the picture unless it is listed already under its resolved path.
@@ -274,8 +271,8 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
         throw CUsageError(HostText(host_text::kUploadNeedsServer));
     if (std::string host = HostOfServerURL(parameters.d_server);
         !host.empty() || parameters.d_server.find('/') != std::string::npos)
-        throw CUsageError(HostText(host_text::kServerNotAHost,
-                                   {parameters.d_server, host.empty() ? "HOST[:PORT]" : host}));
+        throw CUsageError(
+            HostText(host_text::kServerNotAHost, {parameters.d_server, host.empty() ? "HOST[:PORT]" : host}));
     if (paths.empty())
         throw CUsageError(HostText(host_text::kUploadNeedsPath));
     parameters.ClampMaxConnections();

@@ -91,6 +91,22 @@ TEST(ListFolder, SymbolicLinksShowTheirTargetOrAreListedAsEmptyFiles) {
     EXPECT_EQ((*entries)[4].modified, 1'100'000'000);
 }
 
+TEST(ResolveLinks, ALinkAndItsFileGiveOnePathAndAMissingFileNothing) {
+    CFileTestFolder folder;
+    std::string file = folder.Put("dir/a b.jpg", "1");
+    ASSERT_EQ(symlink((folder / "dir").c_str(), (folder / "to-dir").c_str()), 0);
+    ASSERT_EQ(symlink((folder / "to-dir/a b.jpg").c_str(), (folder / "to-file").c_str()), 0);
+    ASSERT_EQ(symlink((folder / "gone").c_str(), (folder / "dangling").c_str()), 0);
+
+    std::optional<std::string> real = platform::ResolveLinks(file);
+    ASSERT_TRUE(real);
+    EXPECT_EQ(real->front(), '/');
+    EXPECT_EQ(platform::ResolveLinks(folder / "to-file"), real) << "a link to a link to the file";
+    EXPECT_EQ(platform::ResolveLinks(folder / "to-dir/../dir/./a b.jpg"), real);
+    EXPECT_FALSE(platform::ResolveLinks(folder / "dangling"));
+    EXPECT_FALSE(platform::ResolveLinks(folder / "missing.jpg"));
+}
+
 TEST(ListFolder, SaysWhyAFolderCannotBeListed) {
     CFileTestFolder folder;
     std::string file = folder.Put("file.jpg", "x");
