@@ -1216,6 +1216,21 @@ int GtkWindowSystem::MessageBox(NativeWindow owner, const std::string& text, con
         gtk_message_dialog_new(ownerRecord != nullptr ? GTK_WINDOW(ownerRecord->widget) : nullptr,
                                GTK_DIALOG_MODAL, type, GTK_BUTTONS_NONE, "%s", text.c_str());
     gtk_window_set_title(GTK_WINDOW(box), caption.c_str());
+    // GTK 3 no longer draws the kind's icon itself: it goes beside the text, as people expect it.
+    const char* iconName = type == GTK_MESSAGE_WARNING    ? "dialog-warning"
+                           : type == GTK_MESSAGE_ERROR    ? "dialog-error"
+                           : type == GTK_MESSAGE_QUESTION ? "dialog-question"
+                           : type == GTK_MESSAGE_INFO     ? "dialog-information"
+                                                          : nullptr;
+    GtkWidget* textArea = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(box));
+    GtkWidget* row = gtk_widget_get_parent(textArea);
+    if (iconName != nullptr && GTK_IS_BOX(row)) {
+        GtkWidget* image = gtk_image_new_from_icon_name(iconName, GTK_ICON_SIZE_DIALOG);
+        gtk_widget_set_valign(image, GTK_ALIGN_START);
+        gtk_box_pack_start(GTK_BOX(row), image, FALSE, FALSE, 0);
+        gtk_box_reorder_child(GTK_BOX(row), image, 0);
+        gtk_widget_show(image);
+    }
     std::vector<std::pair<const char*, int>> buttons;
     switch (flags & 0xF) {
     case kMbOkCancel:
