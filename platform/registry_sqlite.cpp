@@ -9,21 +9,18 @@
 
 #include "platform/internet_settings_env.h"
 #include "platform/registry.h"
+#include "platform/sqlite_file.h"
 #include "platform/system_message.h"
+#include "platform/user_folders.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <pwd.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -116,68 +113,17 @@ uint32_t ErrorFromErrno(int error) {
     }
 }
 
-// One prepared statement, finalised when it goes.
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql) { m_rc = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
+using sqlite::Statement;
 
-    bool Ok() const { return m_rc == SQLITE_OK; }
-    int PrepareResult() const { return m_rc; }
-    void Bind(int index, int64_t value) { sqlite3_bind_int64(m_stmt, index, value); }
-    void Bind(int index, std::string_view text) {
-        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    }
-    void BindBlob(int index, const uint8_t* data, uint32_t size) {
-        static const uint8_t kEmpty = 0; // a null pointer would store NULL rather than no bytes
-        sqlite3_bind_blob(m_stmt, index, size != 0 ? data : &kEmpty, static_cast<int>(size),
-                          SQLITE_TRANSIENT);
-    }
-    int Step() { return sqlite3_step(m_stmt); }
-    int64_t Int(int column) { return sqlite3_column_int64(m_stmt, column); }
-    std::string Text(int column) {
-        auto text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-        return text != nullptr ? std::string(text, sqlite3_column_bytes(m_stmt, column)) : std::string();
-    }
-    std::vector<uint8_t> Blob(int column) {
-        auto data = static_cast<const uint8_t*>(sqlite3_column_blob(m_stmt, column));
-        return data != nullptr ? std::vector<uint8_t>(data, data + sqlite3_column_bytes(m_stmt, column))
-                               : std::vector<uint8_t>();
-    }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
-    int m_rc;
-};
-
-// An immediate transaction: takes the write lock at once (waiting up to the busy timeout), so that a
-// change never fails half-way for want of the lock; rolled back unless committed.
+// An immediate transaction whose results are the registry's error numbers.
 class Transaction {
 public:
-    explicit Transaction(sqlite3* db) : m_db(db) {
-        m_rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    }
-    ~Transaction() {
-        if (m_rc == SQLITE_OK && !m_done)
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-
-    uint32_t BeginError() const { return ErrorFromSqlite(m_rc); }
-    uint32_t Commit() {
-        int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
-        if (rc == SQLITE_OK)
-            m_done = true;
-        return ErrorFromSqlite(rc);
-    }
+    explicit Transaction(sqlite3* db) : m_transaction(db) {}
+    uint32_t BeginError() const { return ErrorFromSqlite(m_transaction.BeginResult()); }
+    uint32_t Commit() { return ErrorFromSqlite(m_transaction.Commit()); }
 
 private:
-    sqlite3* m_db;
-    int m_rc;
-    bool m_done = false;
+    sqlite::Transaction m_transaction;
 };
 
 // A key path as components; "" gives none. A single trailing "\" is allowed, an empty component is not.
@@ -213,21 +159,8 @@ struct OpenKey {
 };
 
 std::string DefaultPath() {
-    std::string base;
-    const char* config = getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') {
-        base = config;
-    } else {
-        const char* home = getenv("HOME");
-        if (home == nullptr || home[0] == '\0') {
-            struct passwd* entry = getpwuid(getuid());
-            home = entry != nullptr ? entry->pw_dir : nullptr;
-        }
-        if (home == nullptr)
-            return std::string();
-        base = std::string(home) + "/.config";
-    }
-    return base + "/pixolane/registry.db";
+    std::string base = GetUserFolder(UserFolder::Config);
+    return base.empty() ? base : base + "/pixolane/registry.db";
 }
 
 // The process's connection to the store and its open keys. The public operations may be called from
@@ -328,16 +261,6 @@ Store& TheStore() {
     return store;
 }
 
-// Creates the folders of `path` that are missing, each readable by the user alone.
-uint32_t MakeFolders(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-        std::string folder = path.substr(0, slash);
-        if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-            return ErrorFromErrno(errno);
-    }
-    return kErrorSuccess;
-}
-
 uint32_t Store::Open() {
     if (m_db != nullptr && m_pid == getpid())
         return kErrorSuccess;
@@ -349,22 +272,12 @@ uint32_t Store::Open() {
     std::string path = m_explicitPath.empty() ? DefaultPath() : m_explicitPath;
     if (path.empty())
         return kErrorPathNotFound;
-    if (uint32_t error = MakeFolders(path))
-        return error;
-    // Made here rather than by SQLite so that the file never exists with wider rights; SQLite gives
-    // its journal files the rights of the database file.
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return ErrorFromErrno(errno);
-    close(fd);
-
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        sqlite3_close(db);
-        return ErrorFromSqlite(rc);
-    }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite::OpenResult opened = sqlite::OpenSharedFile(path, kBusyTimeoutMs, &db);
+    if (opened.systemError != 0)
+        return ErrorFromErrno(opened.systemError);
+    if (opened.sqliteResult != SQLITE_OK)
+        return ErrorFromSqlite(opened.sqliteResult);
     if (uint32_t error = InitSchema(db)) {
         sqlite3_close(db);
         return error;
@@ -375,23 +288,6 @@ uint32_t Store::Open() {
 }
 
 uint32_t Store::InitSchema(sqlite3* db) {
-    // WAL lets readers go on while one process writes; NORMAL synchronisation keeps every committed
-    // change across a crash of the process (the last ones may be lost only to a power failure).
-    // Two processes that open a new store at once both switch it to WAL; the switch can report "busy"
-    // without waiting in SQLite's busy handler, so it is tried again here within the same bound.
-    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);;) {
-        Statement wal(db, "PRAGMA journal_mode = WAL");
-        int rc = wal.Ok() ? wal.Step() : wal.PrepareResult();
-        if (rc == SQLITE_ROW)
-            break;
-        bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-        if (!busy || std::chrono::steady_clock::now() >= deadline)
-            return ErrorFromSqlite(rc);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (int rc = sqlite3_exec(db, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr))
-        return ErrorFromSqlite(rc);
-
     Transaction transaction(db);
     if (uint32_t error = transaction.BeginError())
         return error;

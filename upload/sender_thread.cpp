@@ -164,6 +164,7 @@ void PxSenderThread::DoObtainImageID() {
     d_lastStartOffset = 0;
     d_stalls = 0;
     ++d_imageIDs;
+    d_session.ReportItem(item, PxUploadSession::ItemEvent::Identified);
     Trace(kTrace, 1, "sender: %s: image \"%s\" on %s", item.GetPath().c_str(), item.GetImageID().c_str(),
           item.GetServer().c_str());
     d_next = State::SendData;
@@ -271,6 +272,7 @@ void PxSenderThread::SubmitAndWait(UploadMessage& message, const UploadEndpoint&
 }
 
 void PxSenderThread::ReportComplete() {
+    d_session.ReportItem(d_job->GetItem(), PxUploadSession::ItemEvent::Complete);
     d_session.SetStatus(d_job->GetPath(), UploadStatus::Complete, "");
     d_outcome = true;
 }
@@ -283,6 +285,7 @@ void PxSenderThread::ReportFailure(const std::string& text) {
         Trace(kTrace, 1, "sender: %s: failure during stop not reported", d_job->GetPath().c_str());
         return;
     }
+    d_session.ReportItem(d_job->GetItem(), PxUploadSession::ItemEvent::Failed);
     d_session.SetStatus(d_job->GetPath(), UploadStatus::Failed, text);
     d_outcome = true;
 }
@@ -293,4 +296,5 @@ void PxSenderThread::ForgetImage() {
     item.SetServer("");
     item.SetOffset(0);
     item.SetCookie("");
+    d_session.ReportItem(item, PxUploadSession::ItemEvent::Identified);
 }

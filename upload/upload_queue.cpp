@@ -3,6 +3,7 @@
 #include "foundation/lock.h"
 #include "foundation/path.h"
 #include "upload/plugin_parameters.h"
+#include "upload/upload_journal.h"
 #include "upload/upload_exception.h"
 
 #include <algorithm>
@@ -40,6 +41,9 @@ std::string UploadQueue::AddHoldingAddLock(const std::string& path, const std::s
     item.SetPartnerID(d_partnerID);
     item.SetPartnerSubID(d_partnerSubID);
     item.SetCampaignID(d_campaignID);
+    // A picture that another copy of the program is sending is that copy's to finish.
+    if (d_journal != nullptr && d_journal->Admit(item) == CUploadJournal::Admission::HeldByOther)
+        throw CPluginAddUploadExistsException(path);
     // Not under d_lock: the session tells its observers of the new job.
     std::shared_ptr<UploadJob> job = d_session.Add(item);
     CLock lock(d_lock);
@@ -80,6 +84,29 @@ void UploadQueue::Remove(const std::string& path) {
     }
     // Not under d_lock: the session waits here for the picture's thread to stop.
     d_session.Remove(path);
+    if (d_journal != nullptr)
+        d_journal->Forget(path);
+}
+
+void UploadQueue::SetJournal(CUploadJournal* journal) {
+    d_journal = journal;
+    if (journal == nullptr) {
+        d_session.SetItemObserver({});
+        return;
+    }
+    d_session.SetItemObserver([journal](const UploadItemInfo& item, PxUploadSession::ItemEvent event) {
+        switch (event) {
+        case PxUploadSession::ItemEvent::Identified:
+            journal->Identified(item);
+            break;
+        case PxUploadSession::ItemEvent::Complete:
+            journal->Forget(item.GetPath());
+            break;
+        case PxUploadSession::ItemEvent::Failed:
+            journal->Failed(item);
+            break;
+        }
+    });
 }
 
 void UploadQueue::Refresh() {

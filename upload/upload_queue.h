@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+class CUploadJournal;
 struct PluginParameters;
 
 class UploadQueue {
@@ -83,6 +84,9 @@ public:
     PxUploadSession& GetSession() { return d_session; }
     const PxUploadSession& GetSession() const { return d_session; }
 
+    // The journal that remembers the queue's unfinished pictures across runs (borrowed; it outlives
+    // the queue). Set before the first picture is added.
+    void SetJournal(CUploadJournal* journal);
     // Whether the file is a picture the queue takes: not a folder, and accepted by the picture test.
     bool IsAcceptedPicture(const std::string& path) const;
     void SetPictureTest(PictureTest isPicture);
@@ -102,7 +106,8 @@ private:
     const std::string d_campaignID;
 
     PxUploadSession d_session;
-    PictureTest d_isPicture; // set at start-up, before the queue is shared
+    PictureTest d_isPicture;            // set at start-up, before the queue is shared
+    CUploadJournal* d_journal = nullptr; // likewise
 
     CMutex d_addLock;
     mutable CMutex d_lock;

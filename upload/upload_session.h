@@ -84,6 +84,17 @@ public:
     // collects TakeChanges on its own thread (a posted call or its refresh tick).
     int AddObserver(Observer observer);
     void RemoveObserver(int id);
+    // What a sender thread learnt of its picture: an identifier given or forgotten, or the outcome.
+    // The queue's journal records it, so that a later run goes on where this one stopped.
+    enum class ItemEvent { Identified, Complete, Failed };
+    using ItemObserver = std::function<void(const UploadItemInfo& item, ItemEvent event)>;
+    // Set before the first picture is added; called on the sender thread with no lock of the session
+    // held, before the session hears of the outcome.
+    void SetItemObserver(ItemObserver observer) { d_itemObserver = std::move(observer); }
+    void ReportItem(const UploadItemInfo& item, ItemEvent event) const {
+        if (d_itemObserver)
+            d_itemObserver(item, event);
+    }
     // Whether anything changed (as observers are told) since the last call; clears the mark. Any
     // thread; the user-interface thread collects it.
     bool TakeChanges() { return d_changed.exchange(false); }
@@ -138,4 +149,5 @@ private:
     mutable std::mutex d_observerLock;
     std::vector<std::pair<int, Observer>> d_observers; // guarded by d_observerLock
     int d_nextObserverId = 1;
+    ItemObserver d_itemObserver; // set before any sender thread runs
 };

@@ -66,6 +66,8 @@ CommandLine ParseCommandLine(std::span<const std::string> words) {
             return line;
         } else if (word == "--show-password") {
             line.showPassword = true;
+        } else if (word == "--resume") {
+            line.resume = true;
         } else if (IsOption(word, "--trace")) {
             line.traceCategories = OptionValue(words, i, "--trace");
         } else if (IsOption(word, "--page")) {

@@ -29,6 +29,7 @@ struct CommandLine {
     std::vector<ParameterOption> parameters;
     std::string traceCategories;
     bool showPassword = false; // --show-password: prefs shows the proxy password as stored
+    bool resume = false;       // --resume: upload takes the journal's unfinished pictures too
 };
 
 // `words` excludes the program name. Throws CUsageError.

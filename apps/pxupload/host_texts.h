@@ -39,6 +39,10 @@ constexpr uint32_t kProxyAuthFailed = 10227; // "authorization failed at the pro
 constexpr uint32_t kUnlistable = 10281;      // "the folder cannot be read"
 constexpr uint32_t kNotJpegContent = 10283;  // "%1: named as a JPEG picture, but its content is not one"
 constexpr uint32_t kServerNotAHost = 10282;  // "the parameter Server takes HOST[:PORT] ..., not '%1': ..."
+constexpr uint32_t kJournalUnusable = 10310; // "the journal of unfinished pictures cannot be used (%1): ..."
+constexpr uint32_t kResuming = 10311;        // "going on with %1 of an earlier run"
+constexpr uint32_t kNothingToResume = 10312; // "--resume: the journal holds no unfinished picture of this session"
+constexpr uint32_t kResumedGone = 10313;     // "%1: a picture of an earlier run, no longer there (...)"
 
 // The program's usage, its usage errors and the listings of its other commands.
 constexpr uint32_t kUnknownCommand = 10230;     // "unknown command '%1'"

@@ -3,7 +3,6 @@
 #include "apps/pxupload/command_line.h"
 #include "apps/pxupload/host_texts.h"
 #include "apps/pxupload/terminal_progress.h"
-#include "foundation/command_registry.h"
 #include "foundation/event.h"
 #include "foundation/exception.h"
 #include "foundation/path.h"
@@ -12,8 +11,8 @@
 #include "pictures/size_text.h"
 #include "platform/file_system.h"
 #include "upload/plugin_parameters.h"
-#include "upload/upload_commands.h"
 #include "upload/upload_engine.h"
+#include "upload/upload_journal.h"
 #include "upload/upload_queue.h"
 #include "views/time_remaining_table.h"
 #include "views/upload_list_texts.h"
@@ -89,19 +88,23 @@ std::string ResolvedPath(const std::string& path) {
     return platform::ResolveLinks(path).value_or(path);
 }
 
-// Adds the picture unless it is listed already under its resolved path.
-void AddOnce(std::vector<std::string>& pictures, std::vector<std::string>& seen, const std::string& path) {
-    std::string key = ResolvedPath(path);
-    if (std::find(seen.begin(), seen.end(), key) != seen.end())
-        return;
-    seen.push_back(std::move(key));
-    pictures.push_back(path);
-}
 
 struct PictureList {
     std::vector<std::string> pictures; // full paths, in the order given (a folder's sorted by name)
+    std::vector<std::string> albums;   // each picture's own album, empty for the session's
     std::vector<std::string> problems; // paths that were not pictures, with why
+    std::vector<std::string> seen;     // the resolved paths of the pictures listed
 };
+
+// Adds the picture unless it is listed already under its resolved path.
+void AddOnce(PictureList& list, const std::string& path, const std::string& album = "") {
+    std::string key = ResolvedPath(path);
+    if (std::find(list.seen.begin(), list.seen.end(), key) != list.seen.end())
+        return;
+    list.seen.push_back(std::move(key));
+    list.pictures.push_back(path);
+    list.albums.push_back(album);
+}
 
 std::string FullPath(const std::string& path) {
     return platform::MakeAbsolutePath(path).value_or(path);
@@ -109,7 +112,6 @@ std::string FullPath(const std::string& path) {
 
 PictureList CollectPictures(const std::vector<std::string>& paths) {
     PictureList list;
-    std::vector<std::string> seen; // the resolved paths of the pictures listed
     for (const std::string& given : paths) {
         std::string path = FullPath(given);
         std::optional<platform::FileStatus> status = platform::GetFileStatus(path);
@@ -138,7 +140,7 @@ PictureList CollectPictures(const std::vector<std::string>& paths) {
             if (found.empty() && !refused)
                 list.problems.push_back(HostText(host_text::kNoPictures, {given}));
             for (const std::string& picture : found)
-                AddOnce(list.pictures, seen, picture);
+                AddOnce(list, picture);
             continue;
         }
         std::string resolved = ResolveShortcuts(path);
@@ -149,9 +151,22 @@ PictureList CollectPictures(const std::vector<std::string>& paths) {
         else if (!IsAcceptedPicture(resolved))
             list.problems.push_back(HostText(host_text::kNotJpegContent, {given}));
         else
-            AddOnce(list.pictures, seen, resolved);
+            AddOnce(list, resolved);
     }
     return list;
+}
+
+// The journal's unfinished pictures of the session, after those given; one that is gone stays in the
+// journal, so that it goes on once its file is back (a drive plugged in again).
+void AddUnfinished(CUploadJournal& journal, PictureList& list) {
+    for (const CUploadJournal::Picture& picture : journal.GetUnfinished()) {
+        if (!platform::GetFileStatus(picture.path))
+            list.problems.push_back(HostText(host_text::kResumedGone, {picture.path}));
+        else if (IsAcceptedPicture(picture.path))
+            AddOnce(list, picture.path, picture.albumName);
+        else
+            list.problems.push_back(HostText(host_text::kNotJpegContent, {picture.path}));
+    }
 }
 
 size_t TerminalWidth() {
@@ -265,7 +280,7 @@ std::string HostOfServerURL(const std::string& server) {
 
 } // namespace
 
-int RunUpload(const PluginParameters& given, const std::vector<std::string>& paths) {
+int RunUpload(const PluginParameters& given, const std::vector<std::string>& paths, const UploadOptions& options) {
     PluginParameters parameters = given;
     if (parameters.d_server.empty())
         throw CUsageError(HostText(host_text::kUploadNeedsServer));
@@ -273,42 +288,64 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
         !host.empty() || parameters.d_server.find('/') != std::string::npos)
         throw CUsageError(
             HostText(host_text::kServerNotAHost, {parameters.d_server, host.empty() ? "HOST[:PORT]" : host}));
-    if (paths.empty())
+    if (paths.empty() && !options.resume)
         throw CUsageError(HostText(host_text::kUploadNeedsPath));
     parameters.ClampMaxConnections();
 
     PictureList list = CollectPictures(paths);
+    // Before the engine, so that it outlives every sender thread that records in it.
+    CUploadJournal journal(CUploadJournal::DefaultPath(), parameters, [](const std::string& text) {
+        std::cerr << "pxupload: " << HostText(host_text::kJournalUnusable, {text}) << "\n";
+    });
+    if (options.resume)
+        AddUnfinished(journal, list);
     for (const std::string& problem : list.problems)
         std::cerr << "pxupload: " << problem << "\n";
     if (list.pictures.empty()) {
-        std::cerr << "pxupload: " << HostText(host_text::kNothingToDo) << "\n";
+        std::cerr << "pxupload: " << HostText(options.resume && paths.empty() ? host_text::kNothingToResume
+                                                                            : host_text::kNothingToDo)
+                  << "\n";
         return kExitSomeFailed;
     }
 
     // Before the engine, so that it outlives every sender thread that may set it.
     CEvent changed;
-    CCommandRegistry& registry = CCommandRegistry::Get();
     PxUploadEngine engine(parameters, IsPictureFile, [](bool proxy, const CException& error) {
         std::cerr << "pxupload: "
                   << HostText(proxy ? host_text::kProxyAuthFailed : host_text::kAuthFailed, {error.GetText()})
                   << "\n";
     });
     UploadQueue& queue = engine.GetQueue();
-    CUploadSelection& selection = engine.GetSelection();
+    queue.SetJournal(&journal);
 
     // Only wakes the loop below, which does the work on this thread.
     queue.GetSession().AddObserver([&changed] { changed.Set(); });
     CInterruptGuard interrupts;
 
-    CCommandValue::List items(list.pictures.begin(), list.pictures.end());
-    if (!registry.Execute(selection, CUploadAddCommand::kName, {{CUploadAddCommand::kItems, items}})) {
+    // Paused while adding, so that every picture is in the journal before the first transfer starts.
+    std::vector<std::pair<std::string, std::shared_ptr<UploadJob>>> jobs;
+    size_t resumed = 0;
+    bool refused = false;
+    queue.Pause();
+    for (size_t i = 0; i < list.pictures.size(); ++i) {
+        const std::string& path = list.pictures[i];
+        try {
+            queue.Add(path, list.albums[i]);
+        } catch (const CException& e) {
+            std::cerr << "pxupload: " << e.GetText() << "\n";
+            refused = true;
+            continue;
+        }
+        if (std::shared_ptr<UploadJob> job = queue.Find(path)) {
+            resumed += job->GetItem().GetImageID().empty() ? 0 : 1;
+            jobs.emplace_back(path, std::move(job));
+        }
+    }
+    queue.Resume();
+    if (jobs.empty()) {
         std::cerr << "pxupload: " << HostText(host_text::kNotAdded) << "\n";
         return kExitSomeFailed;
     }
-    std::vector<std::pair<std::string, std::shared_ptr<UploadJob>>> jobs;
-    for (const std::string& path : list.pictures)
-        if (std::shared_ptr<UploadJob> job = queue.Find(path))
-            jobs.emplace_back(path, std::move(job));
     CUploadReport report(std::move(jobs));
 
     const bool terminal = isatty(STDOUT_FILENO) == 1;
@@ -319,6 +356,8 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
                           {CountedText(host_text::kPicture, total), parameters.d_server,
                            CountedText(host_text::kConnection, parameters.d_maxConnections)})
               << "\n";
+    if (resumed > 0)
+        std::cout << HostText(host_text::kResuming, {CountedText(host_text::kPicture, resumed)}) << "\n";
     std::cout.flush();
 
     const int64_t started = UploadJob::Now();
@@ -381,5 +420,5 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
     std::cout.flush();
     if (interrupted)
         return kExitInterrupted;
-    return failed > 0 || !list.problems.empty() ? kExitSomeFailed : 0;
+    return failed > 0 || refused || !list.problems.empty() ? kExitSomeFailed : 0;
 }

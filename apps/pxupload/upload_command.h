@@ -1,6 +1,8 @@
 // `pxupload upload`: the control's upload without a window. The pictures (folders give their JPEG
 // pictures) go into the same queue, session and sender threads as in the control; progress shows in
 // the terminal and a summary at the end. Ctrl-C pauses (every transfer stopped cleanly) and exits.
+// Unfinished pictures are journalled, so that running again goes on where the server stopped
+// receiving.
 #pragma once
 
 #include <string>
@@ -12,5 +14,10 @@ struct PluginParameters;
 constexpr int kExitSomeFailed = 1;
 constexpr int kExitInterrupted = 130;
 
-// Raises CUsageError when there is no server or no path.
-int RunUpload(const PluginParameters& parameters, const std::vector<std::string>& paths);
+struct UploadOptions {
+    bool resume = false; // also the journal's unfinished pictures of the session
+};
+
+// Raises CUsageError when there is no server, or no path and nothing to resume.
+int RunUpload(const PluginParameters& parameters, const std::vector<std::string>& paths,
+              const UploadOptions& options = {});

@@ -48,7 +48,8 @@ protected:
     Result Run(const std::vector<std::string>& words, const std::string& environment = "") {
         std::string command = "env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u no_proxy "
                               "-u NO_PROXY XDG_CONFIG_HOME=" +
-                              Quote(m_folder.string()) + " " + environment + " " + Quote(PXUPLOAD_PATH);
+                              Quote(m_folder.string()) + " XDG_STATE_HOME=" + Quote((m_folder / "state").string()) +
+                              " " + environment + " " + Quote(PXUPLOAD_PATH);
         for (const std::string& word : words)
             command.append(" ").append(Quote(word));
         fs::path out = m_folder / "out.txt", err = m_folder / "err.txt";

@@ -1,6 +1,7 @@
 // 'pxupload upload' as a user runs it against the reference server (tools/refserver) on 127.0.0.1:
 // its exit status, what it prints, what the server stored, and a Ctrl-C in the middle of a transfer.
-// The program runs with a registry store of its own in a temporary XDG_CONFIG_HOME and no proxy.
+// The program runs with a registry store and a journal of its own in temporary XDG_CONFIG_HOME and
+// XDG_STATE_HOME folders, and no proxy.
 #include "tests/pictures/jpeg_test_files.h"
 #include "tests/support/e2e_support.h"
 #include "tests/support/loopback.h"
@@ -52,14 +53,15 @@ struct Result {
 class Program {
 public:
     Program(const fs::path& folder, const std::vector<std::string>& words) : m_folder(folder) {
-        std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + folder.string()};
+        std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + folder.string(),
+                                                "XDG_STATE_HOME=" + (folder / "state").string()};
         for (char** variable = environ; *variable != nullptr; ++variable) {
             std::string entry = *variable;
             std::string name = entry.substr(0, entry.find('='));
             // The program must reach the server directly and keep its preferences in the test's folder.
             if (name == "http_proxy" || name == "HTTP_PROXY" || name == "https_proxy" ||
                 name == "HTTPS_PROXY" || name == "no_proxy" || name == "NO_PROXY" ||
-                name == "XDG_CONFIG_HOME")
+                name == "XDG_CONFIG_HOME" || name == "XDG_STATE_HOME")
                 continue;
             environment.push_back(entry);
         }
@@ -461,6 +463,136 @@ TEST_F(UploadCommandLine, FilesThatAreNoPicturesAreRefusedWhenAddedAndTheRestGo)
         << folder.err;
     EXPECT_EQ(folder.err.find("good.bin"), std::string::npos) << folder.err;
     EXPECT_NE(folder.out.find("Uploading 1 picture to "), std::string::npos) << folder.out;
+}
+
+// The bytes the server holds of the picture with the client's path `path` (its first record).
+int64_t HeldBytes(const RefServer& server, const std::string& path) {
+    Json state = State(server);
+    for (const auto& [id, record] : state["pictures"].Members())
+        if (record["filename"].AsString() == path)
+            return record["received"].AsInt();
+    return 0;
+}
+
+// The declared body lengths of the "UploadImage" requests the server saw, in order.
+std::vector<int64_t> UploadLengths(const Json& state) {
+    std::vector<int64_t> lengths;
+    for (const Json& entry : state["log"].Items())
+        if (entry["servlet"].AsString() == "UploadImage")
+            lengths.push_back(std::stoll(entry["content_length"].AsString()));
+    return lengths;
+}
+
+// Starts the upload, waits until the server holds at least `held` bytes of the picture and kills the
+// program outright: nothing of it runs after that, as when the machine loses power.
+void KillMidUpload(const fs::path& folder, const std::vector<std::string>& words, const RefServer& server,
+                   const std::string& path, int64_t held) {
+    Program program(folder, words);
+    ASSERT_TRUE(program.Started());
+    ASSERT_TRUE(WaitFor([&] { return HeldBytes(server, path) >= held; }, kRunSeconds));
+    program.Signal(SIGKILL);
+    EXPECT_EQ(program.Wait().status, 128 + SIGKILL);
+}
+
+TEST_F(UploadCommandLine, AKilledUploadGoesOnFromTheServersOffsetWhenRunAgain) {
+    // The first request's link stalls after 20 MB of the 50 MB picture, so the kill lands mid-body.
+    RefServer server({"--fault", R"({"servlet":"UploadImage","stall_after":20000000,"times":1})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = AddPicture("panorama.jpg", 50000000);
+    std::vector<std::string> words = {"upload"};
+    for (const std::string& word : Parameters(server, 1))
+        words.push_back(word);
+    words.push_back(path);
+    KillMidUpload(m_folder, words, server, path, 19000000);
+    const int64_t held = HeldBytes(server, path);
+
+    Result result = Run(words);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("going on with 1 picture of an earlier run\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("uploaded " + path + " ("), std::string::npos) << result.out;
+
+    // One identifier, and the second body started where the server stopped receiving: it holds each
+    // byte once, and exactly the picture's bytes.
+    Json state = State(server);
+    EXPECT_EQ(Requests(state, "GetImageID"), 1);
+    EXPECT_EQ(Requests(state, "GetImageOffset"), 1);
+    // Besides the picture's bytes, a body holds the form fields and part headers: well under 4 KB.
+    std::vector<int64_t> lengths = UploadLengths(state);
+    ASSERT_EQ(lengths.size(), 2u);
+    EXPECT_GT(lengths[0], 50000000);
+    EXPECT_GT(lengths[1], 50000000 - held);
+    EXPECT_LT(lengths[1], 50000000 - held + 4096);
+    ASSERT_EQ(state["pictures"].Members().size(), 1u);
+    EXPECT_EQ(state["pictures"].Members()[0].second["received"].AsInt(), 50000000);
+    ExpectStoredExactly(server, state, path);
+
+    // A completed picture leaves the journal: a third run has nothing to go on with.
+    Result again = Run({"upload", "--resume", "--param", "Server=" + server.Server(), "--param",
+                        "SessionID=cli session", "--param", "UID=cli-user", "--param", "AuthenticationID=cli-auth"});
+    EXPECT_EQ(again.status, 1) << again.out << again.err;
+    EXPECT_NE(again.err.find("--resume: the journal holds no unfinished picture of this session"), std::string::npos)
+        << again.err;
+}
+
+TEST_F(UploadCommandLine, AFileChangedSinceTheKilledRunStartsOverWithANewIdentifier) {
+    RefServer server({"--fault", R"({"servlet":"UploadImage","stall_after":100000,"times":1})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = AddPicture("edited.jpg", 400000);
+    std::vector<std::string> words = {"upload"};
+    for (const std::string& word : Parameters(server, 1))
+        words.push_back(word);
+    words.push_back(path);
+    KillMidUpload(m_folder, words, server, path, 90000);
+
+    // Edited in the meantime: the bytes the server holds belong to the old picture.
+    AddPicture("edited.jpg", 300000);
+    Result result = Run(words);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(result.out.find("going on with"), std::string::npos) << result.out;
+    Json state = State(server);
+    EXPECT_EQ(Requests(state, "GetImageID"), 2);
+    EXPECT_EQ(Requests(state, "GetImageOffset"), 0);
+    ExpectStoredExactly(server, state, path);
+}
+
+TEST_F(UploadCommandLine, ResumeWithoutPathsFinishesThePicturesOfItsOwnSessionOnly) {
+    RefServer server({"--fault", R"({"servlet":"UploadImage","stall_after":100000,"times":2})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string mine = AddPicture("mine.jpg", 300000);
+    const std::string theirs = AddPicture("theirs.jpg", 300000);
+    auto words = [&server](const std::string& session) {
+        return std::vector<std::string>{"upload",  "--param", "Server=" + server.Server(), "--param",
+                                        "SessionID=" + session, "--param", "UID=cli-user", "--param",
+                                        "AuthenticationID=cli-auth"};
+    };
+    std::vector<std::string> first = words("mine");
+    first.push_back(mine);
+    KillMidUpload(m_folder, first, server, mine, 90000);
+    std::vector<std::string> second = words("theirs");
+    second.push_back(theirs);
+    KillMidUpload(m_folder, second, server, theirs, 90000);
+
+    std::vector<std::string> resume = words("mine");
+    resume.insert(resume.begin() + 1, "--resume");
+    Result result = Run(resume);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("Uploading 1 picture to "), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("uploaded " + mine + " ("), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find(theirs), std::string::npos) << result.out;
+    Json state = State(server);
+    ExpectStoredExactly(server, state, mine);
+    for (const auto& [id, record] : state["pictures"].Members()) {
+        if (record["filename"].AsString() == theirs) {
+            EXPECT_FALSE(record["complete"].AsBool());
+        }
+    }
+
+    // The other session's picture is still there for its own session to finish.
+    std::vector<std::string> theirsResume = words("theirs");
+    theirsResume.insert(theirsResume.begin() + 1, "--resume");
+    Result other = Run(theirsResume);
+    ASSERT_EQ(other.status, 0) << other.out << other.err;
+    ExpectStoredExactly(server, State(server), theirs);
 }
 
 } // namespace
