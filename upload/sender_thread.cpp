@@ -98,10 +98,10 @@ void PxSenderThread::Run() {
         RunSteps();
     } catch (const CException& e) {
         Trace(kTrace, 0, "sender: %s: %s", item.GetPath().c_str(), e.GetCode());
-        ReportFailure(e.GetText() + kLineEnd);
+        ReportFailure(e.GetText() + kLineEnd, false);
     } catch (...) {
         Trace(kTrace, 0, "sender: %s: unknown exception", item.GetPath().c_str());
-        ReportFailure("");
+        ReportFailure("", false);
     }
     d_job->StopTimer();
     // Published last, so that the session reaps only a run that has ended its work.
@@ -148,7 +148,7 @@ void PxSenderThread::DoObtainImageID() {
     if (IsStopRequested())
         return;
     if (!message.IsOK()) {
-        ReportFailure(message.GetErrorMessage() + kLineEnd);
+        ReportFailure(message.GetErrorMessage() + kLineEnd, !IsFatal(message.GetErrorCode()));
         return;
     }
     std::string imageID = message.GetReplyText("ImageID");
@@ -186,7 +186,7 @@ void PxSenderThread::DoQueryOffset() {
     int32_t code = message.GetErrorCode();
     Trace(kTrace, 1, "sender: %s: offset query answered %d", item.GetPath().c_str(), code);
     if (IsFatal(code)) {
-        ReportFailure(message.GetErrorMessage() + kLineEnd);
+        ReportFailure(message.GetErrorMessage() + kLineEnd, false);
         return;
     }
     if (code == kErrorComplete) {
@@ -232,13 +232,13 @@ void PxSenderThread::DoSendData() {
     Trace(kTrace, 1, "sender: %s: upload from %u answered %d", item.GetPath().c_str(), item.GetOffset(),
           code);
     if (IsFatal(code)) {
-        ReportFailure(message.GetErrorMessage() + kLineEnd);
+        ReportFailure(message.GetErrorMessage() + kLineEnd, false);
         return;
     }
     if (code > 0)
         ForgetImage();
     if (d_imageIDs >= kMaxImageIDs) {
-        ReportFailure(message.GetErrorMessage() + kLineEnd);
+        ReportFailure(message.GetErrorMessage() + kLineEnd, true);
         return;
     }
     if (d_stalls > kMaxStalls)
@@ -277,7 +277,7 @@ void PxSenderThread::ReportComplete() {
     d_outcome = true;
 }
 
-void PxSenderThread::ReportFailure(const std::string& text) {
+void PxSenderThread::ReportFailure(const std::string& text, bool transient) {
     d_job->StopTimer();
     // A failure while the thread is being stopped is left unreported and the run unfinished: the
     // picture stays pending and the next run tries again.
@@ -285,6 +285,7 @@ void PxSenderThread::ReportFailure(const std::string& text) {
         Trace(kTrace, 1, "sender: %s: failure during stop not reported", d_job->GetPath().c_str());
         return;
     }
+    d_job->SetFailureTransient(transient);
     d_session.ReportItem(d_job->GetItem(), PxUploadSession::ItemEvent::Failed);
     d_session.SetStatus(d_job->GetPath(), UploadStatus::Failed, text);
     d_outcome = true;

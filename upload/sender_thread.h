@@ -102,7 +102,8 @@ private:
     // request bytes written as progress when asked; returns early when a stop is requested.
     void SubmitAndWait(UploadMessage& message, const UploadEndpoint& endpoint, bool withProgress);
     void ReportComplete();
-    void ReportFailure(const std::string& text);
+    // `transient`: the failure may pass when the picture is tried again later (the job records it).
+    void ReportFailure(const std::string& text, bool transient);
     // Forgets the identifier, data server, offset and cookie, so that the next attempt starts over.
     void ForgetImage();
 

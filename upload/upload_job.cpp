@@ -93,6 +93,16 @@ void UploadJob::AppendErrorText(const std::string& text) {
     d_errorText += text;
 }
 
+bool UploadJob::IsFailureTransient() const {
+    std::lock_guard lock(d_mutex);
+    return d_failureTransient;
+}
+
+void UploadJob::SetFailureTransient(bool transient) {
+    std::lock_guard lock(d_mutex);
+    d_failureTransient = transient;
+}
+
 void UploadJob::StartTimer(int64_t now) {
     std::lock_guard lock(d_mutex);
     if (d_runningSince != 0)

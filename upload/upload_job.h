@@ -61,6 +61,10 @@ public:
     void CountRetry();
     std::string GetErrorText() const;
     void AppendErrorText(const std::string& text);
+    // Whether the failure may pass if the picture is tried again later: the network failed, or the
+    // server answered with something other than a refusal of the picture or of the user.
+    bool IsFailureTransient() const;
+    void SetFailureTransient(bool transient);
 
     // --- the transfer timer ---
     void StartTimer(int64_t now = Now());
@@ -108,6 +112,7 @@ private:
     uint32_t d_offsetQueries = 0;
     uint32_t d_retries = 0;
     std::string d_errorText;
+    bool d_failureTransient = false;
     int64_t d_runningSince = 0; // 0 while the timer is stopped
     int64_t d_firstStart = 0;
     int64_t d_lastStop = 0;

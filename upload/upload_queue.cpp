@@ -214,6 +214,23 @@ bool UploadQueue::HasFailed() const {
                        [](const auto& entry) { return entry.second->GetStatus() == UploadStatus::Failed; });
 }
 
+std::shared_ptr<UploadJob> UploadQueue::Retry(const std::string& path) {
+    std::shared_ptr<UploadJob> failed = Find(path);
+    if (!failed || failed->GetStatus() != UploadStatus::Failed)
+        return nullptr;
+    // Its sender thread has ended: the item is no thread's any more.
+    UploadItemInfo item = failed->GetItem();
+    d_session.Remove(path);
+    if (d_journal != nullptr)
+        d_journal->Identified(item);
+    std::shared_ptr<UploadJob> job = d_session.Add(item);
+    CLock lock(d_lock);
+    d_entries[path] = job;
+    d_changed = true;
+    d_stateChanged = true;
+    return job;
+}
+
 void UploadQueue::RetryFailed() {
     std::vector<std::string> failed;
     {

@@ -77,6 +77,10 @@ public:
     bool TakeChanges();
 
     bool HasFailed() const;
+    // Tries one failed picture again with what it knows (its identifier and data server, when it
+    // still has them, so that it goes on from the server's offset). Returns its new job, or null when
+    // the picture is not queued or has not failed.
+    std::shared_ptr<UploadJob> Retry(const std::string& path);
     // Sends every failed picture back as a new one: new item and job, no identifier, offset 0.
     void RetryFailed();
 

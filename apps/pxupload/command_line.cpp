@@ -68,6 +68,12 @@ CommandLine ParseCommandLine(std::span<const std::string> words) {
             line.showPassword = true;
         } else if (word == "--resume") {
             line.resume = true;
+        } else if (IsOption(word, "--retry")) {
+            std::string count = OptionValue(words, i, "--retry");
+            if (count.empty() || count.size() > 4 || count.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoi(count) > 1000)
+                throw CUsageError(HostText(host_text::kRetrySyntax, {count}));
+            line.retries = std::stoi(count);
         } else if (IsOption(word, "--trace")) {
             line.traceCategories = OptionValue(words, i, "--trace");
         } else if (IsOption(word, "--page")) {

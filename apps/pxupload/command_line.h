@@ -30,6 +30,7 @@ struct CommandLine {
     std::string traceCategories;
     bool showPassword = false; // --show-password: prefs shows the proxy password as stored
     bool resume = false;       // --resume: upload takes the journal's unfinished pictures too
+    int retries = 0;           // --retry N: upload's tries of a picture that failed on the network
 };
 
 // `words` excludes the program name. Throws CUsageError.

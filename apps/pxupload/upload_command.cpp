@@ -2,6 +2,7 @@
 
 #include "apps/pxupload/command_line.h"
 #include "apps/pxupload/host_texts.h"
+#include "apps/pxupload/retry_plan.h"
 #include "apps/pxupload/terminal_progress.h"
 #include "foundation/event.h"
 #include "foundation/exception.h"
@@ -19,6 +20,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cmath>
+#include <functional>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -169,6 +173,10 @@ void AddUnfinished(CUploadJournal& journal, PictureList& list) {
     }
 }
 
+double MonotonicSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 size_t TerminalWidth() {
     winsize size{};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
@@ -183,12 +191,12 @@ public:
     explicit CUploadReport(std::vector<std::pair<std::string, std::shared_ptr<UploadJob>>> jobs)
         : m_jobs(std::move(jobs)) {}
 
-    // Lines for pictures that finished since the last call.
-    std::vector<std::string> TakeFinished() {
+    // Lines for pictures that finished since the last call, but those held back.
+    std::vector<std::string> TakeFinished(const std::function<bool(const std::string&)>& heldBack = {}) {
         std::vector<std::string> lines;
         for (const auto& [path, job] : m_jobs) {
             UploadStatus status = job->GetStatus();
-            if (status == UploadStatus::Pending || m_told.contains(path))
+            if (status == UploadStatus::Pending || m_told.contains(path) || (heldBack && heldBack(path)))
                 continue;
             m_told[path] = status;
             if (status == UploadStatus::Complete)
@@ -198,6 +206,8 @@ public:
         }
         return lines;
     }
+
+    bool IsTold(const std::string& path) const { return m_told.contains(path); }
 
     size_t Count(UploadStatus status) const {
         return static_cast<size_t>(std::count_if(m_jobs.begin(), m_jobs.end(), [status](const auto& job) {
@@ -214,6 +224,14 @@ public:
     }
 
     const std::vector<std::pair<std::string, std::shared_ptr<UploadJob>>>& Jobs() const { return m_jobs; }
+
+    // The picture goes on as a new job (tried again), not yet reported.
+    void Replace(const std::string& path, std::shared_ptr<UploadJob> job) {
+        for (auto& [listed, held] : m_jobs)
+            if (listed == path)
+                held = job;
+        m_told.erase(path);
+    }
 
     // The list's size text; a count below a kilobyte, which the list shows with a blank unit, names
     // its unit here.
@@ -361,6 +379,7 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
     std::cout.flush();
 
     const int64_t started = UploadJob::Now();
+    CRetryPlan retries(options.retries);
     bool interrupted = false;
     CWaitSet waits({&changed});
     for (;;) {
@@ -371,13 +390,37 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
             break;
         }
         queue.Refresh();
-        for (const std::string& line : report.TakeFinished()) {
+        std::vector<std::string> lines;
+        const double now = MonotonicSeconds();
+        for (const auto& [path, job] : report.Jobs()) {
+            double wait = 0;
+            int attempt = 0;
+            if (job->GetStatus() == UploadStatus::Failed && !report.IsTold(path) &&
+                retries.Schedule(path, job->IsFailureTransient(), now, wait, attempt))
+                lines.push_back(HostText(host_text::kRetrying,
+                                         {path, std::to_string(static_cast<int>(std::lround(wait))),
+                                          std::to_string(attempt), std::to_string(retries.GetRetries()),
+                                          CUploadReport::OneLine(job->GetErrorText())}));
+        }
+        // A picture sent again counts as pending from the next refresh on.
+        bool retried = false;
+        for (const std::string& path : retries.TakeDue(now)) {
+            if (std::shared_ptr<UploadJob> job = queue.Retry(path)) {
+                report.Replace(path, std::move(job));
+                retried = true;
+            }
+        }
+        for (const std::string& line : report.TakeFinished([&retries](const std::string& path) {
+                 return retries.IsScheduled(path);
+             }))
+            lines.push_back(line);
+        for (const std::string& line : lines) {
             if (terminal)
                 progress.Print(line);
             else
                 std::cout << line << "\n";
         }
-        if (queue.GetPendingCount() == 0)
+        if (queue.GetPendingCount() == 0 && !retries.IsWaiting() && !retried)
             break;
         if (terminal)
             progress.Draw(RenderProgress(MakeFrame(queue, total), times, TerminalWidth()));

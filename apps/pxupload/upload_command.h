@@ -16,6 +16,7 @@ constexpr int kExitInterrupted = 130;
 
 struct UploadOptions {
     bool resume = false; // also the journal's unfinished pictures of the session
+    int retries = 0;     // tries of a picture whose failure may pass
 };
 
 // Raises CUsageError when there is no server, or no path and nothing to resume.

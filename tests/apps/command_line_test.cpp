@@ -94,6 +94,22 @@ TEST_F(CommandLineWords, PrefsArgumentsEndItsOptions) {
     EXPECT_EQ(UsageError({"properties", "a.jpg", "-1"}), "unknown option '-1'");
 }
 
+TEST_F(CommandLineWords, UploadTakesResumeAndARetryCount) {
+    CommandLine line = Parse({"upload", "--resume", "--retry", "5", "a.jpg"});
+    EXPECT_EQ(line.command, CommandLine::Command::Upload);
+    EXPECT_TRUE(line.resume);
+    EXPECT_EQ(line.retries, 5);
+    EXPECT_EQ(line.arguments, std::vector<std::string>{"a.jpg"});
+    EXPECT_EQ(Parse({"--retry=0", "upload"}).retries, 0);
+    EXPECT_EQ(Parse({"upload", "--retry", "1000"}).retries, 1000);
+    EXPECT_FALSE(Parse({"upload", "a.jpg"}).resume);
+    EXPECT_EQ(Parse({"upload", "a.jpg"}).retries, 0);
+    for (const char* bad : {"-1", "1001", "x", "", "99999999999"})
+        EXPECT_EQ(UsageError({"upload", "--retry", bad}),
+                  std::string("option --retry takes a number of attempts from 0 to 1000, not '") + bad + "'");
+    EXPECT_EQ(UsageError({"upload", "--retry"}), "option --retry needs a value");
+}
+
 TEST_F(CommandLineWords, UsageErrors) {
     EXPECT_EQ(UsageError({"frobnicate"}), "unknown command 'frobnicate'");
     EXPECT_EQ(UsageError({"--bogus"}), "unknown option '--bogus'");

@@ -595,4 +595,47 @@ TEST_F(UploadCommandLine, ResumeWithoutPathsFinishesThePicturesOfItsOwnSessionOn
     ExpectStoredExactly(server, State(server), theirs);
 }
 
+TEST_F(UploadCommandLine, RetryTriesAPictureAgainAfterGrowingWaitsUntilTheServerIsBack) {
+    // The service is unavailable for its first three answers, as during a restart.
+    RefServer server({"--fault", R"({"servlet":"GetImageID","http":503,"times":3})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = AddPicture("patient.jpg", 120000);
+    std::vector<std::string> words = {"upload", "--retry", "5"};
+    for (const std::string& word : Parameters(server, 1))
+        words.push_back(word);
+    words.push_back(path);
+    double started = Seconds();
+    Result result = Run(words);
+    double took = Seconds() - started;
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    for (int attempt = 1; attempt <= 3; ++attempt)
+        EXPECT_NE(result.out.find(" s (attempt " + std::to_string(attempt) + " of 5): Service Unavailable\n"),
+                  std::string::npos)
+            << result.out;
+    EXPECT_NE(result.out.find("retrying " + path + " in 1 s (attempt 1 of 5)"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("(attempt 4 of 5)"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("failed "), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("uploaded " + path + " ("), std::string::npos) << result.out;
+    // Waits of about 1, 2 and 4 s, each within a fifth.
+    EXPECT_GT(took, (1 + 2 + 4) * 0.8);
+    Json state = State(server);
+    EXPECT_EQ(Requests(state, "GetImageID"), 4);
+    ExpectStoredExactly(server, state, path);
+}
+
+TEST_F(UploadCommandLine, RetryLeavesAPictureTheServerRefusedAlone) {
+    RefServer server({"--fault", R"({"servlet":"UploadImage","error":2,"message":"damaged picture"})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = AddPicture("refused.jpg", 50000);
+    std::vector<std::string> words = {"upload", "--retry", "3"};
+    for (const std::string& word : Parameters(server, 1))
+        words.push_back(word);
+    words.push_back(path);
+    Result result = Run(words);
+    ASSERT_EQ(result.status, 1) << result.out << result.err;
+    EXPECT_EQ(result.out.find("retrying"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("failed   " + path + ": damaged picture\n"), std::string::npos) << result.out;
+    EXPECT_EQ(Requests(State(server), "UploadImage"), 1);
+}
+
 } // namespace
