@@ -1,4 +1,5 @@
 #include "net/http_connection.h"
+#include "net/rate_limit.h"
 
 #include "foundation/exception.h"
 #include "foundation/trace.h"
@@ -232,6 +233,19 @@ void CHTTPConnection::WriteRequest() {
     while (!IsStopRequested() && !m_doneWriting) {
         if (!writable && (m_socket->Wait(CSocket::kWritable, kSlice) & CSocket::kWritable) == 0)
             return;
+        if (m_rateLimit != nullptr) {
+            // Over the cap: waits a slice at most, then lets the exchange look for a reply.
+            if (double delay = m_rateLimit->Delay(); delay > 0) {
+                CEvent* stop = GetStopEvent();
+                double wait = std::min(delay, kSlice);
+                if (stop == nullptr)
+                    SleepSeconds(wait);
+                else
+                    stop->Lock(wait);
+                return;
+            }
+        }
+        const uint64_t sentBefore = m_socket->GetBytesSent();
         bool done = false;
         try {
             done = m_request->WriteStep(*m_socket);
@@ -245,6 +259,8 @@ void CHTTPConnection::WriteRequest() {
             Trace(kTrace, 0, "%p: writing cut short by a reply", static_cast<void*>(this));
             return;
         }
+        if (m_rateLimit != nullptr)
+            m_rateLimit->Spend(m_socket->GetBytesSent() - sentBefore);
         if (done) {
             Trace(kTrace, 0, "%p: done writing", static_cast<void*>(this));
             m_doneWriting = true;

@@ -32,6 +32,7 @@ class CHTTPAuthenticate;
 class CHTTPAuthenticationException;
 class IHTTPChallengeAnswerer;
 class CHTTPRequest;
+class CRateLimit;
 class CHTTPResponse;
 class CNetworkException;
 class CSocket;
@@ -122,6 +123,8 @@ public:
     // never answers is a stall too. A submitter that leaves the body pipe full stops the reading as
     // well, so a reply larger than the pipe must be read as it comes.
     void SetIdleTimeout(double seconds) { m_idleTimeout = seconds; }
+    // The cap that this connection's request bytes share with other connections (null: none).
+    void SetRateLimit(std::shared_ptr<CRateLimit> limit) { m_rateLimit = std::move(limit); }
     // The most body bytes a reply may bring before it is refused as too big (0: no bound), so that a
     // reply that never ends cannot keep the exchange going for ever.
     void SetMaxReplyBody(uint64_t bytes) { m_maxReplyBody = bytes; }
@@ -207,6 +210,7 @@ private:
     bool m_useProxy;
     double m_connectTimeout = -1.0;
     double m_idleTimeout = -1.0;
+    std::shared_ptr<CRateLimit> m_rateLimit;
     uint64_t m_maxReplyBody = 0;
     std::map<std::string, std::shared_ptr<const CHTTPAuthenticate>> m_authenticators;
     std::unique_ptr<CListener> m_unknownSchemeCallback;

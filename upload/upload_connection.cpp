@@ -28,6 +28,7 @@ UploadConnection::UploadConnection(const UploadEndpoint& endpoint)
     d_connection.SetConnectTimeout(d_endpoint.GetTimeout());
     // A peer that takes the request and then says nothing would otherwise be waited for without end.
     d_connection.SetIdleTimeout(d_endpoint.GetTimeout());
+    d_connection.SetRateLimit(d_endpoint.GetSharedRateLimit());
     d_connection.SetMaxReplyBody(kMaxReplyBody);
     for (const auto& [name, authenticator] : d_endpoint.GetListeners())
         d_connection.AddAuthenticator(authenticator);

@@ -14,6 +14,7 @@ UploadEndpoint UploadEndpoint::FromParameters(const PluginParameters& parameters
 UploadEndpoint UploadEndpoint::ForServer(const std::string& server) const {
     UploadEndpoint other(server, d_userAgent, d_timeout, d_sendStatistics);
     other.d_listeners = d_listeners;
+    other.d_rateLimit = d_rateLimit;
     return other;
 }
 

@@ -4,6 +4,8 @@
 // copied into every sender thread and the statistics sender.
 #pragma once
 
+#include "net/rate_limit.h"
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -26,7 +28,7 @@ public:
     static UploadEndpoint FromParameters(const PluginParameters& parameters, std::string userAgent);
 
     // The endpoint of another server (one that a reply names): the same User-Agent, time-out,
-    // statistics flag and authenticators, but no authorization listener, so that failures there are
+    // statistics flag, authenticators and rate limit, but no authorization listener, so that failures there are
     // not reported to the control.
     UploadEndpoint ForServer(const std::string& server) const;
 
@@ -40,6 +42,11 @@ public:
     void SetListener(const std::string& name, std::shared_ptr<CHTTPAuthenticate> authenticator);
     void RemoveListener(const std::string& name) { d_listeners.erase(name); }
 
+    // The cap on the bytes per second that the uploads of this endpoint and of the other servers made
+    // from it send together; shared by every copy, none until a rate is set.
+    CRateLimit& GetRateLimit() const { return *d_rateLimit; }
+    const std::shared_ptr<CRateLimit>& GetSharedRateLimit() const { return d_rateLimit; }
+
     const AuthorizationListener& GetAuthorizationListener() const { return d_authorizationListener; }
     void SetAuthorizationListener(AuthorizationListener listener) {
         d_authorizationListener = std::move(listener);
@@ -52,5 +59,6 @@ private:
     double d_timeout = 60.0; // seconds
     bool d_sendStatistics = false;
     Listeners d_listeners;
+    std::shared_ptr<CRateLimit> d_rateLimit = std::make_shared<CRateLimit>();
     AuthorizationListener d_authorizationListener;
 };

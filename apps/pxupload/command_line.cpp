@@ -1,6 +1,7 @@
 #include "apps/pxupload/command_line.h"
 
 #include "apps/pxupload/host_texts.h"
+#include "net/rate_limit.h"
 
 #include <map>
 
@@ -74,6 +75,12 @@ CommandLine ParseCommandLine(std::span<const std::string> words) {
                 std::stoi(count) > 1000)
                 throw CUsageError(HostText(host_text::kRetrySyntax, {count}));
             line.retries = std::stoi(count);
+        } else if (IsOption(word, "--limit-rate")) {
+            std::string rate = OptionValue(words, i, "--limit-rate");
+            std::optional<uint64_t> parsed = CRateLimit::ParseRate(rate);
+            if (!parsed)
+                throw CUsageError(HostText(host_text::kRateSyntax, {rate}));
+            line.rateLimit = *parsed;
         } else if (IsOption(word, "--trace")) {
             line.traceCategories = OptionValue(words, i, "--trace");
         } else if (IsOption(word, "--page")) {

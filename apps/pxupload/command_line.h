@@ -2,6 +2,7 @@
 // its first argument, so that a value such as "-1" is a value), then a command and its arguments. Parsing only reads the words; files named by --page are read by the caller.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -31,6 +32,7 @@ struct CommandLine {
     bool showPassword = false; // --show-password: prefs shows the proxy password as stored
     bool resume = false;       // --resume: upload takes the journal's unfinished pictures too
     int retries = 0;           // --retry N: upload's tries of a picture that failed on the network
+    uint64_t rateLimit = 0;    // --limit-rate RATE: upload's cap in bytes per second, 0 for none
 };
 
 // `words` excludes the program name. Throws CUsageError.

@@ -44,6 +44,7 @@ constexpr uint32_t kResuming = 10311;        // "going on with %1 of an earlier 
 constexpr uint32_t kNothingToResume = 10312; // "--resume: the journal holds no unfinished picture of this session"
 constexpr uint32_t kRetrying = 10314;        // "retrying %1 in %2 s (attempt %3 of %4): %5"
 constexpr uint32_t kRetrySyntax = 10315;     // "option --retry takes a number of attempts from 0 to 1000, not '%1'"
+constexpr uint32_t kRateSyntax = 10316;      // "option --limit-rate takes bytes per second, such as 200K or 2M, not '%1'"
 constexpr uint32_t kResumedGone = 10313;     // "%1: a picture of an earlier run, no longer there (...)"
 
 // The program's usage, its usage errors and the listings of its other commands.

@@ -260,7 +260,7 @@ int Run(const CommandLine& line) {
     case CommandLine::Command::Prefs:
         return RunPrefs(line.arguments, line.showPassword);
     case CommandLine::Command::Upload:
-        return RunUpload(LoadParameters(line), line.arguments, {.resume = line.resume, .retries = line.retries});
+        return RunUpload(LoadParameters(line), line.arguments, {.resume = line.resume, .retries = line.retries, .rateLimit = line.rateLimit});
     case CommandLine::Command::Run:
         break;
     }

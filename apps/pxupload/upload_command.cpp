@@ -333,6 +333,7 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
                   << HostText(proxy ? host_text::kProxyAuthFailed : host_text::kAuthFailed, {error.GetText()})
                   << "\n";
     });
+    engine.GetEndpoint().GetRateLimit().SetBytesPerSecond(options.rateLimit);
     UploadQueue& queue = engine.GetQueue();
     queue.SetJournal(&journal);
 

@@ -5,6 +5,7 @@
 // receiving.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ constexpr int kExitInterrupted = 130;
 struct UploadOptions {
     bool resume = false; // also the journal's unfinished pictures of the session
     int retries = 0;     // tries of a picture whose failure may pass
+    uint64_t rateLimit = 0; // bytes per second over all connections, 0 for no cap
 };
 
 // Raises CUsageError when there is no server, or no path and nothing to resume.

@@ -108,6 +108,11 @@ TEST_F(CommandLineWords, UploadTakesResumeAndARetryCount) {
         EXPECT_EQ(UsageError({"upload", "--retry", bad}),
                   std::string("option --retry takes a number of attempts from 0 to 1000, not '") + bad + "'");
     EXPECT_EQ(UsageError({"upload", "--retry"}), "option --retry needs a value");
+    EXPECT_EQ(Parse({"upload", "--limit-rate", "200K"}).rateLimit, 200u * 1024);
+    EXPECT_EQ(Parse({"upload", "--limit-rate=2M"}).rateLimit, 2u * 1024 * 1024);
+    EXPECT_EQ(Parse({"upload"}).rateLimit, 0u);
+    EXPECT_EQ(UsageError({"upload", "--limit-rate", "fast"}),
+              "option --limit-rate takes bytes per second, such as 200K or 2M, not 'fast'");
 }
 
 TEST_F(CommandLineWords, UsageErrors) {

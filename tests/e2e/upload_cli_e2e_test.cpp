@@ -638,4 +638,36 @@ TEST_F(UploadCommandLine, RetryLeavesAPictureTheServerRefusedAlone) {
     EXPECT_EQ(Requests(State(server), "UploadImage"), 1);
 }
 
+TEST_F(UploadCommandLine, LimitRateCapsAllConnectionsTogetherAsTheServerMeasuresIt) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    std::vector<std::string> paths;
+    for (int i = 0; i < 2; ++i)
+        paths.push_back(AddPicture("capped " + std::to_string(i) + ".jpg", 600000));
+    std::vector<std::string> words = {"upload", "--limit-rate", "300K"};
+    for (const std::string& word : Parameters(server, 2))
+        words.push_back(word);
+    words.insert(words.end(), paths.begin(), paths.end());
+    Result result = Run(words);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+
+    // From the first body's arrival to the last picture's completion, at the server.
+    Json state = State(server);
+    double first = 1e300, last = 0;
+    for (const Json& entry : state["log"].Items())
+        if (entry["servlet"].AsString() == "UploadImage")
+            first = std::min(first, entry["time"].AsDouble());
+    int64_t bytes = 0;
+    for (const auto& [id, record] : state["pictures"].Members()) {
+        last = std::max(last, record["updated"].AsDouble());
+        bytes += record["received"].AsInt();
+    }
+    ASSERT_EQ(bytes, 1200000);
+    double rate = static_cast<double>(bytes) / (last - first);
+    EXPECT_GT(rate, 300 * 1024 * 0.9) << rate;
+    EXPECT_LT(rate, 300 * 1024 * 1.1) << rate;
+    for (const std::string& path : paths)
+        ExpectStoredExactly(server, state, path);
+}
+
 } // namespace
