@@ -670,4 +670,48 @@ TEST_F(UploadCommandLine, LimitRateCapsAllConnectionsTogetherAsTheServerMeasures
         ExpectStoredExactly(server, state, path);
 }
 
+TEST_F(UploadCommandLine, AKilledUploadGoesOnAfterTheServerRestartedWithItsStore) {
+    // A port that was free a moment ago, so that the restarted server answers where the first one
+    // did; it names itself as the data server, which a restart must keep too.
+    std::string port;
+    {
+        testsupport::LoopbackListener probe;
+        ASSERT_TRUE(probe.IsListening());
+        port = std::to_string(probe.Port());
+    }
+    const std::string store = (m_folder / "server store").string();
+    const std::vector<std::string> placement = {"--port", port, "--store", store, "--second-server",
+                                                "127.0.0.1:" + port};
+    const std::string path = AddPicture("restarted.jpg", 2000000);
+    std::vector<std::string> words = {"upload", "--param", "Server=127.0.0.1:" + port, "--param",
+                                      "SessionID=cli session", "--param", "UID=cli-user", "--param",
+                                      "AuthenticationID=cli-auth", "--param", "MaxConnections=1", path};
+    int64_t held = 0;
+    {
+        std::vector<std::string> stalling = placement;
+        stalling.insert(stalling.end(), {"--fault", R"({"servlet":"UploadImage","stall_after":700000,"times":1})"});
+        RefServer first(stalling);
+        ASSERT_TRUE(first.IsListening());
+        ASSERT_EQ(first.Port(), port);
+        KillMidUpload(m_folder, words, first, path, 690000);
+        held = HeldBytes(first, path);
+    }
+    RefServer second(placement);
+    ASSERT_TRUE(second.IsListening());
+    EXPECT_EQ(HeldBytes(second, path), held) << "the store kept what the first server received";
+    Result result = Run(words);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("going on with 1 picture of an earlier run\n"), std::string::npos) << result.out;
+    Json state = State(second);
+    EXPECT_EQ(Requests(state, "GetImageID"), 0);
+    EXPECT_EQ(Requests(state, "GetImageOffset"), 1);
+    std::vector<int64_t> lengths = UploadLengths(state);
+    ASSERT_EQ(lengths.size(), 1u);
+    EXPECT_LT(lengths[0], 2000000 - held + 4096);
+    ASSERT_EQ(state["pictures"].Members().size(), 1u);
+    const auto& [id, record] = state["pictures"].Members()[0];
+    EXPECT_TRUE(record["complete"].AsBool());
+    EXPECT_TRUE(refserver::ReadFile(store + "/images/" + id) == m_bytes.at(path));
+}
+
 } // namespace
