@@ -714,4 +714,40 @@ TEST_F(UploadCommandLine, AKilledUploadGoesOnAfterTheServerRestartedWithItsStore
     EXPECT_TRUE(refserver::ReadFile(store + "/images/" + id) == m_bytes.at(path));
 }
 
+TEST_F(UploadCommandLine, RetrySurvivesTheServerBeingDownForTenSeconds) {
+    std::string port;
+    {
+        testsupport::LoopbackListener probe;
+        ASSERT_TRUE(probe.IsListening());
+        port = std::to_string(probe.Port());
+    }
+    const std::string store = (m_folder / "server store").string();
+    const std::vector<std::string> placement = {"--port", port, "--store", store, "--second-server",
+                                                "127.0.0.1:" + port};
+    const std::string path = AddPicture("outage.jpg", 1500000);
+    Program program(m_folder, {"upload", "--retry", "6", "--param", "Server=127.0.0.1:" + port, "--param",
+                               "SessionID=cli session", "--param", "UID=cli-user", "--param",
+                               "AuthenticationID=cli-auth", "--param", "MaxConnections=1", "--param",
+                               "Timeout=2000", path});
+    ASSERT_TRUE(program.Started());
+    {
+        std::vector<std::string> stalling = placement;
+        stalling.insert(stalling.end(), {"--fault", R"({"servlet":"UploadImage","stall_after":500000,"times":1})"});
+        RefServer first(stalling);
+        ASSERT_TRUE(first.IsListening());
+        ASSERT_TRUE(WaitFor([&] { return HeldBytes(first, path) >= 490000; }, kRunSeconds));
+    } // the server goes away in the middle of the body
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    RefServer second(placement);
+    ASSERT_TRUE(second.IsListening());
+    Result result = program.Wait(120);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("uploaded " + path + " ("), std::string::npos) << result.out;
+    Json state = State(second);
+    ASSERT_EQ(state["pictures"].Members().size(), 1u);
+    const auto& [id, record] = state["pictures"].Members()[0];
+    EXPECT_TRUE(record["complete"].AsBool());
+    EXPECT_TRUE(refserver::ReadFile(store + "/images/" + id) == m_bytes.at(path));
+}
+
 } // namespace
