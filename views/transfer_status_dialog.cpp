@@ -1,0 +1,181 @@
+#include "views/transfer_status_dialog.h"
+
+#include "ui/color.h"
+#include "ui/drawable.h"
+#include "ui/messages.h"
+#include "upload/plugin_parameters.h"
+
+namespace {
+
+constexpr CUIColor kWhite{255, 255, 255};
+constexpr CUIColor kBlack{0, 0, 0};
+
+} // namespace
+
+CUIImageButton::Colors CTransferStatusStyle::DefaultButtonColors() {
+    return FromParameters(PluginParameters()).buttons;
+}
+
+CTransferStatusStyle CTransferStatusStyle::FromParameters(const PluginParameters& parameters) {
+    CTransferStatusStyle style;
+    CUIImageButton::Colors& colors = style.buttons;
+    colors.background = kWhite;
+    colors.normalBody = CUIColor::FromString(parameters.d_buttonColor);
+    colors.normalText = CUIColor::FromString(parameters.d_buttonTextColor);
+    colors.pressedBody = CUIColor::FromString(parameters.d_buttonPressedColor);
+    colors.pressedText = CUIColor::FromString(parameters.d_buttonPressedTextColor);
+    colors.disabledBody = CUIColor::FromString(parameters.d_buttonDisabledColor);
+    colors.disabledText = CUIColor::FromString(parameters.d_buttonDisabledTextColor);
+    return style;
+}
+
+CTransferStatusDialog::CTransferStatusDialog(CTransferStatusStyle style) : m_style(std::move(style)) {}
+
+CTransferStatusDialog::~CTransferStatusDialog() = default;
+
+int CTransferStatusDialog::Run(CUIWindow* owner, uint64_t successes, uint64_t failures) {
+    m_content = MakeTransferStatusContent(successes, failures);
+    m_font = CUIFont::FromSpec(m_style.font).OrDialogFont();
+    m_banner = CUIImage::FromResource(m_content.banner);
+    m_icon = CUIImage::FromResource(m_content.icon);
+    m_buttons.clear();
+    m_buttons.reserve(m_content.buttons.size());
+    for (uint32_t bitmap : m_content.buttons) {
+        Entry& entry = m_buttons.emplace_back();
+        entry.bitmap = bitmap;
+        if (std::optional<CUIImage> image = CUIImage::FromResource(bitmap))
+            entry.button.SetTemplate(std::move(*image));
+        entry.button.SetColors(m_style.buttons);
+        entry.command = std::make_unique<EndCommand>(*this, TransferStatusResultOf(bitmap));
+        entry.button.SetCommand(entry.command.get());
+    }
+    Layout();
+
+    Create(kTemplateId, owner);
+    SetClientSize(kClientSize);
+    // The label keeps the message for whoever reads the dialog's texts; the dialog paints it itself,
+    // in the page's font and colours, which a native label does not take.
+    SetItemText(kMessage, m_content.message);
+    if (platform::NativeWindow label = GetItem(kMessage))
+        System().ShowWindow(label, false);
+    int result = RunModal();
+    Destroy();
+    return result;
+}
+
+void CTransferStatusDialog::Layout() {
+    int right = kMessageRect.right;
+    int top = kMessageRect.bottom + kButtonsBelowMessage;
+    for (auto it = m_buttons.rbegin(); it != m_buttons.rend(); ++it) {
+        right -= it->button.GetSize().cx;
+        it->button.SetPosition({right, top});
+        right -= kButtonGap;
+    }
+}
+
+std::vector<CTransferStatusDialog::Button> CTransferStatusDialog::GetButtons() const {
+    std::vector<Button> buttons;
+    for (const Entry& entry : m_buttons)
+        buttons.push_back({entry.bitmap, entry.button.GetRect()});
+    return buttons;
+}
+
+void CTransferStatusDialog::OnInit() {
+    Invalidate();
+}
+
+bool CTransferStatusDialog::OnCommand(int id, int notification) {
+    // Enter asks for a button 1 that the template does not have: it is no click on "View pictures",
+    // which the dialog may not even show.
+    if (id == ui::kIdOk)
+        return true;
+    return CUIDialog::OnCommand(id, notification);
+}
+
+bool CTransferStatusDialog::HandleMessage(const ui::Message& message, ui::LResult& result) {
+    if (message.window != GetHandle())
+        return CUIDialog::HandleMessage(message, result);
+    switch (message.message) {
+    case ui::kWmPaint:
+        Paint();
+        return true;
+    case ui::kWmMouseMove:
+    case ui::kWmLButtonDown:
+    case ui::kWmLButtonDblClk:
+    case ui::kWmLButtonUp:
+        OnMouse(message);
+        return true;
+    case ui::kWmMouseLeft:
+        SetCursor(platform::CursorShape::Arrow);
+        return false;
+    default:
+        return CUIDialog::HandleMessage(message, result);
+    }
+}
+
+CTransferStatusDialog::Entry* CTransferStatusDialog::ButtonAt(CUIPoint point) {
+    for (Entry& entry : m_buttons)
+        if (entry.button.HitTest(point))
+            return &entry;
+    return nullptr;
+}
+
+void CTransferStatusDialog::OnMouse(const ui::Message& message) {
+    CUIPoint point{ui::GetXLParam(message.lParam), ui::GetYLParam(message.lParam)};
+    SetCursor(ButtonAt(point) != nullptr ? platform::CursorShape::Hand : platform::CursorShape::Arrow);
+    bool redraw = false;
+    switch (message.message) {
+    case ui::kWmMouseMove:
+        for (Entry& entry : m_buttons)
+            redraw = entry.button.OnMouseMove(point) || redraw;
+        break;
+    case ui::kWmLButtonDown:
+    case ui::kWmLButtonDblClk:
+        for (Entry& entry : m_buttons)
+            redraw = entry.button.OnButtonDown(point, 0) || redraw;
+        if (redraw)
+            SetCapture();
+        break;
+    case ui::kWmLButtonUp: {
+        Entry* pressed = nullptr;
+        for (Entry& entry : m_buttons)
+            if (entry.button.GetPressedButton() == 0)
+                pressed = &entry;
+        if (pressed == nullptr)
+            return;
+        ReleaseCapture();
+        CUIRect rect = pressed->button.GetRect();
+        Invalidate(&rect);
+        // Last: the button's command ends the dialog.
+        pressed->button.OnButtonUp(point, 0);
+        return;
+    }
+    default:
+        return;
+    }
+    if (redraw)
+        Invalidate();
+}
+
+void CTransferStatusDialog::Paint() {
+    platform::PaintInfo info;
+    if (!System().BeginPaint(GetHandle(), info))
+        return;
+    {
+        CUIDrawable drawable(info.dc);
+        // The buttons take themselves out of the clip, so the white fill that follows leaves them.
+        for (const Entry& entry : m_buttons)
+            if (entry.button.GetTemplate())
+                entry.button.Draw(*drawable);
+        drawable->SetColor(kWhite);
+        drawable->FillRect(GetClientRect());
+        if (m_banner)
+            drawable->DrawImage(kBannerAt, *m_banner);
+        if (m_icon)
+            drawable->DrawImage(kIconAt, *m_icon);
+        drawable->SetFont(m_font);
+        drawable->SetColor(kBlack);
+        drawable->DrawText(kMessageRect, m_content.message, platform::kTextLeft | platform::kTextWordBreak);
+    }
+    System().EndPaint(GetHandle());
+}
