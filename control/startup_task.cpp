@@ -60,8 +60,9 @@ std::optional<std::string> ServerCheckTask::Run(IStartupSite& site, UploadQueue&
     site.ShowMessage(StringResource(kStringHostNotFound), StringResource(kStringCheckProxy));
     if (cancellation.IsCancelled())
         return std::nullopt;
-    // The preferences dialog comes with a later issue; until then RunPreferences answers 0 at once,
-    // so the user sees the box above and then the initialisation error.
+    // FIXME: the preferences dialog is still to come; until then RunPreferences only says where the
+    // preferences are changed and answers 0, so the user sees the box above, that note, and then the
+    // initialisation error.
     while (site.RunPreferences() == 1) {
         if (cancellation.IsCancelled())
             return std::nullopt;

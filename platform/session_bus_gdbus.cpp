@@ -10,10 +10,10 @@ namespace platform {
 
 namespace {
 
-constexpr guint32 kNameFlagDoNotQueue = 4;   // DBUS_NAME_FLAG_DO_NOT_QUEUE
-constexpr guint32 kNamePrimaryOwner = 1;     // DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
-constexpr guint32 kNameAlreadyOwner = 4;     // DBUS_REQUEST_NAME_REPLY_ALREADY_OWNER
-constexpr gint kBusCallTimeoutMs = 10000;    // the bus daemon answers in far less
+constexpr guint32 kNameFlagDoNotQueue = 4; // DBUS_NAME_FLAG_DO_NOT_QUEUE
+constexpr guint32 kNamePrimaryOwner = 1;   // DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
+constexpr guint32 kNameAlreadyOwner = 4;   // DBUS_REQUEST_NAME_REPLY_ALREADY_OWNER
+constexpr gint kBusCallTimeoutMs = 10000;  // the bus daemon answers in far less
 
 std::string TakeError(GError* error) {
     std::string text = error != nullptr && error->message != nullptr ? error->message : "unknown error";
@@ -63,9 +63,9 @@ public:
             return false;
         }
         static const GDBusInterfaceVTable vtable = {&GDBusService::OnMethodCall, nullptr, nullptr, {}};
-        m_registration = g_dbus_connection_register_object(m_connection, m_object.objectPath.c_str(),
-                                                           m_info->interfaces[0], &vtable, this, nullptr,
-                                                           &failure);
+        m_registration =
+            g_dbus_connection_register_object(m_connection, m_object.objectPath.c_str(),
+                                              m_info->interfaces[0], &vtable, this, nullptr, &failure);
         if (m_registration == 0) {
             error = TakeError(failure);
             return false;
