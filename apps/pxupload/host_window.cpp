@@ -8,6 +8,7 @@
 #include "platform/window_system.h"
 #include "ui/application.h"
 #include "ui/color.h"
+#include "ui/dialog.h"
 #include "ui/drawable.h"
 #include "ui/window.h"
 
@@ -20,6 +21,8 @@ namespace {
 constexpr int kExitUsage = 2;
 // The page around the control, on every side.
 constexpr int kPageMargin = 8;
+// How often a close that waits for modal dialogs looks again.
+constexpr int kCloseRetryMs = 50;
 
 constexpr uint32_t kStringWindowTitle = 10300;
 constexpr uint32_t kStringNoBusName = 10301;
@@ -31,6 +34,10 @@ class CHostFrame : public CUIWindow {
 public:
     explicit CHostFrame(const PluginParameters& parameters)
         : m_pageColor(CUIColor::FromString(parameters.d_pageColor)), m_control(parameters) {}
+    ~CHostFrame() override {
+        if (m_closeWatch != nullptr)
+            CUIApplication::Get()->RemoveTimer(m_closeWatch);
+    }
 
     void Create(const PageObjectSize& size) {
         CreateTopLevel(HostText(kStringWindowTitle));
@@ -51,6 +58,14 @@ public:
         case ui::kWmPaint:
             Paint();
             return true;
+        case ui::kWmClose:
+            // A modal dialog's loop is on the stack, in code of the list that the tear-down would
+            // delete under it: the dialogs end first, then the window closes.
+            if (CUIDialog::GetModalDepth() > 0) {
+                WatchClose();
+                return true;
+            }
+            return false;
         case ui::kWmDestroy:
             // The control hears of its end after its frame, and tears down before the pump stops.
             CUIApplication::Get()->Quit(0);
@@ -62,6 +77,45 @@ public:
     }
 
 private:
+    // Ends the modal dialogs one by one, as their Cancel would, and closes the window once none is left.
+    class CloseWatch : public CUITimerHandler {
+    public:
+        explicit CloseWatch(CHostFrame& frame) : m_frame(frame) {}
+        void OnTimer() override {
+            if (CUIDialog::GetModalDepth() == 0) {
+                m_frame.m_closeWatch = nullptr;
+                m_frame.PostMessage(ui::kWmClose);
+                CUIApplication::Get()->RemoveTimer(this); // deletes this after the timer scan
+                return;
+            }
+            EndFocusedDialog();
+        }
+
+    private:
+        // The modal dialog that has the focus, ended with Cancel; a box of the native layer, which
+        // runs its own loop, is left for the user to answer.
+        static void EndFocusedDialog() {
+            platform::WindowSystem& system = CUIApplication::Get()->GetWindowSystem();
+            for (platform::NativeWindow window = system.GetFocus(); window != nullptr;
+                 window = system.GetParent(window)) {
+                auto* dialog = dynamic_cast<CUIDialog*>(CUIWindow::FromHandle(window));
+                if (dialog != nullptr && CUIDialog::IsOnModalStack(dialog)) {
+                    dialog->End(ui::kIdCancel);
+                    return;
+                }
+            }
+        }
+
+        CHostFrame& m_frame;
+    };
+
+    void WatchClose() {
+        if (m_closeWatch != nullptr)
+            return;
+        m_closeWatch = new CloseWatch(*this);
+        CUIApplication::Get()->AddTimer(m_closeWatch, kCloseRetryMs);
+    }
+
     void PlaceControl(int width, int height) {
         if (m_control.GetHandle() == nullptr)
             return;
@@ -83,6 +137,7 @@ private:
 
     CUIColor m_pageColor;
     CUploadPluginCtrl m_control;
+    CloseWatch* m_closeWatch = nullptr; // owned by the application while a close waits
 };
 
 std::vector<std::string> FullPaths(const std::vector<std::string>& paths) {
