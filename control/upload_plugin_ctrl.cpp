@@ -1,11 +1,11 @@
 #include "control/upload_plugin_ctrl.h"
 
 #include "control/authorization_listener.h"
+#include "control/registered_picture.h"
 #include "foundation/exception.h"
 #include "foundation/name_value_document.h"
 #include "foundation/preferences.h"
 #include "foundation/string_format.h"
-#include "pictures/picture_format_list.h"
 #include "platform/resources.h"
 #include "ui/application.h"
 #include "ui/color.h"
@@ -63,11 +63,6 @@ CTransferStatusStyle TransferStatusStyle(const PluginParameters& parameters) {
 }
 
 } // namespace
-
-bool IsRegisteredPicture(const std::string& path) {
-    const CPictureFormat* format = CPictureFormatList::Get().FindByFileName(path);
-    return format != nullptr && format->CanRead(path);
-}
 
 // Timer 2: keeps the application's pending work (tasks, cross-thread calls) moving while a host's
 // loop, not ours, pumps the thread.

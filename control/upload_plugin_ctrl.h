@@ -23,10 +23,6 @@ class CStandardUploadListDialogs;
 class CUploadListView;
 class PxUploadEngine;
 
-// Whether the file is a picture of a registered type: its name names the type and its reader opens
-// it, so that a file that only has a picture's name is refused when it is added.
-bool IsRegisteredPicture(const std::string& path);
-
 class CUploadPluginCtrl : public CUIWindow, private IStartupSite {
 public:
     // The periodic timer's interval: each tick posts the application's pending-work message.
