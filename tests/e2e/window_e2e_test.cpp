@@ -297,6 +297,23 @@ TEST_F(WindowProgram, ClosingTheWindowTearsDownAndExitsWithZero) {
     EXPECT_EQ(e2e::Requests(e2e::State(server), "UploadImage"), 0);
 }
 
+TEST_F(WindowProgram, AServerThatDoesNotResolveOffersThePreferencesThenDisablesTheControl) {
+    // No Server: "http://" names no host, so the check fails as a look-up would, at once.
+    std::unique_ptr<ChildProcess> program = Start("host", {"window", "--param", "OverrideUserPrefs=true"});
+    ASSERT_NE(WaitForWindow(), "") << ReadText(ErrPath("host"));
+    // The boxes in their order, each answered with Return: the failure, the preferences (which only
+    // say where they are changed, so they are never confirmed), and the initialisation error.
+    for (const char* title : {"Host not found", "^Preferences$", "Initialization Error"})
+        ASSERT_EQ(std::system(("timeout 30 sh -c " + ShellQuote(gui::PressKeysIn(title, "Return"))).c_str()),
+                  0)
+            << title << "\n"
+            << ReadText(ErrPath("host"));
+    ASSERT_TRUE(WaitFor([this] { return !AskComplete().empty(); }, kStartSeconds));
+    EXPECT_EQ(AskComplete(), "(0,)");
+    program->Stop(kRunSeconds);
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("host"));
+}
+
 TEST_F(WindowProgram, WithoutADisplayItSaysSoAndExitsWithTwo) {
     ChildProcess::Options options = Environment("nodisplay");
     options.environment.push_back({"DISPLAY", std::nullopt});
