@@ -239,7 +239,9 @@ TEST_F(WindowProgram, UploadSpecWithAutomaticStartUploadsAndTheBusSaysWhenComple
     // The specification was read, so it is gone.
     EXPECT_FALSE(fs::exists(spec));
 
-    // SIGTERM: the tear-down runs, the column state is stored, and the program ends well.
+    // SIGTERM while the run's modal Transfer Status dialog is open: the dialog ends first, then the
+    // tear-down runs, the column state is stored, and the program ends well.
+    EXPECT_NE(Capture("timeout 30 xdotool search --sync --onlyvisible --name 'Transfer Status'"), "");
     EXPECT_FALSE(ColumnWidthStored());
     program->Stop(kRunSeconds);
     EXPECT_EQ(program->GetState(), ChildProcess::State::Exited);
