@@ -152,6 +152,8 @@ uint32_t TypedCharacter(const GdkEventKey* event) {
     return c >= 0x20 && c != 0x7F ? c : 0;
 }
 
+constexpr int kWheelDelta = 120; // one notch of the wheel
+
 ui::WParam MouseKeyState(guint state) {
     ui::WParam keys = 0;
     if (state & GDK_BUTTON1_MASK)
@@ -780,6 +782,7 @@ private:
         g_signal_connect(client, "button-press-event", G_CALLBACK(&GtkWindowSystem::OnButton), this);
         g_signal_connect(client, "button-release-event", G_CALLBACK(&GtkWindowSystem::OnButton), this);
         g_signal_connect(client, "motion-notify-event", G_CALLBACK(&GtkWindowSystem::OnMotion), this);
+        g_signal_connect(client, "scroll-event", G_CALLBACK(&GtkWindowSystem::OnScroll), this);
         g_signal_connect(client, "enter-notify-event", G_CALLBACK(&GtkWindowSystem::OnEnter), this);
         g_signal_connect(client, "leave-notify-event", G_CALLBACK(&GtkWindowSystem::OnLeave), this);
         g_signal_connect(client, "focus-in-event", G_CALLBACK(&GtkWindowSystem::OnFocusIn), this);
@@ -859,6 +862,30 @@ private:
         self->PostMessage(window, ui::kWmMouseMove, MouseKeyState(event->state),
                           ui::MakePointLParam(static_cast<int>(std::floor(event->x)),
                                               static_cast<int>(std::floor(event->y))));
+        return TRUE;
+    }
+
+    // The wheel as WM_MOUSEWHEEL: the key state in the low word, the distance in the high word (120
+    // a notch, positive away from the user), the pointer's screen position in lParam.
+    static gboolean OnScroll(GtkWidget* widget, GdkEventScroll* event, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        NativeWindow window = self->HandleOf(widget);
+        if (window == nullptr)
+            return FALSE;
+        int delta = 0;
+        if (event->direction == GDK_SCROLL_UP)
+            delta = kWheelDelta;
+        else if (event->direction == GDK_SCROLL_DOWN)
+            delta = -kWheelDelta;
+        else if (event->direction == GDK_SCROLL_SMOOTH)
+            delta = static_cast<int>(std::lround(-event->delta_y * kWheelDelta));
+        if (delta == 0)
+            return TRUE;
+        const ui::WParam keys = MouseKeyState(event->state);
+        self->PostMessage(window, ui::kWmMouseWheel,
+                          ui::MakeWParam(static_cast<uint16_t>(keys), static_cast<uint16_t>(static_cast<int16_t>(delta))),
+                          ui::MakePointLParam(static_cast<int>(std::floor(event->x_root)),
+                                              static_cast<int>(std::floor(event->y_root))));
         return TRUE;
     }
 
