@@ -81,6 +81,19 @@ TEST_F(ControlWindow, TheListFollowsTheControlsSize) {
     EXPECT_EQ(m_control->GetList()->GetClientRect().Height(), 212);
 }
 
+TEST_F(ControlWindow, KeysGoToTheListFirst) {
+    Open();
+    const platform::NativeWindow list = m_control->GetList()->GetHandle();
+    // Ctrl+A, as a typed character: the list's select-all.
+    EXPECT_TRUE(m_control->TranslateAccelerator({list, ui::kWmChar, 1, 0, 0}));
+    // A key the list does not use, and a message that is no key at all.
+    EXPECT_FALSE(m_control->TranslateAccelerator({list, ui::kWmKeyDown, ui::kVkShift, 0, 0}));
+    EXPECT_FALSE(m_control->TranslateAccelerator({list, ui::kWmPaint, 0, 0, 0}));
+    // Without the list there is nobody to offer keys to.
+    m_frame->Destroy();
+    EXPECT_FALSE(m_control->TranslateAccelerator({nullptr, ui::kWmChar, 1, 0, 0}));
+}
+
 TEST_F(ControlWindow, TheWindowsEndTearsDownAndStoresTheColumnState) {
     Open();
     {
