@@ -88,6 +88,9 @@ private:
 class WindowProgram : public ::testing::Test {
 protected:
     void SetUp() override {
+        for (const char* program : {"dbus-run-session", "gdbus", "xdotool"})
+            if (testsupport::FindProgram(program).empty())
+                GTEST_SKIP() << program << " is not installed (scripts/deps installs it)";
         m_config = m_folder.Path() + "/config";
         m_suppressions = m_folder.Put("lsan.supp", kLeakSuppressions);
         fs::create_directory(m_folder.Path() + "/pictures");
