@@ -78,7 +78,14 @@ private:
     CUploadPluginCtrl& m_control;
 };
 
-CUploadPluginCtrl::CUploadPluginCtrl(const PluginParameters& parameters) : m_parameters(parameters) {}
+CUploadPluginCtrl::CUploadPluginCtrl(const PluginParameters& parameters, EngineFactory makeEngine)
+    : m_parameters(parameters), m_makeEngine(std::move(makeEngine)) {
+    if (!m_makeEngine)
+        m_makeEngine = [](const PluginParameters& given,
+                          std::function<void(bool, const CException&)> report) {
+            return std::make_unique<PxUploadEngine>(given, &IsRegisteredPicture, std::move(report));
+        };
+}
 
 CUploadPluginCtrl::~CUploadPluginCtrl() {
     // A window destroyed by its frame has torn down already; one destroyed by this object does so now.
@@ -146,9 +153,8 @@ void CUploadPluginCtrl::Initialise() {
     // the queue over its session and the selection "upload". The listener comes first: connections
     // report to it until the engine has stopped them.
     m_authorization = std::make_unique<CAuthorizationListener>();
-    m_engine = std::make_unique<PxUploadEngine>(
-        m_parameters, &IsRegisteredPicture,
-        [listener = m_authorization.get()](bool proxy, const CException& error) {
+    m_engine =
+        m_makeEngine(m_parameters, [listener = m_authorization.get()](bool proxy, const CException& error) {
             listener->Report(proxy, error);
         });
     UploadQueue& queue = m_engine->GetQueue();
@@ -238,26 +244,28 @@ void CUploadPluginCtrl::Paint() {
         return;
     {
         CUIDrawable drawable(info.dc);
-        CUIDrawableRep& dc = *drawable;
-        const CUIRect client = GetClientRect();
-        dc.SetColor(CUIColor::FromString(m_parameters.d_backgroundColor));
-        dc.FillRect(client);
-        if (!m_list && !m_initialisationError.empty()) {
-            dc.SetFont(CUIFont::kDialogFont);
-            dc.SetColor(CUIColor::FromString(m_parameters.d_edgeColor));
-            const std::vector<std::string_view> lines = Lines(m_initialisationError);
-            const int lineHeight = dc.GetTextMetrics().height;
-            const int textHeight = lineHeight * static_cast<int>(lines.size());
-            // Text taller than the control starts at its top rather than above it.
-            int y = std::max((client.Height() - textHeight) / 2, 0);
-            for (std::string_view line : lines) {
-                const int width = dc.MeasureText(line).cx;
-                dc.DrawText({std::max((client.Width() - width) / 2, 0), y}, line);
-                y += lineHeight;
-            }
-        }
+        PaintContent(*drawable, GetClientRect());
     }
     System().EndPaint(GetHandle());
+}
+
+void CUploadPluginCtrl::PaintContent(CUIDrawableRep& dc, const CUIRect& client) const {
+    dc.SetColor(CUIColor::FromString(m_parameters.d_backgroundColor));
+    dc.FillRect(client);
+    if (m_list || m_initialisationError.empty())
+        return;
+    dc.SetFont(CUIFont::kDialogFont);
+    dc.SetColor(CUIColor::FromString(m_parameters.d_edgeColor));
+    const std::vector<std::string_view> lines = Lines(m_initialisationError);
+    const int lineHeight = dc.GetTextMetrics().height;
+    const int textHeight = lineHeight * static_cast<int>(lines.size());
+    // Text taller than the control starts at its top rather than above it.
+    int y = client.top + std::max((client.Height() - textHeight) / 2, 0);
+    for (std::string_view line : lines) {
+        const int width = dc.MeasureText(line).cx;
+        dc.DrawText({client.left + std::max((client.Width() - width) / 2, 0), y}, line);
+        y += lineHeight;
+    }
 }
 
 // --- IStartupSite --------------------------------------------------------------------------------

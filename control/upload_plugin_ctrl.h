@@ -15,10 +15,12 @@
 #include "ui/window.h"
 #include "upload/plugin_parameters.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
 class CAuthorizationListener;
+class CUIDrawableRep;
 class CStandardUploadListDialogs;
 class CUploadListView;
 class PxUploadEngine;
@@ -29,7 +31,12 @@ public:
     static constexpr int kTaskTimerId = 2;
     static constexpr int kTaskTimerIntervalMs = 200;
 
-    explicit CUploadPluginCtrl(const PluginParameters& parameters);
+    // Builds the engine objects from the parameters, with the report of a failed authorization; the
+    // default builds PxUploadEngine itself (tests give one that fails).
+    using EngineFactory = std::function<std::unique_ptr<PxUploadEngine>(
+        const PluginParameters& parameters, std::function<void(bool proxy, const CException& error)> report)>;
+
+    explicit CUploadPluginCtrl(const PluginParameters& parameters, EngineFactory makeEngine = {});
     ~CUploadPluginCtrl() override;
 
     // The control's window as a child of the page's at `rect`; its creation builds the engine and the
@@ -52,6 +59,10 @@ public:
     const std::string& GetInitialisationError() const { return m_initialisationError; }
     CUploadListView* GetList() const { return m_list.get(); }
 
+    // What the control paints of itself into its client rectangle: the background and, when start-up
+    // failed, the error text centred (text taller than the control starts at its top).
+    void PaintContent(CUIDrawableRep& dc, const CUIRect& client) const;
+
 private:
     class TaskTimer;
 
@@ -68,6 +79,7 @@ private:
     void ShowInitialisationError(const std::string& text) override;
 
     PluginParameters m_parameters;
+    EngineFactory m_makeEngine;
     std::string m_initialisationError;
 
     // Built by Initialise, gone after Shutdown; declared in the order they are built.

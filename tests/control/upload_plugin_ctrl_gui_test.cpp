@@ -2,16 +2,27 @@
 // follows its size, what the page's isUploadComplete answers, and what its window's end leaves
 // behind. The server check resolves a loopback address, so no box interrupts the start-up.
 #include "control/upload_plugin_ctrl.h"
+#include "foundation/exception.h"
 #include "foundation/name_value_document.h"
 #include "foundation/preferences.h"
+#include "foundation/string_format.h"
+#include "net/network_exception.h"
 #include "platform/registry.h"
+#include "platform/resources.h"
 #include "tests/support/catalogues.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/scoped_temp_folder.h"
 #include "tests/ui/gui_support.h"
+#include "ui/drawable.h"
+#include "ui/font.h"
+#include "upload/upload_engine.h"
 #include "views/upload_list_view.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -38,11 +49,11 @@ protected:
     }
 
     // The frame with the control at (10, 10), 300 x 200, shown and placed.
-    void Open() {
+    void Open(CUploadPluginCtrl::EngineFactory makeEngine = {}) {
         m_frame = std::make_unique<CUIWindow>();
         m_frame->CreateTopLevel("control test");
         m_frame->SetClientSize({320, 220});
-        m_control = std::make_unique<CUploadPluginCtrl>(m_parameters);
+        m_control = std::make_unique<CUploadPluginCtrl>(m_parameters, std::move(makeEngine));
         m_control->Create(*m_frame, CUIRect::FromSize(10, 10, 300, 200));
         m_control->Show();
         m_frame->Show();
@@ -110,6 +121,57 @@ TEST_F(ControlWindow, TheWindowsEndTearsDownAndStoresTheColumnState) {
     CNameValueDocument after;
     LoadPreferences(after);
     EXPECT_TRUE(after.HasValue("columns/nameWidth"));
+}
+
+// The pixels of the edge colour (the error text's) in a painted surface, as a set of points.
+std::vector<std::pair<int, int>> TextPixels(CUIDrawable& surface, CUISize size) {
+    std::vector<std::pair<int, int>> pixels;
+    for (int y = 0; y < size.cy; ++y)
+        for (int x = 0; x < size.cx; ++x)
+            if (surface->GetPixel({x, y}) == CUIColor(0, 0, 0))
+                pixels.emplace_back(x, y);
+    return pixels;
+}
+
+TEST_F(ControlWindow, AFailedCreationShowsWhyAndBuildsNothing) {
+    Open([](const PluginParameters&,
+            std::function<void(bool, const CException&)>) -> std::unique_ptr<PxUploadEngine> {
+        throw CHostNotFoundException("engine.invalid");
+    });
+    const std::string expected = SubstituteArgs(platform::LoadStringResource(10035).value_or(""),
+                                                {CHostNotFoundException("engine.invalid").GetText()});
+    EXPECT_EQ(m_control->GetInitialisationError(), expected);
+    EXPECT_EQ(expected.rfind("Failed to initialize plugin:\n", 0), 0u);
+    // Torn down at once: no list, no timer, no start-up task, nothing complete.
+    EXPECT_EQ(m_control->GetList(), nullptr);
+    EXPECT_EQ(m_app->GetTimerCount(), 0u);
+    EXPECT_EQ(m_app->GetTaskCount(), 0u);
+    EXPECT_EQ(m_control->isUploadComplete(), 0);
+
+    // The text centred on the background.
+    const CUISize size{300, 200};
+    CUIDrawable roomy = CUIDrawable::ForMemory(size.cx, size.cy);
+    m_control->PaintContent(*roomy, CUIRect::FromSize(0, 0, size.cx, size.cy));
+    EXPECT_EQ(roomy->GetPixel({0, 0}), CUIColor::FromString("#eeeeee"));
+    const std::vector<std::pair<int, int>> text = TextPixels(roomy, size);
+    ASSERT_FALSE(text.empty());
+    int top = size.cy, bottom = 0;
+    for (const auto& [x, y] : text) {
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+    }
+    roomy->SetFont(CUIFont::kDialogFont);
+    const int lineHeight = roomy->GetTextMetrics().height;
+    EXPECT_LE(std::abs(top - (size.cy - 1 - bottom)), lineHeight) << top << " " << bottom;
+
+    // Taller than the control: from its top, exactly as in a control just tall enough for it.
+    const int lines = static_cast<int>(std::count(expected.begin(), expected.end(), '\n')) + 1;
+    CUIDrawable cramped = CUIDrawable::ForMemory(size.cx, size.cy);
+    m_control->PaintContent(*cramped, CUIRect::FromSize(0, 0, size.cx, lineHeight));
+    CUIDrawable exact = CUIDrawable::ForMemory(size.cx, size.cy);
+    m_control->PaintContent(*exact, CUIRect::FromSize(0, 0, size.cx, lines * lineHeight));
+    ASSERT_GT(lines, 1);
+    EXPECT_EQ(TextPixels(cramped, size), TextPixels(exact, size));
 }
 
 } // namespace
