@@ -18,7 +18,7 @@ std::string StringResource(uint32_t id) {
     return platform::LoadStringResource(id).value_or("");
 }
 
-// The album name an image of the specification gives, if it names one.
+// The album name an image of the upload specification gives, if it names one.
 const std::string* AlbumNameOf(const IUploadSpecImage& image) {
     for (auto it = image.GetFirstProperty(); it != image.GetPropertiesEnd(); ++it)
         if (it->first == kAlbumNameProperty)

@@ -239,7 +239,7 @@ TEST_F(WindowProgram, UploadSpecWithAutomaticStartUploadsAndTheBusSaysWhenComple
         EXPECT_TRUE(server.StoredBytes(id) == m_bytes.at(record["filename"].AsString())) << id;
     }
     EXPECT_EQ(idByPath.size(), 3u);
-    // The specification was read, so it is gone.
+    // The upload specification was read, so it is gone.
     EXPECT_FALSE(fs::exists(spec));
 
     // SIGTERM while the run's modal Transfer Status dialog is open: the dialog ends first, then the
