@@ -660,6 +660,10 @@ public:
 
     void SetCursor(NativeWindow window, CursorShape shape) override;
     CursorShape GetCursor(NativeWindow window) override;
+    void SetToolTip(NativeWindow window, const std::string& text) override {
+        if (Record* record = Find(window))
+            gtk_widget_set_tooltip_text(record->client, text.empty() ? nullptr : text.c_str());
+    }
     std::vector<std::string> ChooseFiles(NativeWindow owner, const FileChooserOptions& options) override;
 
 private:

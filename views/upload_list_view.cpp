@@ -3,6 +3,7 @@
 #include "foundation/exception.h"
 #include "foundation/path.h"
 #include "foundation/preferences.h"
+#include "pictures/size_text.h"
 #include "platform/open_url.h"
 #include "platform/resources.h"
 #include "platform/system_colors.h"
@@ -13,7 +14,6 @@
 #include "upload/plugin_parameters.h"
 #include "upload/upload_queue.h"
 #include "upload/upload_selection.h"
-#include "pictures/size_text.h"
 #include "views/progress_dialog.h"
 #include "views/upload_list_dialogs.h"
 #include "views/upload_list_fit.h"
@@ -48,7 +48,8 @@ constexpr int kCornerOpaqueCoverage = 192;
 // Samples per pixel side when the corners' coverage is measured.
 constexpr int kCornerSamples = 4;
 
-constexpr int kCellPadding = 4;
+constexpr int kCellPadding = 4;     // around the thumbnail and the column titles
+constexpr int kTextPadding = 2;     // either side of a cell's text
 constexpr int kTitleBorderGrip = 3; // pixels either side of a title's right border that resize it
 constexpr int kMinColumnWidth = 16;
 constexpr int kWheelStep = 120; // one notch
@@ -63,7 +64,8 @@ std::string Text(uint32_t id) {
 
 CUIColor ColorParameter(const std::string& text) {
     const uint32_t rgb = ParseColor(text); // 0xRRGGBB
-    return CUIColor(static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb));
+    return CUIColor(static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8),
+                    static_cast<uint8_t>(rgb));
 }
 
 uint8_t Mix(uint8_t inside, uint8_t edge, uint8_t outside, double in, double out) {
@@ -105,7 +107,8 @@ private:
 // stopped and some picture went or failed, then the counts are forgotten. The view may be gone by then.
 class CUploadListView::CompletionTask : public CUITask {
 public:
-    CompletionTask(CUploadListView& view, std::shared_ptr<bool> alive) : m_view(view), m_alive(std::move(alive)) {}
+    CompletionTask(CUploadListView& view, std::shared_ptr<bool> alive)
+        : m_view(view), m_alive(std::move(alive)) {}
     bool Run() override {
         if (*m_alive)
             m_view.ShowCompletion();
@@ -119,13 +122,16 @@ private:
 
 CUploadListView::CUploadListView(CUploadSelection& selection, IUploadListDialogs& dialogs,
                                  const PluginParameters& parameters)
-    : m_selection(selection), m_queue(selection.GetQueue()), m_dialogs(dialogs), m_viewURL(parameters.d_viewURL),
-      m_albumName(parameters.d_albumName), m_iconSize(static_cast<int>(std::clamp<uint32_t>(parameters.d_iconSize, 1, 256))),
-      m_pageColor(ColorParameter(parameters.d_pageColor)), m_edgeColor(ColorParameter(parameters.d_edgeColor)),
+    : m_selection(selection), m_queue(selection.GetQueue()), m_dialogs(dialogs),
+      m_viewURL(parameters.d_viewURL), m_albumName(parameters.d_albumName),
+      m_iconSize(static_cast<int>(std::clamp<uint32_t>(parameters.d_iconSize, 1, 256))),
+      m_pageColor(ColorParameter(parameters.d_pageColor)),
+      m_edgeColor(ColorParameter(parameters.d_edgeColor)),
       m_dropColor(ColorParameter(parameters.d_dropColor)),
       m_backgroundColor(ColorParameter(parameters.d_backgroundColor)),
-      m_linkColor(ColorParameter(parameters.d_linkColor)), m_activeLinkColor(ColorParameter(parameters.d_aLinkColor)),
-      m_timeTable(CTimeRemainingTable::Load()), m_ellipsis(Text(kStringEllipsis)) {
+      m_linkColor(ColorParameter(parameters.d_linkColor)),
+      m_activeLinkColor(ColorParameter(parameters.d_aLinkColor)), m_timeTable(CTimeRemainingTable::Load()),
+      m_ellipsis(Text(kStringEllipsis)) {
     m_buttonColors.background = m_backgroundColor;
     m_buttonColors.normalBody = ColorParameter(parameters.d_buttonColor);
     m_buttonColors.normalText = ColorParameter(parameters.d_buttonTextColor);
@@ -137,6 +143,14 @@ CUploadListView::CUploadListView(CUploadSelection& selection, IUploadListDialogs
         m_columnTitles[i] = Text(kStringFirstColumnTitle + i);
     m_dialogFont = CUIFont::FromStandard(CUIFont::kDialogFont);
     m_titleFont = CUIFont::FromStandard(CUIFont::kIconTitleFont);
+    {
+        CUIDrawable probe = CUIDrawable::ForMemory(1, 1);
+        probe->SetFont(m_titleFont);
+        // The widest size texts: four digits of a unit, or three with a decimal point.
+        for (uint64_t bytes : {uint64_t{1023} << 10, uint64_t{1023} << 20, uint64_t{999} << 20})
+            m_sizeTextWidth =
+                std::max(m_sizeTextWidth, probe->MeasureText(FormatSizeText(bytes)).cx + 2 * kTextPadding);
+    }
     LoadImages();
     ApplyColors();
     m_worker = std::make_unique<CThumbnailWorker>(m_thumbnailCache);
@@ -251,11 +265,12 @@ void CUploadListView::Create(CUIWindow& parent) {
     m_wasPaused = m_queue.IsPaused();
     m_wasRunning = IsRunning();
     Refresh(true);
-    UpdateLayout();
+    Layout({GetClientRect().Width(), GetClientRect().Height()});
 }
 
 void CUploadListView::ReadState(const CNameValueDocument& preferences) {
     m_columns.Read(preferences);
+    UpdateColumnWidths();
     m_browseFolder = GetBrowseDir(preferences);
     SortChanged();
 }
@@ -268,7 +283,7 @@ void CUploadListView::WriteState(CNameValueDocument& preferences) const {
 void CUploadListView::SetDisabled(bool disabled) {
     m_disabled = disabled;
     UpdateCommands();
-    Invalidate();
+    Redraw();
 }
 
 void CUploadListView::SetBusy(bool busy) {
@@ -278,17 +293,20 @@ void CUploadListView::SetBusy(bool busy) {
 }
 
 void CUploadListView::ReportAddError(const std::string& path, const CException& error) {
-    const std::string text = error.GetText();
+    AddErrorRow(path, error.GetText());
+}
+
+void CUploadListView::AddErrorRow(const std::string& path, const std::string& text) {
     for (AddError& row : m_addErrors) {
         if (row.path == path) {
             row.text = text;
-            Invalidate();
+            Redraw();
             return;
         }
     }
     m_addErrors.push_back({path, ::GetFileName(path), text});
     m_showCompletion = false;
-    Invalidate();
+    Redraw();
 }
 
 const std::string& CUploadListView::GetRowPath(size_t index) const {
@@ -367,8 +385,8 @@ void CUploadListView::RemoveSelected() {
         Refresh(true);
         return;
     }
-    CUIMessageBox question(RemoveQuestionCaption(), FormatRemoveQuestion(count), CUIMessageBox::Buttons::YesNo,
-                           CUIMessageBox::Icon::Exclamation, 2);
+    CUIMessageBox question(RemoveQuestionCaption(), FormatRemoveQuestion(count),
+                           CUIMessageBox::Buttons::YesNo, CUIMessageBox::Icon::Exclamation, 2);
     if (question.Show(this) != CUIMessageBox::kOkOrYes)
         return;
     m_queue.Pause();
@@ -466,10 +484,8 @@ void CUploadListView::AddFiles(const std::vector<std::string>& paths) {
             } catch (const CException& error) {
                 std::string text = error.GetText();
                 CUIApplication::Get()->PostCall([this, alive, path, text] {
-                    if (!*alive)
-                        return;
-                    m_addErrors.push_back({path, ::GetFileName(path), text});
-                    Invalidate();
+                    if (*alive)
+                        AddErrorRow(path, text);
                 });
             }
         });
@@ -488,7 +504,7 @@ void CUploadListView::SortChanged() {
         return columns.Less({nameA, a.GetSize(), static_cast<int>(a.GetStatus())},
                             {nameB, b.GetSize(), static_cast<int>(b.GetStatus())});
     });
-    Invalidate();
+    Redraw();
 }
 
 // --- Refresh and the run's state ------------------------------------------------------------------
@@ -506,16 +522,15 @@ void CUploadListView::Refresh(bool force) {
             m_showCompletion = false;
         m_focusRow = std::min(m_focusRow, GetRowCount() == 0 ? 0 : GetRowCount() - 1);
         ScrollTo(static_cast<long long>(m_topRow));
+        UpdateColumnWidths();
     }
     FollowRunState();
     UpdateCommands();
-    if (GetHandle() == nullptr)
-        return;
     if (changed) {
-        Invalidate();
+        Redraw();
     } else {
         // The footer's percentage and estimate move with the clock.
-        Invalidate(&m_layout.footer);
+        Redraw(&m_layout.footer);
     }
 }
 
@@ -535,7 +550,8 @@ void CUploadListView::FollowRunState() {
         const UploadResumeTemplate before = m_resumeTemplate;
         m_resumeTemplate = ChooseResumeTemplate(m_resumeTemplate, running, paused, autoStart);
         if (before != m_resumeTemplate) {
-            const auto& image = m_resumeTemplate == UploadResumeTemplate::Start ? m_startImage : m_resumeImage;
+            const auto& image =
+                m_resumeTemplate == UploadResumeTemplate::Start ? m_startImage : m_resumeImage;
             if (image)
                 m_resume.SetTemplate(*image);
         }
@@ -555,8 +571,7 @@ void CUploadListView::FollowRunState() {
             UpdateLayout();
         m_wasPaused = paused;
         m_wasRunning = running;
-        if (GetHandle() != nullptr)
-            Invalidate();
+        Redraw();
     }
 }
 
@@ -580,12 +595,20 @@ void CUploadListView::UpdateCommands() {
 
 // --- Layout ---------------------------------------------------------------------------------------
 
+void CUploadListView::Redraw(const CUIRect* rect) {
+    // A view without a window (painted off screen) has nothing to invalidate.
+    if (GetHandle() != nullptr)
+        Invalidate(rect);
+}
+
+void CUploadListView::Layout(CUISize client) {
+    m_client = client;
+    UpdateLayout();
+}
+
 void CUploadListView::UpdateLayout() {
-    if (GetHandle() == nullptr)
-        return;
     UploadListLayoutInput in{};
-    const CUIRect client = GetClientRect();
-    in.client = {client.Width(), client.Height()};
+    in.client = m_client;
     in.dialogFontHeight = m_dialogFont.GetHeight();
     in.iconTitleFontHeight = m_titleFont.GetHeight();
     in.remove = m_remove.GetSize();
@@ -606,6 +629,7 @@ void CUploadListView::UpdateLayout() {
     m_preferences.SetPosition({m_layout.preferences.left, m_layout.preferences.top});
     m_rowHeight = std::max(m_iconSize, m_titleFont.GetHeight()) + kCellPadding;
     ScrollTo(static_cast<long long>(m_topRow));
+    UpdateColumnWidths();
 }
 
 bool CUploadListView::IsPauseButtonShown() const {
@@ -654,7 +678,8 @@ CUIRect CUploadListView::ScrollThumbRect() const {
     int thumb = static_cast<int>(static_cast<long long>(track) * std::min(visible, count) / count);
     thumb = std::min(track, std::max(kMinThumbHeight, thumb));
     const size_t maxTop = count > visible ? count - visible : 0;
-    const int top = maxTop == 0 ? 0 : static_cast<int>(static_cast<long long>(track - thumb) * m_topRow / maxTop);
+    const int top =
+        maxTop == 0 ? 0 : static_cast<int>(static_cast<long long>(track - thumb) * m_topRow / maxTop);
     return {bar.left, bar.top + top, bar.right, bar.top + top + thumb};
 }
 
@@ -669,8 +694,7 @@ void CUploadListView::ScrollTo(long long topRow) {
     // What was asked for the rows that scrolled away is no longer wanted.
     m_worker->CancelAll();
     m_requested.clear();
-    if (GetHandle() != nullptr)
-        Invalidate(&m_layout.list);
+    Redraw(&m_layout.list);
 }
 
 void CUploadListView::EnsureVisible(size_t index) {
@@ -681,12 +705,33 @@ void CUploadListView::EnsureVisible(size_t index) {
         ScrollTo(static_cast<long long>(index - visible + 1));
 }
 
+void CUploadListView::UpdateColumnWidths() {
+    const int available = RowsArea().Width();
+    int used = 0;
+    for (int i = 0; i < kUploadListColumnCount; ++i) {
+        int width = m_columns.Width(CUploadListColumns::ColumnAt(i));
+        // The stored widths suit a smaller font than some desktops give: sizes stay readable.
+        if (CUploadListColumns::ColumnAt(i) == UploadListColumn::Size)
+            width = std::max(width, m_sizeTextWidth);
+        // The last column takes what is left of the row, so that its text is cut only when it must be.
+        if (i == kUploadListColumnCount - 1)
+            width = std::max(width, available - used);
+        m_shownWidths[i] = width;
+        used += width;
+    }
+}
+
 CUIRect CUploadListView::ColumnRect(int index, const CUIRect& band) const {
     int left = band.left;
     for (int i = 0; i < index; ++i)
-        left += m_columns.Width(CUploadListColumns::ColumnAt(i));
-    const int width = m_columns.Width(CUploadListColumns::ColumnAt(index));
-    return CUIRect{left, band.top, left + width, band.bottom}.Intersect(band);
+        left += m_shownWidths[i];
+    return CUIRect{left, band.top, left + m_shownWidths[index], band.bottom}.Intersect(band);
+}
+
+CUIRect CUploadListView::GetColumnRect(int index) const {
+    CUIRect band = m_layout.columnTitles;
+    band.right = RowsArea().right;
+    return ColumnRect(index, band);
 }
 
 // --- Painting -------------------------------------------------------------------------------------
@@ -711,7 +756,7 @@ void CUploadListView::Paint(CUIDrawableRep& dc) {
 }
 
 void CUploadListView::PaintFrame(CUIDrawableRep& dc) {
-    const CUIRect client = GetHandle() != nullptr ? GetClientRect() : CUIRect{};
+    const CUIRect client{0, 0, m_client.cx, m_client.cy};
     const int w = client.Width();
     const int h = client.Height();
     const int e = kUploadListEdge;
@@ -746,7 +791,8 @@ void CUploadListView::PaintHeader(CUIDrawableRep& dc) {
     dc.SetFont(m_dialogFont);
     dc.SetSystemColor(platform::kColorWindowText);
     const TextWidthMeasure measure = [&](std::string_view text) { return dc.MeasureText(text).cx; };
-    const std::string text = FitTextToWidth(FormatAlbumHeaderText(m_albumName), area.Width(), m_ellipsis, measure);
+    const std::string text =
+        FitTextToWidth(FormatAlbumHeaderText(m_albumName), area.Width(), m_ellipsis, measure);
     dc.DrawText(area, text, platform::kTextLeft | platform::kTextVCenter | platform::kTextSingleLine);
 }
 
@@ -800,9 +846,11 @@ void CUploadListView::PaintColumnTitles(CUIDrawableRep& dc) {
             textRect.right -= arrow->Width() + kCellPadding;
         dc.SetSystemColor(platform::kColorBtnText);
         const std::string title = FitTextToWidth(m_columnTitles[i], textRect.Width(), m_ellipsis, measure);
-        dc.DrawText(textRect, title, platform::kTextLeft | platform::kTextVCenter | platform::kTextSingleLine);
+        dc.DrawText(textRect, title,
+                    platform::kTextLeft | platform::kTextVCenter | platform::kTextSingleLine);
         if (arrow != nullptr) {
-            const CUIPoint at{cell.right - kCellPadding - arrow->Width(), cell.top + (cell.Height() - arrow->Height()) / 2};
+            const CUIPoint at{cell.right - kCellPadding - arrow->Width(),
+                              cell.top + (cell.Height() - arrow->Height()) / 2};
             dc.DrawImage(at, *arrow);
         }
     }
@@ -860,16 +908,16 @@ void CUploadListView::PaintRow(CUIDrawableRep& dc, size_t index, const CUIRect& 
     dc.SetFont(m_titleFont);
     const TextWidthMeasure measure = [&](std::string_view text) { return dc.MeasureText(text).cx; };
     const unsigned format = platform::kTextLeft | platform::kTextVCenter | platform::kTextSingleLine;
-    const CUIColor textColor =
-        selected ? CUIColor::FromSystem(platform::kColorHighlightText) : CUIColor::FromSystem(platform::kColorWindowText);
+    const CUIColor textColor = selected ? CUIColor::FromSystem(platform::kColorHighlightText)
+                                        : CUIColor::FromSystem(platform::kColorWindowText);
 
     // Picture: the thumbnail, at most IconSize square, then the name.
     CUIRect cell = ColumnRect(0, rect);
     if (!cell.IsEmpty()) {
         dc.PushClip();
         dc.IntersectClip(cell);
-        const CUIRect box = CUIRect::FromSize(cell.left + 2, rect.top + (rect.Height() - m_iconSize) / 2, m_iconSize,
-                                              m_iconSize);
+        const CUIRect box = CUIRect::FromSize(cell.left + 2, rect.top + (rect.Height() - m_iconSize) / 2,
+                                              m_iconSize, m_iconSize);
         if (const CImagePair* thumbnail = FindThumbnail(path)) {
             const CUIPoint at{box.left + (m_iconSize - thumbnail->picture.Width()) / 2,
                               box.top + (m_iconSize - thumbnail->picture.Height()) / 2};
@@ -878,19 +926,19 @@ void CUploadListView::PaintRow(CUIDrawableRep& dc, size_t index, const CUIRect& 
             dc.DrawImage(at, thumbnail->picture, masked ? &thumbnail->mask : nullptr);
         }
         dc.SetColor(textColor);
-        const CUIRect text{box.right + kCellPadding, rect.top, cell.right - kCellPadding, rect.bottom};
+        const CUIRect text{box.right + kCellPadding, rect.top, cell.right - kTextPadding, rect.bottom};
         dc.DrawText(text, FitTextToWidth(name, text.Width(), m_ellipsis, measure), format);
         dc.PopClip();
     }
     cell = ColumnRect(1, rect);
     if (!cell.IsEmpty()) {
-        const CUIRect text{cell.left + kCellPadding, rect.top, cell.right - kCellPadding, rect.bottom};
+        const CUIRect text{cell.left + kTextPadding, rect.top, cell.right - kTextPadding, rect.bottom};
         dc.SetColor(textColor);
         dc.DrawText(text, FitTextToWidth(size, text.Width(), m_ellipsis, measure), format);
     }
     cell = ColumnRect(2, rect);
     if (!cell.IsEmpty()) {
-        const CUIRect text{cell.left + kCellPadding, rect.top, cell.right - kCellPadding, rect.bottom};
+        const CUIRect text{cell.left + kTextPadding, rect.top, cell.right - kTextPadding, rect.bottom};
         // A failed item's status is a link to its details.
         dc.SetColor(state == kUploadStateFailed && !selected ? m_linkColor : textColor);
         dc.DrawText(text, FitTextToWidth(status, text.Width(), m_ellipsis, measure), format);
@@ -914,7 +962,8 @@ void CUploadListView::PaintFooter(CUIDrawableRep& dc) {
     const TextWidthMeasure measure = [&](std::string_view text) { return dc.MeasureText(text).cx; };
     dc.SetFont(m_dialogFont);
 
-    const std::string remaining = FormatRemainingCountText(m_queue.GetPendingCount(), m_queue.GetTotalCount());
+    const std::string remaining =
+        FormatRemainingCountText(m_queue.GetPendingCount(), m_queue.GetTotalCount());
     if (!remaining.empty() && !m_layout.footerLeft.IsEmpty()) {
         const CUIRect& left = m_layout.footerLeft;
         const CUIRect line{left.left, left.top + 2, left.right, left.top + 2 + fontHeight + 4};
@@ -982,8 +1031,7 @@ const CImagePair* CUploadListView::FindThumbnail(const std::string& path) {
 void CUploadListView::OnThumbnail(const std::string& path, const CImagePair& image) {
     m_requested.erase(path);
     m_thumbnails[path] = image;
-    if (GetHandle() != nullptr)
-        Invalidate(&m_layout.rows);
+    Redraw(&m_layout.rows);
 }
 
 // --- Input ----------------------------------------------------------------------------------------
@@ -1002,8 +1050,8 @@ bool CUploadListView::HandleMessage(const ui::Message& message, ui::LResult& res
         return true;
     }
     case ui::kWmSize:
-        UpdateLayout();
-        Invalidate();
+        Layout({GetClientRect().Width(), GetClientRect().Height()});
+        Redraw();
         return true;
     case ui::kWmLButtonDown:
     case ui::kWmLButtonDblClk:
@@ -1088,7 +1136,7 @@ void CUploadListView::SelectAll() {
     for (const AddError& row : m_addErrors)
         m_selection.Select(row.path);
     UpdateCommands();
-    Invalidate(&m_layout.list);
+    Redraw(&m_layout.list);
 }
 
 void CUploadListView::MoveFocusRow(int step) {
@@ -1123,7 +1171,7 @@ void CUploadListView::ClickRow(size_t index, ui::WParam keys) {
     m_focusRow = index;
     EnsureVisible(index);
     UpdateCommands();
-    Invalidate(&m_layout.list);
+    Redraw(&m_layout.list);
 }
 
 int CUploadListView::HitColumnTitle(CUIPoint point, bool& border) const {
@@ -1154,7 +1202,7 @@ bool CUploadListView::HitFailedStatus(CUIPoint point, std::string& path) {
     if (!failed)
         return false;
     const CUIRect cell = ColumnRect(2, rows);
-    const int textLeft = cell.left + kCellPadding;
+    const int textLeft = cell.left + kTextPadding;
     const int textWidth = m_titleFont.IsEmpty() ? cell.Width() : [&] {
         CUIDrawable probe = CUIDrawable::ForMemory(1, 1);
         probe->SetFont(m_titleFont);
@@ -1172,7 +1220,7 @@ void CUploadListView::OnButtonDown(CUIPoint point, ui::WParam keys) {
         if (area->OnButtonDown(point, 0)) {
             m_pressedButton = area;
             SetCapture();
-            Invalidate();
+            Redraw();
             return;
         }
     }
@@ -1183,12 +1231,12 @@ void CUploadListView::OnButtonDown(CUIPoint point, ui::WParam keys) {
         if (border) {
             m_resizedColumn = title;
             m_resizeStartX = point.x;
-            m_resizeStartWidth = m_columns.Width(CUploadListColumns::ColumnAt(title));
+            m_resizeStartWidth = m_shownWidths[title];
             m_resizeWidth = m_resizeStartWidth;
         } else {
             m_pressedTitle = title;
         }
-        Invalidate(&m_layout.columnTitles);
+        Redraw(&m_layout.columnTitles);
         return;
     }
     if (HasScrollBar() && ScrollBarRect().Contains(point)) {
@@ -1219,14 +1267,24 @@ void CUploadListView::OnButtonDown(CUIPoint point, ui::WParam keys) {
 }
 
 void CUploadListView::OnMouseMove(CUIPoint point) {
+    // The tooltip is the description of the command under the pointer.
+    std::string tip;
+    for (CUIPushArea* area : VisibleButtons()) {
+        if (area->HitTest(point)) {
+            if (const auto* command = dynamic_cast<const CUploadListCommand*>(area->GetCommand()))
+                tip = command->GetDescription();
+            break;
+        }
+    }
+    SetToolTip(tip);
     if (m_pressedButton != nullptr) {
         if (m_pressedButton->OnMouseMove(point))
-            Invalidate();
+            Redraw();
         return;
     }
     if (m_resizedColumn >= 0) {
         m_resizeWidth = std::max(kMinColumnWidth, m_resizeStartWidth + point.x - m_resizeStartX);
-        Invalidate(&m_layout.columnTitles);
+        Redraw(&m_layout.columnTitles);
         return;
     }
     if (m_draggingThumb) {
@@ -1247,7 +1305,7 @@ void CUploadListView::OnButtonUp(CUIPoint point) {
     if (m_pressedButton != nullptr) {
         CUIPushArea* area = m_pressedButton;
         m_pressedButton = nullptr;
-        Invalidate();
+        Redraw();
         area->OnButtonUp(point, 0); // last: the command may run a modal dialog
         return;
     }
@@ -1256,7 +1314,8 @@ void CUploadListView::OnButtonUp(CUIPoint point) {
         m_resizedColumn = -1;
         m_columns.SetWidth(CUploadListColumns::ColumnAt(column),
                            std::max(kMinColumnWidth, m_resizeStartWidth + point.x - m_resizeStartX));
-        Invalidate(&m_layout.list);
+        UpdateColumnWidths();
+        Redraw(&m_layout.list);
         return;
     }
     if (m_pressedTitle >= 0) {
@@ -1267,7 +1326,7 @@ void CUploadListView::OnButtonUp(CUIPoint point) {
             m_columns.ClickTitle(CUploadListColumns::ColumnAt(title));
             SortChanged();
         }
-        Invalidate(&m_layout.list);
+        Redraw(&m_layout.list);
         return;
     }
     m_draggingThumb = false;
@@ -1294,7 +1353,8 @@ void CUploadListView::OnContextMenu(ui::LParam lParam) {
             menu.CheckItem(command->GetMenuId(), command->IsChecked());
         }
     }
-    CUIPoint screen = lParam == -1 ? ClientToScreen({m_layout.rows.left + 8, m_layout.rows.top + 8}) : PointOf(lParam);
+    CUIPoint screen =
+        lParam == -1 ? ClientToScreen({m_layout.rows.left + 8, m_layout.rows.top + 8}) : PointOf(lParam);
     const int chosen = menu.Track(*this, screen, platform::kTpmReturnCmd);
     for (size_t i = 0; i < m_commands.size(); ++i) {
         if (chosen != 0 && m_commands[i] != nullptr && m_commands[i]->GetMenuId() == chosen) {
@@ -1310,11 +1370,11 @@ void CUploadListView::OnDragOver(bool inside) {
     if (m_dragOver == inside)
         return;
     m_dragOver = inside;
-    Invalidate();
+    Redraw();
 }
 
 void CUploadListView::OnDropFiles(const std::vector<std::string>& paths, CUIPoint) {
     m_dragOver = false;
-    Invalidate();
+    Redraw();
     AddFiles(paths);
 }

@@ -53,7 +53,8 @@ public:
 
     // Colours and icon size from the page's parameters, ViewURL for "View pictures". The selection
     // (named "upload", over the queue) and the dialogs are borrowed and outlive the view.
-    CUploadListView(CUploadSelection& selection, IUploadListDialogs& dialogs, const PluginParameters& parameters);
+    CUploadListView(CUploadSelection& selection, IUploadListDialogs& dialogs,
+                    const PluginParameters& parameters);
     ~CUploadListView() override;
 
     // A child window of `parent`: registers the six commands, binds the context menu, becomes a drop
@@ -80,6 +81,9 @@ public:
 
     // What the refresh timer does: ticks the queue, picks up its changes, follows the run's state.
     void Refresh(bool force = false);
+    // Lays the window out for a client area of this size: the window's own when it changes, or the
+    // size of an off-screen drawing.
+    void Layout(CUISize client);
     // Paints the whole window into `drawable` (a paint's, or a memory one).
     void Paint(CUIDrawableRep& drawable);
 
@@ -91,6 +95,8 @@ public:
     // The path shown at display position `index`.
     const std::string& GetRowPath(size_t index) const;
     int GetRowHeight() const { return m_rowHeight; }
+    // The title of column `index` (0 Picture, 1 Size, 2 Status) as drawn.
+    CUIRect GetColumnRect(int index) const;
     size_t GetTopRow() const { return m_topRow; }
     bool IsDragOver() const { return m_dragOver; }
     bool IsDisabled() const { return m_disabled; }
@@ -136,12 +142,14 @@ private:
     void FollowRunState();
     void ShowCompletion();
     void AddOne(const std::string& path);
+    void AddErrorRow(const std::string& path, const std::string& text);
     void SortChanged();
 
     // Layout and painting.
     void LoadImages();
     void ApplyColors();
     void UpdateLayout();
+    void Redraw(const CUIRect* rect = nullptr);
     void RenderCorners();
     std::vector<CUIPushArea*> VisibleButtons();
     CUIRect RowsArea() const; // the rows, less the scroll bar when there is one
@@ -150,6 +158,7 @@ private:
     CUIRect ScrollThumbRect() const;
     size_t VisibleRowCount() const;
     void ScrollTo(long long topRow);
+    void UpdateColumnWidths();
     CUIRect ColumnRect(int index, const CUIRect& band) const;
     void PaintFrame(CUIDrawableRep& dc);
     void PaintHeader(CUIDrawableRep& dc);
@@ -207,6 +216,9 @@ private:
     std::array<CUIImage, 4> m_cornerMasks{CUIImage(0, 0), CUIImage(0, 0), CUIImage(0, 0), CUIImage(0, 0)};
     bool m_cornersForDrop = false;
 
+    CUISize m_client;
+    std::array<int, kUploadListColumnCount> m_shownWidths{}; // as drawn: see UpdateColumnWidths
+    int m_sizeTextWidth = 0;                                 // the widest size text and its padding
     UploadListLayout m_layout{};
     int m_rowHeight = 0;
     size_t m_topRow = 0;

@@ -58,7 +58,9 @@ public:
     std::vector<std::string> chosen;
     std::string chooserEndFolder;
 
-    void ShowProperties(CUIWindow&, const std::vector<std::string>& paths) override { properties.push_back(paths); }
+    void ShowProperties(CUIWindow&, const std::vector<std::string>& paths) override {
+        properties.push_back(paths);
+    }
     void ShowTransferFailed(CUIWindow&, const std::string& path) override { transferFailed.push_back(path); }
     void RunRemoving(CUIWindow&, CUploadSelection& selection) override {
         ++removing;
@@ -159,10 +161,10 @@ protected:
     // The queue paused, as the control starts it, and the view filling a frame.
     void Open(const std::string& server = "127.0.0.1:9") {
         parameters.d_server = server;
-        queue = std::make_unique<UploadQueue>(parameters, UploadEndpoint(server, "view test", 2.0, false),
-                                              [](const std::string& path) {
-                                                  return CPictureFormatList::Get().FindByFileName(path) != nullptr;
-                                              });
+        queue = std::make_unique<UploadQueue>(
+            parameters, UploadEndpoint(server, "view test", 2.0, false), [](const std::string& path) {
+                return CPictureFormatList::Get().FindByFileName(path) != nullptr;
+            });
         queue->Pause();
         selection = std::make_unique<CUploadSelection>("upload", *queue);
         view = std::make_unique<CUploadListView>(*selection, dialogs, parameters);
@@ -198,24 +200,32 @@ protected:
     // A real click at a point of the view, once the frame is shown.
     void Click(CUIPoint client, const std::function<bool()>& done, int button = 1) {
         auto input = gui::RunAsync(MoveTo(client) + " sleep 0.1 click " + std::to_string(button));
-        EXPECT_TRUE(gui::PumpUntil(*app, done, 15)) << "the click at " << client.x << "," << client.y
-                                                    << " changed nothing";
+        EXPECT_TRUE(gui::PumpUntil(*app, done, 15))
+            << "the click at " << client.x << "," << client.y << " changed nothing";
         EXPECT_EQ(input.get(), 0);
     }
-    static CUIPoint Middle(const CUIRect& rect) { return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}; }
+    static CUIPoint Middle(const CUIRect& rect) {
+        return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    }
 
     // The middle of the view's row at display position `index`.
     CUIPoint RowPoint(size_t index, int x = 60) const {
         const CUIRect& rows = view->GetLayout().rows;
-        return {rows.left + x, rows.top + static_cast<int>(index) * view->GetRowHeight() + view->GetRowHeight() / 2};
+        return {rows.left + x,
+                rows.top + static_cast<int>(index) * view->GetRowHeight() + view->GetRowHeight() / 2};
     }
-    // The middle of the title of column `index`, given the default widths.
-    CUIPoint TitlePoint(int index) const {
-        const CUIRect& band = view->GetLayout().columnTitles;
-        int left = band.left;
-        for (int i = 0; i < index; ++i)
-            left += view->GetColumns().Width(CUploadListColumns::ColumnAt(i));
-        return {left + view->GetColumns().Width(CUploadListColumns::ColumnAt(index)) / 2, (band.top + band.bottom) / 2};
+    // The middle of the title of column `index`.
+    CUIPoint TitlePoint(int index) const { return Middle(view->GetColumnRect(index)); }
+
+    // For a person to look at: the screen as it is, saved when PX_VIEW_SCREENSHOTS names a folder.
+    void Screenshot(const std::string& name) {
+        const char* folder = std::getenv("PX_VIEW_SCREENSHOTS");
+        if (folder == nullptr)
+            return;
+        view->Invalidate();
+        gui::PumpFor(*app, 0.5);
+        const std::string command = "import -window root '" + std::string(folder) + "/" + name + ".png'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
     }
 
     std::vector<std::string> Names() const {
@@ -227,7 +237,8 @@ protected:
 
     // Three pictures of different sizes, added in the order b, a, c (a smallest, b largest).
     std::vector<std::string> AddThree() {
-        std::vector<std::string> paths = {JpegOf(pictures, "b.jpg", 320, 240), JpegOf(pictures, "a.jpg", 32, 24),
+        std::vector<std::string> paths = {JpegOf(pictures, "b.jpg", 320, 240),
+                                          JpegOf(pictures, "a.jpg", 32, 24),
                                           JpegOf(pictures, "c.jpg", 128, 96)};
         view->AddFiles(paths);
         return paths;
@@ -261,15 +272,19 @@ TEST_F(UploadListViewGuiTest, AnEmptyListShowsItsPictureAndTheDropHint) {
     for (int y = 10; y < 160; y += 30) {
         for (int x = 10; x < 230; x += 40) {
             ++samples;
-            pictureMatches += SameColor(drawn->GetPixel({origin.x + x, origin.y + y}), picture->GetPixel(x, y));
+            pictureMatches +=
+                SameColor(drawn->GetPixel({origin.x + x, origin.y + y}), picture->GetPixel(x, y));
             const int hx = x % hint->Width(), hy = y % hint->Height();
-            hintMatches += SameColor(drawn->GetPixel({hintOrigin.x + hx, hintOrigin.y + hy}), hint->GetPixel(hx, hy));
+            hintMatches +=
+                SameColor(drawn->GetPixel({hintOrigin.x + hx, hintOrigin.y + hy}), hint->GetPixel(hx, hy));
         }
     }
     EXPECT_EQ(pictureMatches, samples);
     EXPECT_EQ(hintMatches, samples);
+    Screenshot("empty");
     // Outside the picture the empty list is white; the frame is in the edge colour.
-    EXPECT_TRUE(SameColor(drawn->GetPixel({layout.list.left + 2, layout.list.top + 2}), CUIColor(255, 255, 255)));
+    EXPECT_TRUE(
+        SameColor(drawn->GetPixel({layout.list.left + 2, layout.list.top + 2}), CUIColor(255, 255, 255)));
     EXPECT_TRUE(SameColor(drawn->GetPixel({kWidth / 2, 1}), view->GetEdgeColor()));
     // Nothing to remove, pause or retry; Preferences works whatever happens.
     EXPECT_FALSE(app->FindCommand(view->GetCommandId(UploadListCommandKind::Remove))->IsEnabled());
@@ -299,12 +314,7 @@ TEST_F(UploadListViewGuiTest, AddedFilesBecomeRowsAndTheirThumbnailsArriveWithou
     // The footer counts the pictures left; the completion text is not shown before a run.
     EXPECT_EQ(queue->GetTotalCount(), 3u);
     EXPECT_FALSE(view->IsCompletionTextShown());
-    if (const char* shot = std::getenv("PX_VIEW_SCREENSHOT")) {
-        // For a person to look at: the window as the screen shows it.
-        view->Invalidate();
-        gui::PumpFor(*app, 0.5);
-        EXPECT_EQ(std::system(("import -window root " + std::string(shot)).c_str()), 0);
-    }
+    Screenshot("rows");
 }
 
 TEST_F(UploadListViewGuiTest, ClickingAColumnTitleSortsAndASecondClickReverses) {
@@ -326,15 +336,17 @@ TEST_F(UploadListViewGuiTest, DraggingATitleBorderChangesTheColumnWidthOnRelease
     AddThree();
     gui::PumpFor(*app, 0.2);
     const CUIRect& band = view->GetLayout().columnTitles;
-    const int border = band.left + view->GetColumns().Width(UploadListColumn::Name);
+    const int border = view->GetColumnRect(0).right;
     const int y = (band.top + band.bottom) / 2;
     CUIPoint from = view->ClientToScreen({border, y});
-    const std::string script = "xdotool mousemove --sync " + std::to_string(from.x) + " " + std::to_string(from.y) +
-                               " mousedown 1 sleep 0.1 mousemove --sync " + std::to_string(from.x + 30) + " " +
-                               std::to_string(from.y) + " sleep 0.1 mousemove --sync " +
-                               std::to_string(from.x + 60) + " " + std::to_string(from.y) + " sleep 0.2 mouseup 1";
+    const std::string script = "xdotool mousemove --sync " + std::to_string(from.x) + " " +
+                               std::to_string(from.y) + " mousedown 1 sleep 0.1 mousemove --sync " +
+                               std::to_string(from.x + 30) + " " + std::to_string(from.y) +
+                               " sleep 0.1 mousemove --sync " + std::to_string(from.x + 60) + " " +
+                               std::to_string(from.y) + " sleep 0.2 mouseup 1";
     auto input = gui::RunAsync(script);
-    ASSERT_TRUE(gui::PumpUntil(*app, [&] { return view->GetColumns().Width(UploadListColumn::Name) != 130; }));
+    ASSERT_TRUE(
+        gui::PumpUntil(*app, [&] { return view->GetColumns().Width(UploadListColumn::Name) != 130; }));
     EXPECT_EQ(input.get(), 0);
     EXPECT_EQ(view->GetColumns().Width(UploadListColumn::Name), 190);
     // Resizing is not a click on the title: the order stays.
@@ -349,8 +361,10 @@ TEST_F(UploadListViewGuiTest, DeleteAsksFirstAndRemovesOnlyWhenAnsweredYes) {
     ASSERT_TRUE(selection->Contains(paths[1]));
     // No: nothing changes and the removing dialog never runs.
     {
-        auto keys = gui::RunAsync(gui::PressKeysIn(kTitle, "Delete") + " && " + gui::PressKeysIn("^Remove\\?$", "alt+n"));
-        EXPECT_TRUE(gui::PumpUntil(*app, [&] { return keys.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20));
+        auto keys = gui::RunAsync(gui::PressKeysIn(kTitle, "Delete") + " && " +
+                                  gui::PressKeysIn("^Remove\\?$", "alt+n"));
+        EXPECT_TRUE(gui::PumpUntil(
+            *app, [&] { return keys.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20));
         EXPECT_EQ(keys.get(), 0);
     }
     gui::PumpFor(*app, 0.2);
@@ -358,8 +372,10 @@ TEST_F(UploadListViewGuiTest, DeleteAsksFirstAndRemovesOnlyWhenAnsweredYes) {
     EXPECT_EQ(view->GetRowCount(), 3u);
     // Yes: the session is paused around the removal and the row goes.
     {
-        auto keys = gui::RunAsync(gui::PressKeysIn(kTitle, "Delete") + " && " + gui::PressKeysIn("^Remove\\?$", "alt+y"));
-        EXPECT_TRUE(gui::PumpUntil(*app, [&] { return view->GetRowCount() == 2u; }, 20));
+        auto keys = gui::RunAsync(gui::PressKeysIn(kTitle, "Delete") + " && " +
+                                  gui::PressKeysIn("^Remove\\?$", "alt+y"));
+        EXPECT_TRUE(gui::PumpUntil(
+            *app, [&] { return view->GetRowCount() == 2u; }, 20));
         EXPECT_EQ(keys.get(), 0);
     }
     EXPECT_EQ(dialogs.removing, 1);
@@ -381,8 +397,10 @@ TEST_F(UploadListViewGuiTest, KeysMoveAndExtendTheSelectionAndTheContextMenuShow
     ASSERT_TRUE(gui::PumpUntil(*app, [&] { return selection->GetCount() == 3u; }));
     EXPECT_EQ(keys.get(), 0);
     // A right click brings up "Context"; its one item runs Properties on the selection.
-    auto input = gui::RunAsync(MoveTo(RowPoint(2)) + " sleep 0.1 click 3 sleep 0.6 key Down sleep 0.1 key Return");
-    ASSERT_TRUE(gui::PumpUntil(*app, [&] { return !dialogs.properties.empty(); }, 15));
+    auto input =
+        gui::RunAsync(MoveTo(RowPoint(2)) + " sleep 0.1 click 3 sleep 0.6 key Down sleep 0.1 key Return");
+    ASSERT_TRUE(gui::PumpUntil(
+        *app, [&] { return !dialogs.properties.empty(); }, 15));
     EXPECT_EQ(input.get(), 0);
     std::vector<std::string> expected = paths;
     std::sort(expected.begin(), expected.end());
@@ -407,7 +425,8 @@ TEST_F(UploadListViewGuiTest, ThePauseAndResumeButtonsTakeTurnsAndStartShowsWith
     Click(Middle(pause), [&] { return queue->IsPaused(); });
     EXPECT_FALSE(view->IsPauseButtonShown());
     // Stopped, paused and not starting by itself: the button offers Start.
-    ASSERT_TRUE(gui::PumpUntil(*app, [&] { return view->GetResumeTemplate() == UploadResumeTemplate::Start; }));
+    ASSERT_TRUE(
+        gui::PumpUntil(*app, [&] { return view->GetResumeTemplate() == UploadResumeTemplate::Start; }));
     SetPreference("autostart", std::nullopt);
 }
 
@@ -482,16 +501,22 @@ TEST_F(UploadListViewGuiTest, TurningAutostartOnInThePreferencesResumesAPausedQu
     AddThree();
     ASSERT_TRUE(queue->IsPaused());
     dialogs.preferencesResult = 1;
-    dialogs.duringPreferences = [] { ASSERT_EQ(SetStoredPreference("autostart", "true"), PreferenceError::None); };
+    dialogs.duringPreferences = [] {
+        ASSERT_EQ(SetStoredPreference("autostart", "true"), PreferenceError::None);
+    };
     Click(Middle(view->GetLayout().preferences), [&] { return dialogs.preferences == 1; });
     EXPECT_FALSE(queue->IsPaused());
     // And off again while it runs: paused.
-    dialogs.duringPreferences = [] { ASSERT_EQ(SetStoredPreference("autostart", "false"), PreferenceError::None); };
+    dialogs.duringPreferences = [] {
+        ASSERT_EQ(SetStoredPreference("autostart", "false"), PreferenceError::None);
+    };
     ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::Preferences)));
     EXPECT_TRUE(queue->IsPaused());
     // Cancelled: nothing changes.
     dialogs.preferencesResult = 2;
-    dialogs.duringPreferences = [] { ASSERT_EQ(SetStoredPreference("autostart", "true"), PreferenceError::None); };
+    dialogs.duringPreferences = [] {
+        ASSERT_EQ(SetStoredPreference("autostart", "true"), PreferenceError::None);
+    };
     ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::Preferences)));
     EXPECT_TRUE(queue->IsPaused());
     SetPreference("autostart", std::nullopt);
@@ -503,21 +528,23 @@ TEST_F(UploadListViewGuiTest, AFailedRowsStatusOpensItsDetailsAndRetryIsOffered)
     std::vector<std::string> paths = {JpegOf(pictures, "lost.jpg", 40, 30)};
     view->AddFiles(paths);
     queue->Resume();
-    ASSERT_TRUE(gui::PumpUntil(*app, [&] {
-        view->Refresh();
-        return view->GetRows().Count() == 1 && view->GetRows().At(0).state == kUploadStateFailed;
-    }, 30));
+    ASSERT_TRUE(gui::PumpUntil(
+        *app,
+        [&] {
+            view->Refresh();
+            return view->GetRows().Count() == 1 && view->GetRows().At(0).state == kUploadStateFailed;
+        },
+        30));
     EXPECT_TRUE(app->FindCommand(view->GetCommandId(UploadListCommandKind::Retry))->IsEnabled());
     // The status text is a link to the picture's details.
-    const CUIRect& titles = view->GetLayout().columnTitles;
-    const int statusLeft = titles.left + view->GetColumns().Width(UploadListColumn::Name) +
-                           view->GetColumns().Width(UploadListColumn::Size);
-    Click(RowPoint(0, statusLeft - titles.left + 20), [&] { return !dialogs.transferFailed.empty(); });
+    const int statusX = view->GetColumnRect(2).left - view->GetLayout().rows.left + 20;
+    Click(RowPoint(0, statusX), [&] { return !dialogs.transferFailed.empty(); });
     ASSERT_EQ(dialogs.transferFailed.size(), 1u);
     EXPECT_EQ(dialogs.transferFailed[0], paths[0]);
     // A row's other cells only select it.
     Click(RowPoint(0, 20), [&] { return selection->GetCount() == 1; });
     EXPECT_EQ(dialogs.transferFailed.size(), 1u);
+    Screenshot("failed");
 }
 
 TEST_F(UploadListViewGuiTest, AFileTheQueueRefusesShowsAsAFailedRowWithItsError) {
@@ -527,8 +554,7 @@ TEST_F(UploadListViewGuiTest, AFileTheQueueRefusesShowsAsAFailedRowWithItsError)
     view->AddFiles({path}); // already queued: refused
     ASSERT_EQ(view->GetRowCount(), 2u);
     EXPECT_EQ(view->GetRowPath(1), path);
-    Click(RowPoint(1, view->GetColumns().Width(UploadListColumn::Name) +
-                          view->GetColumns().Width(UploadListColumn::Size) + 20),
+    Click(RowPoint(1, view->GetColumnRect(2).left - view->GetLayout().rows.left + 20),
           [&] { return !dialogs.transferFailed.empty(); });
     EXPECT_EQ(dialogs.transferFailed[0], path);
 }
@@ -540,12 +566,120 @@ TEST_F(UploadListViewGuiTest, AFinishedRunShowsTheTransferStatusOnceAndClearsThe
     AddThree();
     ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::PauseResume)));
     ASSERT_FALSE(queue->IsPaused());
-    ASSERT_TRUE(gui::PumpUntil(*app, [&] { return !dialogs.statuses.empty(); }, 40));
+    ASSERT_TRUE(gui::PumpUntil(
+        *app, [&] { return !dialogs.statuses.empty(); }, 40));
     EXPECT_EQ(dialogs.statuses[0], (std::pair<size_t, size_t>{3, 0}));
     EXPECT_EQ(queue->GetCompletedCount(), 0u) << "the counts were not cleared";
     EXPECT_TRUE(view->IsCompletionTextShown());
     gui::PumpFor(*app, 1.2);
     EXPECT_EQ(dialogs.statuses.size(), 1u);
+}
+
+TEST_F(UploadListViewGuiTest, ALongListScrollsWithTheWheelTheScrollBarAndTheKeys) {
+    Open();
+    std::vector<std::string> paths;
+    for (int i = 0; i < 40; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "picture %02d.jpg", i);
+        paths.push_back(JpegOf(pictures, name, 16, 12));
+    }
+    // More files than are added in one go: they go in under "Processing...".
+    view->AddFiles(paths);
+    ASSERT_EQ(view->GetRowCount(), 40u);
+    ASSERT_EQ(view->GetTopRow(), 0u);
+    const CUIRect& rows = view->GetLayout().rows;
+    const size_t visible = static_cast<size_t>(rows.Height() / view->GetRowHeight());
+    const size_t last = 40u - visible;
+    // The thumb, at the top of the bar, dragged to the bottom shows the last page.
+    {
+        CUIPoint thumb =
+            view->ClientToScreen({rows.right - CUploadListView::kScrollBarWidth / 2, rows.top + 5});
+        CUIPoint bottom =
+            view->ClientToScreen({rows.right - CUploadListView::kScrollBarWidth / 2, rows.bottom + 40});
+        const std::string script = "xdotool mousemove " + std::to_string(thumb.x + 1) + " " +
+                                   std::to_string(thumb.y) + " sleep 0.05 mousemove --sync " +
+                                   std::to_string(thumb.x) + " " + std::to_string(thumb.y) +
+                                   " mousedown 1 sleep 0.1 mousemove --sync " + std::to_string(bottom.x) +
+                                   " " + std::to_string(bottom.y) + " sleep 0.2 mouseup 1";
+        auto input = gui::RunAsync(script);
+        EXPECT_TRUE(gui::PumpUntil(*app, [&] { return view->GetTopRow() == last; }));
+        EXPECT_EQ(input.get(), 0);
+    }
+    // Three rows a notch of the wheel.
+    const CUIPoint inside{rows.left + 100, rows.top + 40};
+    {
+        auto input = gui::RunAsync(MoveTo(inside) + " sleep 0.1 click 4 sleep 0.1 click 4");
+        EXPECT_TRUE(gui::PumpUntil(*app, [&] { return view->GetTopRow() == last - 6; }));
+        EXPECT_EQ(input.get(), 0);
+    }
+    {
+        auto input = gui::RunAsync(MoveTo(inside) + " sleep 0.1 click 5");
+        EXPECT_TRUE(gui::PumpUntil(*app, [&] { return view->GetTopRow() == last - 3; }));
+        EXPECT_EQ(input.get(), 0);
+    }
+    // Home selects the first row and brings it into view; Shift+End selects them all.
+    {
+        auto keys = gui::RunAsync(gui::PressKeysIn(kTitle, "Home shift+End"));
+        EXPECT_TRUE(gui::PumpUntil(*app, [&] { return selection->GetCount() == 40u; }));
+        EXPECT_EQ(keys.get(), 0);
+    }
+    EXPECT_EQ(view->GetTopRow(), last);
+    Screenshot("scrolled");
+}
+
+TEST_F(UploadListViewGuiTest, ADisabledViewShowsAWhiteListAndOffersOnlyPreferences) {
+    Open();
+    AddThree();
+    view->SetDisabled(true);
+    for (UploadListCommandKind kind :
+         {UploadListCommandKind::Properties, UploadListCommandKind::Remove,
+          UploadListCommandKind::PauseResume, UploadListCommandKind::Retry, UploadListCommandKind::Browse})
+        EXPECT_FALSE(app->FindCommand(view->GetCommandId(kind))->IsEnabled()) << static_cast<int>(kind);
+    EXPECT_TRUE(app->FindCommand(view->GetCommandId(UploadListCommandKind::Preferences))->IsEnabled());
+    CUIDrawable drawn = PaintToMemory();
+    // Where the first row's thumbnail and name would be, white.
+    const CUIRect& list = view->GetLayout().list;
+    int white = 0, samples = 0;
+    for (int y = list.top + 2; y < list.bottom - 2; y += 7) {
+        for (int x = list.left + 2; x < list.right - 2; x += 13) {
+            ++samples;
+            white += SameColor(drawn->GetPixel({x, y}), CUIColor(255, 255, 255));
+        }
+    }
+    EXPECT_EQ(white, samples);
+    // A click selects nothing.
+    auto input = gui::RunAsync(MoveTo(RowPoint(0)) + " sleep 0.1 click 1");
+    EXPECT_EQ(input.get(), 0);
+    gui::PumpFor(*app, 0.3);
+    EXPECT_EQ(selection->GetCount(), 0u);
+    view->SetDisabled(false);
+    EXPECT_TRUE(app->FindCommand(view->GetCommandId(UploadListCommandKind::Browse))->IsEnabled());
+}
+
+TEST_F(UploadListViewGuiTest, ButtonsTellTheirCommandsDescriptionAndABusyViewShowsTheWaitCursor) {
+    Open();
+    AddThree();
+    {
+        auto input = gui::RunAsync(MoveTo(Middle(view->GetLayout().choose)));
+        EXPECT_TRUE(gui::PumpUntil(*app, [&] { return !view->GetToolTip().empty(); }));
+        EXPECT_EQ(input.get(), 0);
+    }
+    EXPECT_EQ(view->GetToolTip(), "Adds pictures using the standard open file dialog.");
+    {
+        auto input = gui::RunAsync(MoveTo(Middle(view->GetLayout().remove)));
+        EXPECT_TRUE(gui::PumpUntil(
+            *app, [&] { return view->GetToolTip() == "Cancels and removes the selected items."; }));
+        EXPECT_EQ(input.get(), 0);
+    }
+    {
+        auto input = gui::RunAsync(MoveTo(RowPoint(1)));
+        EXPECT_TRUE(gui::PumpUntil(*app, [&] { return view->GetToolTip().empty(); }));
+        EXPECT_EQ(input.get(), 0);
+    }
+    view->SetBusy(true);
+    EXPECT_EQ(system->GetCursor(view->GetHandle()), platform::CursorShape::Wait);
+    view->SetBusy(false);
+    EXPECT_EQ(system->GetCursor(view->GetHandle()), platform::CursorShape::Arrow);
 }
 
 } // namespace
