@@ -1092,6 +1092,10 @@ GtkWidget* GtkWindowSystem::MakeControl(const DialogControl& control, GtkWidget*
             g_signal_connect(buffer, "changed", G_CALLBACK(&GtkWindowSystem::OnBufferChanged), this);
             widget = gtk_scrolled_window_new(nullptr, nullptr);
             gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(widget), GTK_SHADOW_IN);
+            // A text longer than the edit shows its scroll bar, not a last line cut off in the middle;
+            // the lines wrap, so there is nothing to scroll sideways.
+            gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(widget), FALSE);
+            gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(widget), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
             gtk_container_add(GTK_CONTAINER(widget), view);
             gtk_widget_show(view);
             focusWidget = view;

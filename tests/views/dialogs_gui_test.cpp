@@ -138,7 +138,8 @@ std::vector<std::string> Words(const std::string& text) {
     return words;
 }
 
-// Looks on each tick (a timer of the application, which owns it) for a dialog of the application that holds the keyboard focus.
+// Looks on each tick (a timer of the application, which owns it) for a dialog of the application that holds
+// the keyboard focus.
 class FocusedDialogWatch : public CUITimerHandler {
 public:
     explicit FocusedDialogWatch(std::function<bool(CUIDialog&)> onFound) : m_onFound(std::move(onFound)) {}
