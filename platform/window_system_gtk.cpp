@@ -1027,6 +1027,10 @@ private:
         self->SendCommand(record->parent, record->controlId, ui::kEnChange, control);
     }
 
+    static void OnBufferChanged(GtkTextBuffer* buffer, gpointer data) {
+        OnEditChanged(static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(buffer), "px-view")), data);
+    }
+
     // Digits-only edits refuse anything else, as they do natively.
     static void OnInsertDigits(GtkEditable* editable, const gchar* text, gint length, gint*, gpointer) {
         for (gint i = 0; i < (length < 0 ? static_cast<gint>(strlen(text)) : length); ++i) {
@@ -1113,10 +1117,16 @@ GtkWidget* GtkWindowSystem::MakeControl(const DialogControl& control, GtkWidget*
             gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD_CHAR);
             gtk_text_view_set_editable(GTK_TEXT_VIEW(view), (control.style & kEditReadOnly) == 0);
             gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), control.text.c_str(), -1);
-            g_signal_connect_swapped(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), "changed",
-                                     G_CALLBACK(&GtkWindowSystem::OnEditChanged), view);
+            // The buffer speaks for the view: the handler needs both the view and this system.
+            GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
+            g_object_set_data(G_OBJECT(buffer), "px-view", view);
+            g_signal_connect(buffer, "changed", G_CALLBACK(&GtkWindowSystem::OnBufferChanged), this);
             widget = gtk_scrolled_window_new(nullptr, nullptr);
             gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(widget), GTK_SHADOW_IN);
+            // A text longer than the edit shows its scroll bar, not a last line cut off in the middle;
+            // the lines wrap, so there is nothing to scroll sideways.
+            gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(widget), FALSE);
+            gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(widget), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
             gtk_container_add(GTK_CONTAINER(widget), view);
             gtk_widget_show(view);
             focusWidget = view;

@@ -39,7 +39,7 @@ private:
     CUIApplication* const m_app;
     CUIWindow* const m_owner;
     mutable std::mutex m_lock;
-    std::string m_log;           // guarded by m_lock
+    std::string m_log;            // guarded by m_lock
     bool m_refreshPosted = false; // guarded by m_lock: one posted call shows any number of appends
     // Posted calls check it before touching the object (UI thread only).
     std::shared_ptr<bool> m_alive;

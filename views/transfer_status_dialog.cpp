@@ -5,20 +5,17 @@
 #include "ui/messages.h"
 #include "upload/plugin_parameters.h"
 
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
 namespace {
 
 constexpr CUIColor kWhite{255, 255, 255};
 constexpr CUIColor kBlack{0, 0, 0};
 
-} // namespace
-
-CUIImageButton::Colors CTransferStatusStyle::DefaultButtonColors() {
-    return FromParameters(PluginParameters()).buttons;
-}
-
-CTransferStatusStyle CTransferStatusStyle::FromParameters(const PluginParameters& parameters) {
-    CTransferStatusStyle style;
-    CUIImageButton::Colors& colors = style.buttons;
+CUIImageButton::Colors ButtonColorsOf(const PluginParameters& parameters) {
+    CUIImageButton::Colors colors;
     colors.background = kWhite;
     colors.normalBody = CUIColor::FromString(parameters.d_buttonColor);
     colors.normalText = CUIColor::FromString(parameters.d_buttonTextColor);
@@ -26,6 +23,67 @@ CTransferStatusStyle CTransferStatusStyle::FromParameters(const PluginParameters
     colors.pressedText = CUIColor::FromString(parameters.d_buttonPressedTextColor);
     colors.disabledBody = CUIColor::FromString(parameters.d_buttonDisabledColor);
     colors.disabledText = CUIColor::FromString(parameters.d_buttonDisabledTextColor);
+    return colors;
+}
+
+// The smallest size the message shrinks to, as a share of the page's size.
+constexpr int kSmallestSizePercent = 70;
+constexpr int kSmallestSize = 8;
+
+// The text as lines that fit `width` in the drawable's font: a new line at each "\n", and words moved
+// to the next line where they would run past the width (a word wider than that stands alone).
+std::vector<std::string> WrapLines(CUIDrawableRep& drawable, std::string_view text, int width) {
+    std::vector<std::string> lines;
+    for (size_t start = 0;;) {
+        size_t end = text.find('\n', start);
+        std::string_view paragraph = text.substr(start, end == std::string_view::npos ? end : end - start);
+        std::string line;
+        for (size_t i = 0; i < paragraph.size();) {
+            size_t space = paragraph.find(' ', i);
+            std::string_view word = paragraph.substr(i, space == std::string_view::npos ? space : space - i);
+            i = space == std::string_view::npos ? paragraph.size() : space + 1;
+            if (word.empty() || word == "\r")
+                continue;
+            std::string longer = line.empty() ? std::string(word) : line + " " + std::string(word);
+            if (!line.empty() && drawable.MeasureText(longer).cx > width) {
+                lines.push_back(std::move(line));
+                line = std::string(word);
+            } else {
+                line = std::move(longer);
+            }
+        }
+        lines.push_back(std::move(line));
+        if (end == std::string_view::npos)
+            return lines;
+        start = end + 1;
+    }
+}
+
+// The spec's size in pixels and the spec without it ("Verdana-normal-13": 13 and "Verdana-normal-");
+// nothing when the spec names no size.
+std::optional<std::pair<std::string, int>> SplitSize(const std::string& spec) {
+    size_t first = spec.find('-');
+    size_t second = first == std::string::npos ? first : spec.find('-', first + 1);
+    if (second == std::string::npos)
+        return std::nullopt;
+    int size = 0;
+    const char* begin = spec.data() + second + 1;
+    const char* end = spec.data() + spec.size();
+    auto [at, error] = std::from_chars(begin, end, size);
+    if (error != std::errc() || at != end || size <= 0)
+        return std::nullopt;
+    return std::make_pair(spec.substr(0, second + 1), size);
+}
+
+} // namespace
+
+CUIImageButton::Colors CTransferStatusStyle::DefaultButtonColors() {
+    return ButtonColorsOf(PluginParameters());
+}
+
+CTransferStatusStyle CTransferStatusStyle::FromParameters(const PluginParameters& parameters) {
+    CTransferStatusStyle style;
+    style.buttons = ButtonColorsOf(parameters);
     return style;
 }
 
@@ -36,6 +94,8 @@ CTransferStatusDialog::~CTransferStatusDialog() = default;
 int CTransferStatusDialog::Run(CUIWindow* owner, uint64_t successes, uint64_t failures) {
     m_content = MakeTransferStatusContent(successes, failures);
     m_font = CUIFont::FromSpec(m_style.font).OrDialogFont();
+    m_lines.clear();
+    m_lineHeight = 0;
     m_banner = CUIImage::FromResource(m_content.banner);
     m_icon = CUIImage::FromResource(m_content.icon);
     m_buttons.clear();
@@ -173,9 +233,36 @@ void CTransferStatusDialog::Paint() {
             drawable->DrawImage(kBannerAt, *m_banner);
         if (m_icon)
             drawable->DrawImage(kIconAt, *m_icon);
+        if (m_lineHeight == 0)
+            FitMessage(*drawable);
         drawable->SetFont(m_font);
         drawable->SetColor(kBlack);
-        drawable->DrawText(kMessageRect, m_content.message, platform::kTextLeft | platform::kTextWordBreak);
+        CUIRect line = kMessageRect;
+        for (const std::string& text : m_lines) {
+            line.bottom = line.top + m_lineHeight;
+            drawable->DrawText(line, text, platform::kTextLeft | platform::kTextSingleLine);
+            line.top = line.bottom;
+        }
     }
     System().EndPaint(GetHandle());
+}
+
+void CTransferStatusDialog::FitMessage(CUIDrawableRep& drawable) {
+    // The page's font where the message fits the pane; a font whose faces run wider than the page
+    // expects (a substitute) steps down in size rather than losing the last lines.
+    std::vector<CUIFont> fonts{m_font};
+    if (auto split = SplitSize(m_style.font); split && !CUIFont::FromSpec(m_style.font).IsEmpty()) {
+        int smallest = std::max(kSmallestSize, split->second * kSmallestSizePercent / 100);
+        for (int size = split->second - 1; size >= smallest; --size)
+            if (CUIFont smaller = CUIFont::FromSpec(split->first + std::to_string(size)); !smaller.IsEmpty())
+                fonts.push_back(smaller);
+    }
+    for (const CUIFont& font : fonts) {
+        drawable.SetFont(font);
+        m_font = font;
+        m_lines = WrapLines(drawable, m_content.message, kMessageRect.Width());
+        m_lineHeight = std::max(drawable.GetTextMetrics().height, 1);
+        if (static_cast<int>(m_lines.size()) * m_lineHeight <= kMessageRect.Height())
+            return;
+    }
 }

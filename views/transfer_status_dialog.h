@@ -16,8 +16,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+class CUIDrawableRep;
 struct PluginParameters;
 
 // How the host page styles the dialog.
@@ -58,7 +60,10 @@ public:
         CUIRect rect;
     };
     std::vector<Button> GetButtons() const;
+    // The message as painted: its font, its lines and their height (known after the first paint).
     const CUIFont& GetMessageFont() const { return m_font; }
+    const std::vector<std::string>& GetMessageLines() const { return m_lines; }
+    int GetMessageLineHeight() const { return m_lineHeight; }
 
     bool HandleMessage(const ui::Message& message, ui::LResult& result) override;
 
@@ -86,12 +91,16 @@ private:
 
     void Layout();
     void Paint();
+    // Chooses the font and breaks the message into the lines that fit the pane.
+    void FitMessage(CUIDrawableRep& drawable);
     void OnMouse(const ui::Message& message);
     Entry* ButtonAt(CUIPoint point);
 
     CTransferStatusStyle m_style;
     CTransferStatusContent m_content;
     CUIFont m_font;
+    std::vector<std::string> m_lines;
+    int m_lineHeight = 0;
     std::optional<CUIImage> m_banner;
     std::optional<CUIImage> m_icon;
     std::vector<Entry> m_buttons;
