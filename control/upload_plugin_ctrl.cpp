@@ -47,21 +47,6 @@ std::vector<std::string_view> Lines(std::string_view text) {
     }
 }
 
-// The page's button colours on the Transfer Status dialog's white.
-// FIXME: a default-constructed CTransferStatusStyle recurses through DefaultButtonColors and
-// FromParameters without end; the style is built whole here, every member given, until that is mended.
-CTransferStatusStyle TransferStatusStyle(const PluginParameters& parameters) {
-    CUIImageButton::Colors colors;
-    colors.background = CUIColor(255, 255, 255);
-    colors.normalBody = CUIColor::FromString(parameters.d_buttonColor);
-    colors.normalText = CUIColor::FromString(parameters.d_buttonTextColor);
-    colors.pressedBody = CUIColor::FromString(parameters.d_buttonPressedColor);
-    colors.pressedText = CUIColor::FromString(parameters.d_buttonPressedTextColor);
-    colors.disabledBody = CUIColor::FromString(parameters.d_buttonDisabledColor);
-    colors.disabledText = CUIColor::FromString(parameters.d_buttonDisabledTextColor);
-    return CTransferStatusStyle{CTransferStatusStyle::kDefaultFont, colors};
-}
-
 } // namespace
 
 // Timer 2: keeps the application's pending work (tasks, cross-thread calls) moving while a host's
@@ -160,7 +145,8 @@ void CUploadPluginCtrl::Initialise() {
     UploadQueue& queue = m_engine->GetQueue();
 
     // No hosting browser on this system: "View pictures" opens the user's browser instead.
-    m_dialogs = std::make_unique<CStandardUploadListDialogs>(queue, TransferStatusStyle(m_parameters), this);
+    m_dialogs = std::make_unique<CStandardUploadListDialogs>(
+        queue, CTransferStatusStyle::FromParameters(m_parameters), this);
     m_list = std::make_unique<CUploadListView>(m_engine->GetSelection(), *m_dialogs, m_parameters);
     queue.Pause();
     CNameValueDocument preferences;
