@@ -319,6 +319,16 @@ TEST_F(WindowProgram, AServerThatDoesNotResolveOffersThePreferencesThenDisablesT
     EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("host"));
 }
 
+TEST_F(WindowProgram, AloneWithADisplayTheProgramIsTheWindow) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    std::unique_ptr<ChildProcess> program = Start("bare", {"--param", "Server=" + server.Server()});
+    ASSERT_NE(WaitForWindow(), "") << ReadText(ErrPath("bare"));
+    ASSERT_TRUE(WaitFor([this] { return !AskComplete().empty(); }, kStartSeconds));
+    program->Stop(kRunSeconds);
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("bare"));
+}
+
 TEST_F(WindowProgram, WithoutADisplayItSaysSoAndExitsWithTwo) {
     ChildProcess::Options options = Environment("nodisplay");
     options.environment.push_back({"DISPLAY", std::nullopt});
