@@ -218,7 +218,11 @@ TEST_F(WindowProgram, UploadSpecWithAutomaticStartUploadsAndTheBusSaysWhenComple
     std::unique_ptr<ChildProcess> program = Start(
         "host", {"window", "--page", page, "--param", "UploadSpec=" + spec, "--param", "SessionID=window",
                  "--param", "UID=window-user", "--param", "AuthenticationID=window-auth"});
-    ASSERT_NE(WaitForWindow(), "") << ReadText(ErrPath("host"));
+    const std::string window = WaitForWindow();
+    ASSERT_NE(window, "") << ReadText(ErrPath("host"));
+    // The page around the object: 8 pixels on every side of its 500 x 360.
+    EXPECT_NE(Capture("xdotool getwindowgeometry " + window).find("Geometry: 516x376"), std::string::npos)
+        << Capture("xdotool getwindowgeometry " + window);
 
     // Not yet complete while the first picture waits for its identifier, then complete.
     ASSERT_TRUE(WaitFor([this] { return !AskComplete().empty(); }, kStartSeconds))
