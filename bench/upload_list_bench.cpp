@@ -1,6 +1,8 @@
 // The upload list's refresh over 10,000 queued pictures: the once-a-second tick when nothing changed,
 // the copy of every row with its sort when something did, and a re-sort after a click on a column
-// title. The queue is paused, so no sender thread runs and no server is needed.
+// title; then the window itself over the same queue: the paint of its visible page into a memory
+// drawing, and its refresh, idle and after a change. The queue is paused, so no sender thread runs and
+// no server is needed.
 
 #include "bench/bench_folder.h"
 #include "control/resources/module_resources.h"
@@ -8,13 +10,18 @@
 #include "net/win_sock_library.h"
 #include "pictures/picture_format_list.h"
 #include "upload/plugin_parameters.h"
+#include "ui/drawable.h"
 #include "upload/upload_queue.h"
+#include "upload/upload_selection.h"
+#include "views/upload_list_dialogs.h"
 #include "views/upload_list_rows.h"
+#include "views/upload_list_view.h"
 
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
@@ -95,6 +102,53 @@ void BM_ResortBySizeThenName(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ResortBySizeThenName)->Unit(benchmark::kMillisecond);
+
+// The window over the bench's queue, without a native window: it lays itself out for the size of the
+// memory drawing it paints into. Its dialogs are never asked for.
+class NoDialogs : public IUploadListDialogs {
+public:
+    void ShowProperties(CUIWindow&, const std::vector<std::string>&) override {}
+    void ShowTransferFailed(CUIWindow&, const std::string&) override {}
+    void RunRemoving(CUIWindow&, CUploadSelection&) override {}
+    int RunTransferStatus(CUIWindow&, size_t, size_t) override { return 2; }
+    int RunPreferences(CUIWindow&) override { return 0; }
+    std::vector<std::string> ChooseFiles(CUIWindow&, std::string&) override { return {}; }
+};
+
+struct BenchView {
+    explicit BenchView(UploadQueue& queue) : selection("upload", queue), view(selection, dialogs, PluginParameters()) {
+        view.Layout({kWidth, kHeight});
+        view.Refresh(true);
+    }
+    static constexpr int kWidth = 640;
+    static constexpr int kHeight = 480;
+    NoDialogs dialogs;
+    CUploadSelection selection;
+    CUploadListView view;
+};
+
+void BM_ViewPaintVisiblePage(benchmark::State& state) {
+    BenchView bench(BenchQueue::Get().Queue());
+    CUIDrawable drawable = CUIDrawable::ForMemory(BenchView::kWidth, BenchView::kHeight);
+    for (auto _ : state)
+        bench.view.Paint(*drawable);
+    state.counters["rows"] = static_cast<double>(bench.view.GetRowCount());
+}
+BENCHMARK(BM_ViewPaintVisiblePage)->Unit(benchmark::kMicrosecond);
+
+void BM_ViewRefreshUnchanged(benchmark::State& state) {
+    BenchView bench(BenchQueue::Get().Queue());
+    for (auto _ : state)
+        bench.view.Refresh();
+}
+BENCHMARK(BM_ViewRefreshUnchanged)->Unit(benchmark::kMicrosecond);
+
+void BM_ViewRefreshChanged(benchmark::State& state) {
+    BenchView bench(BenchQueue::Get().Queue());
+    for (auto _ : state)
+        bench.view.Refresh(true);
+}
+BENCHMARK(BM_ViewRefreshChanged)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -155,12 +155,9 @@ const std::string* Attribute(const Tag& tag, std::string_view name) {
     return nullptr;
 }
 
-} // namespace
-
-std::vector<PageParameter> ReadPageParameters(std::string_view html) {
-    std::vector<PageParameter> parameters;
-    bool inObject = false;
-    for (size_t pos = 0; pos < html.size();) {
+// The next tag from html[pos] on, comments skipped; nothing at the end of the text.
+std::optional<Tag> NextTag(std::string_view html, size_t& pos) {
+    while (pos < html.size()) {
         size_t open = html.find('<', pos);
         if (open == std::string_view::npos)
             break;
@@ -170,7 +167,61 @@ std::vector<PageParameter> ReadPageParameters(std::string_view html) {
             pos = end == std::string_view::npos ? html.size() : end + 3;
             continue;
         }
-        Tag tag = ReadTag(html, pos);
+        return ReadTag(html, pos);
+    }
+    pos = html.size();
+    return std::nullopt;
+}
+
+constexpr int kMaxObjectSide = 16000; // larger than any screen; more digits are a page's mistake
+
+// A length attribute in pixels: digits, optionally followed by "px", with spaces around.
+std::optional<int> PixelLength(std::string_view text) {
+    size_t pos = 0;
+    while (pos < text.size() && IsSpace(text[pos]))
+        ++pos;
+    int value = 0;
+    size_t digits = 0;
+    for (; pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])); ++pos, ++digits) {
+        value = value * 10 + (text[pos] - '0');
+        if (value > kMaxObjectSide)
+            return std::nullopt;
+    }
+    if (digits == 0 || value == 0)
+        return std::nullopt;
+    if (text.substr(pos, 2) == "px" || text.substr(pos, 2) == "PX")
+        pos += 2;
+    while (pos < text.size() && IsSpace(text[pos]))
+        ++pos;
+    if (pos != text.size())
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+PageObjectSize ReadPageObjectSize(std::string_view html) {
+    PageObjectSize size;
+    size_t pos = 0;
+    while (std::optional<Tag> next = NextTag(html, pos)) {
+        const Tag& tag = *next;
+        if (tag.name != "object" || tag.closing)
+            continue;
+        if (const std::string* width = Attribute(tag, "width"))
+            size.width = PixelLength(*width).value_or(size.width);
+        if (const std::string* height = Attribute(tag, "height"))
+            size.height = PixelLength(*height).value_or(size.height);
+        break;
+    }
+    return size;
+}
+
+std::vector<PageParameter> ReadPageParameters(std::string_view html) {
+    std::vector<PageParameter> parameters;
+    bool inObject = false;
+    size_t pos = 0;
+    while (std::optional<Tag> next = NextTag(html, pos)) {
+        const Tag& tag = *next;
         if (tag.name == "object") {
             if (tag.closing && inObject)
                 break;

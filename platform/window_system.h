@@ -215,6 +215,10 @@ public:
         return CursorShape::Arrow;
     }
 
+    // The tip shown when the pointer rests on a window; empty for none. An own-drawn window changes it
+    // as the pointer moves between the parts it draws.
+    virtual void SetToolTip(NativeWindow window, const std::string& text) { (void)window, (void)text; }
+
     // A modal open-file or folder chooser: the chosen paths, empty when it was cancelled.
     virtual std::vector<std::string> ChooseFiles(NativeWindow owner, const FileChooserOptions& options) {
         (void)owner, (void)options;

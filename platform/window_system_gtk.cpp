@@ -152,6 +152,8 @@ uint32_t TypedCharacter(const GdkEventKey* event) {
     return c >= 0x20 && c != 0x7F ? c : 0;
 }
 
+constexpr int kWheelDelta = 120; // one notch of the wheel
+
 ui::WParam MouseKeyState(guint state) {
     ui::WParam keys = 0;
     if (state & GDK_BUTTON1_MASK)
@@ -658,6 +660,10 @@ public:
 
     void SetCursor(NativeWindow window, CursorShape shape) override;
     CursorShape GetCursor(NativeWindow window) override;
+    void SetToolTip(NativeWindow window, const std::string& text) override {
+        if (Record* record = Find(window))
+            gtk_widget_set_tooltip_text(record->client, text.empty() ? nullptr : text.c_str());
+    }
     std::vector<std::string> ChooseFiles(NativeWindow owner, const FileChooserOptions& options) override;
 
 private:
@@ -780,6 +786,7 @@ private:
         g_signal_connect(client, "button-press-event", G_CALLBACK(&GtkWindowSystem::OnButton), this);
         g_signal_connect(client, "button-release-event", G_CALLBACK(&GtkWindowSystem::OnButton), this);
         g_signal_connect(client, "motion-notify-event", G_CALLBACK(&GtkWindowSystem::OnMotion), this);
+        g_signal_connect(client, "scroll-event", G_CALLBACK(&GtkWindowSystem::OnScroll), this);
         g_signal_connect(client, "enter-notify-event", G_CALLBACK(&GtkWindowSystem::OnEnter), this);
         g_signal_connect(client, "leave-notify-event", G_CALLBACK(&GtkWindowSystem::OnLeave), this);
         g_signal_connect(client, "focus-in-event", G_CALLBACK(&GtkWindowSystem::OnFocusIn), this);
@@ -859,6 +866,30 @@ private:
         self->PostMessage(window, ui::kWmMouseMove, MouseKeyState(event->state),
                           ui::MakePointLParam(static_cast<int>(std::floor(event->x)),
                                               static_cast<int>(std::floor(event->y))));
+        return TRUE;
+    }
+
+    // The wheel as WM_MOUSEWHEEL: the key state in the low word, the distance in the high word (120
+    // a notch, positive away from the user), the pointer's screen position in lParam.
+    static gboolean OnScroll(GtkWidget* widget, GdkEventScroll* event, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        NativeWindow window = self->HandleOf(widget);
+        if (window == nullptr)
+            return FALSE;
+        int delta = 0;
+        if (event->direction == GDK_SCROLL_UP)
+            delta = kWheelDelta;
+        else if (event->direction == GDK_SCROLL_DOWN)
+            delta = -kWheelDelta;
+        else if (event->direction == GDK_SCROLL_SMOOTH)
+            delta = static_cast<int>(std::lround(-event->delta_y * kWheelDelta));
+        if (delta == 0)
+            return TRUE;
+        const ui::WParam keys = MouseKeyState(event->state);
+        self->PostMessage(window, ui::kWmMouseWheel,
+                          ui::MakeWParam(static_cast<uint16_t>(keys), static_cast<uint16_t>(static_cast<int16_t>(delta))),
+                          ui::MakePointLParam(static_cast<int>(std::floor(event->x_root)),
+                                              static_cast<int>(std::floor(event->y_root))));
         return TRUE;
     }
 
@@ -996,6 +1027,10 @@ private:
         self->SendCommand(record->parent, record->controlId, ui::kEnChange, control);
     }
 
+    static void OnBufferChanged(GtkTextBuffer* buffer, gpointer data) {
+        OnEditChanged(static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(buffer), "px-view")), data);
+    }
+
     // Digits-only edits refuse anything else, as they do natively.
     static void OnInsertDigits(GtkEditable* editable, const gchar* text, gint length, gint*, gpointer) {
         for (gint i = 0; i < (length < 0 ? static_cast<gint>(strlen(text)) : length); ++i) {
@@ -1082,10 +1117,16 @@ GtkWidget* GtkWindowSystem::MakeControl(const DialogControl& control, GtkWidget*
             gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD_CHAR);
             gtk_text_view_set_editable(GTK_TEXT_VIEW(view), (control.style & kEditReadOnly) == 0);
             gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), control.text.c_str(), -1);
-            g_signal_connect_swapped(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), "changed",
-                                     G_CALLBACK(&GtkWindowSystem::OnEditChanged), view);
+            // The buffer speaks for the view: the handler needs both the view and this system.
+            GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
+            g_object_set_data(G_OBJECT(buffer), "px-view", view);
+            g_signal_connect(buffer, "changed", G_CALLBACK(&GtkWindowSystem::OnBufferChanged), this);
             widget = gtk_scrolled_window_new(nullptr, nullptr);
             gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(widget), GTK_SHADOW_IN);
+            // A text longer than the edit shows its scroll bar, not a last line cut off in the middle;
+            // the lines wrap, so there is nothing to scroll sideways.
+            gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(widget), FALSE);
+            gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(widget), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
             gtk_container_add(GTK_CONTAINER(widget), view);
             gtk_widget_show(view);
             focusWidget = view;

@@ -151,6 +151,14 @@ void CUIWindow::SetCursor(platform::CursorShape shape) {
         System().SetCursor(m_window, shape);
 }
 
+void CUIWindow::SetToolTip(const std::string& text) {
+    if (text == m_toolTip)
+        return;
+    m_toolTip = text;
+    if (m_window != nullptr)
+        System().SetToolTip(m_window, text);
+}
+
 void CUIWindow::SetDropTarget(CUIDropTarget* target) {
     bool registered = m_dropTarget != nullptr;
     m_dropTarget = target;

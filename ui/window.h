@@ -75,6 +75,9 @@ public:
     // HandleMessage leaves (a handler that wants another shape sets it and returns true).
     void SetCursor(platform::CursorShape shape);
     platform::CursorShape GetCursor() const { return m_cursor; }
+    // The tip shown while the pointer rests on the window; empty for none.
+    void SetToolTip(const std::string& text);
+    const std::string& GetToolTip() const { return m_toolTip; }
     // Files dropped on the window go to `target` (not owned; null: the window takes no drops).
     void SetDropTarget(CUIDropTarget* target);
     CUIDropTarget* GetDropTarget() const { return m_dropTarget; }
@@ -109,5 +112,6 @@ private:
     platform::WindowProc m_previousProc = nullptr; // of a subclassed native control
     CUIPoint m_origin;
     platform::CursorShape m_cursor = platform::CursorShape::Arrow;
+    std::string m_toolTip;
     CUIDropTarget* m_dropTarget = nullptr;
 };

@@ -9,10 +9,10 @@ namespace {
 
 const std::map<std::string, CommandLine::Command>& Commands() {
     static const std::map<std::string, CommandLine::Command> commands = {
-        {"config", CommandLine::Command::Config},
-        {"properties", CommandLine::Command::Properties},
-        {"prefs", CommandLine::Command::Prefs},
-        {"upload", CommandLine::Command::Upload},
+        {"config", CommandLine::Command::Config},         {"properties", CommandLine::Command::Properties},
+        {"prefs", CommandLine::Command::Prefs},           {"upload", CommandLine::Command::Upload},
+        {"window", CommandLine::Command::Window},         {"register", CommandLine::Command::Register},
+        {"unregister", CommandLine::Command::Unregister},
     };
     return commands;
 }

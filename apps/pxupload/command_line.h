@@ -1,5 +1,6 @@
 // The host program's command line: global options (anywhere before "--"; for prefs, only before
-// its first argument, so that a value such as "-1" is a value), then a command and its arguments. Parsing only reads the words; files named by --page are read by the caller.
+// its first argument, so that a value such as "-1" is a value), then a command and its arguments. Parsing
+// only reads the words; files named by --page are read by the caller.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,18 @@ public:
 };
 
 struct CommandLine {
-    enum class Command { Run, Help, Version, Config, Properties, Prefs, Upload };
+    enum class Command {
+        Run,
+        Help,
+        Version,
+        Config,
+        Properties,
+        Prefs,
+        Upload,
+        Window,
+        Register,
+        Unregister
+    };
 
     // A --page FILE or --param NAME=VALUE option; later ones win, so their order is kept.
     struct ParameterOption {
@@ -25,7 +37,7 @@ struct CommandLine {
         std::string value; // the value for Param
     };
 
-    Command command = Command::Run;
+    Command command = Command::Run;     // Run: none given (the window when there is a display)
     std::vector<std::string> arguments; // the words after the command
     std::vector<ParameterOption> parameters;
     std::string traceCategories;

@@ -3,8 +3,10 @@
 
 #include "apps/pxupload/command_line.h"
 #include "apps/pxupload/host_texts.h"
+#include "apps/pxupload/host_window.h"
 #include "apps/pxupload/upload_command.h"
 #include "control/page_parameters.h"
+#include "control/registration.h"
 #include "control/resources/module_resources.h"
 #include "foundation/exception.h"
 #include "foundation/message_table.h"
@@ -16,6 +18,7 @@
 #include "pictures/size_text.h"
 #include "platform/file_system.h"
 #include "platform/resources.h"
+#include "platform/window_system.h"
 #include "upload/plugin_parameters.h"
 #include "upload/upload_endpoint.h"
 #include "upload/user_agent.h"
@@ -64,20 +67,41 @@ void SetParameter(CMapParameterSource& source, const std::string& name, const st
     source.Set(name, value);
 }
 
-PluginParameters LoadParameters(const CommandLine& line) {
+struct PageSettings {
+    PluginParameters parameters;
+    PageObjectSize size; // the <object>'s of the last page given
+};
+
+PageSettings LoadPage(const CommandLine& line) {
     CMapParameterSource source;
+    PageSettings settings;
     for (const CommandLine::ParameterOption& option : line.parameters) {
         if (option.kind == CommandLine::ParameterOption::Kind::Param) {
             SetParameter(source, option.name, option.value, HostText(host_text::kInParamOption));
             continue;
         }
-        for (const PageParameter& parameter : ReadPageParameters(ReadFile(option.name)))
+        const std::string page = ReadFile(option.name);
+        for (const PageParameter& parameter : ReadPageParameters(page))
             SetParameter(source, parameter.name, parameter.value,
                          HostText(host_text::kInPage, {option.name}));
+        settings.size = ReadPageObjectSize(page);
     }
-    PluginParameters parameters;
-    parameters.Load(source);
-    return parameters;
+    settings.parameters.Load(source);
+    return settings;
+}
+
+PluginParameters LoadParameters(const CommandLine& line) {
+    return LoadPage(line).parameters;
+}
+
+int RunWindow(const CommandLine& line) {
+    PageSettings settings = LoadPage(line);
+    return RunHostWindow(settings.parameters, settings.size, line.arguments);
+}
+
+// The program's own file: what the registration names as the control's server.
+std::string ProgramPath() {
+    return platform::ResolveLinks("/proc/self/exe").value_or("pxupload");
 }
 
 void PrintConfig(const PluginParameters& loaded) {
@@ -261,7 +285,18 @@ int Run(const CommandLine& line) {
         return RunPrefs(line.arguments, line.showPassword);
     case CommandLine::Command::Upload:
         return RunUpload(LoadParameters(line), line.arguments, {.resume = line.resume, .retries = line.retries, .rateLimit = line.rateLimit});
+    case CommandLine::Command::Window:
+        return RunWindow(line);
+    case CommandLine::Command::Register:
+        RegisterUploadPlugin(ProgramPath());
+        return 0;
+    case CommandLine::Command::Unregister:
+        UnregisterUploadPlugin();
+        return 0;
     case CommandLine::Command::Run:
+        // Alone, with a display, the program is the page with its control.
+        if (platform::GetNativeWindowSystem() != nullptr)
+            return RunWindow(line);
         break;
     }
     throw CUsageError(HostText(host_text::kNoCommand));

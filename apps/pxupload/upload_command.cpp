@@ -4,6 +4,7 @@
 #include "apps/pxupload/host_texts.h"
 #include "apps/pxupload/retry_plan.h"
 #include "apps/pxupload/terminal_progress.h"
+#include "control/registered_picture.h"
 #include "foundation/event.h"
 #include "foundation/exception.h"
 #include "foundation/path.h"
@@ -74,12 +75,10 @@ bool HasPictureName(const std::string& path) {
     return CPictureFormatList::Get().FindByFileName(path) != nullptr;
 }
 
-// The queue's picture test: a name of a picture type and content that the type's reader opens (a
-// JPEG begins with its start-of-image marker and a readable header), so that a file that only has
-// the name is refused when it is added instead of being uploaded and reported as done.
+// The queue's picture test is the control's: a name of a picture type and content that the type's
+// reader opens, so that a file that only has the name is refused when it is added.
 bool IsPictureFile(const std::string& path) {
-    const CPictureFormat* format = CPictureFormatList::Get().FindByFileName(path);
-    return format != nullptr && format->CanRead(path);
+    return IsRegisteredPicture(path);
 }
 
 bool IsAcceptedPicture(const std::string& path) {

@@ -50,6 +50,9 @@ TEST_F(CommandLineWords, CommandsOptionsAndOrder) {
         {"properties", CommandLine::Command::Properties},
         {"prefs", CommandLine::Command::Prefs},
         {"upload", CommandLine::Command::Upload},
+        {"window", CommandLine::Command::Window},
+        {"register", CommandLine::Command::Register},
+        {"unregister", CommandLine::Command::Unregister},
     };
     for (auto [name, command] : commands)
         EXPECT_EQ(Parse({name}).command, command) << name;
@@ -75,6 +78,15 @@ TEST_F(CommandLineWords, PropertiesTakesPaths) {
     // The command's name is matched exactly.
     EXPECT_EQ(UsageError({"Properties", "a.jpg"}), "unknown command 'Properties'");
     EXPECT_EQ(Parse({"properties"}).arguments, std::vector<std::string>{});
+}
+
+TEST_F(CommandLineWords, WindowTakesThePageTheParametersAndPaths) {
+    CommandLine line = Parse({"window", "--page", "p.html", "a.jpg", "--param", "Paused=true", "b.jpg"});
+    EXPECT_EQ(line.command, CommandLine::Command::Window);
+    EXPECT_EQ(line.arguments, (std::vector<std::string>{"a.jpg", "b.jpg"}));
+    ASSERT_EQ(line.parameters.size(), 2u);
+    EXPECT_EQ(line.parameters[0].kind, CommandLine::ParameterOption::Kind::Page);
+    EXPECT_EQ(line.parameters[1].name, "Paused");
 }
 
 TEST_F(CommandLineWords, PrefsArgumentsEndItsOptions) {

@@ -55,3 +55,31 @@ TEST(PageParameters, SkipsCommentsAndSurvivesBrokenMarkup) {
     EXPECT_TRUE(Read("<object").empty());
     EXPECT_TRUE(Read("<param name=\"H\" value=\"no object\">").empty());
 }
+
+TEST(PageObjectSize, WidthAndHeightOfTheFirstObject) {
+    struct Case {
+        const char* html;
+        int width;
+        int height;
+    };
+    const Case cases[] = {
+        // Pixels as attributes write them, quoted or not, with a unit or without.
+        {R"(<object width="480" height=320></object>)", 480, 320},
+        {R"(<OBJECT WIDTH='700px' HEIGHT=" 500 ">)", 700, 500},
+        // Only the first object counts; comments are not markup.
+        {R"(<!-- <object width=1 height=1> --><object width=300><object width=900 height=900>)", 300, 400},
+        // What is not a pixel count keeps the default: a percentage, nothing, zero, letters, a number
+        // no screen has.
+        {R"(<object width="100%" height="">)", 600, 400},
+        {R"(<object width=0 height=abc>)", 600, 400},
+        {R"(<object width=99999999999 height=12x>)", 600, 400},
+        // No object at all.
+        {R"(<embed width=10 height=10>)", 600, 400},
+        {"", 600, 400},
+    };
+    for (const Case& c : cases) {
+        PageObjectSize size = ReadPageObjectSize(c.html);
+        EXPECT_EQ(size.width, c.width) << c.html;
+        EXPECT_EQ(size.height, c.height) << c.html;
+    }
+}

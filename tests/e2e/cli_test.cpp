@@ -45,9 +45,10 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_folder); }
 
+    // Without a display: bare pxupload would open the host window when there is one.
     Result Run(const std::vector<std::string>& words, const std::string& environment = "") {
         std::string command = "env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u no_proxy "
-                              "-u NO_PROXY XDG_CONFIG_HOME=" +
+                              "-u NO_PROXY -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME=" +
                               Quote(m_folder.string()) + " XDG_STATE_HOME=" + Quote((m_folder / "state").string()) +
                               " " + environment + " " + Quote(PXUPLOAD_PATH);
         for (const std::string& word : words)

@@ -211,6 +211,18 @@ TEST_F(DialogGuiTest, EditsNotifyChangesAndTheNumberEditRefusesLetters) {
     ASSERT_FALSE(dialog.commands.empty());
     EXPECT_EQ(dialog.commands.back().id, kPort);
     EXPECT_EQ(dialog.commands.back().notification, ui::kEnChange);
+
+    // A multi-line edit speaks through its text buffer; the dialog hears the edit's own id.
+    dialog.commands.clear();
+    system->SetFocus(dialog.GetItem(kNotes));
+    auto more = gui::RunAsync(gui::PressKeysIn("^Upload Options$", "z"));
+    ASSERT_TRUE(
+        gui::PumpUntil(*app, [&] { return dialog.GetItemText(kNotes).find('z') != std::string::npos; }));
+    EXPECT_EQ(more.get(), 0);
+    gui::PumpFor(*app, 0.2);
+    ASSERT_FALSE(dialog.commands.empty());
+    EXPECT_EQ(dialog.commands.back().id, kNotes);
+    EXPECT_EQ(dialog.commands.back().notification, ui::kEnChange);
 }
 
 TEST_F(DialogGuiTest, AModalDialogDisablesItsOwnerUntilARealClickEndsIt) {

@@ -1,19 +1,25 @@
 // The dialogs' texts and rules that need no display: the properties of one picture and of several
-// merged, the Transfer Failed text, the Transfer Status variants, and the progress run's counter and
-// stop rule on a real worker thread.
+// merged, the Transfer Failed text, the Transfer Status variants and the page's colours for its
+// buttons, the error log appended to from several threads, and the progress run's counter and stop
+// rule on a real worker thread.
 #include "foundation/path.h"
 #include "tests/support/catalogues.h"
+#include "upload/plugin_parameters.h"
 #include "upload/upload_item_info.h"
 #include "upload/upload_job.h"
+#include "views/error_log_dialog.h"
 #include "views/progress_dialog.h"
 #include "views/properties_dialog.h"
 #include "views/transfer_failed_dialog.h"
 #include "views/transfer_status.h"
+#include "views/transfer_status_dialog.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -89,14 +95,16 @@ TEST_F(PropertiesTexts, SeveralPicturesMergeIntoOne) {
     // Alike pictures keep what they share; the third one's difference still counts.
     CPropertiesRecord c = Picture("c.jpg", "/one", 24);
     c.bitsPerPixel = 1;
-    CPropertiesTexts same = MakePropertiesTexts({a, Picture("a2.jpg", "/one", 5)}, "%1 Properties", English());
+    CPropertiesTexts same =
+        MakePropertiesTexts({a, Picture("a2.jpg", "/one", 5)}, "%1 Properties", English());
     EXPECT_EQ(same.location, "/one");
     EXPECT_EQ(same.type, "JPEG");
     EXPECT_EQ(same.imageSize, "640 x 480");
     EXPECT_EQ(same.colors, "Millions (24 bits)");
     EXPECT_EQ(same.modified, FormatPropertiesTime(a.modified));
     EXPECT_EQ(same.details, "Camera Make: Acme\r\nExposure Time: 1/60\r\n");
-    CPropertiesTexts three = MakePropertiesTexts({a, Picture("a2.jpg", "/one", 5), c}, "%1 Properties", English());
+    CPropertiesTexts three =
+        MakePropertiesTexts({a, Picture("a2.jpg", "/one", 5), c}, "%1 Properties", English());
     EXPECT_EQ(three.colors, "");
     EXPECT_EQ(three.size, "1.00KB (1,029 bytes)");
 }
@@ -118,7 +126,8 @@ TEST_F(TransferTexts, FailedTextIsTheAdviceThenTheReferenceCodes) {
     job.AppendErrorText("EHTTP500\r\n");
     std::string text = MakeTransferFailedText(&job);
     EXPECT_EQ(text.rfind("Please check the Error Reference Code(s) listed below.\r\n\r\n", 0), 0u);
-    EXPECT_NE(text.find("If you have received \"Network\" or \"Socket\" errors, please\r\n"), std::string::npos);
+    EXPECT_NE(text.find("If you have received \"Network\" or \"Socket\" errors, please\r\n"),
+              std::string::npos);
     const std::string tail = "Error Reference Code:\r\nESOCKCONNECT\r\nEHTTP500\r\n";
     ASSERT_GE(text.size(), tail.size());
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
@@ -135,14 +144,16 @@ TEST_F(TransferTexts, StatusVariantsByCounts) {
     EXPECT_EQ(MakeTransferStatusContent(1, 0).message,
               "1 picture was successfully added to your Pixolane account.\n\nWhat do you want to do next?");
     CTransferStatusContent all = MakeTransferStatusContent(5, 0);
-    EXPECT_EQ(all.message, "5 pictures were successfully added to your Pixolane account.\n\nWhat do you want to do next?");
+    EXPECT_EQ(all.message,
+              "5 pictures were successfully added to your Pixolane account.\n\nWhat do you want to do next?");
     EXPECT_EQ(all.banner, 197u);
     EXPECT_EQ(all.icon, 196u);
     EXPECT_EQ(all.buttons, (std::vector<uint32_t>{199, 198}));
 
     CTransferStatusContent some = MakeTransferStatusContent(2, 1);
-    EXPECT_EQ(some.message, "2 pictures were successfully added to your Pixolane account.\n\nHowever, 1 picture "
-                            "failed to transfer.\n\nWhat do you want to do next?");
+    EXPECT_EQ(some.message,
+              "2 pictures were successfully added to your Pixolane account.\n\nHowever, 1 picture "
+              "failed to transfer.\n\nWhat do you want to do next?");
     EXPECT_EQ(some.banner, 195u);
     EXPECT_EQ(some.icon, 194u);
     EXPECT_EQ(some.buttons, (std::vector<uint32_t>{200, 198}));
@@ -152,6 +163,60 @@ TEST_F(TransferTexts, StatusVariantsByCounts) {
     EXPECT_EQ(TransferStatusResultOf(198), 1);
     EXPECT_EQ(TransferStatusResultOf(199), 2);
     EXPECT_EQ(TransferStatusResultOf(200), 2);
+}
+
+TEST(TransferStatusStyle, ButtonsTakeThePagesColoursOnWhite) {
+    PluginParameters page;
+    page.d_buttonColor = "#102030";
+    page.d_buttonTextColor = "#405060";
+    page.d_buttonPressedColor = "#708090";
+    page.d_buttonPressedTextColor = "red";
+    page.d_buttonDisabledColor = "#010203";
+    page.d_buttonDisabledTextColor = "#040506";
+    CTransferStatusStyle style = CTransferStatusStyle::FromParameters(page);
+    EXPECT_EQ(style.font, "Verdana-normal-13");
+    EXPECT_EQ(style.buttons.background, CUIColor(255, 255, 255));
+    EXPECT_EQ(style.buttons.normalBody, CUIColor(0x10, 0x20, 0x30));
+    EXPECT_EQ(style.buttons.normalText, CUIColor(0x40, 0x50, 0x60));
+    EXPECT_EQ(style.buttons.pressedBody, CUIColor(0x70, 0x80, 0x90));
+    EXPECT_EQ(style.buttons.pressedText, CUIColor(255, 0, 0));
+    EXPECT_EQ(style.buttons.disabledBody, CUIColor(1, 2, 3));
+    EXPECT_EQ(style.buttons.disabledText, CUIColor(4, 5, 6));
+    // A style made without a page has the parameters' defaults.
+    EXPECT_EQ(CTransferStatusStyle().buttons,
+              CTransferStatusStyle::FromParameters(PluginParameters()).buttons);
+    EXPECT_EQ(CTransferStatusStyle().buttons.normalBody, CUIColor(0x99, 0x99, 0xcc));
+}
+
+TEST(ErrorLog, LinesAppendedFromManyThreadsStayWholeAndInEachThreadsOrder) {
+    // No application: only the log itself, which is what the appending threads touch.
+    CErrorLogDialog log;
+    constexpr int kThreads = 4, kLines = 200;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t)
+        writers.emplace_back([&log, t] {
+            for (int i = 0; i < kLines; ++i)
+                log.Append("thread " + std::to_string(t) + " line " + std::to_string(i));
+        });
+    for (std::thread& writer : writers)
+        writer.join();
+
+    std::string text = log.GetLog();
+    std::vector<int> next(kThreads, 0);
+    size_t lines = 0;
+    for (size_t start = 0; start < text.size(); ++lines) {
+        size_t end = text.find("\r\n", start);
+        ASSERT_NE(end, std::string::npos) << "a line without CR LF";
+        std::istringstream line(text.substr(start, end - start));
+        std::string word1, word2;
+        int t = -1, i = -1;
+        line >> word1 >> t >> word2 >> i;
+        ASSERT_TRUE(word1 == "thread" && word2 == "line" && t >= 0 && t < kThreads)
+            << text.substr(start, end - start);
+        EXPECT_EQ(i, next[t]++) << "thread " << t;
+        start = end + 2;
+    }
+    EXPECT_EQ(lines, size_t(kThreads * kLines));
 }
 
 // A task that holds until the test lets it go, so the test knows where the worker is.

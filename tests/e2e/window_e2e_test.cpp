@@ -1,0 +1,354 @@
+// 'pxupload window' as a desktop runs it: under a private X server, on a private session bus
+// (dbus-run-session), against the reference server (tools/refserver) on 127.0.0.1. The window opens,
+// an upload specification with automatic start uploads byte for byte while isUploadComplete answers
+// 0 and then 1 over the bus, a second host cannot take the bus name, SIGTERM and the close button end
+// the program through the control's tear-down (its column state stored), and without a display the
+// program says so and exits with 2.
+#include "tests/pictures/jpeg_test_files.h"
+#include "tests/support/child_process.h"
+#include "tests/support/e2e_support.h"
+#include "tests/support/ref_server.h"
+#include "tests/support/ref_server_state.h"
+#include "tests/support/scoped_temp_folder.h"
+#include "tests/ui/gui_support.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using e2e::RandomBytes;
+using e2e::WaitFor;
+using refserver::Json;
+using testsupport::ChildProcess;
+namespace fs = std::filesystem;
+
+constexpr double kStartSeconds = 30.0; // a sanitized build under Xvfb starts slowly
+constexpr double kRunSeconds = 60.0;
+constexpr const char* kTitle = "Pixolane Picture Upload";
+
+// What the leak checker may ignore in the program: caches that the font, GLib and bus libraries keep
+// for the life of the process.
+constexpr const char* kLeakSuppressions =
+    "leak:libgtk-3.so\nleak:libgdk-3.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\n"
+    "leak:libfontconfig.so\nleak:libpango\nleak:libcairo.so\nleak:libharfbuzz.so\nleak:libgio-2.0.so\n"
+    "leak:libdbus-1.so\nleak:libX11.so\nleak:libatk\nleak:libepoxy\n";
+
+std::string ReadText(const std::string& path) {
+    return refserver::ReadFile(path);
+}
+
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// A session bus of the test's own: dbus-run-session around a holder that writes the bus address and
+// stays until the test asks it to go (or the test process is gone).
+class PrivateSessionBus {
+public:
+    explicit PrivateSessionBus(const std::string& folder)
+        : m_addressFile(folder + "/bus-address"), m_stopFile(folder + "/bus-stop") {
+        const std::string holder = "echo \"$DBUS_SESSION_BUS_ADDRESS\" > " + ShellQuote(m_addressFile) +
+                                   "; while [ ! -e " + ShellQuote(m_stopFile) + " ] && kill -0 " +
+                                   std::to_string(getpid()) + " 2>/dev/null; do sleep 0.1; done";
+        m_process = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"dbus-run-session", "--", "sh", "-c", holder},
+            ChildProcess::Options{{}, folder + "/bus-out.txt", folder + "/bus-out.txt"});
+        WaitFor([this] { return ReadText(m_addressFile).find('=') != std::string::npos; }, kStartSeconds);
+        m_address = ReadText(m_addressFile);
+        while (!m_address.empty() && m_address.back() == '\n')
+            m_address.pop_back();
+    }
+    ~PrivateSessionBus() {
+        std::ofstream(m_stopFile) << "stop";
+        if (!m_process->Wait(10))
+            m_process->Stop();
+    }
+    const std::string& Address() const { return m_address; }
+
+private:
+    std::string m_addressFile;
+    std::string m_stopFile;
+    std::unique_ptr<ChildProcess> m_process;
+    std::string m_address;
+};
+
+class WindowProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* program : {"dbus-run-session", "gdbus", "xdotool"})
+            if (testsupport::FindProgram(program).empty())
+                GTEST_SKIP() << program << " is not installed (scripts/deps installs it)";
+        m_config = m_folder.Path() + "/config";
+        m_suppressions = m_folder.Put("lsan.supp", kLeakSuppressions);
+        fs::create_directory(m_folder.Path() + "/pictures");
+        m_bus = std::make_unique<PrivateSessionBus>(m_folder.Path());
+        ASSERT_FALSE(m_bus->Address().empty()) << ReadText(m_folder.Path() + "/bus-out.txt");
+    }
+    void TearDown() override { m_bus.reset(); }
+
+    // The program's environment: the test's display and bus, its own preferences, no proxy.
+    ChildProcess::Options Environment(const std::string& name) const {
+        ChildProcess::Options options;
+        options.environment = {
+            {"XDG_CONFIG_HOME", m_config},
+            {"XDG_STATE_HOME", m_folder.Path() + "/state"},
+            {"DBUS_SESSION_BUS_ADDRESS", m_bus->Address()},
+            {"LSAN_OPTIONS", "suppressions=" + m_suppressions},
+            {"NO_AT_BRIDGE", "1"},
+            {"http_proxy", std::nullopt},
+            {"HTTP_PROXY", std::nullopt},
+            {"https_proxy", std::nullopt},
+            {"HTTPS_PROXY", std::nullopt},
+            {"no_proxy", std::nullopt},
+            {"NO_PROXY", std::nullopt},
+        };
+        options.outputPath = OutPath(name);
+        options.errorPath = ErrPath(name);
+        return options;
+    }
+    std::string OutPath(const std::string& name) const { return m_folder.Path() + "/" + name + ".out"; }
+    std::string ErrPath(const std::string& name) const { return m_folder.Path() + "/" + name + ".err"; }
+
+    std::unique_ptr<ChildProcess> Start(const std::string& name, std::vector<std::string> words,
+                                        std::optional<ChildProcess::Options> options = std::nullopt) {
+        words.insert(words.begin(), PXUPLOAD_PATH);
+        auto program = std::make_unique<ChildProcess>(std::move(words), options.value_or(Environment(name)));
+        EXPECT_TRUE(program->Started());
+        return program;
+    }
+
+    // The output of a short command, run with the test's bus and preferences; "" when it failed.
+    std::string Capture(const std::string& command) const {
+        std::string line = "env DBUS_SESSION_BUS_ADDRESS=" + ShellQuote(m_bus->Address()) +
+                           " XDG_CONFIG_HOME=" + ShellQuote(m_config) +
+                           " LSAN_OPTIONS=" + ShellQuote("suppressions=" + m_suppressions) + " " + command +
+                           " 2>/dev/null";
+        std::string out;
+        if (FILE* pipe = popen(line.c_str(), "r")) {
+            char buffer[512];
+            size_t got = 0;
+            while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+                out.append(buffer, got);
+            if (pclose(pipe) != 0)
+                return "";
+        }
+        return out;
+    }
+
+    // isUploadComplete over the bus: "(0,)" or "(1,)", "" while no one serves it.
+    std::string AskComplete() const {
+        std::string answer = Capture("gdbus call --session --dest example.pixolane.Uploader --object-path "
+                                     "/example/pixolane/Uploader --method "
+                                     "example.pixolane.IPixolaneUploadPlugin.isUploadComplete");
+        while (!answer.empty() && answer.back() == '\n')
+            answer.pop_back();
+        return answer;
+    }
+
+    // The X window of the host once it is shown; "" when none came.
+    std::string WaitForWindow() const {
+        std::string id = Capture("timeout " + std::to_string(static_cast<int>(kStartSeconds)) +
+                                 " xdotool search --sync --onlyvisible --name " + ShellQuote(kTitle));
+        // The last window listed is the top-level one.
+        while (!id.empty() && id.back() == '\n')
+            id.pop_back();
+        size_t last = id.rfind('\n');
+        return last == std::string::npos ? id : id.substr(last + 1);
+    }
+
+    // A small JPEG and then bytes that differ from picture to picture.
+    std::string AddPicture(const std::string& name, size_t size) {
+        const std::string path = m_folder.Path() + "/pictures/" + name;
+        static const testpictures::Bytes head = testpictures::EncodeJpeg({});
+        std::string bytes(head.begin(), head.end());
+        if (size > bytes.size())
+            bytes += RandomBytes(size - bytes.size(), static_cast<unsigned>(m_bytes.size() + 7));
+        std::ofstream(path, std::ios::binary) << bytes;
+        m_bytes[path] = std::move(bytes);
+        return path;
+    }
+
+    // Whether `pxupload prefs` shows a stored (not default) width of the name column.
+    bool ColumnWidthStored() const {
+        std::string prefs = Capture(std::string(PXUPLOAD_PATH) + " prefs");
+        size_t line = prefs.find("columns/nameWidth");
+        if (line == std::string::npos)
+            return false;
+        std::string text = prefs.substr(line, prefs.find('\n', line) - line);
+        return text.find("(default)") == std::string::npos;
+    }
+
+    testsupport::ScopedTempFolder m_folder{"px-window-e2e"};
+    std::string m_config;
+    std::string m_suppressions;
+    std::unique_ptr<PrivateSessionBus> m_bus;
+    std::map<std::string, std::string> m_bytes; // path -> the bytes written there
+};
+
+TEST_F(WindowProgram, UploadSpecWithAutomaticStartUploadsAndTheBusSaysWhenComplete) {
+    // The server waits before it answers the first identifier request, so that the run is certainly
+    // under way when the test first asks.
+    RefServer server({"--fault", R"({"servlet":"GetImageID","delay":2,"times":1})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string first = AddPicture("first.jpg", 70000);
+    const std::string second = AddPicture("second.jpg", 120000);
+    const std::string third = AddPicture("third.jpg", 90000);
+    const std::string spec =
+        m_folder.Put("spec.xml", "<upload><image><file>" + first + "</file></image><image><file>" + second +
+                                     "</file><albumName>Trip</albumName></image><image><file>" + third +
+                                     "</file></image></upload>");
+    const std::string page = m_folder.Put(
+        "page.html", "<object width=500 height=360><param name=Server value=" + server.Server() +
+                         "><param name=AlbumName value=Everyday><param name=AlbumID value=42>"
+                         "<param name=OverrideUserPrefs value=true><param name=Paused value=false></object>");
+
+    std::unique_ptr<ChildProcess> program = Start(
+        "host", {"window", "--page", page, "--param", "UploadSpec=" + spec, "--param", "SessionID=window",
+                 "--param", "UID=window-user", "--param", "AuthenticationID=window-auth"});
+    const std::string window = WaitForWindow();
+    ASSERT_NE(window, "") << ReadText(ErrPath("host"));
+    // The page around the object: 8 pixels on every side of its 500 x 360.
+    EXPECT_NE(Capture("xdotool getwindowgeometry " + window).find("Geometry: 516x376"), std::string::npos)
+        << Capture("xdotool getwindowgeometry " + window);
+
+    // Not yet complete while the first picture waits for its identifier, then complete.
+    ASSERT_TRUE(WaitFor([this] { return !AskComplete().empty(); }, kStartSeconds))
+        << ReadText(ErrPath("host"));
+    EXPECT_EQ(AskComplete(), "(0,)");
+    ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(1,)"; }, kRunSeconds))
+        << ReadText(ErrPath("host"));
+
+    // Every picture once, complete, byte for byte. (The server keeps no album names: the album carried
+    // forward is the control's unit tests' to check.)
+    Json state = e2e::State(server);
+    std::map<std::string, std::string> idByPath;
+    for (const auto& [id, record] : state["pictures"].Members()) {
+        if (!record["complete"].AsBool())
+            continue;
+        EXPECT_EQ(idByPath.count(record["filename"].AsString()), 0u) << record["filename"].AsString();
+        idByPath[record["filename"].AsString()] = id;
+        EXPECT_TRUE(server.StoredBytes(id) == m_bytes.at(record["filename"].AsString())) << id;
+    }
+    EXPECT_EQ(idByPath.size(), 3u);
+    // The upload specification was read, so it is gone.
+    EXPECT_FALSE(fs::exists(spec));
+
+    // SIGTERM while the run's modal Transfer Status dialog is open: the dialog ends first, then the
+    // tear-down runs, the column state is stored, and the program ends well.
+    EXPECT_NE(Capture("timeout 30 xdotool search --sync --onlyvisible --name 'Transfer Status'"), "");
+    EXPECT_FALSE(ColumnWidthStored());
+    program->Stop(kRunSeconds);
+    EXPECT_EQ(program->GetState(), ChildProcess::State::Exited);
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("host"));
+    EXPECT_TRUE(ColumnWidthStored());
+    EXPECT_EQ(AskComplete(), ""); // nobody serves the name any more
+}
+
+TEST_F(WindowProgram, ASecondHostRunsWithoutTheBusName) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    std::unique_ptr<ChildProcess> first = Start("first", {"window", "--param", "Server=" + server.Server()});
+    ASSERT_TRUE(WaitFor([this] { return !AskComplete().empty(); }, kStartSeconds))
+        << ReadText(ErrPath("first"));
+    EXPECT_EQ(AskComplete(), "(0,)"); // nothing added yet
+
+    std::unique_ptr<ChildProcess> second =
+        Start("second", {"window", "--param", "Server=" + server.Server()});
+    ASSERT_TRUE(WaitFor([&] { return !ReadText(ErrPath("second")).empty(); }, kStartSeconds));
+    EXPECT_EQ(ReadText(ErrPath("second")),
+              "pxupload: could not take the session-bus name example.pixolane.Uploader: the name is owned by "
+              "another program; isUploadComplete is not offered\n");
+    EXPECT_EQ(second->GetState(), ChildProcess::State::Running);
+    // The first still answers.
+    EXPECT_EQ(AskComplete(), "(0,)");
+
+    second->Stop(kRunSeconds);
+    EXPECT_EQ(second->ExitCode(), 0) << ReadText(ErrPath("second"));
+    first->Stop(kRunSeconds);
+    EXPECT_EQ(first->ExitCode(), 0) << ReadText(ErrPath("first"));
+}
+
+TEST_F(WindowProgram, ClosingTheWindowTearsDownAndExitsWithZero) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const std::string picture = AddPicture("dropped.jpg", 50000);
+    // A path given on the command line is added as if dropped; without automatic start it waits.
+    std::unique_ptr<ChildProcess> program =
+        Start("host", {"window", "--param", "Server=" + server.Server(), "--param", "OverrideUserPrefs=true",
+                       "--param", "Paused=true", picture});
+    const std::string window = WaitForWindow();
+    ASSERT_NE(window, "") << ReadText(ErrPath("host"));
+    ASSERT_TRUE(WaitFor([this] { return !AskComplete().empty(); }, kStartSeconds));
+    EXPECT_EQ(AskComplete(), "(0,)");
+
+    ASSERT_EQ(
+        std::system(("python3 " + ShellQuote(std::string(PX_SOURCE_DIR) + "/tests/e2e/close_window.py") +
+                     " " + window)
+                        .c_str()),
+        0);
+    ASSERT_TRUE(program->Wait(kRunSeconds)) << ReadText(ErrPath("host"));
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("host"));
+    EXPECT_TRUE(ColumnWidthStored());
+    // Paused throughout: nothing was sent.
+    EXPECT_EQ(e2e::Requests(e2e::State(server), "UploadImage"), 0);
+}
+
+TEST_F(WindowProgram, AServerThatDoesNotResolveOffersThePreferencesThenDisablesTheControl) {
+    // No Server: "http://" names no host, so the check fails as a look-up would, at once.
+    std::unique_ptr<ChildProcess> program = Start("host", {"window", "--param", "OverrideUserPrefs=true"});
+    ASSERT_NE(WaitForWindow(), "") << ReadText(ErrPath("host"));
+    // The boxes in their order, each answered with Return: the failure, the preferences (which only
+    // say where they are changed, so they are never confirmed), and the initialisation error.
+    for (const char* title : {"Host not found", "^Preferences$", "Initialization Error"})
+        ASSERT_EQ(std::system(("timeout 30 sh -c " + ShellQuote(gui::PressKeysIn(title, "Return"))).c_str()),
+                  0)
+            << title << "\n"
+            << ReadText(ErrPath("host"));
+    ASSERT_TRUE(WaitFor([this] { return !AskComplete().empty(); }, kStartSeconds));
+    EXPECT_EQ(AskComplete(), "(0,)");
+    program->Stop(kRunSeconds);
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("host"));
+}
+
+TEST_F(WindowProgram, AloneWithADisplayTheProgramIsTheWindow) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    std::unique_ptr<ChildProcess> program = Start("bare", {"--param", "Server=" + server.Server()});
+    ASSERT_NE(WaitForWindow(), "") << ReadText(ErrPath("bare"));
+    ASSERT_TRUE(WaitFor([this] { return !AskComplete().empty(); }, kStartSeconds));
+    program->Stop(kRunSeconds);
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("bare"));
+}
+
+TEST_F(WindowProgram, WithoutADisplayItSaysSoAndExitsWithTwo) {
+    ChildProcess::Options options = Environment("nodisplay");
+    options.environment.push_back({"DISPLAY", std::nullopt});
+    options.environment.push_back({"WAYLAND_DISPLAY", std::nullopt});
+    std::unique_ptr<ChildProcess> program = Start("nodisplay", {"window"}, options);
+    ASSERT_TRUE(program->Wait(kStartSeconds));
+    EXPECT_EQ(program->ExitCode(), 2);
+    EXPECT_EQ(ReadText(ErrPath("nodisplay")),
+              "pxupload: no display: the window needs one (DISPLAY); 'pxupload upload' works without\n");
+    EXPECT_EQ(ReadText(OutPath("nodisplay")), "");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new gui::PrivateDisplay);
+    return RUN_ALL_TESTS();
+}

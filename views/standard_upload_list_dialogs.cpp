@@ -1,0 +1,70 @@
+#include "views/standard_upload_list_dialogs.h"
+
+#include "foundation/path.h"
+#include "platform/resources.h"
+#include "ui/file_dialog.h"
+#include "ui/message_box.h"
+#include "upload/upload_job.h"
+#include "upload/upload_queue.h"
+#include "views/progress_dialog.h"
+#include "views/transfer_failed_dialog.h"
+
+#include <memory>
+
+namespace {
+
+std::string Text(uint32_t id) {
+    return platform::LoadStringResource(id).value_or("");
+}
+
+} // namespace
+
+CStandardUploadListDialogs::CStandardUploadListDialogs(UploadQueue& queue, CTransferStatusStyle style,
+                                                       CUIWindow* errorLogOwner)
+    : m_queue(queue), m_style(std::move(style)), m_errorLog(errorLogOwner) {}
+
+CStandardUploadListDialogs::~CStandardUploadListDialogs() = default;
+
+void CStandardUploadListDialogs::ShowProperties(CUIWindow& owner, const std::vector<std::string>& paths) {
+    m_properties.ShowProperties(&owner, paths);
+}
+
+void CStandardUploadListDialogs::ShowTransferFailed(CUIWindow& owner, const std::string& path) {
+    // Held for the dialog's run: the queue may let the picture go meanwhile (a retry, a removal).
+    std::shared_ptr<UploadJob> job = m_queue.Find(path);
+    // A picture that kept no error has nothing to report: the dialog shows an empty name and text.
+    if (job != nullptr && job->GetErrorText().empty())
+        job.reset();
+    CTransferFailedDialog dialog;
+    dialog.Run(&owner, job.get());
+}
+
+void CStandardUploadListDialogs::RunRemoving(CUIWindow& owner, CUploadSelection& selection) {
+    CRemovingDialog().Run(&owner, selection);
+}
+
+int CStandardUploadListDialogs::RunTransferStatus(CUIWindow& owner, size_t successes, size_t failures) {
+    CTransferStatusDialog dialog(m_style);
+    return dialog.Run(&owner, successes, failures);
+}
+
+int CStandardUploadListDialogs::RunPreferences(CUIWindow& owner) {
+    // FIXME: the preferences dialog is still to come; until then the box says where the same
+    // preferences are changed, and nothing changed here, so the result is never OK.
+    CUIMessageBox box(Text(kStringPreferencesCaption), Text(kStringPreferencesElsewhere),
+                      CUIMessageBox::Buttons::Ok, CUIMessageBox::Icon::Information);
+    box.Show(&owner);
+    return 0;
+}
+
+std::vector<std::string> CStandardUploadListDialogs::ChooseFiles(CUIWindow& owner, std::string& folder) {
+    CUIFileDialog chooser(Text(kStringChooseTitle));
+    chooser.SetStartFolder(folder);
+    chooser.SetFilters(ParseFileFilters(Text(kStringChooseFilters)));
+    chooser.SetMultipleSelection(true);
+    std::vector<std::string> paths = chooser.Run(&owner);
+    // The chooser reports only what was chosen: the folder it ended in is the one the pictures are in.
+    if (!paths.empty())
+        folder = GetFolder(paths.front());
+    return paths;
+}
