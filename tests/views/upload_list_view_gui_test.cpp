@@ -11,6 +11,7 @@
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "pictures/picture_format_list.h"
+#include "platform/system_colors.h"
 #include "tests/pictures/jpeg_test_files.h"
 #include "tests/support/child_process.h"
 #include "tests/support/ref_server.h"
@@ -31,6 +32,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -559,9 +561,18 @@ TEST_F(UploadListViewGuiTest, AFileTheQueueRefusesShowsAsAFailedRowWithItsError)
     EXPECT_EQ(dialogs.transferFailed[0], path);
 }
 
-TEST_F(UploadListViewGuiTest, AFinishedRunShowsTheTransferStatusOnceAndClearsTheCounts) {
+TEST_F(UploadListViewGuiTest, AFinishedRunShowsTheTransferStatusOnceAndViewPicturesOpensTheAlbum) {
     RefServer server;
     ASSERT_TRUE(server.IsListening());
+    // The browser is a stand-in that writes down the address it is asked to open.
+    testsupport::ScopedTempFolder bin("pxviewbin");
+    const std::string opened = bin / "opened";
+    bin.Put("xdg-open",
+            "#!/bin/sh\necho \"$1\" > '" + opened + ".part' && mv '" + opened + ".part' '" + opened + "'\n");
+    ASSERT_EQ(chmod((bin / "xdg-open").c_str(), 0755), 0);
+    testsupport::ScopedEnv path("PATH", bin.Path() + ":" + std::getenv("PATH"));
+    parameters.d_viewURL = "http://127.0.0.1:9/album?id=7";
+    dialogs.statusResult = 1;
     Open(server.Server());
     AddThree();
     ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::PauseResume)));
@@ -571,8 +582,63 @@ TEST_F(UploadListViewGuiTest, AFinishedRunShowsTheTransferStatusOnceAndClearsThe
     EXPECT_EQ(dialogs.statuses[0], (std::pair<size_t, size_t>{3, 0}));
     EXPECT_EQ(queue->GetCompletedCount(), 0u) << "the counts were not cleared";
     EXPECT_TRUE(view->IsCompletionTextShown());
+    ASSERT_TRUE(gui::PumpUntil(*app, [&] { return !bin.Read("opened").empty(); }));
+    EXPECT_EQ(bin.Read("opened"), parameters.d_viewURL + "\n");
+    // One run, one dialog: the next ticks find the counts cleared.
     gui::PumpFor(*app, 1.2);
     EXPECT_EQ(dialogs.statuses.size(), 1u);
+}
+
+TEST_F(UploadListViewGuiTest, WhileARunGoesOnTheFooterShowsTheProgressBarAndTheTimeLeft) {
+    // A slow link, so that the run is certainly under way when the footer is looked at.
+    RefServer server({"--fault", R"({"servlet":"UploadImage","slow":4000})"});
+    ASSERT_TRUE(server.IsListening());
+    Open(server.Server());
+    AddThree();
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::PauseResume)));
+    const UploadJob& totals = queue->GetSession().GetTotals();
+    ASSERT_TRUE(gui::PumpUntil(
+        *app, [&] { return totals.GetFractionDone() > 0.05 && totals.GetStatus() == UploadStatus::Pending; },
+        20));
+    CUIDrawable drawn = PaintToMemory();
+    const double fraction = totals.GetFractionDone();
+    ASSERT_LT(fraction, 0.9) << "the run went too fast to be looked at";
+    const CUIRect& right = view->GetLayout().footerRight;
+    // The bar's filled part starts at its left end, in the highlight colour, as far as the fraction done.
+    const CUIColor highlight = CUIColor::FromSystem(platform::kColorHighlight);
+    const int filledEnd = right.left + 1 + static_cast<int>((right.Width() - 2) * fraction);
+    EXPECT_TRUE(SameColor(drawn->GetPixel({right.left + 2, right.top + 4}), highlight));
+    EXPECT_TRUE(SameColor(drawn->GetPixel({filledEnd - 2, right.top + 4}), highlight));
+    EXPECT_FALSE(SameColor(drawn->GetPixel({filledEnd + 2, right.top + 4}), highlight));
+    // Below the bar, the time left is written: some pixel differs from the band's colour.
+    const int fontHeight = CUIFont::FromStandard(CUIFont::kDialogFont).GetHeight();
+    int inked = 0;
+    for (int y = right.top + fontHeight + 10; y < right.bottom; ++y)
+        for (int x = right.left; x < right.right; ++x)
+            inked += !SameColor(drawn->GetPixel({x, y}), CUIColor(0xee, 0xee, 0xee));
+    EXPECT_GT(inked, 20) << "no time-remaining text under the bar";
+    Screenshot("running");
+    view->Refresh();
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::PauseResume)));
+    EXPECT_TRUE(queue->IsPaused());
+}
+
+TEST_F(UploadListViewGuiTest, WithAlertDoneTheEndOfARunOnlyClearsTheCounts) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    SetPreference("alertDone", "true");
+    Open(server.Server());
+    AddThree();
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::PauseResume)));
+    ASSERT_TRUE(gui::PumpUntil(
+        *app, [&] { return view->IsCompletionTextShown(); }, 40));
+    EXPECT_EQ(queue->GetCompletedCount(), 0u);
+    gui::PumpFor(*app, 1.2);
+    EXPECT_TRUE(dialogs.statuses.empty());
+    // The completion text lasts until pictures are added again.
+    view->AddFiles({JpegOf(pictures, "more.jpg", 20, 20)});
+    EXPECT_FALSE(view->IsCompletionTextShown());
+    SetPreference("alertDone", std::nullopt);
 }
 
 TEST_F(UploadListViewGuiTest, ALongListScrollsWithTheWheelTheScrollBarAndTheKeys) {
