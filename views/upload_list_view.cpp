@@ -262,7 +262,6 @@ void CUploadListView::Create(CUIWindow& parent) {
     SetDropTarget(this);
     m_timer = new RefreshTimer(*this);
     app->AddTimer(m_timer, kRefreshIntervalMs);
-    m_wasPaused = m_queue.IsPaused();
     m_wasRunning = IsRunning();
     Refresh(true);
     Layout({GetClientRect().Width(), GetClientRect().Height()});
@@ -368,30 +367,25 @@ void CUploadListView::ShowProperties() {
 }
 
 void CUploadListView::RemoveSelected() {
-    // Rows of pictures the queue refused are not in the queue: removing them only forgets them.
-    const std::vector<std::string> selected = m_selection.GetElements();
-    const size_t before = m_addErrors.size();
-    std::erase_if(m_addErrors, [&](const AddError& row) {
-        return std::find(selected.begin(), selected.end(), row.path) != selected.end();
-    });
-    if (m_addErrors.size() != before) {
-        for (const std::string& path : selected) {
-            if (!m_queue.Contains(path))
-                m_selection.Deselect(path);
-        }
-    }
     const size_t count = m_selection.GetCount();
-    if (count == 0) {
-        Refresh(true);
+    if (count == 0)
         return;
-    }
     CUIMessageBox question(RemoveQuestionCaption(), FormatRemoveQuestion(count),
                            CUIMessageBox::Buttons::YesNo, CUIMessageBox::Icon::Exclamation, 2);
     if (question.Show(this) != CUIMessageBox::kOkOrYes)
         return;
-    m_queue.Pause();
-    m_dialogs.RunRemoving(*this, m_selection);
-    m_queue.Resume();
+    // Rows of pictures the queue refused are not in the queue: removing them only forgets them.
+    std::erase_if(m_addErrors, [&](const AddError& row) {
+        if (!m_selection.Contains(row.path) || m_queue.Contains(row.path))
+            return false;
+        m_selection.Deselect(row.path);
+        return true;
+    });
+    if (!m_selection.IsEmpty()) {
+        m_queue.Pause();
+        m_dialogs.RunRemoving(*this, m_selection);
+        m_queue.Resume();
+    }
     Refresh(true);
 }
 
@@ -520,6 +514,13 @@ void CUploadListView::Refresh(bool force) {
     if (changed) {
         if (m_rows.Count() > countBefore)
             m_showCompletion = false;
+        // Pictures that left the queue (complete, or removed elsewhere) leave the selection too.
+        for (const std::string& path : m_selection.GetElements()) {
+            const bool refused = std::any_of(m_addErrors.begin(), m_addErrors.end(),
+                                             [&](const AddError& row) { return row.path == path; });
+            if (!refused && !m_queue.Contains(path))
+                m_selection.Deselect(path);
+        }
         m_focusRow = std::min(m_focusRow, GetRowCount() == 0 ? 0 : GetRowCount() - 1);
         ScrollTo(static_cast<long long>(m_topRow));
         UpdateColumnWidths();
@@ -537,7 +538,9 @@ void CUploadListView::Refresh(bool force) {
 void CUploadListView::FollowRunState() {
     const bool paused = m_queue.IsPaused();
     const bool running = IsRunning();
-    if (paused != m_wasPaused || running != m_wasRunning) {
+    // The state at creation counts as a change, so that the button wears the right template at once.
+    if (!m_runStateKnown || paused != m_wasPaused || running != m_wasRunning) {
+        m_runStateKnown = true;
         bool autoStart = true;
         bool alertDone = false;
         CNameValueDocument preferences;

@@ -248,8 +248,9 @@ private:
     bool m_busy = false;
     bool m_dragOver = false;
     bool m_showCompletion = false;
+    bool m_runStateKnown = false; // the state below has been seen once
     bool m_wasRunning = false;
-    bool m_wasPaused = true;
+    bool m_wasPaused = false;
     UploadResumeTemplate m_resumeTemplate = UploadResumeTemplate::Resume;
 
     std::array<CUploadListCommand*, kUploadListCommandCount> m_commands{};

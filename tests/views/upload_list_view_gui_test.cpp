@@ -418,6 +418,8 @@ TEST_F(UploadListViewGuiTest, ThePauseAndResumeButtonsTakeTurnsAndStartShowsWith
     gui::PumpFor(*app, 0.2);
     ASSERT_TRUE(queue->IsPaused());
     EXPECT_FALSE(view->IsPauseButtonShown());
+    // Paused from the start and not starting by itself: Start at once.
+    EXPECT_EQ(view->GetResumeTemplate(), UploadResumeTemplate::Start);
     const CUIRect resume = view->GetLayout().resume;
     Click(Middle(resume), [&] { return !queue->IsPaused(); });
     EXPECT_TRUE(view->IsPauseButtonShown());
@@ -559,6 +561,17 @@ TEST_F(UploadListViewGuiTest, AFileTheQueueRefusesShowsAsAFailedRowWithItsError)
     Click(RowPoint(1, view->GetColumnRect(2).left - view->GetLayout().rows.left + 20),
           [&] { return !dialogs.transferFailed.empty(); });
     EXPECT_EQ(dialogs.transferFailed[0], path);
+    // A refusal the control reports: removing its row forgets it, and the queue is left alone.
+    const std::string gone = pictures / "gone.jpg";
+    view->ReportAddError(gone, CException("EUI"));
+    ASSERT_EQ(view->GetRowCount(), 3u);
+    Click(RowPoint(2), [&] { return selection->Contains(gone); });
+    auto keys = gui::RunAsync(gui::PressKeysIn("^Remove\\?$", "alt+y"));
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::Remove)));
+    EXPECT_EQ(keys.get(), 0);
+    EXPECT_EQ(view->GetRowCount(), 2u);
+    EXPECT_TRUE(queue->Contains(path));
+    EXPECT_EQ(dialogs.removing, 0);
 }
 
 TEST_F(UploadListViewGuiTest, AFinishedRunShowsTheTransferStatusOnceAndViewPicturesOpensTheAlbum) {
