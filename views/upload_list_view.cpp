@@ -43,11 +43,6 @@ constexpr uint32_t kStringFirstColumnTitle = 10059; // "Picture", "Size", "Statu
 constexpr uint32_t kStringUploadComplete = 10064;
 constexpr uint32_t kStringUploadErrors = 10065;
 
-// Frame pixels whose coverage is below this are left transparent.
-constexpr int kCornerOpaqueCoverage = 192;
-// Samples per pixel side when the corners' coverage is measured.
-constexpr int kCornerSamples = 4;
-
 constexpr int kCellPadding = 4;     // around the thumbnail and the column titles
 constexpr int kTextPadding = 2;     // either side of a cell's text
 constexpr int kTitleBorderGrip = 3; // pixels either side of a title's right border that resize it
@@ -66,25 +61,6 @@ CUIColor ColorParameter(const std::string& text) {
     const uint32_t rgb = ParseColor(text); // 0xRRGGBB
     return CUIColor(static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8),
                     static_cast<uint8_t>(rgb));
-}
-
-uint8_t Mix(uint8_t inside, uint8_t edge, uint8_t outside, double in, double out) {
-    const double value = inside * in + edge * (out - in) + outside * (1.0 - out);
-    return static_cast<uint8_t>(std::lround(std::clamp(value, 0.0, 255.0)));
-}
-
-// Coverage (0 to 1) of the pixel at (x, y) by a disk of `radius` around (cx, cy).
-double DiskCoverage(int x, int y, double cx, double cy, double radius) {
-    int inside = 0;
-    for (int sy = 0; sy < kCornerSamples; ++sy) {
-        for (int sx = 0; sx < kCornerSamples; ++sx) {
-            const double px = x + (sx + 0.5) / kCornerSamples - cx;
-            const double py = y + (sy + 0.5) / kCornerSamples - cy;
-            if (px * px + py * py <= radius * radius)
-                ++inside;
-        }
-    }
-    return static_cast<double>(inside) / (kCornerSamples * kCornerSamples);
 }
 
 CUIPoint PointOf(ui::LParam lParam) {
@@ -207,46 +183,13 @@ void CUploadListView::ApplyColors() {
 void CUploadListView::RenderCorners() {
     // The corners are drawn against the colour inside the frame: the band around the list is the
     // page's background, which the module's bitmaps (buttons, link, hint) are drawn on too.
-    const int r = kUploadListCornerRadius;
-    const double inner = r - kUploadListEdge;
-    const CUIColor edge = m_dragOver ? m_dropColor : m_edgeColor;
-    const CUIColor inside = m_backgroundColor;
-    const CUIColor outside = m_backgroundColor;
+    m_corners.Render(kUploadListCornerRadius, kUploadListEdge, m_dragOver ? m_dropColor : m_edgeColor,
+                     m_backgroundColor, m_backgroundColor);
     m_cornersForDrop = m_dragOver;
-    CUIImage topLeft(r, r);
-    CUIImage topLeftMask(r, r);
-    for (int y = 0; y < r; ++y) {
-        for (int x = 0; x < r; ++x) {
-            const double out = DiskCoverage(x, y, r, r, r);
-            const double in = DiskCoverage(x, y, r, r, inner);
-            topLeft.SetPixel(x, y,
-                             CUIColor(Mix(inside.Red(), edge.Red(), outside.Red(), in, out),
-                                      Mix(inside.Green(), edge.Green(), outside.Green(), in, out),
-                                      Mix(inside.Blue(), edge.Blue(), outside.Blue(), in, out)));
-            const bool opaque = static_cast<int>(out * 255) >= kCornerOpaqueCoverage;
-            topLeftMask.SetPixel(x, y, opaque ? CUIColor(0, 0, 0) : CUIColor(255, 255, 255));
-        }
-    }
-    // The other three corners are mirror images of the first.
-    for (int corner = 0; corner < 4; ++corner) {
-        CUIImage image(r, r);
-        CUIImage mask(r, r);
-        for (int y = 0; y < r; ++y) {
-            for (int x = 0; x < r; ++x) {
-                const int sx = (corner & 1) ? r - 1 - x : x;
-                const int sy = (corner & 2) ? r - 1 - y : y;
-                image.SetPixel(x, y, topLeft.GetPixel(sx, sy));
-                mask.SetPixel(x, y, topLeftMask.GetPixel(sx, sy));
-            }
-        }
-        m_corners[corner] = std::move(image);
-        m_cornerMasks[corner] = std::move(mask);
-    }
 }
 
 void CUploadListView::Create(CUIWindow& parent) {
     CreateChild(parent);
-    m_created = true;
     CUIApplication* app = CUIApplication::Get();
     for (int i = 0; i < kUploadListCommandCount; ++i) {
         auto* command = new CUploadListCommand(static_cast<UploadListCommandKind>(i), *this);
@@ -286,7 +229,6 @@ void CUploadListView::SetDisabled(bool disabled) {
 }
 
 void CUploadListView::SetBusy(bool busy) {
-    m_busy = busy;
     if (GetHandle() != nullptr)
         SetCursor(busy ? platform::CursorShape::Wait : platform::CursorShape::Arrow);
 }
@@ -771,9 +713,11 @@ void CUploadListView::PaintFrame(CUIDrawableRep& dc) {
     dc.FillRect({r, h - e, w - r, h});
     dc.FillRect({0, r, e, h - r});
     dc.FillRect({w - e, r, w, h - r});
-    for (int corner = 0; corner < 4; ++corner) {
-        const CUIPoint at{(corner & 1) ? w - r : 0, (corner & 2) ? h - r : 0};
-        dc.DrawImage(at, m_corners[corner], &m_cornerMasks[corner]);
+    for (auto corner : {CUploadListCorners::TopLeft, CUploadListCorners::TopRight,
+                        CUploadListCorners::BottomLeft, CUploadListCorners::BottomRight}) {
+        const CUIPoint at{(corner & CUploadListCorners::TopRight) ? w - r : 0,
+                          (corner & CUploadListCorners::BottomLeft) ? h - r : 0};
+        dc.DrawImage(at, m_corners.Image(corner), &m_corners.Mask(corner));
     }
     for (CUIPushArea* area : VisibleButtons()) {
         if (area == &m_preferences)
