@@ -163,8 +163,20 @@ void CUploadListView::LoadImages() {
     m_startImage = load(kBitmapStart);
     if (m_resumeImage)
         m_resume.SetTemplate(*m_resumeImage);
-    for (size_t i = 0; i < m_sortArrows.size(); ++i)
+    for (size_t i = 0; i < m_sortArrows.size(); ++i) {
         m_sortArrows[i] = load(kBitmapSortFirst + static_cast<uint32_t>(i));
+        if (!m_sortArrows[i])
+            continue;
+        // The arrows come on white; the title band shows through there.
+        const CUIImage& arrow = *m_sortArrows[i];
+        CUIImage mask(arrow.Width(), arrow.Height());
+        for (int y = 0; y < arrow.Height(); ++y)
+            for (int x = 0; x < arrow.Width(); ++x)
+                mask.SetPixel(x, y,
+                              arrow.GetPixel(x, y) == CUIColor(255, 255, 255) ? CUIColor(255, 255, 255)
+                                                                              : CUIColor(0, 0, 0));
+        m_sortArrowMasks[i] = std::move(mask);
+    }
     m_emptyPicture = load(kBitmapEmptyList);
     m_dropHint = load(kBitmapDropHint);
     auto normal = load(kBitmapLinkNormal);
@@ -783,11 +795,13 @@ void CUploadListView::PaintColumnTitles(CUIDrawableRep& dc) {
         CUIRect textRect{cell.left + kCellPadding, cell.top, cell.right - kCellPadding, cell.bottom};
         const int position = m_columns.SortPosition(column);
         const CUIImage* arrow = nullptr;
+        const CUIImage* arrowMask = nullptr;
         if (position >= 0) {
-            const size_t base = position == 0 ? 0 : 2;
-            const auto& image = m_sortArrows[base + (m_columns.Ascending(column) ? 0 : 1)];
-            if (image)
-                arrow = &*image;
+            const size_t which = (position == 0 ? 0 : 2) + (m_columns.Ascending(column) ? 0 : 1);
+            if (m_sortArrows[which]) {
+                arrow = &*m_sortArrows[which];
+                arrowMask = &m_sortArrowMasks[which];
+            }
         }
         if (arrow != nullptr)
             textRect.right -= arrow->Width() + kCellPadding;
@@ -798,7 +812,7 @@ void CUploadListView::PaintColumnTitles(CUIDrawableRep& dc) {
         if (arrow != nullptr) {
             const CUIPoint at{cell.right - kCellPadding - arrow->Width(),
                               cell.top + (cell.Height() - arrow->Height()) / 2};
-            dc.DrawImage(at, *arrow);
+            dc.DrawImage(at, *arrow, arrowMask);
         }
     }
     dc.PopClip();

@@ -210,6 +210,7 @@ private:
     std::optional<CUIImage> m_resumeImage, m_startImage;
     CUILinkImage m_preferences;
     std::array<std::optional<CUIImage>, 4> m_sortArrows; // up, down; then the same for later keys
+    std::array<CUIImage, 4> m_sortArrowMasks{CUIImage(0, 0), CUIImage(0, 0), CUIImage(0, 0), CUIImage(0, 0)};
     std::optional<CUIImage> m_emptyPicture, m_dropHint;
     CUploadListCorners m_corners; // made again when the frame's colour changes
     bool m_cornersForDrop = false;

@@ -64,8 +64,11 @@ public:
         properties.push_back(paths);
     }
     void ShowTransferFailed(CUIWindow&, const std::string& path) override { transferFailed.push_back(path); }
+    bool pausedWhileRemoving = false;
+
     void RunRemoving(CUIWindow&, CUploadSelection& selection) override {
         ++removing;
+        pausedWhileRemoving = selection.GetQueue().IsPaused();
         // As the real dialog does, one picture at a time.
         for (const std::string& path : selection.GetElements()) {
             selection.GetQueue().Remove(path);
@@ -325,12 +328,34 @@ TEST_F(UploadListViewGuiTest, ClickingAColumnTitleSortsAndASecondClickReverses) 
     gui::PumpFor(*app, 0.2);
     Click(TitlePoint(1), [&] { return view->GetColumns().SortPosition(UploadListColumn::Size) == 0; });
     EXPECT_EQ(Names(), (std::vector<std::string>{"a.jpg", "c.jpg", "b.jpg"}));
+    // The first key's title carries the dark arrow pointing up (bitmap 132) at its right end; the
+    // arrow's white ground lets the title band show.
+    {
+        auto arrow = CUIImage::FromResource(132);
+        ASSERT_TRUE(arrow);
+        CUIDrawable drawn = PaintToMemory();
+        const CUIRect cell = view->GetColumnRect(1);
+        const CUIPoint at{cell.right - 4 - arrow->Width(), cell.top + (cell.Height() - arrow->Height()) / 2};
+        const CUIColor band = drawn->GetPixel({cell.left + 2, cell.top + 2});
+        int ink = 0, matching = 0;
+        for (int y = 0; y < arrow->Height(); ++y) {
+            for (int x = 0; x < arrow->Width(); ++x) {
+                const CUIColor expected = arrow->GetPixel(x, y);
+                const bool ground = SameColor(expected, CUIColor(255, 255, 255));
+                ink += !ground;
+                matching += SameColor(drawn->GetPixel({at.x + x, at.y + y}), ground ? band : expected);
+            }
+        }
+        EXPECT_GT(ink, 10);
+        EXPECT_EQ(matching, arrow->Width() * arrow->Height());
+    }
     Click(TitlePoint(1), [&] { return !view->GetColumns().Ascending(UploadListColumn::Size); });
     EXPECT_EQ(Names(), (std::vector<std::string>{"b.jpg", "c.jpg", "a.jpg"}));
     // The name column then leads, keeping its own direction; size follows it.
     Click(TitlePoint(0), [&] { return view->GetColumns().SortPosition(UploadListColumn::Name) == 0; });
     EXPECT_EQ(Names(), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg"}));
     EXPECT_EQ(view->GetColumns().SortPosition(UploadListColumn::Size), 1);
+    Screenshot("sorted");
 }
 
 TEST_F(UploadListViewGuiTest, DraggingATitleBorderChangesTheColumnWidthOnRelease) {
@@ -361,9 +386,9 @@ TEST_F(UploadListViewGuiTest, DeleteAsksFirstAndRemovesOnlyWhenAnsweredYes) {
     gui::PumpFor(*app, 0.2);
     Click(RowPoint(1), [&] { return selection->GetCount() == 1; });
     ASSERT_TRUE(selection->Contains(paths[1]));
-    // No: nothing changes and the removing dialog never runs.
+    // No (asked by Backspace this time): nothing changes and the removing dialog never runs.
     {
-        auto keys = gui::RunAsync(gui::PressKeysIn(kTitle, "Delete") + " && " +
+        auto keys = gui::RunAsync(gui::PressKeysIn(kTitle, "BackSpace") + " && " +
                                   gui::PressKeysIn("^Remove\\?$", "alt+n"));
         EXPECT_TRUE(gui::PumpUntil(
             *app, [&] { return keys.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20));
@@ -372,7 +397,8 @@ TEST_F(UploadListViewGuiTest, DeleteAsksFirstAndRemovesOnlyWhenAnsweredYes) {
     gui::PumpFor(*app, 0.2);
     EXPECT_EQ(dialogs.removing, 0);
     EXPECT_EQ(view->GetRowCount(), 3u);
-    // Yes: the session is paused around the removal and the row goes.
+    // Yes, while the queue runs: it is paused around the removal and the row goes.
+    queue->Resume();
     {
         auto keys = gui::RunAsync(gui::PressKeysIn(kTitle, "Delete") + " && " +
                                   gui::PressKeysIn("^Remove\\?$", "alt+y"));
@@ -383,7 +409,8 @@ TEST_F(UploadListViewGuiTest, DeleteAsksFirstAndRemovesOnlyWhenAnsweredYes) {
     EXPECT_EQ(dialogs.removing, 1);
     EXPECT_EQ(Names(), (std::vector<std::string>{"b.jpg", "c.jpg"}));
     EXPECT_FALSE(queue->Contains(paths[1]));
-    EXPECT_TRUE(queue->IsPaused()) << "the pause around the removal was not taken back";
+    EXPECT_TRUE(dialogs.pausedWhileRemoving);
+    EXPECT_FALSE(queue->IsPaused()) << "the pause around the removal was not taken back";
 }
 
 TEST_F(UploadListViewGuiTest, KeysMoveAndExtendTheSelectionAndTheContextMenuShowsProperties) {
