@@ -550,6 +550,22 @@ TEST_F(UploadListViewGuiTest, TurningAutostartOnInThePreferencesResumesAPausedQu
     };
     ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::Preferences)));
     EXPECT_TRUE(queue->IsPaused());
+    // A folder fixed in the preferences becomes the browse folder, and the chooser no longer moves it.
+    dialogs.preferencesResult = 1;
+    const std::string fixed = pictures.Path() + "/fixed";
+    dialogs.duringPreferences = [&] {
+        ASSERT_EQ(SetStoredPreference("browsedirspecified", "true"), PreferenceError::None);
+        ASSERT_EQ(SetStoredPreference("browseDir", fixed), PreferenceError::None);
+    };
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::Preferences)));
+    EXPECT_EQ(view->GetBrowseFolder(), fixed);
+    dialogs.chooserEndFolder = pictures.Path() + "/wandered";
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::Browse)));
+    ASSERT_EQ(dialogs.chooserFolders.size(), 1u);
+    EXPECT_EQ(dialogs.chooserFolders[0], fixed);
+    EXPECT_EQ(view->GetBrowseFolder(), fixed);
+    SetPreference("browsedirspecified", std::nullopt);
+    SetPreference("browseDir", std::nullopt);
     SetPreference("autostart", std::nullopt);
 }
 
