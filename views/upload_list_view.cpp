@@ -241,8 +241,7 @@ void CUploadListView::SetDisabled(bool disabled) {
 }
 
 void CUploadListView::SetBusy(bool busy) {
-    if (GetHandle() != nullptr)
-        SetCursor(busy ? platform::CursorShape::Wait : platform::CursorShape::Arrow);
+    SetCursor(busy ? platform::CursorShape::Wait : platform::CursorShape::Arrow);
 }
 
 void CUploadListView::ReportAddError(const std::string& path, const CException& error) {
@@ -997,7 +996,7 @@ void CUploadListView::OnThumbnail(const std::string& path, const CImagePair& ima
 
 // --- Input ----------------------------------------------------------------------------------------
 
-bool CUploadListView::HandleMessage(const ui::Message& message, ui::LResult& result) {
+bool CUploadListView::HandleMessage(const ui::Message& message, ui::LResult&) {
     switch (message.message) {
     case ui::kWmPaint: {
         platform::PaintInfo info;
@@ -1015,8 +1014,10 @@ bool CUploadListView::HandleMessage(const ui::Message& message, ui::LResult& res
         Redraw();
         return true;
     case ui::kWmLButtonDown:
+        OnButtonDown(PointOf(message.lParam), message.wParam, Click::Single);
+        return true;
     case ui::kWmLButtonDblClk:
-        OnButtonDown(PointOf(message.lParam), message.wParam);
+        OnButtonDown(PointOf(message.lParam), message.wParam, Click::Double);
         return true;
     case ui::kWmMouseMove:
         OnMouseMove(PointOf(message.lParam));
@@ -1037,7 +1038,6 @@ bool CUploadListView::HandleMessage(const ui::Message& message, ui::LResult& res
             return true;
         return false;
     default:
-        (void)result;
         return false;
     }
 }
@@ -1175,7 +1175,7 @@ bool CUploadListView::HitFailedStatus(CUIPoint point, std::string& path) {
     return true;
 }
 
-void CUploadListView::OnButtonDown(CUIPoint point, ui::WParam keys) {
+void CUploadListView::OnButtonDown(CUIPoint point, ui::WParam keys, Click click) {
     SetFocus();
     for (CUIPushArea* area : VisibleButtons()) {
         if (area->OnButtonDown(point, 0)) {
@@ -1215,7 +1215,10 @@ void CUploadListView::OnButtonDown(CUIPoint point, ui::WParam keys) {
     if (IsEmpty() || m_disabled)
         return;
     std::string failedPath;
+    // The second press of a double click has opened the details already with its first.
     if ((keys & (ui::kMkShift | ui::kMkControl)) == 0 && HitFailedStatus(point, failedPath)) {
+        if (click == Click::Double)
+            return;
         m_dialogs.ShowTransferFailed(*this, failedPath);
         return;
     }

@@ -171,7 +171,8 @@ private:
     void PaintFooter(CUIDrawableRep& dc);
 
     // Input.
-    void OnButtonDown(CUIPoint point, ui::WParam keys);
+    enum class Click { Single, Double };
+    void OnButtonDown(CUIPoint point, ui::WParam keys, Click click);
     void OnMouseMove(CUIPoint point);
     void OnButtonUp(CUIPoint point);
     void OnWheel(int delta);
