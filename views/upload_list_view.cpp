@@ -43,11 +43,6 @@ constexpr uint32_t kStringFirstColumnTitle = 10059; // "Picture", "Size", "Statu
 constexpr uint32_t kStringUploadComplete = 10064;
 constexpr uint32_t kStringUploadErrors = 10065;
 
-// Frame pixels whose coverage is below this are left transparent.
-constexpr int kCornerOpaqueCoverage = 192;
-// Samples per pixel side when the corners' coverage is measured.
-constexpr int kCornerSamples = 4;
-
 constexpr int kCellPadding = 4;     // around the thumbnail and the column titles
 constexpr int kTextPadding = 2;     // either side of a cell's text
 constexpr int kTitleBorderGrip = 3; // pixels either side of a title's right border that resize it
@@ -66,25 +61,6 @@ CUIColor ColorParameter(const std::string& text) {
     const uint32_t rgb = ParseColor(text); // 0xRRGGBB
     return CUIColor(static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8),
                     static_cast<uint8_t>(rgb));
-}
-
-uint8_t Mix(uint8_t inside, uint8_t edge, uint8_t outside, double in, double out) {
-    const double value = inside * in + edge * (out - in) + outside * (1.0 - out);
-    return static_cast<uint8_t>(std::lround(std::clamp(value, 0.0, 255.0)));
-}
-
-// Coverage (0 to 1) of the pixel at (x, y) by a disk of `radius` around (cx, cy).
-double DiskCoverage(int x, int y, double cx, double cy, double radius) {
-    int inside = 0;
-    for (int sy = 0; sy < kCornerSamples; ++sy) {
-        for (int sx = 0; sx < kCornerSamples; ++sx) {
-            const double px = x + (sx + 0.5) / kCornerSamples - cx;
-            const double py = y + (sy + 0.5) / kCornerSamples - cy;
-            if (px * px + py * py <= radius * radius)
-                ++inside;
-        }
-    }
-    return static_cast<double>(inside) / (kCornerSamples * kCornerSamples);
 }
 
 CUIPoint PointOf(ui::LParam lParam) {
@@ -187,8 +163,20 @@ void CUploadListView::LoadImages() {
     m_startImage = load(kBitmapStart);
     if (m_resumeImage)
         m_resume.SetTemplate(*m_resumeImage);
-    for (size_t i = 0; i < m_sortArrows.size(); ++i)
+    for (size_t i = 0; i < m_sortArrows.size(); ++i) {
         m_sortArrows[i] = load(kBitmapSortFirst + static_cast<uint32_t>(i));
+        if (!m_sortArrows[i])
+            continue;
+        // The arrows come on white; the title band shows through there.
+        const CUIImage& arrow = *m_sortArrows[i];
+        CUIImage mask(arrow.Width(), arrow.Height());
+        for (int y = 0; y < arrow.Height(); ++y)
+            for (int x = 0; x < arrow.Width(); ++x)
+                mask.SetPixel(x, y,
+                              arrow.GetPixel(x, y) == CUIColor(255, 255, 255) ? CUIColor(255, 255, 255)
+                                                                              : CUIColor(0, 0, 0));
+        m_sortArrowMasks[i] = std::move(mask);
+    }
     m_emptyPicture = load(kBitmapEmptyList);
     m_dropHint = load(kBitmapDropHint);
     auto normal = load(kBitmapLinkNormal);
@@ -207,46 +195,13 @@ void CUploadListView::ApplyColors() {
 void CUploadListView::RenderCorners() {
     // The corners are drawn against the colour inside the frame: the band around the list is the
     // page's background, which the module's bitmaps (buttons, link, hint) are drawn on too.
-    const int r = kUploadListCornerRadius;
-    const double inner = r - kUploadListEdge;
-    const CUIColor edge = m_dragOver ? m_dropColor : m_edgeColor;
-    const CUIColor inside = m_backgroundColor;
-    const CUIColor outside = m_backgroundColor;
+    m_corners.Render(kUploadListCornerRadius, kUploadListEdge, m_dragOver ? m_dropColor : m_edgeColor,
+                     m_backgroundColor, m_backgroundColor);
     m_cornersForDrop = m_dragOver;
-    CUIImage topLeft(r, r);
-    CUIImage topLeftMask(r, r);
-    for (int y = 0; y < r; ++y) {
-        for (int x = 0; x < r; ++x) {
-            const double out = DiskCoverage(x, y, r, r, r);
-            const double in = DiskCoverage(x, y, r, r, inner);
-            topLeft.SetPixel(x, y,
-                             CUIColor(Mix(inside.Red(), edge.Red(), outside.Red(), in, out),
-                                      Mix(inside.Green(), edge.Green(), outside.Green(), in, out),
-                                      Mix(inside.Blue(), edge.Blue(), outside.Blue(), in, out)));
-            const bool opaque = static_cast<int>(out * 255) >= kCornerOpaqueCoverage;
-            topLeftMask.SetPixel(x, y, opaque ? CUIColor(0, 0, 0) : CUIColor(255, 255, 255));
-        }
-    }
-    // The other three corners are mirror images of the first.
-    for (int corner = 0; corner < 4; ++corner) {
-        CUIImage image(r, r);
-        CUIImage mask(r, r);
-        for (int y = 0; y < r; ++y) {
-            for (int x = 0; x < r; ++x) {
-                const int sx = (corner & 1) ? r - 1 - x : x;
-                const int sy = (corner & 2) ? r - 1 - y : y;
-                image.SetPixel(x, y, topLeft.GetPixel(sx, sy));
-                mask.SetPixel(x, y, topLeftMask.GetPixel(sx, sy));
-            }
-        }
-        m_corners[corner] = std::move(image);
-        m_cornerMasks[corner] = std::move(mask);
-    }
 }
 
 void CUploadListView::Create(CUIWindow& parent) {
     CreateChild(parent);
-    m_created = true;
     CUIApplication* app = CUIApplication::Get();
     for (int i = 0; i < kUploadListCommandCount; ++i) {
         auto* command = new CUploadListCommand(static_cast<UploadListCommandKind>(i), *this);
@@ -262,7 +217,6 @@ void CUploadListView::Create(CUIWindow& parent) {
     SetDropTarget(this);
     m_timer = new RefreshTimer(*this);
     app->AddTimer(m_timer, kRefreshIntervalMs);
-    m_wasPaused = m_queue.IsPaused();
     m_wasRunning = IsRunning();
     Refresh(true);
     Layout({GetClientRect().Width(), GetClientRect().Height()});
@@ -287,9 +241,7 @@ void CUploadListView::SetDisabled(bool disabled) {
 }
 
 void CUploadListView::SetBusy(bool busy) {
-    m_busy = busy;
-    if (GetHandle() != nullptr)
-        SetCursor(busy ? platform::CursorShape::Wait : platform::CursorShape::Arrow);
+    SetCursor(busy ? platform::CursorShape::Wait : platform::CursorShape::Arrow);
 }
 
 void CUploadListView::ReportAddError(const std::string& path, const CException& error) {
@@ -368,30 +320,25 @@ void CUploadListView::ShowProperties() {
 }
 
 void CUploadListView::RemoveSelected() {
-    // Rows of pictures the queue refused are not in the queue: removing them only forgets them.
-    const std::vector<std::string> selected = m_selection.GetElements();
-    const size_t before = m_addErrors.size();
-    std::erase_if(m_addErrors, [&](const AddError& row) {
-        return std::find(selected.begin(), selected.end(), row.path) != selected.end();
-    });
-    if (m_addErrors.size() != before) {
-        for (const std::string& path : selected) {
-            if (!m_queue.Contains(path))
-                m_selection.Deselect(path);
-        }
-    }
     const size_t count = m_selection.GetCount();
-    if (count == 0) {
-        Refresh(true);
+    if (count == 0)
         return;
-    }
     CUIMessageBox question(RemoveQuestionCaption(), FormatRemoveQuestion(count),
                            CUIMessageBox::Buttons::YesNo, CUIMessageBox::Icon::Exclamation, 2);
     if (question.Show(this) != CUIMessageBox::kOkOrYes)
         return;
-    m_queue.Pause();
-    m_dialogs.RunRemoving(*this, m_selection);
-    m_queue.Resume();
+    // Rows of pictures the queue refused are not in the queue: removing them only forgets them.
+    std::erase_if(m_addErrors, [&](const AddError& row) {
+        if (!m_selection.Contains(row.path) || m_queue.Contains(row.path))
+            return false;
+        m_selection.Deselect(row.path);
+        return true;
+    });
+    if (!m_selection.IsEmpty()) {
+        m_queue.Pause();
+        m_dialogs.RunRemoving(*this, m_selection);
+        m_queue.Resume();
+    }
     Refresh(true);
 }
 
@@ -520,6 +467,13 @@ void CUploadListView::Refresh(bool force) {
     if (changed) {
         if (m_rows.Count() > countBefore)
             m_showCompletion = false;
+        // Pictures that left the queue (complete, or removed elsewhere) leave the selection too.
+        for (const std::string& path : m_selection.GetElements()) {
+            const bool refused = std::any_of(m_addErrors.begin(), m_addErrors.end(),
+                                             [&](const AddError& row) { return row.path == path; });
+            if (!refused && !m_queue.Contains(path))
+                m_selection.Deselect(path);
+        }
         m_focusRow = std::min(m_focusRow, GetRowCount() == 0 ? 0 : GetRowCount() - 1);
         ScrollTo(static_cast<long long>(m_topRow));
         UpdateColumnWidths();
@@ -537,7 +491,9 @@ void CUploadListView::Refresh(bool force) {
 void CUploadListView::FollowRunState() {
     const bool paused = m_queue.IsPaused();
     const bool running = IsRunning();
-    if (paused != m_wasPaused || running != m_wasRunning) {
+    // The state at creation counts as a change, so that the button wears the right template at once.
+    if (!m_runStateKnown || paused != m_wasPaused || running != m_wasRunning) {
+        m_runStateKnown = true;
         bool autoStart = true;
         bool alertDone = false;
         CNameValueDocument preferences;
@@ -768,9 +724,11 @@ void CUploadListView::PaintFrame(CUIDrawableRep& dc) {
     dc.FillRect({r, h - e, w - r, h});
     dc.FillRect({0, r, e, h - r});
     dc.FillRect({w - e, r, w, h - r});
-    for (int corner = 0; corner < 4; ++corner) {
-        const CUIPoint at{(corner & 1) ? w - r : 0, (corner & 2) ? h - r : 0};
-        dc.DrawImage(at, m_corners[corner], &m_cornerMasks[corner]);
+    for (auto corner : {CUploadListCorners::TopLeft, CUploadListCorners::TopRight,
+                        CUploadListCorners::BottomLeft, CUploadListCorners::BottomRight}) {
+        const CUIPoint at{(corner & CUploadListCorners::TopRight) ? w - r : 0,
+                          (corner & CUploadListCorners::BottomLeft) ? h - r : 0};
+        dc.DrawImage(at, m_corners.Image(corner), &m_corners.Mask(corner));
     }
     for (CUIPushArea* area : VisibleButtons()) {
         if (area == &m_preferences)
@@ -836,11 +794,13 @@ void CUploadListView::PaintColumnTitles(CUIDrawableRep& dc) {
         CUIRect textRect{cell.left + kCellPadding, cell.top, cell.right - kCellPadding, cell.bottom};
         const int position = m_columns.SortPosition(column);
         const CUIImage* arrow = nullptr;
+        const CUIImage* arrowMask = nullptr;
         if (position >= 0) {
-            const size_t base = position == 0 ? 0 : 2;
-            const auto& image = m_sortArrows[base + (m_columns.Ascending(column) ? 0 : 1)];
-            if (image)
-                arrow = &*image;
+            const size_t which = (position == 0 ? 0 : 2) + (m_columns.Ascending(column) ? 0 : 1);
+            if (m_sortArrows[which]) {
+                arrow = &*m_sortArrows[which];
+                arrowMask = &m_sortArrowMasks[which];
+            }
         }
         if (arrow != nullptr)
             textRect.right -= arrow->Width() + kCellPadding;
@@ -851,7 +811,7 @@ void CUploadListView::PaintColumnTitles(CUIDrawableRep& dc) {
         if (arrow != nullptr) {
             const CUIPoint at{cell.right - kCellPadding - arrow->Width(),
                               cell.top + (cell.Height() - arrow->Height()) / 2};
-            dc.DrawImage(at, *arrow);
+            dc.DrawImage(at, *arrow, arrowMask);
         }
     }
     dc.PopClip();
@@ -1036,7 +996,7 @@ void CUploadListView::OnThumbnail(const std::string& path, const CImagePair& ima
 
 // --- Input ----------------------------------------------------------------------------------------
 
-bool CUploadListView::HandleMessage(const ui::Message& message, ui::LResult& result) {
+bool CUploadListView::HandleMessage(const ui::Message& message, ui::LResult&) {
     switch (message.message) {
     case ui::kWmPaint: {
         platform::PaintInfo info;
@@ -1054,8 +1014,10 @@ bool CUploadListView::HandleMessage(const ui::Message& message, ui::LResult& res
         Redraw();
         return true;
     case ui::kWmLButtonDown:
+        OnButtonDown(PointOf(message.lParam), message.wParam, Click::Single);
+        return true;
     case ui::kWmLButtonDblClk:
-        OnButtonDown(PointOf(message.lParam), message.wParam);
+        OnButtonDown(PointOf(message.lParam), message.wParam, Click::Double);
         return true;
     case ui::kWmMouseMove:
         OnMouseMove(PointOf(message.lParam));
@@ -1076,7 +1038,6 @@ bool CUploadListView::HandleMessage(const ui::Message& message, ui::LResult& res
             return true;
         return false;
     default:
-        (void)result;
         return false;
     }
 }
@@ -1214,7 +1175,7 @@ bool CUploadListView::HitFailedStatus(CUIPoint point, std::string& path) {
     return true;
 }
 
-void CUploadListView::OnButtonDown(CUIPoint point, ui::WParam keys) {
+void CUploadListView::OnButtonDown(CUIPoint point, ui::WParam keys, Click click) {
     SetFocus();
     for (CUIPushArea* area : VisibleButtons()) {
         if (area->OnButtonDown(point, 0)) {
@@ -1254,7 +1215,10 @@ void CUploadListView::OnButtonDown(CUIPoint point, ui::WParam keys) {
     if (IsEmpty() || m_disabled)
         return;
     std::string failedPath;
+    // The second press of a double click has opened the details already with its first.
     if ((keys & (ui::kMkShift | ui::kMkControl)) == 0 && HitFailedStatus(point, failedPath)) {
+        if (click == Click::Double)
+            return;
         m_dialogs.ShowTransferFailed(*this, failedPath);
         return;
     }

@@ -23,6 +23,7 @@
 #include "views/time_remaining_table.h"
 #include "views/upload_list_columns.h"
 #include "views/upload_list_commands.h"
+#include "views/upload_list_corners.h"
 #include "views/upload_list_layout.h"
 #include "views/upload_list_rows.h"
 #include "views/upload_list_rules.h"
@@ -170,7 +171,8 @@ private:
     void PaintFooter(CUIDrawableRep& dc);
 
     // Input.
-    void OnButtonDown(CUIPoint point, ui::WParam keys);
+    enum class Click { Single, Double };
+    void OnButtonDown(CUIPoint point, ui::WParam keys, Click click);
     void OnMouseMove(CUIPoint point);
     void OnButtonUp(CUIPoint point);
     void OnWheel(int delta);
@@ -209,11 +211,9 @@ private:
     std::optional<CUIImage> m_resumeImage, m_startImage;
     CUILinkImage m_preferences;
     std::array<std::optional<CUIImage>, 4> m_sortArrows; // up, down; then the same for later keys
+    std::array<CUIImage, 4> m_sortArrowMasks{CUIImage(0, 0), CUIImage(0, 0), CUIImage(0, 0), CUIImage(0, 0)};
     std::optional<CUIImage> m_emptyPicture, m_dropHint;
-    // The four corners, top-left, top-right, bottom-left, bottom-right, and their masks; made again
-    // when the frame's colour changes.
-    std::array<CUIImage, 4> m_corners{CUIImage(0, 0), CUIImage(0, 0), CUIImage(0, 0), CUIImage(0, 0)};
-    std::array<CUIImage, 4> m_cornerMasks{CUIImage(0, 0), CUIImage(0, 0), CUIImage(0, 0), CUIImage(0, 0)};
+    CUploadListCorners m_corners; // made again when the frame's colour changes
     bool m_cornersForDrop = false;
 
     CUISize m_client;
@@ -243,13 +243,12 @@ private:
     bool m_draggingThumb = false;
     int m_thumbGrabOffset = 0;
 
-    bool m_created = false;
     bool m_disabled = false;
-    bool m_busy = false;
     bool m_dragOver = false;
     bool m_showCompletion = false;
+    bool m_runStateKnown = false; // the state below has been seen once
     bool m_wasRunning = false;
-    bool m_wasPaused = true;
+    bool m_wasPaused = false;
     UploadResumeTemplate m_resumeTemplate = UploadResumeTemplate::Resume;
 
     std::array<CUploadListCommand*, kUploadListCommandCount> m_commands{};

@@ -11,6 +11,7 @@
 #include "net/proxy_settings.h"
 #include "net/win_sock_library.h"
 #include "pictures/picture_format_list.h"
+#include "platform/system_colors.h"
 #include "tests/pictures/jpeg_test_files.h"
 #include "tests/support/child_process.h"
 #include "tests/support/ref_server.h"
@@ -31,6 +32,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -62,8 +64,11 @@ public:
         properties.push_back(paths);
     }
     void ShowTransferFailed(CUIWindow&, const std::string& path) override { transferFailed.push_back(path); }
+    bool pausedWhileRemoving = false;
+
     void RunRemoving(CUIWindow&, CUploadSelection& selection) override {
         ++removing;
+        pausedWhileRemoving = selection.GetQueue().IsPaused();
         // As the real dialog does, one picture at a time.
         for (const std::string& path : selection.GetElements()) {
             selection.GetQueue().Remove(path);
@@ -323,12 +328,34 @@ TEST_F(UploadListViewGuiTest, ClickingAColumnTitleSortsAndASecondClickReverses) 
     gui::PumpFor(*app, 0.2);
     Click(TitlePoint(1), [&] { return view->GetColumns().SortPosition(UploadListColumn::Size) == 0; });
     EXPECT_EQ(Names(), (std::vector<std::string>{"a.jpg", "c.jpg", "b.jpg"}));
+    // The first key's title carries the dark arrow pointing up (bitmap 132) at its right end; the
+    // arrow's white ground lets the title band show.
+    {
+        auto arrow = CUIImage::FromResource(132);
+        ASSERT_TRUE(arrow);
+        CUIDrawable drawn = PaintToMemory();
+        const CUIRect cell = view->GetColumnRect(1);
+        const CUIPoint at{cell.right - 4 - arrow->Width(), cell.top + (cell.Height() - arrow->Height()) / 2};
+        const CUIColor band = drawn->GetPixel({cell.left + 2, cell.top + 2});
+        int ink = 0, matching = 0;
+        for (int y = 0; y < arrow->Height(); ++y) {
+            for (int x = 0; x < arrow->Width(); ++x) {
+                const CUIColor expected = arrow->GetPixel(x, y);
+                const bool ground = SameColor(expected, CUIColor(255, 255, 255));
+                ink += !ground;
+                matching += SameColor(drawn->GetPixel({at.x + x, at.y + y}), ground ? band : expected);
+            }
+        }
+        EXPECT_GT(ink, 10);
+        EXPECT_EQ(matching, arrow->Width() * arrow->Height());
+    }
     Click(TitlePoint(1), [&] { return !view->GetColumns().Ascending(UploadListColumn::Size); });
     EXPECT_EQ(Names(), (std::vector<std::string>{"b.jpg", "c.jpg", "a.jpg"}));
     // The name column then leads, keeping its own direction; size follows it.
     Click(TitlePoint(0), [&] { return view->GetColumns().SortPosition(UploadListColumn::Name) == 0; });
     EXPECT_EQ(Names(), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg"}));
     EXPECT_EQ(view->GetColumns().SortPosition(UploadListColumn::Size), 1);
+    Screenshot("sorted");
 }
 
 TEST_F(UploadListViewGuiTest, DraggingATitleBorderChangesTheColumnWidthOnRelease) {
@@ -359,9 +386,9 @@ TEST_F(UploadListViewGuiTest, DeleteAsksFirstAndRemovesOnlyWhenAnsweredYes) {
     gui::PumpFor(*app, 0.2);
     Click(RowPoint(1), [&] { return selection->GetCount() == 1; });
     ASSERT_TRUE(selection->Contains(paths[1]));
-    // No: nothing changes and the removing dialog never runs.
+    // No (asked by Backspace this time): nothing changes and the removing dialog never runs.
     {
-        auto keys = gui::RunAsync(gui::PressKeysIn(kTitle, "Delete") + " && " +
+        auto keys = gui::RunAsync(gui::PressKeysIn(kTitle, "BackSpace") + " && " +
                                   gui::PressKeysIn("^Remove\\?$", "alt+n"));
         EXPECT_TRUE(gui::PumpUntil(
             *app, [&] { return keys.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20));
@@ -370,7 +397,8 @@ TEST_F(UploadListViewGuiTest, DeleteAsksFirstAndRemovesOnlyWhenAnsweredYes) {
     gui::PumpFor(*app, 0.2);
     EXPECT_EQ(dialogs.removing, 0);
     EXPECT_EQ(view->GetRowCount(), 3u);
-    // Yes: the session is paused around the removal and the row goes.
+    // Yes, while the queue runs: it is paused around the removal and the row goes.
+    queue->Resume();
     {
         auto keys = gui::RunAsync(gui::PressKeysIn(kTitle, "Delete") + " && " +
                                   gui::PressKeysIn("^Remove\\?$", "alt+y"));
@@ -381,7 +409,8 @@ TEST_F(UploadListViewGuiTest, DeleteAsksFirstAndRemovesOnlyWhenAnsweredYes) {
     EXPECT_EQ(dialogs.removing, 1);
     EXPECT_EQ(Names(), (std::vector<std::string>{"b.jpg", "c.jpg"}));
     EXPECT_FALSE(queue->Contains(paths[1]));
-    EXPECT_TRUE(queue->IsPaused()) << "the pause around the removal was not taken back";
+    EXPECT_TRUE(dialogs.pausedWhileRemoving);
+    EXPECT_FALSE(queue->IsPaused()) << "the pause around the removal was not taken back";
 }
 
 TEST_F(UploadListViewGuiTest, KeysMoveAndExtendTheSelectionAndTheContextMenuShowsProperties) {
@@ -416,6 +445,8 @@ TEST_F(UploadListViewGuiTest, ThePauseAndResumeButtonsTakeTurnsAndStartShowsWith
     gui::PumpFor(*app, 0.2);
     ASSERT_TRUE(queue->IsPaused());
     EXPECT_FALSE(view->IsPauseButtonShown());
+    // Paused from the start and not starting by itself: Start at once.
+    EXPECT_EQ(view->GetResumeTemplate(), UploadResumeTemplate::Start);
     const CUIRect resume = view->GetLayout().resume;
     Click(Middle(resume), [&] { return !queue->IsPaused(); });
     EXPECT_TRUE(view->IsPauseButtonShown());
@@ -519,6 +550,22 @@ TEST_F(UploadListViewGuiTest, TurningAutostartOnInThePreferencesResumesAPausedQu
     };
     ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::Preferences)));
     EXPECT_TRUE(queue->IsPaused());
+    // A folder fixed in the preferences becomes the browse folder, and the chooser no longer moves it.
+    dialogs.preferencesResult = 1;
+    const std::string fixed = pictures.Path() + "/fixed";
+    dialogs.duringPreferences = [&] {
+        ASSERT_EQ(SetStoredPreference("browsedirspecified", "true"), PreferenceError::None);
+        ASSERT_EQ(SetStoredPreference("browseDir", fixed), PreferenceError::None);
+    };
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::Preferences)));
+    EXPECT_EQ(view->GetBrowseFolder(), fixed);
+    dialogs.chooserEndFolder = pictures.Path() + "/wandered";
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::Browse)));
+    ASSERT_EQ(dialogs.chooserFolders.size(), 1u);
+    EXPECT_EQ(dialogs.chooserFolders[0], fixed);
+    EXPECT_EQ(view->GetBrowseFolder(), fixed);
+    SetPreference("browsedirspecified", std::nullopt);
+    SetPreference("browseDir", std::nullopt);
     SetPreference("autostart", std::nullopt);
 }
 
@@ -557,11 +604,31 @@ TEST_F(UploadListViewGuiTest, AFileTheQueueRefusesShowsAsAFailedRowWithItsError)
     Click(RowPoint(1, view->GetColumnRect(2).left - view->GetLayout().rows.left + 20),
           [&] { return !dialogs.transferFailed.empty(); });
     EXPECT_EQ(dialogs.transferFailed[0], path);
+    // A refusal the control reports: removing its row forgets it, and the queue is left alone.
+    const std::string gone = pictures / "gone.jpg";
+    view->ReportAddError(gone, CException("EUI"));
+    ASSERT_EQ(view->GetRowCount(), 3u);
+    Click(RowPoint(2), [&] { return selection->Contains(gone); });
+    auto keys = gui::RunAsync(gui::PressKeysIn("^Remove\\?$", "alt+y"));
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::Remove)));
+    EXPECT_EQ(keys.get(), 0);
+    EXPECT_EQ(view->GetRowCount(), 2u);
+    EXPECT_TRUE(queue->Contains(path));
+    EXPECT_EQ(dialogs.removing, 0);
 }
 
-TEST_F(UploadListViewGuiTest, AFinishedRunShowsTheTransferStatusOnceAndClearsTheCounts) {
+TEST_F(UploadListViewGuiTest, AFinishedRunShowsTheTransferStatusOnceAndViewPicturesOpensTheAlbum) {
     RefServer server;
     ASSERT_TRUE(server.IsListening());
+    // The browser is a stand-in that writes down the address it is asked to open.
+    testsupport::ScopedTempFolder bin("pxviewbin");
+    const std::string opened = bin / "opened";
+    bin.Put("xdg-open",
+            "#!/bin/sh\necho \"$1\" > '" + opened + ".part' && mv '" + opened + ".part' '" + opened + "'\n");
+    ASSERT_EQ(chmod((bin / "xdg-open").c_str(), 0755), 0);
+    testsupport::ScopedEnv path("PATH", bin.Path() + ":" + std::getenv("PATH"));
+    parameters.d_viewURL = "http://127.0.0.1:9/album?id=7";
+    dialogs.statusResult = 1;
     Open(server.Server());
     AddThree();
     ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::PauseResume)));
@@ -571,8 +638,63 @@ TEST_F(UploadListViewGuiTest, AFinishedRunShowsTheTransferStatusOnceAndClearsThe
     EXPECT_EQ(dialogs.statuses[0], (std::pair<size_t, size_t>{3, 0}));
     EXPECT_EQ(queue->GetCompletedCount(), 0u) << "the counts were not cleared";
     EXPECT_TRUE(view->IsCompletionTextShown());
+    ASSERT_TRUE(gui::PumpUntil(*app, [&] { return !bin.Read("opened").empty(); }));
+    EXPECT_EQ(bin.Read("opened"), parameters.d_viewURL + "\n");
+    // One run, one dialog: the next ticks find the counts cleared.
     gui::PumpFor(*app, 1.2);
     EXPECT_EQ(dialogs.statuses.size(), 1u);
+}
+
+TEST_F(UploadListViewGuiTest, WhileARunGoesOnTheFooterShowsTheProgressBarAndTheTimeLeft) {
+    // A slow link, so that the run is certainly under way when the footer is looked at.
+    RefServer server({"--fault", R"({"servlet":"UploadImage","slow":4000})"});
+    ASSERT_TRUE(server.IsListening());
+    Open(server.Server());
+    AddThree();
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::PauseResume)));
+    const UploadJob& totals = queue->GetSession().GetTotals();
+    ASSERT_TRUE(gui::PumpUntil(
+        *app, [&] { return totals.GetFractionDone() > 0.05 && totals.GetStatus() == UploadStatus::Pending; },
+        20));
+    CUIDrawable drawn = PaintToMemory();
+    const double fraction = totals.GetFractionDone();
+    ASSERT_LT(fraction, 0.9) << "the run went too fast to be looked at";
+    const CUIRect& right = view->GetLayout().footerRight;
+    // The bar's filled part starts at its left end, in the highlight colour, as far as the fraction done.
+    const CUIColor highlight = CUIColor::FromSystem(platform::kColorHighlight);
+    const int filledEnd = right.left + 1 + static_cast<int>((right.Width() - 2) * fraction);
+    EXPECT_TRUE(SameColor(drawn->GetPixel({right.left + 2, right.top + 4}), highlight));
+    EXPECT_TRUE(SameColor(drawn->GetPixel({filledEnd - 2, right.top + 4}), highlight));
+    EXPECT_FALSE(SameColor(drawn->GetPixel({filledEnd + 2, right.top + 4}), highlight));
+    // Below the bar, the time left is written: some pixel differs from the band's colour.
+    const int fontHeight = CUIFont::FromStandard(CUIFont::kDialogFont).GetHeight();
+    int inked = 0;
+    for (int y = right.top + fontHeight + 10; y < right.bottom; ++y)
+        for (int x = right.left; x < right.right; ++x)
+            inked += !SameColor(drawn->GetPixel({x, y}), CUIColor(0xee, 0xee, 0xee));
+    EXPECT_GT(inked, 20) << "no time-remaining text under the bar";
+    Screenshot("running");
+    view->Refresh();
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::PauseResume)));
+    EXPECT_TRUE(queue->IsPaused());
+}
+
+TEST_F(UploadListViewGuiTest, WithAlertDoneTheEndOfARunOnlyClearsTheCounts) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    SetPreference("alertDone", "true");
+    Open(server.Server());
+    AddThree();
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::PauseResume)));
+    ASSERT_TRUE(gui::PumpUntil(
+        *app, [&] { return view->IsCompletionTextShown(); }, 40));
+    EXPECT_EQ(queue->GetCompletedCount(), 0u);
+    gui::PumpFor(*app, 1.2);
+    EXPECT_TRUE(dialogs.statuses.empty());
+    // The completion text lasts until pictures are added again.
+    view->AddFiles({JpegOf(pictures, "more.jpg", 20, 20)});
+    EXPECT_FALSE(view->IsCompletionTextShown());
+    SetPreference("alertDone", std::nullopt);
 }
 
 TEST_F(UploadListViewGuiTest, ALongListScrollsWithTheWheelTheScrollBarAndTheKeys) {
