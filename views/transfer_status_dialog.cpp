@@ -59,8 +59,8 @@ std::vector<std::string> WrapLines(CUIDrawableRep& drawable, std::string_view te
     }
 }
 
-// The spec's size in pixels and the spec without it ("Verdana-normal-13": 13 and "Verdana-normal-");
-// nothing when the spec names no size.
+// A font description's size in pixels and the description without it ("Verdana-normal-13": 13 and
+// "Verdana-normal-"); nothing when it names no size.
 std::optional<std::pair<std::string, int>> SplitSize(const std::string& spec) {
     size_t first = spec.find('-');
     size_t second = first == std::string::npos ? first : spec.find('-', first + 1);

@@ -22,6 +22,7 @@
 #include "views/transfer_failed_dialog.h"
 #include "views/transfer_status_dialog.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -528,6 +529,29 @@ TEST_F(DialogsGuiTest, PreferencesSayWhereTheyAreChangedAndAreNeverOk) {
                   .value_or("")
                   .find("pxupload prefs"),
               std::string::npos);
+}
+
+TEST_F(DialogsGuiTest, ChoosingPicturesShowsTheJpegFilesOfTheFolderAndTakesSeveral) {
+    std::unique_ptr<UploadQueue> queue = MakeQueue(testsupport::FreeLoopbackPort());
+    CStandardUploadListDialogs dialogs(*queue);
+    std::string b = PutPicture("trip/b.jpg"), c = PutPicture("trip/c.jpg");
+    folder.Put("trip/notes.txt", "not a picture");
+    const std::string trip = folder / "trip";
+
+    // Cancelled: nothing chosen, and the folder stays.
+    std::string folderNow = trip;
+    auto cancel = gui::RunAsync(gui::PressKeysIn("^Choose Pictures$", "Escape"));
+    EXPECT_TRUE(dialogs.ChooseFiles(owner, folderNow).empty());
+    EXPECT_EQ(cancel.get(), 0);
+    EXPECT_EQ(folderNow, trip);
+
+    // Everything the JPEG filter shows, chosen at once; the text file is not among them.
+    auto all = gui::RunAsync(gui::PressKeysIn("^Choose Pictures$", "ctrl+a Return"));
+    std::vector<std::string> chosen = dialogs.ChooseFiles(owner, folderNow);
+    EXPECT_EQ(all.get(), 0);
+    std::sort(chosen.begin(), chosen.end());
+    EXPECT_EQ(chosen, (std::vector<std::string>{b, c}));
+    EXPECT_EQ(folderNow, trip);
 }
 
 } // namespace
