@@ -13,6 +13,7 @@
 #include "ui/font.h"
 #include "ui/message_box.h"
 #include "upload/upload_engine.h"
+#include "upload/upload_journal.h"
 #include "views/standard_upload_list_dialogs.h"
 #include "views/transfer_status_dialog.h"
 #include "views/upload_list_view.h"
@@ -147,6 +148,12 @@ void CUploadPluginCtrl::Initialise() {
     // No hosting browser on this system: "View pictures" opens the user's browser instead.
     m_dialogs = std::make_unique<CStandardUploadListDialogs>(
         queue, CTransferStatusStyle::FromParameters(m_parameters), this);
+    // Its failures go to the error log: uploading goes on without it.
+    m_journal = std::make_unique<CUploadJournal>(CUploadJournal::DefaultPath(), m_parameters,
+                                                 [dialogs = m_dialogs.get()](const std::string& text) {
+                                                     dialogs->GetErrorLog().Append(text);
+                                                 });
+    queue.SetJournal(m_journal.get());
     m_list = std::make_unique<CUploadListView>(m_engine->GetSelection(), *m_dialogs, m_parameters);
     queue.Pause();
     CNameValueDocument preferences;
@@ -160,6 +167,7 @@ void CUploadPluginCtrl::Initialise() {
     m_list->Move(GetClientRect());
     m_list->Show();
     application.SetMainWindow(m_list->GetHandle());
+    RestoreUnfinished();
 
     m_timer = new TaskTimer(*this);
     application.AddTimer(m_timer, kTaskTimerIntervalMs);
@@ -204,9 +212,26 @@ void CUploadPluginCtrl::Shutdown() {
             application->SetMainWindow(nullptr);
     }
     m_list.reset();
+    if (m_engine)
+        m_engine->GetQueue().SetJournal(nullptr);
     m_dialogs.reset();
     m_engine.reset();
+    m_journal.reset();
     m_authorization.reset();
+}
+
+void CUploadPluginCtrl::RestoreUnfinished() {
+    UploadQueue& queue = m_engine->GetQueue();
+    for (const CUploadJournal::Picture& picture : m_journal->GetUnfinished()) {
+        // A picture whose file is gone stays in the journal until the file is back.
+        if (!queue.IsAcceptedPicture(picture.path))
+            continue;
+        try {
+            queue.Add(picture.path, picture.albumName);
+        } catch (const CException& error) {
+            m_list->ReportAddError(picture.path, error);
+        }
+    }
 }
 
 bool CUploadPluginCtrl::TranslateAccelerator(const ui::Message& message) {

@@ -22,6 +22,7 @@
 class CAuthorizationListener;
 class CUIDrawableRep;
 class CStandardUploadListDialogs;
+class CUploadJournal;
 class CUploadListView;
 class PxUploadEngine;
 
@@ -69,6 +70,8 @@ private:
     void OnCreate();
     void Initialise();
     void Shutdown();
+    // The pictures an earlier run of this session left unfinished go back into the queue.
+    void RestoreUnfinished();
     void Paint();
 
     // IStartupSite
@@ -84,6 +87,7 @@ private:
 
     // Built by Initialise, gone after Shutdown; declared in the order they are built.
     std::unique_ptr<CAuthorizationListener> m_authorization;
+    std::unique_ptr<CUploadJournal> m_journal; // outlives the queue that records in it
     std::unique_ptr<PxUploadEngine> m_engine;
     std::unique_ptr<CStandardUploadListDialogs> m_dialogs;
     std::unique_ptr<CUploadListView> m_list;

@@ -29,9 +29,15 @@ void CStandardUploadListDialogs::ShowProperties(CUIWindow& owner, const std::vec
     m_properties.ShowProperties(&owner, paths);
 }
 
-void CStandardUploadListDialogs::ShowTransferFailed(CUIWindow& owner, const std::string& path) {
+void CStandardUploadListDialogs::ShowTransferFailed(CUIWindow& owner, const std::string& path,
+                                                    const std::string& refusal) {
     // Held for the dialog's run: the queue may let the picture go meanwhile (a retry, a removal).
     std::shared_ptr<UploadJob> job = m_queue.Find(path);
+    // A refused picture may share its path with the one queued before it.
+    if (!refusal.empty()) {
+        CTransferFailedDialog().Run(&owner, GetFileName(path), refusal);
+        return;
+    }
     // A picture that kept no error has nothing to report: the dialog shows an empty name and text.
     if (job != nullptr && job->GetErrorText().empty())
         job.reset();

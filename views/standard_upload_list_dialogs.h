@@ -32,7 +32,7 @@ public:
     ~CStandardUploadListDialogs() override;
 
     void ShowProperties(CUIWindow& owner, const std::vector<std::string>& paths) override;
-    void ShowTransferFailed(CUIWindow& owner, const std::string& path) override;
+    void ShowTransferFailed(CUIWindow& owner, const std::string& path, const std::string& refusal = "") override;
     void RunRemoving(CUIWindow& owner, CUploadSelection& selection) override;
     int RunTransferStatus(CUIWindow& owner, size_t successes, size_t failures) override;
     int RunPreferences(CUIWindow& owner) override;

@@ -20,4 +20,6 @@ public:
 
     // Modal; `job` may be null (an empty name and an empty text). Returns the code the dialog ended with.
     int Run(CUIWindow* owner, const UploadJob* job);
+    // The same for a picture outside the queue: its name and its error's text.
+    int Run(CUIWindow* owner, const std::string& name, const std::string& errorText);
 };

@@ -15,8 +15,9 @@ public:
 
     // The properties of the pictures at `paths`, modeless.
     virtual void ShowProperties(CUIWindow& owner, const std::vector<std::string>& paths) = 0;
-    // "Transfer Failed: NAME" with the error kept for the item at `path`.
-    virtual void ShowTransferFailed(CUIWindow& owner, const std::string& path) = 0;
+    // "Transfer Failed: NAME" with the error kept for the item at `path`; for a picture that the
+    // queue refused, and so keeps nothing of, `refusal` is the error the list showed for it.
+    virtual void ShowTransferFailed(CUIWindow& owner, const std::string& path, const std::string& refusal = "") = 0;
     // "Removing...": cancels and removes the selected items one by one, modally.
     virtual void RunRemoving(CUIWindow& owner, CUploadSelection& selection) = 0;
     // "Transfer Status" after a run; 1 for "View pictures", 2 for the other button or closing.

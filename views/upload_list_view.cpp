@@ -1152,7 +1152,7 @@ int CUploadListView::HitColumnTitle(CUIPoint point, bool& border) const {
     return -1;
 }
 
-bool CUploadListView::HitFailedStatus(CUIPoint point, std::string& path) {
+bool CUploadListView::HitFailedStatus(CUIPoint point, std::string& path, std::string& refusal) {
     const CUIRect rows = RowsArea();
     if (!rows.Contains(point) || m_rowHeight <= 0)
         return false;
@@ -1172,6 +1172,7 @@ bool CUploadListView::HitFailedStatus(CUIPoint point, std::string& path) {
     if (point.x < textLeft || point.x >= std::min(cell.right, textLeft + textWidth))
         return false;
     path = GetRowPath(index);
+    refusal = index >= m_rows.Count() ? m_addErrors[index - m_rows.Count()].text : std::string();
     return true;
 }
 
@@ -1214,12 +1215,12 @@ void CUploadListView::OnButtonDown(CUIPoint point, ui::WParam keys, Click click)
     }
     if (IsEmpty() || m_disabled)
         return;
-    std::string failedPath;
+    std::string failedPath, refusal;
     // The second press of a double click has opened the details already with its first.
-    if ((keys & (ui::kMkShift | ui::kMkControl)) == 0 && HitFailedStatus(point, failedPath)) {
+    if ((keys & (ui::kMkShift | ui::kMkControl)) == 0 && HitFailedStatus(point, failedPath, refusal)) {
         if (click == Click::Double)
             return;
-        m_dialogs.ShowTransferFailed(*this, failedPath);
+        m_dialogs.ShowTransferFailed(*this, failedPath, refusal);
         return;
     }
     const CUIRect rows = RowsArea();

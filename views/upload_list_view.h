@@ -183,8 +183,9 @@ private:
     void EnsureVisible(size_t index);
     // The column title under the point, or -1; `border` is set when the point is on its right border.
     int HitColumnTitle(CUIPoint point, bool& border) const;
-    // Whether the point is on the status text of a failed row; its path is given.
-    bool HitFailedStatus(CUIPoint point, std::string& path);
+    // Whether the point is on the status text of a failed row; its path is given, and for a row the
+    // queue refused, the refusal's text.
+    bool HitFailedStatus(CUIPoint point, std::string& path, std::string& refusal);
     void UpdateCommands();
 
     // Thumbnails: asked for when a row is painted, drawn once they arrive.

@@ -33,6 +33,7 @@ protected:
     void SetUp() override {
         CataloguesInstalled::SetUp();
         m_env.Set("XDG_CONFIG_HOME", m_folder.Path());
+        m_env.Set("XDG_STATE_HOME", m_folder.Path() + "/state");
         platform::SetRegistryPath("");
         platform::WindowSystem* system = platform::GetNativeWindowSystem();
         ASSERT_NE(system, nullptr);

@@ -257,6 +257,46 @@ TEST_F(WindowProgram, UploadSpecWithAutomaticStartUploadsAndTheBusSaysWhenComple
     EXPECT_EQ(AskComplete(), ""); // nobody serves the name any more
 }
 
+TEST_F(WindowProgram, AKilledWindowGoesOnWithItsUnfinishedPicturesWhenOpenedAgain) {
+    // The first body stalls half-way at the server, so the kill lands in the middle of it.
+    RefServer server({"--fault", R"({"servlet":"UploadImage","stall_after":400000,"times":1})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = AddPicture("interrupted.jpg", 900000);
+    const std::vector<std::string> words = {"window", "--param", "Server=" + server.Server(), "--param",
+                                            "SessionID=window", "--param", "UID=window-user", "--param",
+                                            "AuthenticationID=window-auth", "--param", "OverrideUserPrefs=true",
+                                            "--param", "Paused=false"};
+    auto held = [&server, &path] {
+        Json state = e2e::State(server);
+        for (const auto& [id, record] : state["pictures"].Members())
+            if (record["filename"].AsString() == path)
+                return record["received"].AsInt();
+        return int64_t{0};
+    };
+    {
+        std::vector<std::string> first = words;
+        first.push_back(path);
+        std::unique_ptr<ChildProcess> program = Start("first", first);
+        ASSERT_TRUE(WaitFor([&] { return held() >= 390000; }, kRunSeconds)) << ReadText(ErrPath("first"));
+        program->Kill();
+    }
+    const int64_t before = held();
+
+    // Opened again without the picture: the journal brings it back, and it goes on from the offset.
+    std::unique_ptr<ChildProcess> again = Start("again", words);
+    ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(1,)"; }, kRunSeconds)) << ReadText(ErrPath("again"));
+    Json state = e2e::State(server);
+    EXPECT_EQ(e2e::Requests(state, "GetImageID"), 1);
+    EXPECT_EQ(e2e::Requests(state, "GetImageOffset"), 1);
+    ASSERT_EQ(state["pictures"].Members().size(), 1u);
+    const auto& [id, record] = state["pictures"].Members()[0];
+    EXPECT_TRUE(record["complete"].AsBool());
+    EXPECT_GE(before, 390000);
+    EXPECT_TRUE(server.StoredBytes(id) == m_bytes.at(path));
+    again->Stop(kRunSeconds);
+    EXPECT_EQ(again->ExitCode(), 0) << ReadText(ErrPath("again"));
+}
+
 TEST_F(WindowProgram, ASecondHostRunsWithoutTheBusName) {
     RefServer server;
     ASSERT_TRUE(server.IsListening());

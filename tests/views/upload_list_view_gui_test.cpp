@@ -23,6 +23,7 @@
 #include "upload/plugin_parameters.h"
 #include "upload/sender_thread.h"
 #include "upload/upload_endpoint.h"
+#include "upload/upload_exception.h"
 #include "upload/upload_queue.h"
 #include "upload/upload_selection.h"
 #include "views/upload_list_dialogs.h"
@@ -50,6 +51,7 @@ class RecordingDialogs : public IUploadListDialogs {
 public:
     std::vector<std::vector<std::string>> properties;
     std::vector<std::string> transferFailed;
+    std::vector<std::string> refusals;
     int removing = 0;
     std::vector<std::pair<size_t, size_t>> statuses;
     int statusResult = 2;
@@ -63,7 +65,10 @@ public:
     void ShowProperties(CUIWindow&, const std::vector<std::string>& paths) override {
         properties.push_back(paths);
     }
-    void ShowTransferFailed(CUIWindow&, const std::string& path) override { transferFailed.push_back(path); }
+    void ShowTransferFailed(CUIWindow&, const std::string& path, const std::string& refusal) override {
+        transferFailed.push_back(path);
+        refusals.push_back(refusal);
+    }
     bool pausedWhileRemoving = false;
 
     void RunRemoving(CUIWindow&, CUploadSelection& selection) override {
@@ -604,6 +609,8 @@ TEST_F(UploadListViewGuiTest, AFileTheQueueRefusesShowsAsAFailedRowWithItsError)
     Click(RowPoint(1, view->GetColumnRect(2).left - view->GetLayout().rows.left + 20),
           [&] { return !dialogs.transferFailed.empty(); });
     EXPECT_EQ(dialogs.transferFailed[0], path);
+    // The refused row's own error, not the queued picture's (which has none).
+    EXPECT_EQ(dialogs.refusals[0], CPluginAddUploadExistsException(path).GetText()) << dialogs.refusals[0];
     // A refusal the control reports: removing its row forgets it, and the queue is left alone.
     const std::string gone = pictures / "gone.jpg";
     view->ReportAddError(gone, CException("EUI"));
