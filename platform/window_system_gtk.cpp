@@ -226,13 +226,23 @@ public:
                 g_source_attach(eventSource, nullptr);
             }
             GSource* timeoutSource = nullptr;
+            bool timedOut = false;
             if (timeoutMs > 0) {
                 timeoutSource = g_timeout_source_new(static_cast<guint>(timeoutMs));
                 g_source_set_callback(
-                    timeoutSource, [](gpointer) { return gboolean(G_SOURCE_CONTINUE); }, nullptr, nullptr);
+                    timeoutSource,
+                    [](gpointer flag) {
+                        *static_cast<bool*>(flag) = true;
+                        return gboolean(G_SOURCE_CONTINUE);
+                    },
+                    &timedOut, nullptr);
                 g_source_attach(timeoutSource, nullptr);
             }
-            g_main_context_iteration(nullptr, TRUE);
+            // Attaching and destroying sources wakes the context: a round that only took that wake
+            // (it dispatched nothing) is not the end of the wait, or every wait would return at once
+            // and an idle program would spin.
+            while (!g_main_context_iteration(nullptr, TRUE) && !timedOut && m_queue.empty() && !Readable(event)) {
+            }
             for (GSource* source : {eventSource, timeoutSource}) {
                 if (source != nullptr) {
                     g_source_destroy(source);

@@ -81,11 +81,41 @@ void CUIApplication::AddTimer(CUITimerHandler* handler, int intervalMs) {
     assert(IsUIThread() && "timers belong to the UI thread");
     int interval = (std::max)(intervalMs, 1);
     // A timer added while the timers are being advanced starts counting at the next tick: the time
-    // elapsed before it existed must not make it fire early.
-    m_timers.push_back({handler, interval, interval, m_advancing});
+    // elapsed before it existed must not make it fire early. Nor must the time since the last tick,
+    // which the next tick counts for every timer.
+    m_timers.push_back({handler, interval, interval + SinceLastTick(), m_advancing});
     m_timerListChanged = true;
-    if (m_threadTimer == 0)
+    if (m_threadTimer == 0) {
         m_threadTimer = m_system.SetThreadTimer(kThreadTimerIntervalMs);
+        m_threadTimerInterval = kThreadTimerIntervalMs;
+    } else {
+        RearmThreadTimer();
+    }
+}
+
+int CUIApplication::SinceLastTick() const {
+    if (!m_timerClockStarted)
+        return 0;
+    return (std::max)(static_cast<int32_t>(m_system.GetMessageTime() - m_lastTick), 0);
+}
+
+void CUIApplication::RearmThreadTimer() {
+    if (m_threadTimer == 0)
+        return;
+    unsigned wanted = kThreadTimerIntervalMs;
+    // Until the first tick has started the clock, ticks come every millisecond.
+    if (m_timerClockStarted && m_tasks.empty() && m_idleHandlers.empty()) {
+        int next = static_cast<int>(kLongestThreadTimerIntervalMs);
+        const int since = SinceLastTick();
+        for (const TimerEntry& entry : m_timers)
+            next = (std::min)(next, entry.timeLeft - since);
+        wanted = static_cast<unsigned>((std::max)(next, static_cast<int>(kThreadTimerIntervalMs)));
+    }
+    if (wanted == m_threadTimerInterval)
+        return;
+    m_system.KillThreadTimer(m_threadTimer);
+    m_threadTimer = m_system.SetThreadTimer(wanted);
+    m_threadTimerInterval = wanted;
 }
 
 void CUIApplication::RemoveTimer(CUITimerHandler* handler) {
@@ -162,16 +192,19 @@ void CUIApplication::OnThreadTimerTick() {
             m_system.PostMessage(m_mainWindow, ui::kWmRunPendingWork, 0, 0);
     }
     AdvanceTimers();
+    RearmThreadTimer();
 }
 
 // --- Idle handlers and tasks ----------------------------------------------------------------------
 
 void CUIApplication::AddIdleHandler(CUIIdleHandler* handler) {
     m_idleHandlers.emplace_back(handler);
+    RearmThreadTimer();
 }
 
 void CUIApplication::PostTask(CUITask* task) {
     m_tasks.emplace_back(task);
+    RearmThreadTimer();
 }
 
 void CUIApplication::RunIdleHandlers() {
@@ -284,6 +317,8 @@ void CUIApplication::PumpOnce() {
     RunCrossThreadCalls();
     if (!m_quit && !IsPending())
         m_system.MsgWait(m_callEvent.GetNativeWaitHandle(), -1);
+    // The wait may have ended for a call: it runs now, not after the next wake.
+    RunCrossThreadCalls();
     TakeMessages();
 }
 

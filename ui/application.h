@@ -56,7 +56,11 @@ private:
 
 class CUIApplication {
 public:
+    // The thread timer ticks every millisecond while there is idle work or a timer is about to
+    // fire; otherwise its next tick is when the nearest timer is due, at most a second away, so that
+    // an idle program does not wake a thousand times a second.
     static constexpr unsigned kThreadTimerIntervalMs = 1;
+    static constexpr unsigned kLongestThreadTimerIntervalMs = 1000;
     static constexpr int kFirstCommandCounter = 101;
 
     explicit CUIApplication(platform::WindowSystem& system);
@@ -133,6 +137,10 @@ private:
         bool firedThisTick;
     };
 
+    // Sets the thread timer to the interval the timers and the idle work now need.
+    void RearmThreadTimer();
+    // Milliseconds of message time since the timers were last advanced.
+    int SinceLastTick() const;
     void RunCrossThreadCalls();
     void RunIdleHandlers();
     bool RunOneTask();
@@ -159,6 +167,7 @@ private:
 
     std::vector<TimerEntry> m_timers;
     uintptr_t m_threadTimer = 0;
+    unsigned m_threadTimerInterval = 0; // what the running thread timer was set to
     bool m_timerClockStarted = false;
     uint32_t m_lastTick = 0;
     bool m_timerListChanged = false;

@@ -465,6 +465,8 @@ void CUploadListView::Refresh(bool force) {
     const size_t countBefore = m_rows.Count();
     const bool changed = m_rows.Refresh(m_queue, m_columns, force);
     if (changed) {
+        // A button may have gone from under a pointer that stays still: its tooltip goes with it.
+        UpdateToolTip();
         if (m_rows.Count() > countBefore)
             m_showCompletion = false;
         // Pictures that left the queue (complete, or removed elsewhere) leave the selection too.
@@ -1231,17 +1233,23 @@ void CUploadListView::OnButtonDown(CUIPoint point, ui::WParam keys, Click click)
     }
 }
 
-void CUploadListView::OnMouseMove(CUIPoint point) {
+void CUploadListView::UpdateToolTip() {
     // The tooltip is the description of the command under the pointer.
     std::string tip;
     for (CUIPushArea* area : VisibleButtons()) {
-        if (area->HitTest(point)) {
+        if (m_pointer && area->HitTest(*m_pointer)) {
             if (const auto* command = dynamic_cast<const CUploadListCommand*>(area->GetCommand()))
                 tip = command->GetDescription();
             break;
         }
     }
-    SetToolTip(tip);
+    if (tip != GetToolTip())
+        SetToolTip(tip);
+}
+
+void CUploadListView::OnMouseMove(CUIPoint point) {
+    m_pointer = point;
+    UpdateToolTip();
     if (m_pressedButton != nullptr) {
         if (m_pressedButton->OnMouseMove(point))
             Redraw();

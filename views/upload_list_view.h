@@ -174,6 +174,7 @@ private:
     enum class Click { Single, Double };
     void OnButtonDown(CUIPoint point, ui::WParam keys, Click click);
     void OnMouseMove(CUIPoint point);
+    void UpdateToolTip();
     void OnButtonUp(CUIPoint point);
     void OnWheel(int delta);
     void OnContextMenu(ui::LParam lParam);
@@ -242,6 +243,7 @@ private:
     int m_resizeStartWidth = 0;
     int m_resizeWidth = 0;
     bool m_draggingThumb = false;
+    std::optional<CUIPoint> m_pointer; // where the pointer last moved over the window
     int m_thumbGrabOffset = 0;
 
     bool m_disabled = false;

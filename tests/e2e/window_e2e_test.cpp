@@ -13,6 +13,7 @@
 #include "tests/ui/gui_support.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -181,6 +182,14 @@ protected:
         return path;
     }
 
+    // The screen as a person sees it, saved under PX_WINDOW_SCREENSHOTS when it names a folder, else
+    // in the test's folder (which goes with the test). Returns whether the shot was taken.
+    bool Screenshot(const std::string& name) const {
+        const char* folder = std::getenv("PX_WINDOW_SCREENSHOTS");
+        std::string path = (folder != nullptr ? std::string(folder) : m_folder.Path()) + "/" + name + ".png";
+        return std::system(("import -window root " + ShellQuote(path) + " 2>/dev/null").c_str()) == 0;
+    }
+
     // Whether `pxupload prefs` shows a stored (not default) width of the name column.
     bool ColumnWidthStored() const {
         std::string prefs = Capture(std::string(PXUPLOAD_PATH) + " prefs");
@@ -295,6 +304,45 @@ TEST_F(WindowProgram, AKilledWindowGoesOnWithItsUnfinishedPicturesWhenOpenedAgai
     EXPECT_TRUE(server.StoredBytes(id) == m_bytes.at(path));
     again->Stop(kRunSeconds);
     EXPECT_EQ(again->ExitCode(), 0) << ReadText(ErrPath("again"));
+}
+
+TEST_F(WindowProgram, TheWindowEmptyUploadingAndComplete) {
+    if (testsupport::FindProgram("import").empty())
+        GTEST_SKIP() << "import is not installed (scripts/deps installs imagemagick)";
+    // A slow link, so that the upload is certainly seen under way.
+    RefServer server({"--fault", R"({"servlet":"UploadImage","slow":150000})"});
+    ASSERT_TRUE(server.IsListening());
+    std::vector<std::string> words = {"window", "--param", "Server=" + server.Server(), "--param",
+                                      "AlbumName=Summer 2026", "--param", "OverrideUserPrefs=true",
+                                      "--param", "Paused=false"};
+    {
+        std::unique_ptr<ChildProcess> empty = Start("empty", words);
+        ASSERT_NE(WaitForWindow(), "") << ReadText(ErrPath("empty"));
+        ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(0,)"; }, kStartSeconds));
+        EXPECT_TRUE(Screenshot("window-empty"));
+        empty->Stop(kRunSeconds);
+        EXPECT_EQ(empty->ExitCode(), 0) << ReadText(ErrPath("empty"));
+    }
+    for (const char* name : {"harbour.jpg", "market.jpg", "lighthouse.jpg"})
+        words.push_back(AddPicture(name, 250000));
+    std::unique_ptr<ChildProcess> program = Start("uploading", words);
+    ASSERT_NE(WaitForWindow(), "") << ReadText(ErrPath("uploading"));
+    auto received = [&server] {
+        Json state = e2e::State(server);
+        int64_t bytes = 0;
+        for (const auto& [id, record] : state["pictures"].Members())
+            bytes += record["received"].AsInt();
+        return bytes;
+    };
+    ASSERT_TRUE(WaitFor([&] { return received() > 100000; }, kRunSeconds)) << ReadText(ErrPath("uploading"));
+    EXPECT_TRUE(Screenshot("window-uploading"));
+    ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(1,)"; }, kRunSeconds)) << ReadText(ErrPath("uploading"));
+    EXPECT_NE(Capture("timeout 30 xdotool search --sync --onlyvisible --name 'Transfer Status'"), "");
+    // Mapped is not yet painted: the shot is for a person, so it waits for the paint to land.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_TRUE(Screenshot("window-complete"));
+    program->Stop(kRunSeconds);
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("uploading"));
 }
 
 TEST_F(WindowProgram, ASecondHostRunsWithoutTheBusName) {
