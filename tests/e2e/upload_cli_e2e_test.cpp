@@ -483,6 +483,26 @@ std::vector<int64_t> UploadLengths(const Json& state) {
     return lengths;
 }
 
+// Where a reference server is started again and again: a port that was free a moment ago, so that a
+// restarted server answers where the first one did, a store kept outside the server's own folder,
+// and the server naming itself as the data server, which a restart must keep too.
+struct Placement {
+    std::string port; // empty when no port could be found
+    std::string store;
+    std::vector<std::string> arguments;
+};
+
+Placement PlaceForRestarts(const fs::path& folder) {
+    testsupport::LoopbackListener probe;
+    if (!probe.IsListening())
+        return {};
+    Placement place;
+    place.port = std::to_string(probe.Port());
+    place.store = (folder / "server store").string();
+    place.arguments = {"--port", place.port, "--store", place.store, "--second-server", "127.0.0.1:" + place.port};
+    return place;
+}
+
 // Starts the upload, waits until the server holds at least `held` bytes of the picture and kills the
 // program outright: nothing of it runs after that, as when the machine loses power.
 void KillMidUpload(const fs::path& folder, const std::vector<std::string>& words, const RefServer& server,
@@ -671,17 +691,11 @@ TEST_F(UploadCommandLine, LimitRateCapsAllConnectionsTogetherAsTheServerMeasures
 }
 
 TEST_F(UploadCommandLine, AKilledUploadGoesOnAfterTheServerRestartedWithItsStore) {
-    // A port that was free a moment ago, so that the restarted server answers where the first one
-    // did; it names itself as the data server, which a restart must keep too.
-    std::string port;
-    {
-        testsupport::LoopbackListener probe;
-        ASSERT_TRUE(probe.IsListening());
-        port = std::to_string(probe.Port());
-    }
-    const std::string store = (m_folder / "server store").string();
-    const std::vector<std::string> placement = {"--port", port, "--store", store, "--second-server",
-                                                "127.0.0.1:" + port};
+    const Placement place = PlaceForRestarts(m_folder);
+    ASSERT_FALSE(place.port.empty());
+    const std::string& port = place.port;
+    const std::string& store = place.store;
+    const std::vector<std::string>& placement = place.arguments;
     const std::string path = AddPicture("restarted.jpg", 2000000);
     std::vector<std::string> words = {"upload", "--param", "Server=127.0.0.1:" + port, "--param",
                                       "SessionID=cli session", "--param", "UID=cli-user", "--param",
@@ -715,15 +729,11 @@ TEST_F(UploadCommandLine, AKilledUploadGoesOnAfterTheServerRestartedWithItsStore
 }
 
 TEST_F(UploadCommandLine, RetrySurvivesTheServerBeingDownForTenSeconds) {
-    std::string port;
-    {
-        testsupport::LoopbackListener probe;
-        ASSERT_TRUE(probe.IsListening());
-        port = std::to_string(probe.Port());
-    }
-    const std::string store = (m_folder / "server store").string();
-    const std::vector<std::string> placement = {"--port", port, "--store", store, "--second-server",
-                                                "127.0.0.1:" + port};
+    const Placement place = PlaceForRestarts(m_folder);
+    ASSERT_FALSE(place.port.empty());
+    const std::string& port = place.port;
+    const std::string& store = place.store;
+    const std::vector<std::string>& placement = place.arguments;
     const std::string path = AddPicture("outage.jpg", 1500000);
     Program program(m_folder, {"upload", "--retry", "6", "--param", "Server=127.0.0.1:" + port, "--param",
                                "SessionID=cli session", "--param", "UID=cli-user", "--param",
