@@ -20,6 +20,35 @@
 #include <thread>
 #include <vector>
 
+// A GtkFixed that asks for no minimum size of its own: a toolkit window may be made smaller than
+// its children, which it then clips, as native windows are; a frame can then shrink as well as grow.
+// A size request set on the widget still holds.
+struct PxClientArea {
+    GtkFixed parent;
+};
+struct PxClientAreaClass {
+    GtkFixedClass parentClass;
+};
+G_DEFINE_TYPE(PxClientArea, px_client_area, GTK_TYPE_FIXED)
+
+static void px_client_area_get_preferred_width(GtkWidget* widget, gint* minimum, gint* natural) {
+    GTK_WIDGET_CLASS(px_client_area_parent_class)->get_preferred_width(widget, minimum, natural);
+    *minimum = 0;
+}
+
+static void px_client_area_get_preferred_height(GtkWidget* widget, gint* minimum, gint* natural) {
+    GTK_WIDGET_CLASS(px_client_area_parent_class)->get_preferred_height(widget, minimum, natural);
+    *minimum = 0;
+}
+
+static void px_client_area_class_init(PxClientAreaClass* type) {
+    GtkWidgetClass* widget = GTK_WIDGET_CLASS(type);
+    widget->get_preferred_width = px_client_area_get_preferred_width;
+    widget->get_preferred_height = px_client_area_get_preferred_height;
+}
+
+static void px_client_area_init(PxClientArea*) {}
+
 namespace platform {
 namespace {
 
@@ -442,8 +471,11 @@ public:
         if (record == nullptr)
             return;
         if (record->isTopLevel) {
-            // The client area is the frame's content: GTK sizes it without the border.
-            gtk_widget_set_size_request(record->client, size.cx, size.cy);
+            // The client area is the frame's content: GTK sizes it without the border. A dialog keeps
+            // its size as a request, as its template made it; a frame gets none, which would keep the
+            // user from making it smaller again.
+            if (record->isDialog)
+                gtk_widget_set_size_request(record->client, size.cx, size.cy);
             gtk_window_resize(GTK_WINDOW(record->widget), std::max(size.cx, 1), std::max(size.cy, 1));
         } else {
             gtk_widget_set_size_request(record->widget, size.cx, size.cy);
@@ -785,7 +817,7 @@ private:
     // A toolkit window's area: a GtkFixed with a GdkWindow of its own, so that it takes pointer and
     // key events, paints, and holds children.
     GtkWidget* NewClientArea() {
-        GtkWidget* client = gtk_fixed_new();
+        GtkWidget* client = GTK_WIDGET(g_object_new(px_client_area_get_type(), nullptr));
         gtk_widget_set_has_window(client, TRUE);
         gtk_widget_set_can_focus(client, TRUE);
         gtk_widget_add_events(client, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |

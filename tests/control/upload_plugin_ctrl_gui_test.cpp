@@ -86,11 +86,17 @@ TEST_F(ControlWindow, CreationBuildsTheListFillingTheControlAsTheMainWindow) {
 
 TEST_F(ControlWindow, TheListFollowsTheControlsSize) {
     Open();
-    // FIXME: larger only: the native layer's child areas never allocate less than their children ask
-    // for, so a control with its list inside cannot shrink.
     m_control->Move(CUIRect::FromSize(5, 5, 310, 212));
     ASSERT_TRUE(gui::PumpUntil(*m_app, [&] { return m_control->GetList()->GetClientRect().Width() == 310; }));
     EXPECT_EQ(m_control->GetList()->GetClientRect().Height(), 212);
+    // Smaller again, and the frame with it: nothing holds a window at the size of what it contains.
+    m_control->Move(CUIRect::FromSize(5, 5, 240, 150));
+    ASSERT_TRUE(gui::PumpUntil(*m_app, [&] { return m_control->GetList()->GetClientRect().Width() == 240; }));
+    EXPECT_EQ(m_control->GetList()->GetClientRect().Height(), 150);
+    m_frame->SetClientSize({200, 120});
+    EXPECT_TRUE(gui::PumpUntil(*m_app, [&] { return m_frame->GetClientRect().Width() == 200; }))
+        << m_frame->GetClientRect().Width();
+    EXPECT_EQ(m_frame->GetClientRect().Height(), 120);
 }
 
 TEST_F(ControlWindow, KeysGoToTheListFirst) {
