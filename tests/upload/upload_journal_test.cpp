@@ -194,7 +194,7 @@ TEST_F(UploadJournalTest, TwoProcessesRecordingAtOnceLoseNothing) {
     constexpr int kPictures = 40;
     std::vector<std::string> pictures;
     for (int i = 0; i < 2 * kPictures; ++i)
-        pictures.push_back(m_folder.PutSized("p" + std::to_string(i) + ".jpg", 100 + i));
+        pictures.push_back(m_folder.PutSized(std::to_string(i).append(".jpg"), 100 + i));
     CUploadJournal(JournalPath(), Session()); // the file exists before both start
 
     std::vector<pid_t> children;
