@@ -80,18 +80,10 @@ class DialogGuiTest : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::SetResourceModule(&PxUITestResources());
-        system = platform::GetNativeWindowSystem();
-        ASSERT_NE(system, nullptr) << "no display";
-        app = std::make_unique<CUIApplication>(*system);
-        owner.CreateTopLevel("dialog owner");
-        owner.SetClientSize({500, 400});
-        owner.Show();
-        app->SetMainWindow(owner.GetHandle());
-        gui::PumpFor(*app, 0.2);
+        ASSERT_TRUE(desk.Open("dialog owner", {500, 400})) << "no display";
     }
     void TearDown() override {
-        owner.Destroy();
-        app.reset();
+        desk.Close();
         platform::SetResourceModule(nullptr);
     }
 
@@ -116,9 +108,10 @@ protected:
         return dialog.IsVisible() && ok != nullptr && system->GetClientRect(ok).Width() > 1;
     }
 
-    platform::WindowSystem* system = nullptr;
-    std::unique_ptr<CUIApplication> app;
-    CUIWindow owner;
+    gui::DialogOwner desk;
+    platform::WindowSystem*& system = desk.system;
+    std::unique_ptr<CUIApplication>& app = desk.app;
+    CUIWindow& owner = desk.owner;
 };
 
 TEST_F(DialogGuiTest, ControlsSitAtTheTemplatesRectanglesInTheDialogFont) {

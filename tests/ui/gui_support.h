@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <future>
+#include <memory>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -142,5 +143,31 @@ inline bool OpenFrameWithChild(CUIApplication& app, CUIWindow& frame, CUIWindow&
     PumpFor(app, 0.2);
     return true;
 }
+
+// The application over the display's window system and a shown top-level window that owns a test's
+// dialogs and is the main window.
+struct DialogOwner {
+    // Asserts nothing itself: false when there is no display.
+    bool Open(const char* title, CUISize size) {
+        system = platform::GetNativeWindowSystem();
+        if (system == nullptr)
+            return false;
+        app = std::make_unique<CUIApplication>(*system);
+        owner.CreateTopLevel(title);
+        owner.SetClientSize(size);
+        owner.Show();
+        app->SetMainWindow(owner.GetHandle());
+        PumpFor(*app, 0.2);
+        return true;
+    }
+    void Close() {
+        owner.Destroy();
+        app.reset();
+    }
+
+    platform::WindowSystem* system = nullptr;
+    std::unique_ptr<CUIApplication> app;
+    CUIWindow owner;
+};
 
 } // namespace gui

@@ -166,18 +166,10 @@ class DialogsGuiTest : public NetworkReadyFastRetries {
 protected:
     void SetUp() override {
         NetworkReadyFastRetries::SetUp();
-        system = platform::GetNativeWindowSystem();
-        ASSERT_NE(system, nullptr) << "no display";
-        app = std::make_unique<CUIApplication>(*system);
-        owner.CreateTopLevel("upload list");
-        owner.SetClientSize({640, 480});
-        owner.Show();
-        app->SetMainWindow(owner.GetHandle());
-        gui::PumpFor(*app, 0.2);
+        ASSERT_TRUE(desk.Open("upload list", {640, 480})) << "no display";
     }
     void TearDown() override {
-        owner.Destroy();
-        app.reset();
+        desk.Close();
         NetworkReadyFastRetries::TearDown();
     }
 
@@ -218,9 +210,10 @@ protected:
         return folder.Put(name, std::string(jpeg.begin(), jpeg.end()));
     }
 
-    platform::WindowSystem* system = nullptr;
-    std::unique_ptr<CUIApplication> app;
-    CUIWindow owner;
+    gui::DialogOwner desk;
+    platform::WindowSystem*& system = desk.system;
+    std::unique_ptr<CUIApplication>& app = desk.app;
+    CUIWindow& owner = desk.owner;
     testsupport::ScopedTempFolder folder;
 };
 
