@@ -195,6 +195,8 @@ class RefServer:
         self._outcomes = collections.defaultdict(collections.Counter)
         self._connections = {"current": 0, "peak": 0, "total": 0}
         self._in_flight = {"current": 0, "peak": 0}
+        self._bytes_in_closed = 0
+        self._bytes_in_base = sum(c.bytes_in for c in getattr(self, "_counted", ()))
         self._stats_logged = 0
         self._control_requests = 0
         self._log = collections.deque(maxlen=LOG_SIZE)
@@ -214,6 +216,7 @@ class RefServer:
             self._open.discard(conn)
             if conn in self._counted:
                 self._counted.discard(conn)
+                self._bytes_in_closed += conn.bytes_in
                 self._connections["current"] -= 1
 
     def count_connection(self, conn):
@@ -251,6 +254,7 @@ class RefServer:
             self._in_flight["current"] = self._in_flight_now
             if closing and conn in self._counted:
                 self._counted.discard(conn)
+                self._bytes_in_closed += conn.bytes_in
                 self._connections["current"] -= 1
 
     def end_request(self, entry, outcome, http_status=None, reply=None, note=None, fields=None):
@@ -321,6 +325,8 @@ class RefServer:
                 "outcomes": {k: dict(v) for k, v in self._outcomes.items()},
                 "connections": dict(self._connections),
                 "in_flight": dict(self._in_flight),
+                # Live, unlike a picture's "received", which moves when a body has been read whole.
+                "bytes_in": self._bytes_in_closed + sum(c.bytes_in for c in self._counted) - self._bytes_in_base,
                 "stats_logged": self._stats_logged,
                 "control_requests": self._control_requests,
                 "settings": dict(self._settings),

@@ -121,16 +121,21 @@ def exchange(port, raw_request, timeout=10):
             sock.sendall(raw_request)
         except (BrokenPipeError, ConnectionResetError):
             pass  # the server may answer (or drop) before reading everything
-        data = bytearray()
-        while True:
-            try:
-                piece = sock.recv(65536)
-            except ConnectionResetError:
-                break
-            if not piece:
-                break
-            data += piece
-        return bytes(data)
+        return exchange_rest(sock)
+
+
+def exchange_rest(sock):
+    """What the server sends on `sock` until it closes the connection."""
+    data = bytearray()
+    while True:
+        try:
+            piece = sock.recv(65536)
+        except ConnectionResetError:
+            break
+        if not piece:
+            break
+        data += piece
+    return bytes(data)
 
 
 def request_bytes(port, servlet, body, content_type, cookie=None, multipart=False, extra=()):

@@ -9,6 +9,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 from . import support
@@ -29,6 +30,30 @@ class RequestHandling(support.ServerTestCase):
             self.assertTrue(response.read().startswith(b"Status=OK\n"))
             self.assertIsNone(response.getheader("Connection"))
         self.assertEqual(self.state()["connections"]["total"], 1)
+
+    def test_body_bytes_are_counted_as_they_arrive(self):
+        client = support.Client(self.port)
+        image_id, server_port, cookie = client.new_image()
+        data = support.picture(200000)
+        body = client.upload_body(image_id, 0, "C:\\p.jpg", data)
+        raw = support.request_bytes(server_port, "UploadImage", body,
+                                    f"multipart/form-data; boundary={support.BOUNDARY}", cookie, True)
+        before = self.state()["bytes_in"]
+        with socket.create_connection(("127.0.0.1", server_port), timeout=10) as sock:
+            sock.sendall(raw[:120000])
+            deadline = time.monotonic() + 10
+            while self.state()["bytes_in"] - before < 120000 and time.monotonic() < deadline:
+                time.sleep(0.05)
+            state = self.state()
+            # Half a body is counted while the picture holds nothing of it yet.
+            self.assertEqual(state["bytes_in"] - before, 120000)
+            self.assertEqual(state["pictures"][image_id]["received"], 0)
+            sock.sendall(raw[120000:])
+            reply = support.read_response(support.exchange_rest(sock))
+        self.assertEqual(reply.fields.get("Status"), "OK", reply.body)
+        state = self.state()
+        self.assertEqual(state["bytes_in"] - before, len(raw))
+        self.assertEqual(state["pictures"][image_id]["received"], len(data))
 
     def test_connection_close_and_http10_end_the_connection(self):
         cases = [
