@@ -68,6 +68,8 @@ public:
     void ResetCounters();
     // Entries still held plus those completed.
     uint32_t GetTotalCount() const;
+    // The session's count of sender threads launched, which only grows.
+    uint64_t GetLaunchCount() const { return d_session.GetLaunchCount(); }
     // Set by every change of the entries; the reader clears it.
     bool TakeChanged();
     // Whether anything the user sees changed since the last call: the session's pictures (status,

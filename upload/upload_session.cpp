@@ -118,8 +118,10 @@ bool PxUploadSession::Resume() {
                 Trace(kTrace, 1, "session: resumed");
                 // A finished thread is reaped below, never run again.
                 for (const ThreadRef& thread : d_threads)
-                    if (!thread->IsFinished())
+                    if (!thread->IsFinished()) {
                         launches.start.push_back(thread);
+                        ++d_launches;
+                    }
             }
         }
         ScheduleLocked(launches);
@@ -269,6 +271,11 @@ size_t PxUploadSession::GetThreadCount() const {
     return d_threads.size();
 }
 
+uint64_t PxUploadSession::GetLaunchCount() const {
+    CLock lock(d_scheduleLock);
+    return d_launches;
+}
+
 int PxUploadSession::AddObserver(Observer observer) {
     std::lock_guard lock(d_observerLock);
     int id = d_nextObserverId++;
@@ -307,6 +314,7 @@ void PxUploadSession::ScheduleLocked(Launches& launches) {
                 continue;
             auto thread = std::make_shared<PxSenderThread>(d_endpoint, *this, entry.job);
             entry.assigned = true;
+            ++d_launches;
             d_threads.push_back(thread);
             launches.start.push_back(std::move(thread));
             --slots;

@@ -74,6 +74,10 @@ public:
     // The jobs in the list, in its order.
     std::vector<std::shared_ptr<UploadJob>> GetJobs() const;
     size_t GetThreadCount() const;
+    // How many sender threads the session has launched so far. A reader that samples the run now
+    // and then learns from it that pictures were worked on in between, even when they all ended
+    // before it looked.
+    uint64_t GetLaunchCount() const;
     uint32_t GetMaxConnections() const { return d_maxConnections; }
     const UploadEndpoint& GetEndpoint() const { return d_endpoint; }
 
@@ -133,6 +137,7 @@ private:
     mutable CMutex d_scheduleLock;
     std::vector<ThreadRef> d_threads;
     int d_pauseCount = 0;
+    uint64_t d_launches = 0;
 
     // Taken alone, never with the others: making the sender starts its thread.
     mutable CMutex d_statLock;

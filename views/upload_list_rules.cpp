@@ -25,8 +25,8 @@ UploadResumeTemplate ChooseResumeTemplate(UploadResumeTemplate current, bool run
     return current;
 }
 
-UploadCompletionAction DecideCompletion(bool wasRunning, bool running, bool alertDone) {
-    if (!wasRunning || running)
+UploadCompletionAction DecideCompletion(bool wasRunning, bool running, bool alertDone, bool pausedWithPending) {
+    if (!wasRunning || running || pausedWithPending)
         return UploadCompletionAction::None;
     return alertDone ? UploadCompletionAction::ClearCounts : UploadCompletionAction::PostStatusTask;
 }

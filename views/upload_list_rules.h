@@ -19,8 +19,10 @@ enum class UploadCompletionAction {
     PostStatusTask // show the status dialog once the UI thread is free, then forget the counts
 };
 
-// Seen at each refresh: what the passage from wasRunning to running calls for.
-UploadCompletionAction DecideCompletion(bool wasRunning, bool running, bool alertDone);
+// Seen at each refresh: what the passage from wasRunning to running calls for. A run the user paused
+// with pictures still to send (`pausedWithPending`) has not completed: it calls for nothing, and the
+// run that goes on after Resume reports its pictures, those sent before the pause included, at its end.
+UploadCompletionAction DecideCompletion(bool wasRunning, bool running, bool alertDone, bool pausedWithPending = false);
 // When the deferred task runs: the dialog is still wanted only if the session stayed stopped and at
 // least one picture succeeded or failed.
 bool ShouldShowTransferStatus(bool running, size_t successes, size_t failures);

@@ -3,6 +3,7 @@
 #include "foundation/exception.h"
 #include "foundation/path.h"
 #include "foundation/preferences.h"
+#include "foundation/trace.h"
 #include "pictures/size_text.h"
 #include "platform/open_url.h"
 #include "platform/resources.h"
@@ -218,6 +219,7 @@ void CUploadListView::Create(CUIWindow& parent) {
     m_timer = new RefreshTimer(*this);
     app->AddTimer(m_timer, kRefreshIntervalMs);
     m_wasRunning = IsRunning();
+    m_launchesSeen = m_queue.GetLaunchCount();
     Refresh(true);
     Layout({GetClientRect().Width(), GetClientRect().Height()});
 }
@@ -493,8 +495,14 @@ void CUploadListView::Refresh(bool force) {
 void CUploadListView::FollowRunState() {
     const bool paused = m_queue.IsPaused();
     const bool running = IsRunning();
+    // A run can start and end between two refreshes (a picture refused at once): senders launched
+    // meanwhile mean it ran.
+    const uint64_t launches = m_queue.GetLaunchCount();
+    const bool ranMeanwhile = launches != m_launchesSeen;
+    m_launchesSeen = launches;
+    const bool wasRunning = m_wasRunning || (ranMeanwhile && m_runStateKnown);
     // The state at creation counts as a change, so that the button wears the right template at once.
-    if (!m_runStateKnown || paused != m_wasPaused || running != m_wasRunning) {
+    if (!m_runStateKnown || paused != m_wasPaused || running != wasRunning) {
         m_runStateKnown = true;
         bool autoStart = true;
         bool alertDone = false;
@@ -513,7 +521,7 @@ void CUploadListView::FollowRunState() {
             if (image)
                 m_resume.SetTemplate(*image);
         }
-        switch (DecideCompletion(m_wasRunning, running, alertDone)) {
+        switch (DecideCompletion(wasRunning, running, alertDone, paused && m_queue.GetPendingCount() > 0)) {
         case UploadCompletionAction::ClearCounts:
             m_showCompletion = true;
             m_queue.ResetCounters();
@@ -588,6 +596,22 @@ void CUploadListView::UpdateLayout() {
     m_rowHeight = std::max(m_iconSize, m_titleFont.GetHeight()) + kCellPadding;
     ScrollTo(static_cast<long long>(m_topRow));
     UpdateColumnWidths();
+    TraceLayout();
+}
+
+// Where the pieces a person clicks are, for whoever drives the window from outside (and reads the
+// trace to find them).
+void CUploadListView::TraceLayout() const {
+    if (!IsTraceEnabled("ui", 1))
+        return;
+    auto box = [](const CUIRect& r) {
+        return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+               std::to_string(r.bottom);
+    };
+    const CUIRect status = ColumnRect(2, m_layout.rows);
+    Trace("ui", 1, "upload list layout: pause %s remove %s retry %s rows %s row %d status %d,%d",
+          box(m_layout.pause).c_str(), box(m_layout.remove).c_str(), box(m_layout.retry).c_str(),
+          box(m_layout.rows).c_str(), m_rowHeight, status.left + kTextPadding, status.right);
 }
 
 bool CUploadListView::IsPauseButtonShown() const {

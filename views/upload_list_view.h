@@ -161,6 +161,7 @@ private:
     void ScrollTo(long long topRow);
     void UpdateColumnWidths();
     CUIRect ColumnRect(int index, const CUIRect& band) const;
+    void TraceLayout() const;
     void PaintFrame(CUIDrawableRep& dc);
     void PaintHeader(CUIDrawableRep& dc);
     void PaintEmptyList(CUIDrawableRep& dc);
@@ -251,6 +252,7 @@ private:
     bool m_showCompletion = false;
     bool m_runStateKnown = false; // the state below has been seen once
     bool m_wasRunning = false;
+    uint64_t m_launchesSeen = 0;
     bool m_wasPaused = false;
     UploadResumeTemplate m_resumeTemplate = UploadResumeTemplate::Resume;
 

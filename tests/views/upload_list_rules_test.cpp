@@ -26,6 +26,9 @@ TEST(UploadCompletion, OnlyTheEndOfARunCounts) {
     EXPECT_EQ(DecideCompletion(false, false, false), A::None); // still stopped
     EXPECT_EQ(DecideCompletion(false, true, false), A::None);  // starting
     EXPECT_EQ(DecideCompletion(true, true, false), A::None);   // still running
+    // Paused with pictures still to send: no "Upload complete", no status dialog, counts kept.
+    EXPECT_EQ(DecideCompletion(true, false, false, true), A::None);
+    EXPECT_EQ(DecideCompletion(true, false, true, true), A::None);
     // The deferred task shows the dialog only if nothing restarted and something happened.
     EXPECT_TRUE(ShouldShowTransferStatus(false, 1, 0));
     EXPECT_TRUE(ShouldShowTransferStatus(false, 0, 2));

@@ -704,6 +704,42 @@ TEST_F(UploadListViewGuiTest, WithAlertDoneTheEndOfARunOnlyClearsTheCounts) {
     SetPreference("alertDone", std::nullopt);
 }
 
+TEST_F(UploadListViewGuiTest, ARunRefusedBeforeTheFirstRefreshStillEndsWithTheTransferStatus) {
+    // The picture fails within milliseconds, long before the view's next tick looks.
+    RefServer server({"--fault", R"({"servlet":"GetImageID","error":3,"message":"Album closed"})"});
+    ASSERT_TRUE(server.IsListening());
+    Open(server.Server());
+    view->AddFiles({JpegOf(pictures, "refused.jpg", 40, 30)});
+    // Resumed behind the view's back, as the control's start-up does.
+    queue->Resume();
+    ASSERT_TRUE(gui::PumpUntil(*app, [&] { return !dialogs.statuses.empty(); }, 20));
+    EXPECT_EQ(dialogs.statuses[0], (std::pair<size_t, size_t>{0, 1}));
+    EXPECT_TRUE(view->IsCompletionTextShown());
+    gui::PumpFor(*app, 1.2);
+    EXPECT_EQ(dialogs.statuses.size(), 1u);
+}
+
+TEST_F(UploadListViewGuiTest, PausingWithPicturesLeftIsNotTheEndOfTheRun) {
+    RefServer server({"--fault", R"({"servlet":"UploadImage","slow":20000})"});
+    ASSERT_TRUE(server.IsListening());
+    Open(server.Server());
+    AddThree();
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::PauseResume)));
+    const UploadJob& totals = queue->GetSession().GetTotals();
+    ASSERT_TRUE(gui::PumpUntil(*app, [&] { return queue->GetCompletedCount() >= 1; }, 30));
+    ASSERT_EQ(totals.GetStatus(), UploadStatus::Pending) << "the run went too fast to be paused";
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::PauseResume)));
+    ASSERT_TRUE(queue->IsPaused());
+    // Paused with pictures left: neither the status dialog nor "Upload complete".
+    gui::PumpFor(*app, 2.2);
+    EXPECT_TRUE(dialogs.statuses.empty());
+    EXPECT_FALSE(view->IsCompletionTextShown());
+    // The run that goes on reports all three at its end, the one sent before the pause included.
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::PauseResume)));
+    ASSERT_TRUE(gui::PumpUntil(*app, [&] { return !dialogs.statuses.empty(); }, 60));
+    EXPECT_EQ(dialogs.statuses[0], (std::pair<size_t, size_t>{3, 0}));
+}
+
 TEST_F(UploadListViewGuiTest, ALongListScrollsWithTheWheelTheScrollBarAndTheKeys) {
     Open();
     std::vector<std::string> paths;
