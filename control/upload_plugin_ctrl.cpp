@@ -143,6 +143,7 @@ void CUploadPluginCtrl::Initialise() {
         m_makeEngine(m_parameters, [listener = m_authorization.get()](bool proxy, const CException& error) {
             listener->Report(proxy, error);
         });
+    m_engine->GetEndpoint().GetRateLimit().SetBytesPerSecond(m_rateLimit);
     UploadQueue& queue = m_engine->GetQueue();
 
     // No hosting browser on this system: "View pictures" opens the user's browser instead.
@@ -242,6 +243,12 @@ bool CUploadPluginCtrl::TranslateAccelerator(const ui::Message& message) {
 
 int32_t CUploadPluginCtrl::isUploadComplete() const {
     return m_engine && m_engine->GetQueue().IsComplete() ? 1 : 0;
+}
+
+void CUploadPluginCtrl::SetRateLimit(uint64_t bytesPerSecond) {
+    m_rateLimit = bytesPerSecond;
+    if (m_engine)
+        m_engine->GetEndpoint().GetRateLimit().SetBytesPerSecond(bytesPerSecond);
 }
 
 void CUploadPluginCtrl::AddFiles(const std::vector<std::string>& paths) {

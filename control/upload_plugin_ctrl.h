@@ -15,6 +15,7 @@
 #include "ui/window.h"
 #include "upload/plugin_parameters.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -54,6 +55,9 @@ public:
 
     // Files for the queue, as if dropped on the list; nothing when start-up failed.
     void AddFiles(const std::vector<std::string>& paths);
+    // A cap in bytes per second on all the control's connections together, 0 for none; given before
+    // Create, it holds from the first byte.
+    void SetRateLimit(uint64_t bytesPerSecond);
 
     const PluginParameters& GetParameters() const { return m_parameters; }
     // Empty unless start-up failed.
@@ -88,6 +92,7 @@ private:
     // Built by Initialise, gone after Shutdown; declared in the order they are built.
     std::unique_ptr<CAuthorizationListener> m_authorization;
     std::unique_ptr<CUploadJournal> m_journal; // outlives the queue that records in it
+    uint64_t m_rateLimit = 0;
     std::unique_ptr<PxUploadEngine> m_engine;
     std::unique_ptr<CStandardUploadListDialogs> m_dialogs;
     std::unique_ptr<CUploadListView> m_list;

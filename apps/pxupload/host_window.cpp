@@ -150,7 +150,7 @@ std::vector<std::string> FullPaths(const std::vector<std::string>& paths) {
 } // namespace
 
 int RunHostWindow(const PluginParameters& parameters, const PageObjectSize& size,
-                  const std::vector<std::string>& paths) {
+                  const std::vector<std::string>& paths, uint64_t rateLimit) {
     platform::WindowSystem* system = platform::GetNativeWindowSystem();
     if (system == nullptr) {
         std::cerr << "pxupload: " << HostText(kStringNoDisplay) << "\n";
@@ -158,6 +158,7 @@ int RunHostWindow(const PluginParameters& parameters, const PageObjectSize& size
     }
     CUIApplication application(*system);
     CHostFrame frame(parameters);
+    frame.GetControl().SetRateLimit(rateLimit);
     frame.Create(size);
 
     std::string busError;

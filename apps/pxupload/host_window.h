@@ -8,6 +8,7 @@
 #include "control/page_parameters.h"
 #include "upload/plugin_parameters.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ inline constexpr const char* kHostObjectPath = "/example/pixolane/Uploader";
 inline constexpr const char* kHostInterface = "example.pixolane.IPixolaneUploadPlugin";
 
 // Runs the window until it is closed: 0 then; 2 when there is no display. `paths` are added as if
-// dropped on the list once the control is up.
+// dropped on the list once the control is up; `rateLimit` caps the control's sending in bytes per
+// second (0: no cap).
 int RunHostWindow(const PluginParameters& parameters, const PageObjectSize& size,
-                  const std::vector<std::string>& paths);
+                  const std::vector<std::string>& paths, uint64_t rateLimit = 0);

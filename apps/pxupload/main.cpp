@@ -96,7 +96,7 @@ PluginParameters LoadParameters(const CommandLine& line) {
 
 int RunWindow(const CommandLine& line) {
     PageSettings settings = LoadPage(line);
-    return RunHostWindow(settings.parameters, settings.size, line.arguments);
+    return RunHostWindow(settings.parameters, settings.size, line.arguments, line.rateLimit);
 }
 
 // The program's own file: what the registration names as the control's server.
