@@ -11,6 +11,7 @@
 #include "tests/support/ref_server_state.h"
 #include "tests/support/scoped_temp_folder.h"
 #include "tests/ui/gui_support.h"
+#include "ui/geometry.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -200,6 +201,58 @@ protected:
         return text.find("(default)") == std::string::npos;
     }
 
+    // Where the upload list put its pieces, from the last layout the program traced ("--trace ui"), in
+    // screen coordinates. Nothing until the list has been laid out.
+    struct ListLayout {
+        CUIRect pause, remove, retry, rows;
+        int rowHeight = 0;
+        int statusLeft = 0, statusRight = 0;
+        CUIPoint Centre(const CUIRect& r) const { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+        CUIPoint Row(int index) const { return {rows.left + 40, rows.top + index * rowHeight + rowHeight / 2}; }
+        CUIPoint Status(int index) const { return {statusLeft + 6, Row(index).y}; }
+    };
+    std::optional<ListLayout> ReadLayout(const std::string& name, const std::string& window) const {
+        const std::string trace = ReadText(ErrPath(name));
+        size_t at = trace.rfind("upload list layout: ");
+        if (at == std::string::npos)
+            return std::nullopt;
+        ListLayout layout;
+        CUIRect* boxes[] = {&layout.pause, &layout.remove, &layout.retry, &layout.rows};
+        if (std::sscanf(trace.c_str() + at,
+                        "upload list layout: pause %d,%d,%d,%d remove %d,%d,%d,%d retry %d,%d,%d,%d rows "
+                        "%d,%d,%d,%d row %d status %d,%d",
+                        &boxes[0]->left, &boxes[0]->top, &boxes[0]->right, &boxes[0]->bottom, &boxes[1]->left,
+                        &boxes[1]->top, &boxes[1]->right, &boxes[1]->bottom, &boxes[2]->left, &boxes[2]->top,
+                        &boxes[2]->right, &boxes[2]->bottom, &boxes[3]->left, &boxes[3]->top, &boxes[3]->right,
+                        &boxes[3]->bottom, &layout.rowHeight, &layout.statusLeft, &layout.statusRight) != 19 ||
+            layout.rowHeight <= 0)
+            return std::nullopt;
+        // The list fills the control, which sits on the page at its margin of 8 pixels.
+        int x = 0, y = 0;
+        const std::string geometry = Capture("xdotool getwindowgeometry " + window);
+        const size_t position = geometry.find("Position: ");
+        if (position == std::string::npos || std::sscanf(geometry.c_str() + position, "Position: %d,%d", &x, &y) != 2)
+            return std::nullopt;
+        const CUIPoint origin{x + 8, y + 8};
+        for (CUIRect* box : boxes)
+            *box = box->Offset(origin.x, origin.y);
+        layout.statusLeft += origin.x;
+        layout.statusRight += origin.x;
+        return layout;
+    }
+
+    // A real click of the first button where a person would put the pointer.
+    static bool Click(CUIPoint at, int button = 1) {
+        const std::string x = std::to_string(at.x), y = std::to_string(at.y);
+        return std::system(("xdotool mousemove " + std::to_string(at.x + 3) + " " + std::to_string(at.y + 2) +
+                            " sleep 0.05 mousemove --sync " + x + " " + y + " sleep 0.1 click " +
+                            std::to_string(button))
+                               .c_str()) == 0;
+    }
+
+    // Every byte the server has read from the program's connections, counted as it arrives.
+    static int64_t BytesIn(const RefServer& server) { return e2e::State(server)["bytes_in"].AsInt(); }
+
     testsupport::ScopedTempFolder m_folder{"px-window-e2e"};
     std::string m_config;
     std::string m_suppressions;
@@ -343,6 +396,180 @@ TEST_F(WindowProgram, TheWindowEmptyUploadingAndComplete) {
     EXPECT_TRUE(Screenshot("window-complete"));
     program->Stop(kRunSeconds);
     EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("uploading"));
+}
+
+TEST_F(WindowProgram, PauseStopsTheTransfersAndResumeGoesOnFromTheServersOffset) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = AddPicture("paused.jpg", 2500000);
+    // The program's own cap keeps its socket buffers nearly empty, so that what the server receives
+    // is what the program sends.
+    std::unique_ptr<ChildProcess> program =
+        Start("host", {"window", "--trace", "ui", "--limit-rate", "200K", "--param", "Server=" + server.Server(),
+                       "--param", "OverrideUserPrefs=true", "--param", "Paused=false", path});
+    const std::string window = WaitForWindow();
+    ASSERT_NE(window, "") << ReadText(ErrPath("host"));
+    ASSERT_TRUE(WaitFor([&] { return BytesIn(server) > 300000; }, kRunSeconds)) << ReadText(ErrPath("host"));
+    std::optional<ListLayout> layout = ReadLayout("host", window);
+    ASSERT_TRUE(layout) << ReadText(ErrPath("host"));
+    ASSERT_TRUE(Click(layout->Centre(layout->pause)));
+
+    // Once what was under way has landed, nothing more comes.
+    int64_t settled = -1;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            int64_t before = BytesIn(server);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            settled = BytesIn(server);
+            return settled == before;
+        },
+        kRunSeconds));
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(BytesIn(server), settled) << "the server received bytes while paused";
+    EXPECT_LT(settled, 2400000);
+    EXPECT_EQ(AskComplete(), "(0,)");
+    EXPECT_TRUE(Screenshot("window-paused"));
+
+    // Resume shares the place of Pause.
+    ASSERT_TRUE(Click(layout->Centre(layout->pause)));
+    ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(1,)"; }, kRunSeconds)) << ReadText(ErrPath("host"));
+    Json state = e2e::State(server);
+    ASSERT_EQ(state["pictures"].Members().size(), 1u);
+    const auto& [id, record] = state["pictures"].Members()[0];
+    EXPECT_TRUE(record["complete"].AsBool());
+    EXPECT_TRUE(server.StoredBytes(id) == m_bytes.at(path));
+    // The second body went on where the server had stopped receiving: one picture, two bodies.
+    EXPECT_EQ(e2e::Requests(state, "GetImageID"), 1);
+    EXPECT_GE(e2e::Requests(state, "UploadImage"), 2);
+    program->Stop(kRunSeconds);
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("host"));
+}
+
+TEST_F(WindowProgram, AFileDroppedFromAnotherProgramIsQueuedAndUploaded) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = AddPicture("dropped from elsewhere.jpg", 300000);
+    std::unique_ptr<ChildProcess> program =
+        Start("host", {"window", "--trace", "ui", "--param", "Server=" + server.Server(), "--param",
+                       "OverrideUserPrefs=true", "--param", "Paused=false"});
+    const std::string window = WaitForWindow();
+    ASSERT_NE(window, "") << ReadText(ErrPath("host"));
+    ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(0,)"; }, kStartSeconds));
+    std::optional<ListLayout> layout = ReadLayout("host", window);
+    ASSERT_TRUE(layout) << ReadText(ErrPath("host"));
+
+    // Another X client offers the file; the pointer drags it from there onto the list.
+    ChildProcess source({"/usr/bin/python3", std::string(PX_SOURCE_DIR) + "/tests/ui/x_client.py", "drag", "700",
+                         "300", path},
+                        ChildProcess::Options{{}, ErrPath("source"), ErrPath("source")});
+    ASSERT_TRUE(source.Started());
+    const CUIPoint target = layout->Centre(layout->rows);
+    const std::string script = "xdotool search --sync --onlyvisible --name 'drag source' >/dev/null && "
+                               "xdotool sleep 0.5 mousemove --sync 740 340 sleep 0.2 mousedown 1 sleep 0.2 "
+                               "mousemove --sync 750 350 sleep 0.2 mousemove --sync 600 300 sleep 0.2 "
+                               "mousemove --sync " +
+                               std::to_string(target.x + 20) + " " + std::to_string(target.y + 10) +
+                               " sleep 0.3 mousemove --sync " + std::to_string(target.x) + " " +
+                               std::to_string(target.y) + " sleep 1.0 mouseup 1";
+    ASSERT_EQ(std::system(("timeout 30 sh -c " + ShellQuote(script)).c_str()), 0) << ReadText(ErrPath("source"));
+
+    ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(1,)"; }, kRunSeconds)) << ReadText(ErrPath("host"));
+    Json state = e2e::State(server);
+    ASSERT_EQ(state["pictures"].Members().size(), 1u);
+    const auto& [id, record] = state["pictures"].Members()[0];
+    EXPECT_EQ(record["filename"].AsString(), path);
+    EXPECT_TRUE(record["complete"].AsBool());
+    EXPECT_TRUE(server.StoredBytes(id) == m_bytes.at(path));
+    program->Stop(kRunSeconds);
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("host"));
+}
+
+TEST_F(WindowProgram, RemoveAnsweredYesTakesThePictureOutAndStartSendsTheRest) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const std::string removed = AddPicture("removed.jpg", 80000);
+    const std::string kept = AddPicture("kept.jpg", 90000);
+    // Without automatic start both wait, so the question comes before anything is sent.
+    std::unique_ptr<ChildProcess> program =
+        Start("host", {"window", "--trace", "ui", "--param", "Server=" + server.Server(), "--param",
+                       "OverrideUserPrefs=true", "--param", "Paused=true", removed, kept});
+    const std::string window = WaitForWindow();
+    ASSERT_NE(window, "") << ReadText(ErrPath("host"));
+    ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(0,)"; }, kStartSeconds));
+    std::optional<ListLayout> layout = ReadLayout("host", window);
+    ASSERT_TRUE(layout) << ReadText(ErrPath("host"));
+
+    // The first row, then Remove, then Yes (No is the box's default button).
+    ASSERT_TRUE(Click(layout->Row(0)));
+    ASSERT_TRUE(Click(layout->Centre(layout->remove)));
+    ASSERT_EQ(std::system(("timeout 30 sh -c " + ShellQuote(gui::PressKeysIn("^Remove\\?$", "alt+y"))).c_str()), 0)
+        << ReadText(ErrPath("host"));
+    // Start shares the place of Pause; the run it starts holds only the picture that is left.
+    ASSERT_TRUE(WaitFor([&] { return Capture("xdotool search --onlyvisible --name '^Remove'").empty(); }, 30));
+    ASSERT_TRUE(Click(layout->Centre(layout->pause)));
+    ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(1,)"; }, kRunSeconds)) << ReadText(ErrPath("host"));
+    Json state = e2e::State(server);
+    ASSERT_EQ(state["pictures"].Members().size(), 1u);
+    const auto& [id, record] = state["pictures"].Members()[0];
+    EXPECT_EQ(record["filename"].AsString(), kept);
+    EXPECT_TRUE(server.StoredBytes(id) == m_bytes.at(kept));
+    program->Stop(kRunSeconds);
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("host"));
+}
+
+TEST_F(WindowProgram, AFailedPicturesStatusOpensTransferFailedWithItsError) {
+    if (testsupport::FindProgram("xclip").empty())
+        GTEST_SKIP() << "xclip is not installed (scripts/deps installs it)";
+    // Every identifier request is refused with a code that ends the picture at once.
+    RefServer server({"--fault", R"({"servlet":"GetImageID","error":3,"message":"Album closed"})"});
+    ASSERT_TRUE(server.IsListening());
+    const std::string path = AddPicture("refused.jpg", 60000);
+    std::unique_ptr<ChildProcess> program =
+        Start("host", {"window", "--trace", "ui", "--param", "Server=" + server.Server(), "--param",
+                       "OverrideUserPrefs=true", "--param", "Paused=false", path});
+    const std::string window = WaitForWindow();
+    ASSERT_NE(window, "") << ReadText(ErrPath("host"));
+    std::optional<ListLayout> layout = ReadLayout("host", window);
+    ASSERT_TRUE(layout) << ReadText(ErrPath("host"));
+
+    // The run's end shows the Transfer Status dialog first (its failure variant), and the page is
+    // told the upload is not complete: no picture went. The dialog goes with Escape.
+    EXPECT_NE(Capture("timeout 30 xdotool search --sync --onlyvisible --name '^Transfer Status$'"), "")
+        << ReadText(ErrPath("host"));
+    EXPECT_EQ(AskComplete(), "(0,)");
+    ASSERT_EQ(std::system(("timeout 30 sh -c " + ShellQuote(gui::PressKeysIn("^Transfer Status$", "Escape"))).c_str()),
+              0);
+    ASSERT_TRUE(WaitFor(
+        [&] { return Capture("xdotool search --onlyvisible --name '^Transfer Status$'").empty(); }, 30));
+    ASSERT_TRUE(Click(layout->Status(0)));
+    // The dialog names the picture; its text, copied as a person would, ends with the error's code.
+    const std::string dialog =
+        Capture("timeout 30 xdotool search --sync --onlyvisible --name '^Transfer Failed: refused.jpg$' | tail -1");
+    ASSERT_NE(dialog, "") << ReadText(ErrPath("host"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // mapped is not yet painted
+    // Selected with the mouse from the first line to past the last, as a person would to copy it.
+    const std::string id = dialog.substr(0, dialog.find('\n'));
+    const std::string select = "xdotool mousemove --window " + id + " 14 14 mousedown 1 sleep 0.2 mousemove --window " +
+                               id + " 200 150 sleep 0.2 mousemove --window " + id + " 400 185 sleep 0.2 mouseup 1";
+    ASSERT_EQ(std::system(("timeout 30 sh -c " + ShellQuote(select)).c_str()), 0) << ReadText(ErrPath("host"));
+    std::string copied;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            copied = Capture("timeout 5 xclip -o -selection primary");
+            return copied.find("Error Reference Code:") != std::string::npos;
+        },
+        30))
+        << copied;
+    EXPECT_EQ(copied.find("Please check the Error Reference Code(s) listed below."), 0u) << copied;
+    // The server's own words for the refusal are the picture's error.
+    EXPECT_NE(copied.find("Error Reference Code:\r\nAlbum closed"), std::string::npos) << copied;
+    EXPECT_TRUE(Screenshot("window-transfer-failed"));
+    ASSERT_EQ(std::system(("timeout 30 sh -c " +
+                           ShellQuote(gui::PressKeysIn("^Transfer Failed: refused.jpg$", "Escape")))
+                              .c_str()),
+              0);
+    program->Stop(kRunSeconds);
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("host"));
 }
 
 TEST_F(WindowProgram, ASecondHostRunsWithoutTheBusName) {
