@@ -207,7 +207,12 @@ void CHTTPConnection::StartWatch() {
 }
 
 void CHTTPConnection::WatchProgress() {
-    if (m_idleTimeout <= 0 || !m_socket)
+    if (!m_socket)
+        return;
+    // What the peer has not yet taken is not progress. A reply means the peer read the request.
+    if (m_request != nullptr && m_response)
+        m_request->SetUnsent(m_response->GetStatusNow() >= 200 ? 0 : m_socket->GetBytesUnsent());
+    if (m_idleTimeout <= 0)
         return;
     uint64_t sent = m_socket->GetBytesSent();
     uint64_t received = m_socket->GetBytesReceived();
@@ -386,6 +391,8 @@ void CHTTPConnection::FinishExchange() {
     // A request that the reply cut short will never be written whole.
     if (!m_doneWriting)
         m_request->Abort();
+    // The peer answered: it has every byte it took in.
+    m_request->SetUnsent(0);
     m_request = nullptr;
     m_doneWriting = false;
     m_state = State::Done;

@@ -117,7 +117,13 @@ bool CHTTPRequest::IsWrittenFrom(size_t section, uint64_t offset) const {
 
 uint64_t CHTTPRequest::GetEntityBytesWritten() const {
     std::lock_guard lock(m_progressLock);
-    return m_written > m_overhead ? m_written - m_overhead : 0;
+    const uint64_t delivered = m_written > m_unsent ? m_written - m_unsent : 0;
+    return delivered > m_overhead ? delivered - m_overhead : 0;
+}
+
+void CHTTPRequest::SetUnsent(uint64_t bytes) {
+    std::lock_guard lock(m_progressLock);
+    m_unsent = bytes;
 }
 
 void CHTTPRequest::UpdateOverhead() {
@@ -252,6 +258,7 @@ void CHTTPRequest::ResetWritePosition() {
     {
         std::lock_guard lock(m_progressLock);
         m_written = 0;
+        m_unsent = 0;
     }
     m_completion.Reset();
 }
@@ -263,6 +270,7 @@ void CHTTPRequest::Abort() {
     {
         std::lock_guard lock(m_progressLock);
         m_written = 0;
+        m_unsent = 0;
         for (size_t section = 0; section < kSections; ++section)
             m_written += SectionSize(section);
     }

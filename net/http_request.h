@@ -107,6 +107,9 @@ public:
     void ResetWritePosition();
     // Gives up: counts everything as written and sets the completion event.
     void Abort();
+    // How many of the bytes written the socket still holds unsent; GetEntityBytesWritten leaves them
+    // out, so that a send buffer of megabytes does not show a picture as sent before it left.
+    void SetUnsent(uint64_t bytes);
 
     // --- for the challenge answer ---
     // Stores the authenticator and its answer and writes the authorization block ("Proxy-Authorization"
@@ -166,6 +169,7 @@ private:
     mutable std::mutex m_progressLock;
     uint64_t m_written = 0;             // guarded: bytes written of all four blocks
     uint64_t m_overhead = 0;            // guarded: the sizes of the three blocks before the entity
+    uint64_t m_unsent = 0;              // guarded: of m_written, what the socket still holds
     std::exception_ptr m_entityFailure; // guarded: what the source raised
 
     CEvent m_completion;

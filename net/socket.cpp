@@ -302,6 +302,10 @@ size_t CSocket::Read(size_t count, void* buffer, double timeout) {
     return taken;
 }
 
+uint64_t CSocket::GetBytesUnsent() const {
+    return IsValid() ? (std::min)(platform::GetUnsentBytes(m_handle), m_bytesSent) : 0;
+}
+
 size_t CSocket::Peek(size_t count, void* buffer, double timeout) {
     if (!IsOpenForReading())
         throw CInputStreamClosedException();

@@ -74,6 +74,8 @@ public:
     // stalled exchange from a slow one.
     uint64_t GetBytesReceived() const { return m_bytesReceived; }
     uint64_t GetBytesSent() const { return m_bytesSent; }
+    // Of the bytes sent, those the system still holds because the peer has not acknowledged them.
+    uint64_t GetBytesUnsent() const;
 
     // Bounds on the drain when a socket is destroyed while its peer keeps sending or stays open.
     static constexpr double kDrainSeconds = 2.0;

@@ -185,6 +185,11 @@ WinModule* LoadModule(const char* name);
 void* GetModuleProc(WinModule* module, const char* name);
 void FreeWinModule(WinModule* module);
 
+// Bytes written to a connected stream socket that the system still holds because the peer has not
+// yet acknowledged them, so that progress can count what reached the other side rather than what
+// went into a send buffer that may hold megabytes. 0 where the system does not tell.
+uint64_t GetUnsentBytes(WinSocket s);
+
 } // namespace platform
 
 namespace platform {

@@ -819,6 +819,14 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 } // namespace
 
+uint64_t GetUnsentBytes(WinSocket s) {
+    int fd;
+    int unsent = 0;
+    if (!ToFd(s, fd) || ::ioctl(fd, TIOCOUTQ, &unsent) != 0 || unsent < 0)
+        return 0;
+    return static_cast<uint64_t>(unsent);
+}
+
 // The one module that stands for the socket libraries.
 struct WinModule {
     const char* name;

@@ -251,6 +251,51 @@ TEST_F(HttpConnection, OneExchangeByteForByte) {
               (std::vector<std::vector<std::string>>{{RequestText(peer.Port(), "X-A: b\r\n", "close")}}));
 }
 
+TEST_F(HttpConnection, EntityBytesCountWhatThePeerTookNotWhatTheSendBufferHolds) {
+    // A peer that takes the connection and reads nothing until released: the request fills its small
+    // receive buffer, then the client's send buffer, which may hold megabytes.
+    uint16_t port = 0;
+    int listener = loopback::Listen(1, port);
+    int small = 64 * 1024;
+    ASSERT_EQ(::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    std::atomic<bool> release{false};
+    std::thread peer([&] {
+        if (!loopback::WaitReadable(listener, 10000))
+            return;
+        int fd = ::accept(listener, nullptr, nullptr);
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        loopback::ReadRequest(fd);
+        const std::string reply = "HTTP/1.1 200 OK\r\ncontent-length: 0\r\nConnection: close\r\n\r\n";
+        ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+        ::close(fd);
+    });
+    const std::string uri = "http://127.0.0.1:" + std::to_string(port) + "/up";
+    const std::string entity(8 << 20, 'p');
+    CHTTPRequest request(0);
+    request.Write(entity);
+    CHTTPConnection connection(uri, false);
+    std::shared_ptr<CHTTPResponse> response = connection.Submit(request, uri);
+
+    // Once the writes have stopped, the count shows what the peer's side took: its receive buffer
+    // (the kernel may double the size asked for and add its own slack), not the client's backlog.
+    uint64_t shown = 0;
+    for (int still = 0, i = 0; still < 10 && i < 200; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const uint64_t now = request.GetEntityBytesWritten();
+        still = now == shown ? still + 1 : 0;
+        shown = now;
+    }
+    EXPECT_LT(shown, 512u * 1024) << "the count includes bytes still in the client's send buffer";
+
+    release = true;
+    Outcome x = Finish(connection, *response);
+    peer.join();
+    ::close(listener);
+    EXPECT_EQ(x.status, 200);
+    EXPECT_EQ(request.GetEntityBytesWritten(), entity.size());
+}
+
 TEST_F(HttpConnection, ThroughAProxyTheLineCarriesTheWholeURI) {
     // The peer plays the proxy: the URI's host is never resolved, the proxy's address is used.
     ScriptedPeer peer({{Reply("HTTP/1.1 200 OK\r\ncontent-length: 0\r\n\r\n")}});
