@@ -7,6 +7,8 @@
 // not run while another thread loads or frees a module.
 #pragma once
 
+#include "platform/calling_convention.h"
+
 #include <cstdint>
 
 namespace platform {
@@ -66,20 +68,20 @@ struct SecurityPackageInfo {
     char* comment;
 };
 
-using AcquireCredentialsHandleFn = SecurityStatus (*)(char* principal, char* package, uint32_t credentialUse,
-                                                      void* logonId, void* authData, void* getKeyFn,
-                                                      void* getKeyArgument, SecHandle* credential,
-                                                      TimeStamp* expiry);
-using FreeCredentialsHandleFn = SecurityStatus (*)(SecHandle* credential);
-using InitializeSecurityContextFn = SecurityStatus (*)(SecHandle* credential, SecHandle* context,
-                                                       char* targetName, uint32_t contextRequirements,
-                                                       uint32_t reserved1, uint32_t dataRepresentation,
-                                                       SecBufferDesc* input, uint32_t reserved2,
-                                                       SecHandle* newContext, SecBufferDesc* output,
-                                                       uint32_t* contextAttributes, TimeStamp* expiry);
-using DeleteSecurityContextFn = SecurityStatus (*)(SecHandle* context);
-using QuerySecurityPackageInfoFn = SecurityStatus (*)(char* packageName, SecurityPackageInfo** info);
-using FreeContextBufferFn = SecurityStatus (*)(void* buffer);
+using AcquireCredentialsHandleFn = SecurityStatus(PX_SYSTEM_CALL*)(char* principal, char* package,
+                                                                   uint32_t credentialUse, void* logonId,
+                                                                   void* authData, void* getKeyFn,
+                                                                   void* getKeyArgument,
+                                                                   SecHandle* credential, TimeStamp* expiry);
+using FreeCredentialsHandleFn = SecurityStatus(PX_SYSTEM_CALL*)(SecHandle* credential);
+using InitializeSecurityContextFn = SecurityStatus(PX_SYSTEM_CALL*)(
+    SecHandle* credential, SecHandle* context, char* targetName, uint32_t contextRequirements,
+    uint32_t reserved1, uint32_t dataRepresentation, SecBufferDesc* input, uint32_t reserved2,
+    SecHandle* newContext, SecBufferDesc* output, uint32_t* contextAttributes, TimeStamp* expiry);
+using DeleteSecurityContextFn = SecurityStatus(PX_SYSTEM_CALL*)(SecHandle* context);
+using QuerySecurityPackageInfoFn = SecurityStatus(PX_SYSTEM_CALL*)(char* packageName,
+                                                                   SecurityPackageInfo** info);
+using FreeContextBufferFn = SecurityStatus(PX_SYSTEM_CALL*)(void* buffer);
 
 // The table that "InitSecurityInterfaceA" returns, reduced to the calls used; owned by the module.
 struct SecurityFunctions {
@@ -92,7 +94,7 @@ struct SecurityFunctions {
     FreeContextBufferFn FreeContextBuffer;
 };
 
-using InitSecurityInterfaceFn = SecurityFunctions* (*)();
+using InitSecurityInterfaceFn = SecurityFunctions*(PX_SYSTEM_CALL*)();
 
 } // namespace sspi
 

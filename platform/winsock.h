@@ -4,6 +4,8 @@
 // the thread's last socket error and readiness computed with poll (no limit on descriptor values).
 #pragma once
 
+#include "platform/calling_convention.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -196,41 +198,41 @@ namespace platform {
 
 // Signatures of the 35 entry points, as the network layer calls them through its table.
 namespace wsa {
-using WSAStartupFn = int (*)(uint16_t version, WinWsaData* data);
-using AcceptFn = WinSocket (*)(WinSocket s, WinSockAddr* address, int* length);
-using BindFn = int (*)(WinSocket s, const WinSockAddr* address, int length);
-using CloseSocketFn = int (*)(WinSocket s);
-using ConnectFn = int (*)(WinSocket s, const WinSockAddr* address, int length);
-using IoctlSocketFn = int (*)(WinSocket s, long command, uint32_t* argument);
-using GetNameFn = int (*)(WinSocket s, WinSockAddr* address, int* length);
-using GetSockOptFn = int (*)(WinSocket s, int level, int option, char* value, int* length);
-using Swap32Fn = uint32_t (*)(uint32_t value);
-using Swap16Fn = uint16_t (*)(uint16_t value);
-using InetAddrFn = uint32_t (*)(const char* text);
-using InetNtoaFn = char* (*)(uint32_t address);
-using ListenFn = int (*)(WinSocket s, int backlog);
-using RecvFn = int (*)(WinSocket s, char* buffer, int length, int flags);
-using RecvFromFn = int (*)(WinSocket s, char* buffer, int length, int flags, WinSockAddr* from,
-                           int* fromLength);
-using SelectFn = int (*)(int count, WinFdSet* read, WinFdSet* write, WinFdSet* except,
-                         const WinTimeval* timeout);
-using SendFn = int (*)(WinSocket s, const char* data, int length, int flags);
-using SendToFn = int (*)(WinSocket s, const char* data, int length, int flags, const WinSockAddr* to,
-                         int toLength);
-using SetSockOptFn = int (*)(WinSocket s, int level, int option, const char* value, int length);
-using ShutdownFn = int (*)(WinSocket s, int how);
-using SocketFn = WinSocket (*)(int family, int type, int protocol);
-using GetHostByAddrFn = WinHostEnt* (*)(const char* address, int length, int type);
-using GetHostByNameFn = WinHostEnt* (*)(const char* name);
-using GetHostNameFn = int (*)(char* name, int length);
-using GetServByPortFn = WinServEnt* (*)(int port, const char* protocol);
-using GetServByNameFn = WinServEnt* (*)(const char* name, const char* protocol);
-using GetProtoByNumberFn = WinProtoEnt* (*)(int number);
-using GetProtoByNameFn = WinProtoEnt* (*)(const char* name);
-using WSACleanupFn = int (*)();
-using WSAIsBlockingFn = int (*)();
-using WSAGetLastErrorFn = int (*)();
-using WSAFDIsSetFn = int (*)(WinSocket s, WinFdSet* set);
+using WSAStartupFn = int(PX_SYSTEM_CALL*)(uint16_t version, WinWsaData* data);
+using AcceptFn = WinSocket(PX_SYSTEM_CALL*)(WinSocket s, WinSockAddr* address, int* length);
+using BindFn = int(PX_SYSTEM_CALL*)(WinSocket s, const WinSockAddr* address, int length);
+using CloseSocketFn = int(PX_SYSTEM_CALL*)(WinSocket s);
+using ConnectFn = int(PX_SYSTEM_CALL*)(WinSocket s, const WinSockAddr* address, int length);
+using IoctlSocketFn = int(PX_SYSTEM_CALL*)(WinSocket s, long command, uint32_t* argument);
+using GetNameFn = int(PX_SYSTEM_CALL*)(WinSocket s, WinSockAddr* address, int* length);
+using GetSockOptFn = int(PX_SYSTEM_CALL*)(WinSocket s, int level, int option, char* value, int* length);
+using Swap32Fn = uint32_t(PX_SYSTEM_CALL*)(uint32_t value);
+using Swap16Fn = uint16_t(PX_SYSTEM_CALL*)(uint16_t value);
+using InetAddrFn = uint32_t(PX_SYSTEM_CALL*)(const char* text);
+using InetNtoaFn = char*(PX_SYSTEM_CALL*)(uint32_t address);
+using ListenFn = int(PX_SYSTEM_CALL*)(WinSocket s, int backlog);
+using RecvFn = int(PX_SYSTEM_CALL*)(WinSocket s, char* buffer, int length, int flags);
+using RecvFromFn = int(PX_SYSTEM_CALL*)(WinSocket s, char* buffer, int length, int flags, WinSockAddr* from,
+                                        int* fromLength);
+using SelectFn = int(PX_SYSTEM_CALL*)(int count, WinFdSet* read, WinFdSet* write, WinFdSet* except,
+                                      const WinTimeval* timeout);
+using SendFn = int(PX_SYSTEM_CALL*)(WinSocket s, const char* data, int length, int flags);
+using SendToFn = int(PX_SYSTEM_CALL*)(WinSocket s, const char* data, int length, int flags,
+                                      const WinSockAddr* to, int toLength);
+using SetSockOptFn = int(PX_SYSTEM_CALL*)(WinSocket s, int level, int option, const char* value, int length);
+using ShutdownFn = int(PX_SYSTEM_CALL*)(WinSocket s, int how);
+using SocketFn = WinSocket(PX_SYSTEM_CALL*)(int family, int type, int protocol);
+using GetHostByAddrFn = WinHostEnt*(PX_SYSTEM_CALL*)(const char* address, int length, int type);
+using GetHostByNameFn = WinHostEnt*(PX_SYSTEM_CALL*)(const char* name);
+using GetHostNameFn = int(PX_SYSTEM_CALL*)(char* name, int length);
+using GetServByPortFn = WinServEnt*(PX_SYSTEM_CALL*)(int port, const char* protocol);
+using GetServByNameFn = WinServEnt*(PX_SYSTEM_CALL*)(const char* name, const char* protocol);
+using GetProtoByNumberFn = WinProtoEnt*(PX_SYSTEM_CALL*)(int number);
+using GetProtoByNameFn = WinProtoEnt*(PX_SYSTEM_CALL*)(const char* name);
+using WSACleanupFn = int(PX_SYSTEM_CALL*)();
+using WSAIsBlockingFn = int(PX_SYSTEM_CALL*)();
+using WSAGetLastErrorFn = int(PX_SYSTEM_CALL*)();
+using WSAFDIsSetFn = int(PX_SYSTEM_CALL*)(WinSocket s, WinFdSet* set);
 } // namespace wsa
 
 } // namespace platform
