@@ -33,6 +33,9 @@ bool IsShellFolder(const std::string& path);
 // premultiplied). False when the theme has none.
 bool DrawShellIcon(const std::string& path, int size, std::vector<uint32_t>& pixels);
 
+// The theme's icon of that name ("document-open-recent"), as DrawShellIcon draws.
+bool DrawNamedIcon(const std::string& iconName, int size, std::vector<uint32_t>& pixels);
+
 // Horizontal logical pixels per inch of the screen (96 when no screen is known).
 int GetScreenLogicalDpi();
 

@@ -144,27 +144,16 @@ bool IsShellFolder(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool DrawShellIcon(const std::string& path, int size, std::vector<uint32_t>& pixels) {
-    if (size <= 0)
-        return false;
-    GFile* file = g_file_new_for_path(path.c_str());
-    GFileInfo* info = g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_ICON, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
-    g_object_unref(file);
-    GIcon* icon = info != nullptr ? g_file_info_get_icon(info) : nullptr;
-    if (icon != nullptr)
-        g_object_ref(icon);
-    if (info != nullptr)
-        g_object_unref(info);
-    if (icon == nullptr)
-        icon = g_themed_icon_new(IsShellFolder(path) ? "folder" : "text-x-generic");
+namespace {
 
+// Draws the icon (taken) or, when the theme lacks it, the named fallback.
+bool DrawIcon(GIcon* icon, const char* fallback, int size, std::vector<uint32_t>& pixels) {
     GdkPixbuf* pixbuf = nullptr;
     {
         std::lock_guard lock(g_themeLock);
         GtkIconInfo* found = gtk_icon_theme_lookup_by_gicon(ThemeLocked(), icon, size, GTK_ICON_LOOKUP_FORCE_SIZE);
         if (found == nullptr)
-            found = gtk_icon_theme_lookup_icon(ThemeLocked(), IsShellFolder(path) ? "folder" : "text-x-generic",
-                                               size, GTK_ICON_LOOKUP_FORCE_SIZE);
+            found = gtk_icon_theme_lookup_icon(ThemeLocked(), fallback, size, GTK_ICON_LOOKUP_FORCE_SIZE);
         if (found != nullptr) {
             pixbuf = gtk_icon_info_load_icon(found, nullptr);
             g_object_unref(found);
@@ -197,6 +186,31 @@ bool DrawShellIcon(const std::string& path, int size, std::vector<uint32_t>& pix
     }
     g_object_unref(pixbuf);
     return true;
+}
+
+} // namespace
+
+bool DrawShellIcon(const std::string& path, int size, std::vector<uint32_t>& pixels) {
+    if (size <= 0)
+        return false;
+    const bool folder = IsShellFolder(path);
+    GFile* file = g_file_new_for_path(path.c_str());
+    GFileInfo* info = g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_ICON, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
+    g_object_unref(file);
+    GIcon* icon = info != nullptr ? g_file_info_get_icon(info) : nullptr;
+    if (icon != nullptr)
+        g_object_ref(icon);
+    if (info != nullptr)
+        g_object_unref(info);
+    if (icon == nullptr)
+        icon = g_themed_icon_new(folder ? "folder" : "text-x-generic");
+    return DrawIcon(icon, folder ? "folder" : "text-x-generic", size, pixels);
+}
+
+bool DrawNamedIcon(const std::string& iconName, int size, std::vector<uint32_t>& pixels) {
+    if (size <= 0)
+        return false;
+    return DrawIcon(g_themed_icon_new(iconName.c_str()), "folder", size, pixels);
 }
 
 int GetScreenLogicalDpi() {
