@@ -49,6 +49,7 @@ bool CPicturePane::HandleMessage(const ui::Message& message, ui::LResult&) {
                     button->Draw(*drawable, button == m_hot, button == m_pressed);
             }
             System().EndPaint(GetHandle());
+            ++m_paintCount;
         }
         return true;
     }

@@ -58,6 +58,9 @@ public:
             Invalidate();
     }
 
+    // How many times the pane was painted: once it has been, it is on the screen.
+    int GetPaintCount() const { return m_paintCount; }
+
     bool HandleMessage(const ui::Message& message, ui::LResult& result) override;
 
 private:
@@ -68,6 +71,7 @@ private:
     std::vector<CPictureStackButton*> m_buttons;
     CPictureStackButton* m_hot = nullptr;
     CPictureStackButton* m_pressed = nullptr;
+    int m_paintCount = 0;
 };
 
 // A 32-bit icon of the theme laid on a solid ground: what the browser draws for folders and for

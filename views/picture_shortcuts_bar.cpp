@@ -7,6 +7,9 @@
 #include "ui/drawable.h"
 #include "views/picture_browser_model.h"
 #include "views/picture_browser_pane.h"
+#include "views/upload_list_fit.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -37,7 +40,9 @@ CPictureShortcutsBar::CPictureShortcutsBar(std::function<void(const std::string&
             continue; // a special folder the user does not have is left out
         Entry entry;
         entry.location = *path;
-        entry.name = platform::GetShellDisplayName(*path);
+        // The file system calls its root "/"; the bar gives it a name people read.
+        entry.name = folder == platform::SpecialFolder::MyComputer ? Text(kStringComputer)
+                                                                   : platform::GetShellDisplayName(*path);
         entry.icon = MakeShellIconImage(*path, kIconSize, kGround);
         entry.litIcon = MakeShellIconImage(*path, kIconSize, CUIColor::FromSystem(platform::kColorHighlight));
         m_entries.push_back(std::move(entry));
@@ -61,7 +66,10 @@ void CPictureShortcutsBar::SetHot(std::optional<size_t> hot) {
         return;
     for (std::optional<size_t> changed : {m_hot, hot}) {
         if (changed) {
-            const CUIRect rect = GetEntryRect(*changed);
+            // The whole width: a wide name's highlight reaches past the entry.
+            CUIRect rect = GetEntryRect(*changed);
+            rect.left = 0;
+            rect.right = kWidth - 1;
             Invalidate(&rect);
         }
     }
@@ -83,9 +91,14 @@ void CPictureShortcutsBar::Paint(CUIDrawableRep& dc) {
         const Entry& entry = m_entries[i];
         const CUIRect rect = GetEntryRect(i);
         const bool hot = m_hot == i;
+        // Centred on x = 50, under the icon; a name a little wider than the entry may use the bar's
+        // whole width, and the highlight widens with it.
+        const int nameWidth = std::min(dc.MeasureText(entry.name).cx, client.Width() - 2);
+        const CUIRect text{50 - nameWidth / 2, rect.top + 12 + kIconSize + 2, 50 - nameWidth / 2 + nameWidth,
+                           rect.bottom};
         if (hot) {
             dc.SetSystemColor(platform::kColorHighlight);
-            dc.FillRect(rect);
+            dc.FillRect({std::min(rect.left, text.left), rect.top, std::max(rect.right, text.right), rect.bottom});
         }
         const CUIImage& icon = hot ? entry.litIcon : entry.icon;
         if (icon.Width() > 0)
@@ -94,9 +107,9 @@ void CPictureShortcutsBar::Paint(CUIDrawableRep& dc) {
             dc.SetSystemColor(platform::kColorHighlightText);
         else
             dc.SetColor(0, 0, 0);
-        // Centred on x = 50, under the icon.
-        const CUIRect text{rect.left, rect.top + 12 + kIconSize + 2, rect.left + 2 * (50 - rect.left), rect.bottom};
-        dc.DrawText(text, entry.name, platform::kTextCenter | platform::kTextSingleLine);
+        auto measure = [&dc](std::string_view t) { return dc.MeasureText(t).cx; };
+        dc.DrawText(text, FitTextToWidth(entry.name, text.Width(), "...", measure),
+                    platform::kTextCenter | platform::kTextSingleLine);
     }
 }
 

@@ -21,6 +21,7 @@ class CPictureShortcutsBar : public CUIWindow {
 public:
     static constexpr uint32_t kStringTitle = 10099;
     static constexpr uint32_t kStringRecentFolders = 10094;
+    static constexpr uint32_t kStringComputer = 10106;
     static constexpr int kWidth = 100;
     static constexpr CUISize kEntrySize{92, 65};
     static constexpr CUIPoint kFirstEntry{4, 30};

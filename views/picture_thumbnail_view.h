@@ -49,6 +49,8 @@ public:
     CUIRect GetCellRect(size_t index) const;
     // How many cells the last paint drew.
     int GetPaintedCells() const { return m_paintedCells; }
+    // How many thumbnails have arrived for the folder shown.
+    size_t GetThumbnailCount() const { return m_thumbnails.size(); }
 
     bool HandleMessage(const ui::Message& message, ui::LResult& result) override;
 
