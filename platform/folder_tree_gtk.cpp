@@ -1,5 +1,4 @@
 #include "platform/folder_tree.h"
-
 #include "platform/shell_folders.h"
 
 #include <gtk/gtk.h>
@@ -25,7 +24,8 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 // A row that is not loaded holds one empty child, so that it shows an expander.
 void AddFolderRow(GtkTreeStore* store, GtkTreeIter* parent, const std::string& path, GtkTreeIter* row) {
     gtk_tree_store_append(store, row, parent);
-    gtk_tree_store_set(store, row, kName, GetShellDisplayName(path).c_str(), kPath, path.c_str(), kLoaded, FALSE, -1);
+    gtk_tree_store_set(store, row, kName, GetShellDisplayName(path).c_str(), kPath, path.c_str(), kLoaded,
+                       FALSE, -1);
     GtkTreeIter placeholder;
     gtk_tree_store_append(store, &placeholder, row);
 }
@@ -83,8 +83,8 @@ gboolean OnViewRelease(GtkWidget* widget, GdkEventButton* event, gpointer data) 
         return FALSE;
     GtkTreePath* path = nullptr;
     GtkTreeViewColumn* column = nullptr;
-    if (!gtk_tree_view_get_path_at_pos(GTK_TREE_VIEW(widget), static_cast<int>(event->x), static_cast<int>(event->y),
-                                       &path, &column, nullptr, nullptr))
+    if (!gtk_tree_view_get_path_at_pos(GTK_TREE_VIEW(widget), static_cast<int>(event->x),
+                                       static_cast<int>(event->y), &path, &column, nullptr, nullptr))
         return FALSE;
     GdkRectangle cell;
     gtk_tree_view_get_cell_area(GTK_TREE_VIEW(widget), path, column, &cell);
@@ -133,8 +133,8 @@ std::optional<std::string> RunFolderTreePopup(NativeWindow owner, CUIPoint scree
     popup.store = gtk_tree_store_new(kColumns, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_BOOLEAN);
     popup.view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(popup.store));
     gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(popup.view), FALSE);
-    gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(popup.view), -1, "", gtk_cell_renderer_text_new(),
-                                                "text", kName, nullptr);
+    gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(popup.view), -1, "",
+                                                gtk_cell_renderer_text_new(), "text", kName, nullptr);
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_IN);
     gtk_container_add(GTK_CONTAINER(scrolled), popup.view);
@@ -184,8 +184,8 @@ std::optional<std::string> RunFolderTreePopup(NativeWindow owner, CUIPoint scree
     gtk_widget_grab_focus(popup.view);
     gtk_grab_add(popup.window);
     GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(popup.window));
-    const bool grabbed = gdk_seat_grab(seat, gtk_widget_get_window(popup.window), GDK_SEAT_CAPABILITY_ALL, TRUE,
-                                       nullptr, nullptr, nullptr, nullptr) == GDK_GRAB_SUCCESS;
+    const bool grabbed = gdk_seat_grab(seat, gtk_widget_get_window(popup.window), GDK_SEAT_CAPABILITY_ALL,
+                                       TRUE, nullptr, nullptr, nullptr, nullptr) == GDK_GRAB_SUCCESS;
 
     popup.loop = g_main_loop_new(nullptr, FALSE);
     g_main_loop_run(popup.loop);

@@ -1,6 +1,5 @@
-#include "platform/folder_tree.h"
-
 #include "platform/file_system.h"
+#include "platform/folder_tree.h"
 
 namespace platform {
 

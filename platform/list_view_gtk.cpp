@@ -11,7 +11,8 @@ constexpr int kImageIndexColumn = 1;
 constexpr int kFirstTextColumn = 2;
 
 GdkPixbuf* MakePixbuf(const ListViewImage& image) {
-    if (image.width <= 0 || image.height <= 0 || image.pixels.size() < size_t(image.width) * size_t(image.height))
+    if (image.width <= 0 || image.height <= 0 ||
+        image.pixels.size() < size_t(image.width) * size_t(image.height))
         return nullptr;
     GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, image.width, image.height);
     guchar* bytes = gdk_pixbuf_get_pixels(pixbuf);
@@ -78,7 +79,8 @@ public:
 
         GtkCellRenderer* picture = gtk_cell_renderer_pixbuf_new();
         g_object_set(picture, "xalign", 0.0, "xpad", 0, "ypad", 0, nullptr);
-        m_imageColumn = gtk_tree_view_column_new_with_attributes("", picture, "pixbuf", kPixbufColumn, nullptr);
+        m_imageColumn =
+            gtk_tree_view_column_new_with_attributes("", picture, "pixbuf", kPixbufColumn, nullptr);
         gtk_tree_view_column_set_sizing(m_imageColumn, GTK_TREE_VIEW_COLUMN_FIXED);
         gtk_tree_view_column_set_fixed_width(m_imageColumn, m_imageWidth);
         gtk_tree_view_append_column(GTK_TREE_VIEW(m_view), m_imageColumn);
@@ -123,7 +125,8 @@ public:
         for (const ListViewRow& row : rows) {
             GtkTreeIter iter;
             gtk_list_store_append(m_store, &iter);
-            gtk_list_store_set(m_store, &iter, kPixbufColumn, ImageAt(row.image), kImageIndexColumn, row.image, -1);
+            gtk_list_store_set(m_store, &iter, kPixbufColumn, ImageAt(row.image), kImageIndexColumn,
+                               row.image, -1);
             for (int i = 0; i < m_textColumns && size_t(i) < row.texts.size(); ++i)
                 gtk_list_store_set(m_store, &iter, kFirstTextColumn + i, row.texts[size_t(i)].c_str(), -1);
         }
@@ -141,7 +144,8 @@ public:
     int GetSelection() const override {
         GtkTreeModel* model = nullptr;
         GtkTreeIter iter;
-        if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(GTK_TREE_VIEW(m_view)), &model, &iter))
+        if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(GTK_TREE_VIEW(m_view)), &model,
+                                             &iter))
             return -1;
         GtkTreePath* path = gtk_tree_model_get_path(model, &iter);
         const int row = gtk_tree_path_get_indices(path)[0];

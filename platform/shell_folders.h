@@ -21,7 +21,8 @@ std::optional<std::string> GetSpecialFolderPath(SpecialFolder folder);
 // The value of `key` ("XDG_PICTURES_DIR") in the text of a user-dirs.dirs file: a quoted path that
 // is absolute or starts with "$HOME", which stands for `home`. Nothing when the key is missing or its
 // value has another form.
-std::optional<std::string> ParseUserDirsValue(std::string_view text, std::string_view key, const std::string& home);
+std::optional<std::string> ParseUserDirsValue(std::string_view text, std::string_view key,
+                                              const std::string& home);
 
 // What the user sees as the item's name; the file name when the file system has nothing better.
 std::string GetShellDisplayName(const std::string& path);

@@ -1,12 +1,10 @@
 #include "platform/shell_folders.h"
-
 #include "platform/user_folders.h"
-
-#include <gio/gio.h>
-#include <gtk/gtk.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <gio/gio.h>
+#include <gtk/gtk.h>
 #include <mutex>
 #include <sstream>
 #include <sys/stat.h>
@@ -46,7 +44,8 @@ GtkIconTheme* ThemeLocked() {
 
 } // namespace
 
-std::optional<std::string> ParseUserDirsValue(std::string_view text, std::string_view key, const std::string& home) {
+std::optional<std::string> ParseUserDirsValue(std::string_view text, std::string_view key,
+                                              const std::string& home) {
     std::optional<std::string> found;
     size_t start = 0;
     while (start < text.size()) {
@@ -121,8 +120,8 @@ std::optional<std::string> GetSpecialFolderPath(SpecialFolder folder) {
 std::string GetShellDisplayName(const std::string& path) {
     std::string name;
     GFile* file = g_file_new_for_path(path.c_str());
-    GFileInfo* info =
-        g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_DISPLAY_NAME, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
+    GFileInfo* info = g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_DISPLAY_NAME, G_FILE_QUERY_INFO_NONE,
+                                        nullptr, nullptr);
     if (info != nullptr) {
         const char* display = g_file_info_get_display_name(info);
         if (display != nullptr)
@@ -151,7 +150,8 @@ bool DrawIcon(GIcon* icon, const char* fallback, int size, std::vector<uint32_t>
     GdkPixbuf* pixbuf = nullptr;
     {
         std::lock_guard lock(g_themeLock);
-        GtkIconInfo* found = gtk_icon_theme_lookup_by_gicon(ThemeLocked(), icon, size, GTK_ICON_LOOKUP_FORCE_SIZE);
+        GtkIconInfo* found =
+            gtk_icon_theme_lookup_by_gicon(ThemeLocked(), icon, size, GTK_ICON_LOOKUP_FORCE_SIZE);
         if (found == nullptr)
             found = gtk_icon_theme_lookup_icon(ThemeLocked(), fallback, size, GTK_ICON_LOOKUP_FORCE_SIZE);
         if (found != nullptr) {
@@ -195,7 +195,8 @@ bool DrawShellIcon(const std::string& path, int size, std::vector<uint32_t>& pix
         return false;
     const bool folder = IsShellFolder(path);
     GFile* file = g_file_new_for_path(path.c_str());
-    GFileInfo* info = g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_ICON, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
+    GFileInfo* info =
+        g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_ICON, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
     g_object_unref(file);
     GIcon* icon = info != nullptr ? g_file_info_get_icon(info) : nullptr;
     if (icon != nullptr)

@@ -53,8 +53,7 @@ std::string HomeFolder() {
 } // namespace
 
 CPictureBrowserDialog::CPictureBrowserDialog()
-    : m_back(Bitmap(kBitmapBack), 3, [this] { Back(); }),
-      m_up(Bitmap(kBitmapUp), 3, [this] { Up(); }),
+    : m_back(Bitmap(kBitmapBack), 3, [this] { Back(); }), m_up(Bitmap(kBitmapUp), 3, [this] { Up(); }),
       m_open(Bitmap(kBitmapOpen), 3, [this] { OpenSelected(); }),
       m_viewThumbnails(Bitmap(kBitmapViewThumbnails), 3, [this] { ShowViewMenu(); }),
       m_viewDetails(Bitmap(kBitmapViewDetails), 3, [this] { ShowViewMenu(); }),
@@ -116,7 +115,8 @@ void CPictureBrowserDialog::OnInit() {
     m_toolbar.CreateChild(*this);
     m_hint.CreateChild(*this);
     m_bottom.CreateChild(*this);
-    m_shortcuts = std::make_unique<CPictureShortcutsBar>([this](const std::string& location) { NavigateTo(location); });
+    m_shortcuts =
+        std::make_unique<CPictureShortcutsBar>([this](const std::string& location) { NavigateTo(location); });
     m_shortcuts->CreateChild(*this);
     m_thumbnails.CreateChild(*this);
     m_details.CreateChild(*this);
@@ -149,7 +149,8 @@ void CPictureBrowserDialog::Layout() {
     m_hint.Move({CPictureShortcutsBar::kWidth, kToolbarHeight, w, viewTop});
     m_bottom.Move({0, viewBottom, w, std::max(h, viewBottom)});
     m_shortcuts->Move({0, kToolbarHeight, CPictureShortcutsBar::kWidth, viewBottom});
-    const CUIRect view{CPictureShortcutsBar::kWidth, viewTop, std::max(w, CPictureShortcutsBar::kWidth + 1), viewBottom};
+    const CUIRect view{CPictureShortcutsBar::kWidth, viewTop, std::max(w, CPictureShortcutsBar::kWidth + 1),
+                       viewBottom};
     m_thumbnails.Move(view);
     m_details.Move(view);
 
@@ -172,7 +173,8 @@ void CPictureBrowserDialog::Layout() {
     m_hint.Refresh();
 }
 
-CUIRect CPictureBrowserDialog::GetButtonRect(const CPictureStackButton& button, const CPicturePane& pane) const {
+CUIRect CPictureBrowserDialog::GetButtonRect(const CPictureStackButton& button,
+                                             const CPicturePane& pane) const {
     const CUIRect pane_ = pane.GetWindowRect();
     const CUIRect dialog = GetWindowRect();
     return button.GetRect().Offset(pane_.left - dialog.left, pane_.top - dialog.top);
@@ -234,7 +236,8 @@ void CPictureBrowserDialog::UpdateButtons() {
 void CPictureBrowserDialog::ChooseFolder() {
     const CUIRect toolbar = m_toolbar.GetWindowRect();
     const CUIPoint screen{toolbar.left + m_chooser.left, toolbar.top + m_chooser.bottom};
-    const std::string start = m_model.GetCurrentFolder() == kRecentLocation ? HomeFolder() : m_model.GetCurrentFolder();
+    const std::string start =
+        m_model.GetCurrentFolder() == kRecentLocation ? HomeFolder() : m_model.GetCurrentFolder();
     std::optional<std::string> chosen =
         platform::RunFolderTreePopup(GetHandle(), screen, {m_chooser.Width(), kTreeHeight}, start);
     if (chosen)
@@ -249,7 +252,8 @@ void CPictureBrowserDialog::ShowViewMenu() {
     menu.AppendItem(kMenuDetails, Text(kStringDetails));
     const CUIRect button = GetViewButton().GetRect();
     const CUIRect toolbar = m_toolbar.GetWindowRect();
-    const int chosen = menu.Track(*this, {toolbar.left + button.left, toolbar.top + button.bottom}, platform::kTpmReturnCmd);
+    const int chosen =
+        menu.Track(*this, {toolbar.left + button.left, toolbar.top + button.bottom}, platform::kTpmReturnCmd);
     if (chosen == kMenuThumbnail)
         SetViewMode(ViewMode::Thumbnails);
     else if (chosen == kMenuDetails)
@@ -282,8 +286,8 @@ void CPictureBrowserDialog::TickAll(bool ticked) {
 void CPictureBrowserDialog::AddSelected() {
     std::vector<std::string> paths = m_model.GetTickedPaths();
     if (paths.empty()) {
-        CUIMessageBox box(Text(kStringNoPicturesCaption), Text(kStringNoPicturesText), CUIMessageBox::Buttons::Ok,
-                          CUIMessageBox::Icon::Exclamation);
+        CUIMessageBox box(Text(kStringNoPicturesCaption), Text(kStringNoPicturesText),
+                          CUIMessageBox::Buttons::Ok, CUIMessageBox::Icon::Exclamation);
         box.Show(this);
         return; // the dialog stays open
     }
@@ -323,9 +327,11 @@ void CPictureBrowserDialog::PaintToolbar(CUIDrawableRep& dc, const CUIRect& clie
     dc.FillRect(inside);
     const int arrowWidth = m_arrow ? m_arrow->Width() : 0;
     if (m_arrow)
-        dc.DrawImage({inside.right - arrowWidth, inside.top + (inside.Height() - m_arrow->Height()) / 2}, *m_arrow);
+        dc.DrawImage({inside.right - arrowWidth, inside.top + (inside.Height() - m_arrow->Height()) / 2},
+                     *m_arrow);
     const std::string& current = m_model.GetCurrentFolder();
-    const std::string shown = current == kRecentLocation ? Text(CPictureShortcutsBar::kStringRecentFolders) : current;
+    const std::string shown =
+        current == kRecentLocation ? Text(CPictureShortcutsBar::kStringRecentFolders) : current;
     dc.SetFont(CUIFont::FromStandard(CUIFont::kDialogFont));
     dc.SetColor(0, 0, 0);
     const CUIRect text{inside.left + 4, inside.top, inside.right - arrowWidth - 2, inside.bottom};
@@ -339,8 +345,8 @@ void CPictureBrowserDialog::PaintHint(CUIDrawableRep& dc, const CUIRect& client)
     dc.FillRect(client);
     dc.SetFont(CUIFont::FromStandard(CUIFont::kDialogFont));
     dc.SetColor(0, 0, 0);
-    dc.DrawText({client.left + 8, client.top + 2, client.right - 8, client.bottom - 2}, Text(m_model.GetHint()),
-                platform::kTextLeft | platform::kTextWordBreak);
+    dc.DrawText({client.left + 8, client.top + 2, client.right - 8, client.bottom - 2},
+                Text(m_model.GetHint()), platform::kTextLeft | platform::kTextWordBreak);
 }
 
 void CPictureBrowserDialog::PaintBottom(CUIDrawableRep& dc, const CUIRect& client) {

@@ -73,7 +73,9 @@ public:
     CPictureStackButton& GetBackButton() { return m_back; }
     CPictureStackButton& GetUpButton() { return m_up; }
     CPictureStackButton& GetOpenButton() { return m_open; }
-    CPictureStackButton& GetViewButton() { return m_mode == ViewMode::Thumbnails ? m_viewThumbnails : m_viewDetails; }
+    CPictureStackButton& GetViewButton() {
+        return m_mode == ViewMode::Thumbnails ? m_viewThumbnails : m_viewDetails;
+    }
     CPictureStackButton& GetAllButton() { return m_all; }
     CPictureStackButton& GetNoneButton() { return m_none; }
     CPictureStackButton& GetAddButton() { return m_add; }

@@ -82,7 +82,8 @@ std::optional<size_t> CPictureGrid::HitCell(CUIPoint point, int columns, size_t 
 void CPictureBrowserModel::LoadRecentFolders() {
     m_recent = ::LoadRecentFolders();
     if (m_recent.empty()) {
-        if (std::optional<std::string> pictures = platform::GetSpecialFolderPath(platform::SpecialFolder::MyPictures))
+        if (std::optional<std::string> pictures =
+                platform::GetSpecialFolderPath(platform::SpecialFolder::MyPictures))
             m_recent.push_back(*pictures);
     }
 }
@@ -177,7 +178,8 @@ bool CPictureBrowserModel::ToggleTick(size_t index) {
     if (index >= m_entries.size() || !m_entries[index].IsPicture())
         return false;
     CPictureBrowserEntry& entry = m_entries[index];
-    entry.kind = entry.kind == PictureEntryKind::Ticked ? PictureEntryKind::NotTicked : PictureEntryKind::Ticked;
+    entry.kind =
+        entry.kind == PictureEntryKind::Ticked ? PictureEntryKind::NotTicked : PictureEntryKind::Ticked;
     return true;
 }
 

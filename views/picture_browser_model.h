@@ -7,14 +7,14 @@
 // Threads: the UI thread only.
 #pragma once
 
+#include "ui/geometry.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "ui/geometry.h"
 
 // The kinds an entry has; the numbers are the row images' indices.
 enum class PictureEntryKind { Ticked = 0, NotTicked = 1, Folder = 2 };
@@ -122,10 +122,12 @@ public:
     static constexpr int kTickSize = 13;
     // The tick box left of the label, centred in the strip.
     static CUIRect GetTickRect() {
-        return CUIRect::FromSize(kLabelX - kTickSize - 4, kCellHeight - kLabelStripHeight + (kLabelStripHeight - kTickSize) / 2,
+        return CUIRect::FromSize(kLabelX - kTickSize - 4,
+                                 kCellHeight - kLabelStripHeight + (kLabelStripHeight - kTickSize) / 2,
                                  kTickSize, kTickSize);
     }
     static CUIRect GetLabelRect() {
-        return CUIRect::FromSize(kLabelX, kCellHeight - kLabelStripHeight, kPictureLabelWidth, kLabelStripHeight);
+        return CUIRect::FromSize(kLabelX, kCellHeight - kLabelStripHeight, kPictureLabelWidth,
+                                 kLabelStripHeight);
     }
 };

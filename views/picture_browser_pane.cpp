@@ -3,7 +3,8 @@
 #include "platform/shell_folders.h"
 #include "platform/window_system.h"
 
-CPictureStackButton::CPictureStackButton(std::optional<CUIImage> stack, int states, std::function<void()> action)
+CPictureStackButton::CPictureStackButton(std::optional<CUIImage> stack, int states,
+                                         std::function<void()> action)
     : m_stack(std::move(stack)), m_states(states > 0 ? states : 1), m_action(std::move(action)) {}
 
 CUIRect CPictureStackButton::GetRect() const {
@@ -106,7 +107,8 @@ CUIImage OnGround(const std::vector<uint32_t>& pixels, int size, CUIColor ground
                 return static_cast<uint8_t>((over * a + under * (255 - a) + 127) / 255);
             };
             image.SetPixel(x, y,
-                           CUIColor(blend((argb >> 16) & 0xFF, ground.Red()), blend((argb >> 8) & 0xFF, ground.Green()),
+                           CUIColor(blend((argb >> 16) & 0xFF, ground.Red()),
+                                    blend((argb >> 8) & 0xFF, ground.Green()),
                                     blend(argb & 0xFF, ground.Blue())));
         }
     }

@@ -67,11 +67,13 @@ void CPictureDetailsView::CreateList() {
             });
     };
     platform::ListView::Callbacks callbacks;
-    callbacks.pressed = [this, later](int row, CUIPoint inImage) { later([this, row, inImage] { OnPressed(row, inImage); }); };
+    callbacks.pressed = [this, later](int row, CUIPoint inImage) {
+        later([this, row, inImage] { OnPressed(row, inImage); });
+    };
     callbacks.activated = [this, later](int row) {
         later([this, row] {
-            if (row >= 0 && size_t(row) < m_model.GetEntries().size() && !m_model.GetEntries()[size_t(row)].IsPicture() &&
-                m_callbacks.open)
+            if (row >= 0 && size_t(row) < m_model.GetEntries().size() &&
+                !m_model.GetEntries()[size_t(row)].IsPicture() && m_callbacks.open)
                 m_callbacks.open(size_t(row));
         });
     };

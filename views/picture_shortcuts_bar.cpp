@@ -30,11 +30,12 @@ CPictureShortcutsBar::CPictureShortcutsBar(std::function<void(const std::string&
     recent.name = Text(kStringRecentFolders);
     // The recent folders have no folder of their own, and so no icon but the theme's "recent" one.
     recent.icon = MakeNamedIconImage("document-open-recent", kIconSize, kGround);
-    recent.litIcon = MakeNamedIconImage("document-open-recent", kIconSize, CUIColor::FromSystem(platform::kColorHighlight));
+    recent.litIcon = MakeNamedIconImage("document-open-recent", kIconSize,
+                                        CUIColor::FromSystem(platform::kColorHighlight));
     m_entries.push_back(std::move(recent));
     for (platform::SpecialFolder folder :
-         {platform::SpecialFolder::MyPictures, platform::SpecialFolder::MyDocuments, platform::SpecialFolder::MyComputer,
-          platform::SpecialFolder::Desktop}) {
+         {platform::SpecialFolder::MyPictures, platform::SpecialFolder::MyDocuments,
+          platform::SpecialFolder::MyComputer, platform::SpecialFolder::Desktop}) {
         std::optional<std::string> path = platform::GetSpecialFolderPath(folder);
         if (!path)
             continue; // a special folder the user does not have is left out
@@ -50,8 +51,8 @@ CPictureShortcutsBar::CPictureShortcutsBar(std::function<void(const std::string&
 }
 
 CUIRect CPictureShortcutsBar::GetEntryRect(size_t index) const {
-    return CUIRect::FromSize(kFirstEntry.x, kFirstEntry.y + static_cast<int>(index) * kEntrySize.cy, kEntrySize.cx,
-                             kEntrySize.cy);
+    return CUIRect::FromSize(kFirstEntry.x, kFirstEntry.y + static_cast<int>(index) * kEntrySize.cy,
+                             kEntrySize.cx, kEntrySize.cy);
 }
 
 std::optional<size_t> CPictureShortcutsBar::EntryAt(CUIPoint point) const {
@@ -98,7 +99,8 @@ void CPictureShortcutsBar::Paint(CUIDrawableRep& dc) {
                            rect.bottom};
         if (hot) {
             dc.SetSystemColor(platform::kColorHighlight);
-            dc.FillRect({std::min(rect.left, text.left), rect.top, std::max(rect.right, text.right), rect.bottom});
+            dc.FillRect(
+                {std::min(rect.left, text.left), rect.top, std::max(rect.right, text.right), rect.bottom});
         }
         const CUIImage& icon = hot ? entry.litIcon : entry.icon;
         if (icon.Width() > 0)

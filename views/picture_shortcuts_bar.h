@@ -29,7 +29,7 @@ public:
     struct Entry {
         std::string location; // a folder's path, or the recent-folders location
         std::string name;
-        CUIImage icon{0, 0}; // on the bar's grey
+        CUIImage icon{0, 0};    // on the bar's grey
         CUIImage litIcon{0, 0}; // on the highlight colour, for the entry under the pointer
     };
 

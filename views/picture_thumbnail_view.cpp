@@ -131,8 +131,9 @@ void CPictureThumbnailView::PaintCell(CUIDrawableRep& dc, size_t index, const CU
     } else if (thumbnail == nullptr) {
         const CUIImage& icon = FindIcon(entry.path);
         if (icon.Width() > 0)
-            dc.DrawImage({cell.left + (CPictureGrid::kCellWidth - icon.Width()) / 2, cell.top + CPictureGrid::kIconY},
-                         icon);
+            dc.DrawImage(
+                {cell.left + (CPictureGrid::kCellWidth - icon.Width()) / 2, cell.top + CPictureGrid::kIconY},
+                icon);
     }
     // A picture whose thumbnail could not be made keeps the empty frame.
 
@@ -152,7 +153,8 @@ void CPictureThumbnailView::PaintCell(CUIDrawableRep& dc, size_t index, const CU
     } else {
         dc.SetColor(0, 0, 0);
     }
-    dc.DrawText(label, found->second, platform::kTextLeft | platform::kTextVCenter | platform::kTextSingleLine);
+    dc.DrawText(label, found->second,
+                platform::kTextLeft | platform::kTextVCenter | platform::kTextSingleLine);
     if (entry.IsPicture()) {
         const std::optional<CUIImage>& box = entry.kind == PictureEntryKind::Ticked ? m_ticked : m_unticked;
         if (box) {
@@ -167,7 +169,8 @@ void CPictureThumbnailView::PaintScrollBar(CUIDrawableRep& dc) {
     dc.SetColor(240, 240, 240);
     dc.FillRect({client.right - kScrollBarWidth, client.top, client.right, client.bottom});
     dc.SetColor(205, 205, 205);
-    dc.FillRect({client.right - kScrollBarWidth, client.top, client.right - kScrollBarWidth + 1, client.bottom});
+    dc.FillRect(
+        {client.right - kScrollBarWidth, client.top, client.right - kScrollBarWidth + 1, client.bottom});
     if (GetContentHeight() <= client.Height())
         return; // nothing to scroll: the track stays empty
     dc.SetColor(m_dragFrom ? CUIColor(120, 120, 120) : CUIColor(168, 168, 168));
@@ -197,7 +200,8 @@ const CImagePair* CPictureThumbnailView::FindThumbnail(const std::string& path) 
     return nullptr;
 }
 
-void CPictureThumbnailView::OnThumbnail(uint64_t generation, const std::string& path, const CImagePair& image) {
+void CPictureThumbnailView::OnThumbnail(uint64_t generation, const std::string& path,
+                                        const CImagePair& image) {
     if (generation != m_generation)
         return; // for a folder the user has left
     m_thumbnails[path] = image;
@@ -270,6 +274,7 @@ bool CPictureThumbnailView::HandleMessage(const ui::Message& message, ui::LResul
                 Paint(*drawable, info.update);
             }
             System().EndPaint(GetHandle());
+            ++m_paintCount;
         }
         return true;
     }

@@ -30,8 +30,8 @@ public:
     static constexpr int kWheelStep = CPictureGrid::kCellHeight / 2;
 
     struct Callbacks {
-        std::function<void(size_t index)> open;   // a folder's cell was double-clicked
-        std::function<void()> selectionChanged;   // another cell is selected
+        std::function<void(size_t index)> open; // a folder's cell was double-clicked
+        std::function<void()> selectionChanged; // another cell is selected
     };
 
     CPictureThumbnailView(CPictureBrowserModel& model, Callbacks callbacks);
@@ -47,8 +47,9 @@ public:
     int GetColumns() const;
     // The cell's rectangle in the window now, scrolled.
     CUIRect GetCellRect(size_t index) const;
-    // How many cells the last paint drew.
+    // How many cells the last paint drew, and how many paints there were.
     int GetPaintedCells() const { return m_paintedCells; }
+    int GetPaintCount() const { return m_paintCount; }
     // How many thumbnails have arrived for the folder shown.
     size_t GetThumbnailCount() const { return m_thumbnails.size(); }
 
@@ -88,4 +89,5 @@ private:
     std::optional<int> m_dragFrom; // the pointer's y where a drag of the scroll thumb began
     int m_dragScroll = 0;
     int m_paintedCells = 0;
+    int m_paintCount = 0;
 };

@@ -1,6 +1,4 @@
 // "Choose Pictures" under a private X server, driven by real pointer and key events from xdotool.
-#include "views/picture_browser_dialog.h"
-
 #include "foundation/preferences.h"
 #include "foundation/registry_exception.h"
 #include "foundation/registry_key.h"
@@ -11,6 +9,7 @@
 #include "tests/support/scoped_temp_folder.h"
 #include "tests/ui/gui_support.h"
 #include "ui/application.h"
+#include "views/picture_browser_dialog.h"
 
 #include <chrono>
 #include <filesystem>
@@ -77,8 +76,8 @@ protected:
             return;
         }
         if (m_running) {
-            const bool commandDone =
-                !m_command.valid() || m_command.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+            const bool commandDone = !m_command.valid() ||
+                                     m_command.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
             if (commandDone && (!steps[done].until || steps[done].until())) {
                 if (m_command.valid()) {
                     EXPECT_EQ(m_command.get(), 0) << "step " << done;
@@ -209,11 +208,21 @@ TEST_F(PictureBrowserGuiTest, TickingTwoPicturesAddsExactlyThose) {
     const std::string dunes = PutPicture("dunes.JPG", Reddish);
     std::filesystem::create_directories(m_pictures / "older");
 
+    int paintsBefore = 0;
     ScriptedBrowser browser;
     browser.steps = {
         // Every thumbnail arrives from the worker and is drawn.
         {nullptr, [&] { return browser.GetThumbnails().GetThumbnailCount() == 4; }},
         {[&] { return Screenshot("browser-thumbnails-before"); }, nullptr},
+        // A damaged cell is painted alone.
+        {[&] {
+             paintsBefore = browser.GetThumbnails().GetPaintCount();
+             const CUIRect cell = browser.GetThumbnails().GetCellRect(2);
+             browser.GetThumbnails().Invalidate(&cell);
+             return std::string("true");
+         },
+         [&] { return browser.GetThumbnails().GetPaintCount() > paintsBefore; }},
+        {nullptr, [&] { return browser.GetThumbnails().GetPaintedCells() == 1; }},
         {[&] { return ClickAt(TickOnScreen(browser, IndexOf(browser, "beach.jpg"))); },
          [&] { return browser.GetModel().GetTickedPaths().size() == 1; }},
         {[&] { return ClickAt(TickOnScreen(browser, IndexOf(browser, "dunes.JPG"))); },
@@ -238,7 +247,8 @@ TEST_F(PictureBrowserGuiTest, NothingTickedWarnsAndStaysOpen) {
         // The box appears with its caption; Return closes it.
         {[&] {
              return ClickAt(ButtonOnScreen(browser.GetBottomBar(), browser.GetAddButton())) + "; " +
-                    "timeout 20 sh -c \"" + Escaped(gui::PressKeysIn("^No Pictures Selected$", "Return")) + "\"";
+                    "timeout 20 sh -c \"" + Escaped(gui::PressKeysIn("^No Pictures Selected$", "Return")) +
+                    "\"";
          },
          nullptr},
         {nullptr, [&] { return CUIDialog::IsOnModalStack(&browser) && browser.IsVisible(); }},
@@ -248,8 +258,9 @@ TEST_F(PictureBrowserGuiTest, NothingTickedWarnsAndStaysOpen) {
     EXPECT_EQ(browser.done, browser.steps.size());
     EXPECT_TRUE(browser.GetChosenPaths().empty());
     // Nothing was added: no recent folder was stored.
-    EXPECT_THROW(CRegistryKey(kRootCurrentUser, kRecentItemsKey, CRegistryKey::Open::Existing).ReadString("Recent0"),
-                 CRegistryException);
+    EXPECT_THROW(
+        CRegistryKey(kRootCurrentUser, kRecentItemsKey, CRegistryKey::Open::Existing).ReadString("Recent0"),
+        CRegistryException);
 }
 
 TEST_F(PictureBrowserGuiTest, FoldersBackDetailsAndTheFolderTree) {
@@ -299,13 +310,28 @@ TEST_F(PictureBrowserGuiTest, FoldersBackDetailsAndTheFolderTree) {
     EXPECT_EQ(browser.done, browser.steps.size());
 }
 
+TEST_F(PictureBrowserGuiTest, TheWheelScrollsALongGrid) {
+    for (int i = 0; i < 30; ++i)
+        PutPicture("p" + std::to_string(100 + i) + ".jpg");
+    ScriptedBrowser browser;
+    browser.steps = {
+        {nullptr, [&] { return browser.GetThumbnails().GetPaintCount() > 0; }},
+        {[&] { return ClickAt(CellOnScreen(browser, 0)) + " click --repeat 3 --delay 80 5"; },
+         [&] { return browser.GetThumbnails().GetScroll() > 0; }},
+        // The cells under the view's top moved with the grid: the first row is above it.
+        {nullptr, [&] { return browser.GetThumbnails().GetCellRect(0).top < 0; }},
+        {[&] { return ClickAt(ButtonOnScreen(browser.GetBottomBar(), browser.GetCancelButton())); }, nullptr},
+    };
+    EXPECT_EQ(browser.Run(&desk.owner, m_pictures.Path()), ui::kIdCancel);
+    EXPECT_EQ(browser.done, browser.steps.size());
+}
+
 TEST_F(PictureBrowserGuiTest, MissingStartFolderOpensMyPictures) {
     ScriptedBrowser browser;
     browser.steps = {
         // Placed on the screen, so that the click meets the button.
-        {nullptr, [&] {
-             return browser.GetModel().HasCurrentFolder() && browser.GetBottomBar().GetPaintCount() > 0;
-         }},
+        {nullptr,
+         [&] { return browser.GetModel().HasCurrentFolder() && browser.GetBottomBar().GetPaintCount() > 0; }},
         {[&] { return ClickAt(ButtonOnScreen(browser.GetBottomBar(), browser.GetCancelButton())); }, nullptr},
     };
     EXPECT_EQ(browser.Run(&desk.owner, m_pictures / "gone"), ui::kIdCancel);

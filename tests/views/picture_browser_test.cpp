@@ -1,8 +1,7 @@
-#include "views/picture_browser_model.h"
-
 #include "foundation/preferences.h"
 #include "foundation/registry_exception.h"
 #include "foundation/registry_key.h"
+#include "platform/folder_tree.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
 #include "platform/shell_folders.h"
@@ -10,6 +9,7 @@
 #include "tests/support/catalogues.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/scoped_temp_folder.h"
+#include "views/picture_browser_model.h"
 
 #include <filesystem>
 #include <fstream>
@@ -67,7 +67,8 @@ TEST_F(PictureBrowserTest, HintFollowsWhatTheFolderHolds) {
     EXPECT_TRUE(model.GetEntries().empty());
     EXPECT_EQ(model.GetHint(), 10095u);
     EXPECT_EQ(platform::LoadStringResource(10093).value_or(""),
-              "Click on the check-boxes of all the pictures you want to add. Then click \"Add Selected Pictures.\"");
+              "Click on the check-boxes of all the pictures you want to add. Then click \"Add Selected "
+              "Pictures.\"");
 }
 
 TEST_F(PictureBrowserTest, ListsFoldersFirstThenJpegPicturesInAnyCase) {
@@ -190,8 +191,8 @@ TEST(PictureLabel, DropsJpgAndJpegButKeepsJpe) {
         {"photo.jpeg", "photo"},
         {"photo.JpEg", "photo"},
         {"photo.jpe", "photo.jpe"},
-        {"a.jpg.jpe", "a.jpg.jpe"}, // only a final extension goes
-        {"Holiday", "Holiday"}, // a folder's name as it is
+        {"a.jpg.jpe", "a.jpg.jpe"},           // only a final extension goes
+        {"Holiday", "Holiday"},               // a folder's name as it is
         {"twelve chars.jpg", "twelve chars"}, // 84 pixels fit in 85
         // 14 characters are 98 pixels: cut to (85 - 7 - 21) / 7 = 8 characters and the dots
         {"fourteen chars.jpg", "fourteen..."},
@@ -199,10 +200,11 @@ TEST(PictureLabel, DropsJpgAndJpegButKeepsJpe) {
     for (const Case& c : cases)
         EXPECT_EQ(MakePictureLabel(c.name, Measure), c.label) << c.name;
     // A cut never splits a UTF-8 character: "é" is two bytes here.
-    EXPECT_EQ(MakePictureLabel("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
-                               "\xC3\xA9\xC3\xA9\xC3\xA9.jpg",
-                               Measure),
-              "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9...");
+    EXPECT_EQ(
+        MakePictureLabel("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
+                         "\xC3\xA9\xC3\xA9\xC3\xA9.jpg",
+                         Measure),
+        "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9...");
 }
 
 TEST(PictureGrid, ColumnsCellsAndHits) {
@@ -215,7 +217,7 @@ TEST(PictureGrid, ColumnsCellsAndHits) {
     EXPECT_EQ(CPictureGrid::GetRows(6, 3), 2);
     EXPECT_EQ(CPictureGrid::HitCell({111, 115}, 3, 7), std::optional<size_t>(4));
     EXPECT_EQ(CPictureGrid::HitCell({110, 114}, 3, 7), std::optional<size_t>(0));
-    EXPECT_EQ(CPictureGrid::HitCell({340, 10}, 3, 7), std::nullopt); // right of the last column
+    EXPECT_EQ(CPictureGrid::HitCell({340, 10}, 3, 7), std::nullopt);  // right of the last column
     EXPECT_EQ(CPictureGrid::HitCell({200, 300}, 3, 7), std::nullopt); // an empty cell of the last row
 }
 
@@ -258,11 +260,26 @@ TEST_F(PictureBrowserTest, RecentFoldersThroughTheBrowser) {
 TEST_F(PictureBrowserTest, EmptyRecentListOffersMyPictures) {
     ScopedTempFolder pictures;
     std::filesystem::create_directories(m_home.Path() + "/config");
-    std::ofstream(m_home.Path() + "/config/user-dirs.dirs") << "# written by the test\nXDG_PICTURES_DIR=\""
-                                                            << pictures.Path() << "\"\n";
+    std::ofstream(m_home.Path() + "/config/user-dirs.dirs")
+        << "# written by the test\nXDG_PICTURES_DIR=\"" << pictures.Path() << "\"\n";
     CPictureBrowserModel model;
     model.LoadRecentFolders();
     EXPECT_EQ(model.GetRecentFolders(), (std::vector<std::string>{pictures.Path()}));
+}
+
+TEST(FolderTree, ChainAndSubFolders) {
+    EXPECT_EQ(platform::GetFolderChain("/home/u/Pictures/"),
+              (std::vector<std::string>{"/", "/home", "/home/u", "/home/u/Pictures"}));
+    EXPECT_EQ(platform::GetFolderChain("/"), (std::vector<std::string>{"/"}));
+    EXPECT_EQ(platform::GetFolderChain("relative/path"), (std::vector<std::string>{"/"}));
+    ScopedTempFolder folder;
+    std::filesystem::create_directories(folder / "b");
+    std::filesystem::create_directories(folder / "a");
+    std::filesystem::create_directories(folder / ".hidden");
+    folder.Put("file.jpg", "x");
+    std::filesystem::create_directory_symlink(folder / "a", folder / "c");
+    EXPECT_EQ(platform::ListSubFolders(folder.Path()), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_TRUE(platform::ListSubFolders(folder / "missing").empty());
 }
 
 TEST(UserDirs, ParsesQuotedHomeRelativeAndAbsolutePaths) {
