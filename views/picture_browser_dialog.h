@@ -36,7 +36,8 @@ public:
 
     // Fixed heights of the strips, in pixels.
     static constexpr int kToolbarHeight = 50;
-    static constexpr int kHintHeight = 34;
+    static constexpr int kHintHeight =
+        40; // two lines of the dialog font, the longest hint at the smallest width
     static constexpr int kBottomHeight = 44;
 
     CPictureBrowserDialog();

@@ -3,6 +3,7 @@
 #include "foundation/registry_exception.h"
 #include "foundation/registry_key.h"
 #include "platform/registry.h"
+#include "platform/system_colors.h"
 #include "tests/pictures/jpeg_test_files.h"
 #include "tests/support/catalogues.h"
 #include "tests/support/scoped_env.h"
@@ -12,10 +13,12 @@
 #include "views/picture_browser_dialog.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -324,6 +327,64 @@ TEST_F(PictureBrowserGuiTest, TheWheelScrollsALongGrid) {
     };
     EXPECT_EQ(browser.Run(&desk.owner, m_pictures.Path()), ui::kIdCancel);
     EXPECT_EQ(browser.done, browser.steps.size());
+}
+
+// The screen's pixel at a point, as the X server shows it; nothing when it cannot be read.
+std::optional<CUIColor> ScreenPixel(CUIPoint at) {
+    const std::string command = "import -window root -crop 1x1+" + std::to_string(at.x) + "+" +
+                                std::to_string(at.y) + " -depth 8 txt:- 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return std::nullopt;
+    std::string text;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr)
+        text += buffer;
+    pclose(pipe);
+    // "0,0: (237,237,237)  #EDEDED  srgb(...)"
+    int red = 0, green = 0, blue = 0;
+    const size_t open = text.find(": (");
+    if (open == std::string::npos || sscanf(text.c_str() + open, ": (%d,%d,%d)", &red, &green, &blue) != 3)
+        return std::nullopt;
+    return CUIColor(static_cast<uint8_t>(red), static_cast<uint8_t>(green), static_cast<uint8_t>(blue));
+}
+
+TEST_F(PictureBrowserGuiTest, TheShortcutUnderThePointerIsHighlighted) {
+    ScriptedBrowser browser;
+    std::optional<CUIColor> ground, lit;
+    browser.steps = {
+        {nullptr, [&] { return browser.GetBottomBar().GetPaintCount() > 0; }},
+        {nullptr,
+         [&] {
+             // An entry's corner shows the bar's grey while the pointer is elsewhere.
+             ground = ScreenPixel(browser.GetShortcuts().ClientToScreen({6, 32}));
+             return true;
+         }},
+        {[&] {
+             return "xdotool mousemove " + Point(browser.GetShortcuts().ClientToScreen({50, 60})) +
+                    " sleep 0.3";
+         },
+         [&] { return browser.GetShortcuts().GetHot() == std::optional<size_t>(0); }},
+        {[&] { return std::string("sleep 0.3"); },
+         [&] {
+             lit = ScreenPixel(browser.GetShortcuts().ClientToScreen({6, 32}));
+             return true;
+         }},
+        {[&] { return "sleep 0.2; " + Screenshot("browser-shortcut-hover"); }, nullptr},
+        // A click on the entry opens the recent folders.
+        {[&] {
+             return ClickAt(browser.GetShortcuts().ClientToScreen({50, 60}));
+         },
+         [&] { return browser.GetModel().GetCurrentFolder() == kRecentLocation; }},
+        {[&] { return ClickAt(ButtonOnScreen(browser.GetBottomBar(), browser.GetCancelButton())); }, nullptr},
+    };
+    EXPECT_EQ(browser.Run(&desk.owner, m_pictures.Path()), ui::kIdCancel);
+    EXPECT_EQ(browser.done, browser.steps.size());
+    EXPECT_EQ(ground, CUIColor(237, 237, 237));
+    const CUIColor highlight = CUIColor::FromSystem(platform::kColorHighlight);
+    EXPECT_EQ(lit, CUIColor(highlight.Red(), highlight.Green(), highlight.Blue()));
+    // The recent folders hold My Pictures when nothing was added yet.
+    EXPECT_EQ(browser.GetModel().GetEntries().size(), 1u);
 }
 
 TEST_F(PictureBrowserGuiTest, MissingStartFolderOpensMyPictures) {
