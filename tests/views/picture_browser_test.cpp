@@ -120,6 +120,33 @@ TEST_F(PictureBrowserTest, ShortcutsAndSymbolicLinks) {
     EXPECT_EQ(model.GetCurrentFolder(), elsewhere / "target");
 }
 
+TEST_F(PictureBrowserTest, JunkShortcutsAreSkipped) {
+    ScopedTempFolder folder;
+    testing_lnk::LinkSpec spec;
+    spec.localBasePath = folder / "target";
+    spec.relativePath = "target";
+    spec.name = "a name";
+    const std::vector<uint8_t> good = testing_lnk::ShellLinkBytes(spec);
+    // Every cut of a real link, and the link with bytes flipped one at a time, under ASan: none may be
+    // read past its end. The target does not exist; a flipped byte may still name an existing folder
+    // (a cut path), which is then listed as the folder it is, and nothing else is.
+    uint32_t seed = 12345;
+    for (size_t length = 0; length < good.size(); length += 3) {
+        folder.Put("cut" + std::to_string(length) + ".lnk",
+                   std::string(good.begin(), good.begin() + std::ptrdiff_t(length)));
+        std::string flipped(good.begin(), good.end());
+        seed = seed * 1103515245u + 12345u;
+        flipped[length] = static_cast<char>(flipped[length] ^ (1 + (seed >> 16) % 255));
+        folder.Put("flip" + std::to_string(length) + ".lnk", flipped);
+    }
+    CPictureBrowserModel model;
+    model.Navigate(folder.Path());
+    for (const CPictureBrowserEntry& entry : model.GetEntries()) {
+        EXPECT_EQ(entry.kind, PictureEntryKind::Folder) << entry.path;
+        EXPECT_TRUE(platform::IsShellFolder(entry.path)) << entry.path;
+    }
+}
+
 TEST_F(PictureBrowserTest, BackHistoryAndUp) {
     ScopedTempFolder root;
     MakeFolder(root / "a/b");
