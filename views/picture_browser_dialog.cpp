@@ -250,10 +250,9 @@ void CPictureBrowserDialog::ShowViewMenu() {
     CUIMenu menu;
     menu.AppendItem(kMenuThumbnail, Text(kStringThumbnail));
     menu.AppendItem(kMenuDetails, Text(kStringDetails));
-    const CUIRect button = GetViewButton().GetRect();
-    const CUIRect toolbar = m_toolbar.GetWindowRect();
+    // At the pointer, where the view-mode button was pressed.
     const int chosen =
-        menu.Track(*this, {toolbar.left + button.left, toolbar.top + button.bottom}, platform::kTpmReturnCmd);
+        menu.Track(*this, m_toolbar.ClientToScreen(m_toolbar.GetLastPress()), platform::kTpmReturnCmd);
     if (chosen == kMenuThumbnail)
         SetViewMode(ViewMode::Thumbnails);
     else if (chosen == kMenuDetails)

@@ -70,6 +70,7 @@ bool CPicturePane::HandleMessage(const ui::Message& message, ui::LResult&) {
         return true;
     case ui::kWmLButtonDown:
     case ui::kWmLButtonDblClk:
+        m_lastPress = point;
         m_pressed = ButtonAt(point);
         if (m_pressed != nullptr) {
             SetCapture();

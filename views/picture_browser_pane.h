@@ -58,6 +58,8 @@ public:
             Invalidate();
     }
 
+    // Where the first button was last pressed, in the pane.
+    CUIPoint GetLastPress() const { return m_lastPress; }
     // How many times the pane was painted: once it has been, it is on the screen.
     int GetPaintCount() const { return m_paintCount; }
 
@@ -72,6 +74,7 @@ private:
     CPictureStackButton* m_hot = nullptr;
     CPictureStackButton* m_pressed = nullptr;
     int m_paintCount = 0;
+    CUIPoint m_lastPress;
 };
 
 // A 32-bit icon of the theme laid on a solid ground: what the browser draws for folders and for
