@@ -147,7 +147,7 @@ public:
     void RunRemoving(CUIWindow&, CUploadSelection&) override {}
     int RunTransferStatus(CUIWindow&, size_t, size_t) override { return 2; }
     int RunPreferences(CUIWindow&) override { return 0; }
-    std::vector<std::string> ChooseFiles(CUIWindow&, std::string&) override { return {}; }
+    std::vector<std::string> ChooseFiles(CUIWindow&, std::string&, FileChooser) override { return {}; }
 };
 
 struct BenchView {

@@ -6,6 +6,7 @@
 #include "ui/message_box.h"
 #include "upload/upload_job.h"
 #include "upload/upload_queue.h"
+#include "views/picture_browser_dialog.h"
 #include "views/progress_dialog.h"
 #include "views/transfer_failed_dialog.h"
 
@@ -63,7 +64,16 @@ int CStandardUploadListDialogs::RunPreferences(CUIWindow& owner) {
     return 0;
 }
 
-std::vector<std::string> CStandardUploadListDialogs::ChooseFiles(CUIWindow& owner, std::string& folder) {
+std::vector<std::string> CStandardUploadListDialogs::ChooseFiles(CUIWindow& owner, std::string& folder,
+                                                                 FileChooser kind) {
+    if (kind == FileChooser::PictureBrowser) {
+        CPictureBrowserDialog browser;
+        if (browser.Run(&owner, folder) != ui::kIdOk)
+            return {};
+        if (!browser.GetLastFolder().empty())
+            folder = browser.GetLastFolder();
+        return browser.GetChosenPaths();
+    }
     CUIFileDialog chooser(Text(kStringChooseTitle));
     chooser.SetStartFolder(folder);
     chooser.SetFilters(ParseFileFilters(Text(kStringChooseFilters)));

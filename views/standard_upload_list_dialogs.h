@@ -1,7 +1,7 @@
 // The dialogs the control plugs into its upload list: the properties dialog (modeless, kept and
 // reused), "Transfer Failed" over the error the queue kept for a picture, "Removing...", the
-// "Transfer Status" dialog after a run, the open-file chooser of "Choose pictures...", and the error
-// log that the control reports to.
+// "Transfer Status" dialog after a run, the picture browser or the open-file chooser of "Choose
+// pictures...", and the error log that the control reports to.
 //
 // Ownership: the queue is borrowed and outlives this object; the properties dialog and the error log
 // belong to it. Threads: the UI thread only, but for the error log's Append (see CErrorLogDialog).
@@ -36,7 +36,8 @@ public:
     void RunRemoving(CUIWindow& owner, CUploadSelection& selection) override;
     int RunTransferStatus(CUIWindow& owner, size_t successes, size_t failures) override;
     int RunPreferences(CUIWindow& owner) override;
-    std::vector<std::string> ChooseFiles(CUIWindow& owner, std::string& folder) override;
+    std::vector<std::string> ChooseFiles(CUIWindow& owner, std::string& folder,
+                                         FileChooser chooser = FileChooser::PictureBrowser) override;
 
     CPropertiesDialog& GetPropertiesDialog() { return m_properties; }
     CErrorLogDialog& GetErrorLog() { return m_errorLog; }

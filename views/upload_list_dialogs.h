@@ -9,6 +9,8 @@
 class CUIWindow;
 class CUploadSelection;
 
+enum class FileChooser { PictureBrowser, Standard };
+
 class IUploadListDialogs {
 public:
     virtual ~IUploadListDialogs() = default;
@@ -24,7 +26,8 @@ public:
     virtual int RunTransferStatus(CUIWindow& owner, size_t successes, size_t failures) = 0;
     // The preferences dialog; 1 when it ended with OK.
     virtual int RunPreferences(CUIWindow& owner) = 0;
-    // Pictures chosen starting in `folder`; empty when the user cancelled. `folder` becomes the folder
-    // the chooser ended in.
-    virtual std::vector<std::string> ChooseFiles(CUIWindow& owner, std::string& folder) = 0;
+    // Pictures chosen starting in `folder`, with our picture browser or the system's open-file
+    // chooser; empty when the user cancelled. `folder` becomes the folder the chooser ended in.
+    virtual std::vector<std::string> ChooseFiles(CUIWindow& owner, std::string& folder,
+                                                 FileChooser chooser = FileChooser::PictureBrowser) = 0;
 };

@@ -393,10 +393,11 @@ void CUploadListView::Browse() {
         LoadPreferences(preferences);
     } catch (const CException&) {
     }
-    // Until our own picture browser exists, Browse always uses the standard chooser, whatever
-    // "oldfiledialog" says; the folder it ends in is remembered the same way.
+    // Our own picture browser unless the user asked for the standard chooser; either way the folder
+    // it ends in is remembered.
     std::string folder = m_browseFolder;
-    std::vector<std::string> paths = m_dialogs.ChooseFiles(*this, folder);
+    const FileChooser chooser = GetOldFileDialog(preferences) ? FileChooser::Standard : FileChooser::PictureBrowser;
+    std::vector<std::string> paths = m_dialogs.ChooseFiles(*this, folder, chooser);
     if (!GetBrowseDirSpecified(preferences))
         m_browseFolder = folder;
     if (!paths.empty())

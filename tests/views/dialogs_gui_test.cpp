@@ -534,13 +534,13 @@ TEST_F(DialogsGuiTest, ChoosingPicturesShowsTheJpegFilesOfTheFolderAndTakesSever
     // Cancelled: nothing chosen, and the folder stays.
     std::string folderNow = trip;
     auto cancel = gui::RunAsync(gui::PressKeysIn("^Choose Pictures$", "Escape"));
-    EXPECT_TRUE(dialogs.ChooseFiles(owner, folderNow).empty());
+    EXPECT_TRUE(dialogs.ChooseFiles(owner, folderNow, FileChooser::Standard).empty());
     EXPECT_EQ(cancel.get(), 0);
     EXPECT_EQ(folderNow, trip);
 
     // Everything the JPEG filter shows, chosen at once; the text file is not among them.
     auto all = gui::RunAsync(gui::PressKeysIn("^Choose Pictures$", "ctrl+a Return"));
-    std::vector<std::string> chosen = dialogs.ChooseFiles(owner, folderNow);
+    std::vector<std::string> chosen = dialogs.ChooseFiles(owner, folderNow, FileChooser::Standard);
     EXPECT_EQ(all.get(), 0);
     std::sort(chosen.begin(), chosen.end());
     EXPECT_EQ(chosen, (std::vector<std::string>{b, c}));

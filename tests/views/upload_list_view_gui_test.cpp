@@ -60,6 +60,7 @@ public:
     std::function<void()> duringPreferences;
     std::vector<std::string> chooserFolders; // the folder each chooser started in
     std::vector<std::string> chosen;
+    std::vector<FileChooser> chooserKinds;
     std::string chooserEndFolder;
 
     void ShowProperties(CUIWindow&, const std::vector<std::string>& paths) override {
@@ -90,8 +91,9 @@ public:
             duringPreferences();
         return preferencesResult;
     }
-    std::vector<std::string> ChooseFiles(CUIWindow&, std::string& folder) override {
+    std::vector<std::string> ChooseFiles(CUIWindow&, std::string& folder, FileChooser kind) override {
         chooserFolders.push_back(folder);
+        chooserKinds.push_back(kind);
         folder = chooserEndFolder;
         return chosen;
     }
@@ -529,6 +531,12 @@ TEST_F(UploadListViewGuiTest, TheColumnStateIsWrittenAndReadBack) {
     ASSERT_EQ(dialogs.chooserFolders.size(), 1u);
     EXPECT_EQ(dialogs.chooserFolders[0], pictures.Path());
     EXPECT_EQ(view->GetBrowseFolder(), pictures.Path() + "/elsewhere");
+    // Our own browser, unless the preferences ask for the standard chooser.
+    EXPECT_EQ(dialogs.chooserKinds, (std::vector<FileChooser>{FileChooser::PictureBrowser}));
+    SetPreference("oldfiledialog", "true");
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::Browse)));
+    EXPECT_EQ(dialogs.chooserKinds, (std::vector<FileChooser>{FileChooser::PictureBrowser, FileChooser::Standard}));
+    SetPreference("oldfiledialog", std::nullopt);
 }
 
 TEST_F(UploadListViewGuiTest, TurningAutostartOnInThePreferencesResumesAPausedQueue) {
