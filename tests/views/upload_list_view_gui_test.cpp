@@ -84,7 +84,7 @@ public:
         statuses.emplace_back(successes, failures);
         return statusResult;
     }
-    int RunPreferences(CUIWindow&) override {
+    int RunPreferences(CUIWindow&, const std::string&) override {
         ++preferences;
         if (duringPreferences)
             duringPreferences();
