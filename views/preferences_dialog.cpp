@@ -34,8 +34,9 @@ int CPreferencesDialog::Run(CUIWindow* owner, const std::string& currentBrowseFo
         // Nothing to change: the dialog never shows, and the box belongs to the control's window.
         CUIApplication* app = CUIApplication::Get();
         CUIWindow* mainWindow = app != nullptr ? CUIWindow::FromHandle(app->GetMainWindow()) : nullptr;
-        CUIMessageBox(Text(kStringLoadErrorCaption), SubstituteArgs(Text(kStringLoadError), {error.GetText()}),
-                      CUIMessageBox::Buttons::Ok, CUIMessageBox::Icon::Stop)
+        CUIMessageBox(Text(kStringLoadErrorCaption),
+                      SubstituteArgs(Text(kStringLoadError), {error.GetText()}), CUIMessageBox::Buttons::Ok,
+                      CUIMessageBox::Icon::Stop)
             .Show(mainWindow != nullptr ? mainWindow : owner);
         return kResultNotLoaded;
     }

@@ -50,8 +50,8 @@ SystemProxyDescription DescribeSystemProxy(const CProxySettings& system) {
     return DescribeSystemProxy(true, host, port);
 }
 
-PreferencesState MakeOpeningState(const CNameValueDocument& preferences, const std::string& currentBrowseFolder,
-                                  bool systemProxyUsable) {
+PreferencesState MakeOpeningState(const CNameValueDocument& preferences,
+                                  const std::string& currentBrowseFolder, bool systemProxyUsable) {
     PreferencesState state;
     state.autoStart = GetAutoStart(preferences);
     state.showAlert = !GetAlertDone(preferences);
@@ -86,7 +86,8 @@ std::optional<PreferencesInputError> CheckPreferencesInput(const PreferencesStat
     PreferenceError error = CheckProxySettings(kProxyStateManual, state.address, state.port);
     switch (error) {
     case PreferenceError::ProxyAddressMissing:
-        return PreferencesInputError{GetPreferenceErrorStringId(error), PreferencesInputError::Field::Address};
+        return PreferencesInputError{GetPreferenceErrorStringId(error),
+                                     PreferencesInputError::Field::Address};
     case PreferenceError::BadProxyPort:
         return PreferencesInputError{GetPreferenceErrorStringId(error), PreferencesInputError::Field::Port};
     default:
@@ -103,10 +104,10 @@ bool StorePreferencesState(const PreferencesState& state, CNameValueDocument& pr
         SetBrowseDir(preferences, state.folder);
     // No choice at all counts as the system's settings.
     const int mode = state.proxy == ProxyChoice::None ? kProxyStateSystem : static_cast<int>(state.proxy);
-    const bool changed = mode != GetProxyState(preferences) || state.address != GetProxyAddress(preferences) ||
-                         state.port != GetProxyPort(preferences) ||
-                         state.username != GetProxyUsername(preferences) ||
-                         state.password != GetProxyPassword(preferences);
+    const bool changed =
+        mode != GetProxyState(preferences) || state.address != GetProxyAddress(preferences) ||
+        state.port != GetProxyPort(preferences) || state.username != GetProxyUsername(preferences) ||
+        state.password != GetProxyPassword(preferences);
     if (!changed)
         return false;
     SetProxyState(preferences, mode);

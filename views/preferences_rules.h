@@ -70,12 +70,12 @@ struct PreferencesState {
 
 // The fields as the dialog opens: the stored preferences, the list's current browse folder, and the
 // system option replaced by the direct one when it cannot be used.
-PreferencesState MakeOpeningState(const CNameValueDocument& preferences, const std::string& currentBrowseFolder,
-                                  bool systemProxyUsable);
+PreferencesState MakeOpeningState(const CNameValueDocument& preferences,
+                                  const std::string& currentBrowseFolder, bool systemProxyUsable);
 
 struct PreferencesEnabling {
-    bool folder;             // the folder edit (read-only otherwise) and its Browse button
-    bool addressAndPort;     // only for the manual proxy
+    bool folder;              // the folder edit (read-only otherwise) and its Browse button
+    bool addressAndPort;      // only for the manual proxy
     bool usernameAndPassword; // for any proxy
 };
 PreferencesEnabling GetEnabling(const PreferencesState& state);

@@ -1,8 +1,7 @@
 // The module's version resource as the resource compiler writes it and as the reader decodes it: the
 // compiled-in block, a block built by hand field by field, and the blocks the reader must refuse.
-#include "foundation/module_version.h"
-
 #include "control/resources/module_resources.h"
+#include "foundation/module_version.h"
 #include "platform/resources.h"
 
 #include <cstdint>
@@ -35,8 +34,8 @@ Bytes MakeBlock(uint32_t versionMs, uint32_t versionLs, uint32_t signature = 0xF
     PutWord(block, 0);
     while (block.size() % 4 != 0)
         block.push_back(0);
-    const uint32_t fixed[13] = {signature, 0x00010000, versionMs, versionLs, versionMs, versionLs, 0x3f, 0, 4, 2,
-                                0,         0,          0};
+    const uint32_t fixed[13] = {signature, 0x00010000, versionMs, versionLs, versionMs, versionLs, 0x3f,
+                                0,         4,          2,         0,         0,         0};
     for (uint32_t field : fixed)
         PutDword(block, field);
     block[0] = static_cast<uint8_t>(block.size());

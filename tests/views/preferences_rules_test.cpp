@@ -2,8 +2,6 @@
 // values and from the Internet settings in a registry store of the test's own, the fields as the
 // stored preferences open them, what is enabled, the manual proxy's checks, what OK stores, and what
 // a commit does to a real upload session against the reference server.
-#include "views/preferences_rules.h"
-
 #include "foundation/name_value_document.h"
 #include "foundation/preferences.h"
 #include "foundation/registry_key.h"
@@ -19,6 +17,7 @@
 #include "upload/upload_endpoint.h"
 #include "upload/upload_job.h"
 #include "upload/upload_queue.h"
+#include "views/preferences_rules.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -33,8 +32,8 @@
 
 namespace {
 
-constexpr const char* kProxyVariables[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-                                           "no_proxy",   "NO_PROXY"};
+constexpr const char* kProxyVariables[] = {"http_proxy",  "HTTP_PROXY", "https_proxy",
+                                           "HTTPS_PROXY", "no_proxy",   "NO_PROXY"};
 
 // Each test has an empty registry store, no proxy variables and no override, all put back after.
 class PreferencesRules : public RegistryTestStore {
@@ -105,13 +104,13 @@ TEST_F(PreferencesRules, TheSystemProxyDescriptionFromTheInternetSettings) {
         bool usable;
     };
     const Row kRows[] = {
-        {1, "host", "host:80", true},                                 // no port: the scheme's default
-        {1, "host:0", "<settings are invalid>", false},               // port 0 counts as none
-        {1, "host:70000", "<settings are invalid>", false},           // and so does one too large
-        {1, "http=h:8080;https=s:443", "h:8080", true},               // the entry for http
-        {1, "ftp=f:21;https=s:443", "<disabled>", false},             // no entry for http: not enabled
-        {0, "proxy1:8080", "<disabled>", false},                      // switched off
-        {1, "https=s:443;http=h2:3128", "h2:3128", true},             // wherever the entry stands
+        {1, "host", "host:80", true},                       // no port: the scheme's default
+        {1, "host:0", "<settings are invalid>", false},     // port 0 counts as none
+        {1, "host:70000", "<settings are invalid>", false}, // and so does one too large
+        {1, "http=h:8080;https=s:443", "h:8080", true},     // the entry for http
+        {1, "ftp=f:21;https=s:443", "<disabled>", false},   // no entry for http: not enabled
+        {0, "proxy1:8080", "<disabled>", false},            // switched off
+        {1, "https=s:443;http=h2:3128", "h2:3128", true},   // wherever the entry stands
     };
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.server);
@@ -174,8 +173,8 @@ TEST_F(PreferencesRules, TheFieldsOpenWithTheStoredValues) {
         {"bogus", true, ProxyChoice::Direct}, // any other text is no proxy
     };
     for (const Row& row : kRows) {
-        SCOPED_TRACE(testing::Message() << (row.proxyState ? row.proxyState : "(absent)") << " "
-                                        << row.systemUsable);
+        SCOPED_TRACE(testing::Message()
+                     << (row.proxyState ? row.proxyState : "(absent)") << " " << row.systemUsable);
         CNameValueDocument document;
         if (row.proxyState != nullptr)
             document.SetValue("proxyState", row.proxyState);
@@ -217,20 +216,20 @@ TEST_F(PreferencesRules, TheManualProxyNeedsAnAddressAndAPortInRange) {
         Field field;
     };
     const Row kRows[] = {
-        {ProxyChoice::Manual, "proxy", "", std::nullopt, Field::Address},     // no port: 80 later
-        {ProxyChoice::Manual, "proxy", "1", std::nullopt, Field::Address},    // the first port
+        {ProxyChoice::Manual, "proxy", "", std::nullopt, Field::Address},      // no port: 80 later
+        {ProxyChoice::Manual, "proxy", "1", std::nullopt, Field::Address},     // the first port
         {ProxyChoice::Manual, "proxy", "65535", std::nullopt, Field::Address}, // the last
         {ProxyChoice::Manual, "proxy", "0", 10072u, Field::Port},
         {ProxyChoice::Manual, "proxy", "70000", 10072u, Field::Port},
         {ProxyChoice::Manual, "proxy", "99999999999", 10072u, Field::Port}, // no overflow into range
         {ProxyChoice::Manual, "", "80", 10071u, Field::Address},
-        {ProxyChoice::Manual, "", "0", 10071u, Field::Address}, // the address is looked at first
+        {ProxyChoice::Manual, "", "0", 10071u, Field::Address},       // the address is looked at first
         {ProxyChoice::Direct, "", "0", std::nullopt, Field::Address}, // only the manual proxy is checked
         {ProxyChoice::System, "", "70000", std::nullopt, Field::Address},
     };
     for (const Row& row : kRows) {
-        SCOPED_TRACE(testing::Message() << static_cast<int>(row.choice) << " '" << row.address << "' '"
-                                        << row.port << "'");
+        SCOPED_TRACE(testing::Message()
+                     << static_cast<int>(row.choice) << " '" << row.address << "' '" << row.port << "'");
         PreferencesState state;
         state.proxy = row.choice;
         state.address = row.address;
@@ -382,8 +381,8 @@ protected:
         PluginParameters parameters;
         parameters.d_server = server.Server();
         parameters.d_maxConnections = 1;
-        m_queue = std::make_unique<UploadQueue>(parameters,
-                                                UploadEndpoint(parameters.d_server, "prefs test", 10.0, false));
+        m_queue = std::make_unique<UploadQueue>(
+            parameters, UploadEndpoint(parameters.d_server, "prefs test", 10.0, false));
         m_queue->AddStateObserver([this](bool paused) { m_states.push_back(paused); });
         testpictures::JpegOptions options;
         options.width = 640; // some 100 KB: half a minute on the slow link
@@ -428,7 +427,8 @@ TEST_F(PreferencesSession, SavingWithoutAProxyChangeLeavesTheRunningSessionAlone
     EXPECT_EQ(m_states, (std::vector<bool>{true, false}));
     EXPECT_FALSE(m_queue->IsPaused());
     // The picture goes on after the new connection was made.
-    ASSERT_TRUE(WaitFor([&] { return m_job->GetBytesDone() > 0 && m_queue->GetSession().GetThreadCount() == 1; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return m_job->GetBytesDone() > 0 && m_queue->GetSession().GetThreadCount() == 1; }));
 
     // The same proxy, other preferences: no pause, no resume; the transfer keeps its thread.
     m_states.clear();
