@@ -301,7 +301,8 @@ int CUploadPluginCtrl::RunPreferences() {
     } catch (const CException&) {
         // The dialog loads them again and reports the failure itself.
     }
-    return m_dialogs->RunPreferences(m_list ? static_cast<CUIWindow&>(*m_list) : *this, GetBrowseDir(preferences));
+    return m_dialogs->RunPreferences(m_list ? static_cast<CUIWindow&>(*m_list) : *this,
+                                     GetBrowseDir(preferences));
 }
 
 void CUploadPluginCtrl::ReportAddError(const std::string& path, const CException& error) {
