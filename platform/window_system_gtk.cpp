@@ -1271,9 +1271,17 @@ NativeWindow GtkWindowSystem::CreateDialog(NativeWindow owner, const DialogTempl
     gtk_widget_set_size_request(frame.client, client.Width(), client.Height());
 
     GtkWidget* lastRadio = nullptr;
+    GtkWidget* mnemonicLabel = nullptr; // a label whose mnemonic moves to the control after it
     for (const DialogControl& control : dialog.controls) {
         GtkWidget* focusWidget = nullptr;
         GtkWidget* widget = MakeControl(control, focusWidget, lastRadio);
+        if (control.kind == ControlKind::Label || control.kind == ControlKind::GroupBox) {
+            if (control.kind == ControlKind::Label && control.text.find('&') != std::string::npos)
+                mnemonicLabel = widget;
+        } else if (mnemonicLabel != nullptr) {
+            gtk_label_set_mnemonic_widget(GTK_LABEL(mnemonicLabel), focusWidget);
+            mnemonicLabel = nullptr;
+        }
         auto styleAll = [&](GtkWidget* w) {
             gtk_style_context_add_provider(gtk_widget_get_style_context(w), GTK_STYLE_PROVIDER(css),
                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);

@@ -288,8 +288,9 @@ TEST_F(PreferencesDialogGui, ChoosingManualEnablesTheProxyFieldsAndOkChecksThemF
         auto typing = gui::RunAsync(gui::PressKeysIn("^Preferences$", "p r o x y"));
         EXPECT_TRUE(gui::PumpUntil(*app, [&] { return shown.GetItemText(Dialog::kAddress) == "proxy"; }));
         EXPECT_EQ(typing.get(), 0);
-        auto port = gui::RunAsync(Click(shown.CentreOf(Dialog::kPort)) +
-                                  " sleep 0.3 key --delay 50 a 1 b 2 period 3 minus");
+        // The label's mnemonic leads to its field.
+        auto port = gui::RunAsync(
+            gui::PressKeysIn("^Preferences$", "alt+p sleep 0.3 key --delay 50 a 1 b 2 period 3 minus"));
         EXPECT_TRUE(gui::PumpUntil(
             *app, [&] { return port.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20));
         EXPECT_EQ(port.get(), 0);
