@@ -335,6 +335,9 @@ TEST_F(PreferencesDialogGui, ChoosingManualEnablesTheProxyFieldsAndOkChecksThemF
 
 TEST_F(PreferencesDialogGui, TheFolderComesFromTheSystemsChooser) {
     testsupport::ScopedTempFolder pictures{"pxprefspics"};
+    // A start longer than the status line shows whole.
+    pictures.Put("holidays by the sea and in the hills/keep.txt", "x");
+    const std::string start = pictures / "holidays by the sea and in the hills";
     pictures.Put("trips/summer/keep.txt", "x");
     const std::string summer = pictures / "trips/summer";
 
@@ -345,7 +348,7 @@ TEST_F(PreferencesDialogGui, TheFolderComesFromTheSystemsChooser) {
         EXPECT_TRUE(gui::PumpUntil(*app, [&] { return shown.IsItemEnabled(Dialog::kBrowse); }));
         EXPECT_EQ(specify.get(), 0);
         EXPECT_FALSE(shown.IsItemReadOnly(Dialog::kFolder));
-        shown.SetItemText(Dialog::kFolder, pictures.Path());
+        shown.SetItemText(Dialog::kFolder, start);
 
         // The chooser, titled as it should be, takes a typed location; a screenshot on the way.
         const char* folder = std::getenv("PX_DIALOG_SCREENSHOTS");
