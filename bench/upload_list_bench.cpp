@@ -146,7 +146,7 @@ public:
     void ShowTransferFailed(CUIWindow&, const std::string&, const std::string&) override {}
     void RunRemoving(CUIWindow&, CUploadSelection&) override {}
     int RunTransferStatus(CUIWindow&, size_t, size_t) override { return 2; }
-    int RunPreferences(CUIWindow&) override { return 0; }
+    int RunPreferences(CUIWindow&, const std::string&) override { return 0; }
     std::vector<std::string> ChooseFiles(CUIWindow&, std::string&, FileChooser) override { return {}; }
 };
 

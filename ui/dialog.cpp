@@ -291,3 +291,13 @@ void CUIDialog::EnableItem(int id, bool enable) {
     if (platform::NativeWindow item = GetItem(id))
         System().EnableWindow(item, enable);
 }
+
+void CUIDialog::SetItemReadOnly(int id, bool readOnly) {
+    if (platform::NativeWindow item = GetItem(id))
+        System().SetEditReadOnly(item, readOnly);
+}
+
+bool CUIDialog::IsItemReadOnly(int id) const {
+    platform::NativeWindow item = GetItem(id);
+    return item != nullptr && System().IsEditReadOnly(item);
+}

@@ -41,6 +41,9 @@ public:
     void SetItemChecked(int id, bool checked);
     bool IsItemChecked(int id) const;
     void EnableItem(int id, bool enable);
+    // A single-line edit that shows its text but does not let the user change it.
+    void SetItemReadOnly(int id, bool readOnly);
+    bool IsItemReadOnly(int id) const;
 
     bool HandleMessage(const ui::Message& message, ui::LResult& result) override;
 

@@ -5,6 +5,7 @@
 
 #include "platform/window_system.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -26,6 +27,11 @@ public:
     }
     void SetMultipleSelection(bool multiple) { m_options.multiple = multiple; }
     void SetChooseFolders(bool folders) { m_options.folders = folders; }
+    // A line above the choices, and a status line that follows the selected folder.
+    void SetPrompt(std::string prompt) { m_options.prompt = std::move(prompt); }
+    void SetStatusText(std::function<std::string(const std::string& folder)> statusText) {
+        m_options.statusText = std::move(statusText);
+    }
     const platform::FileChooserOptions& GetOptions() const { return m_options; }
 
     // Runs the chooser modally, owned by `owner` (may be null): the chosen paths, empty on Cancel.

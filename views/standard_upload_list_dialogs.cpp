@@ -7,6 +7,7 @@
 #include "upload/upload_job.h"
 #include "upload/upload_queue.h"
 #include "views/picture_browser_dialog.h"
+#include "views/preferences_dialog.h"
 #include "views/progress_dialog.h"
 #include "views/transfer_failed_dialog.h"
 
@@ -55,13 +56,10 @@ int CStandardUploadListDialogs::RunTransferStatus(CUIWindow& owner, size_t succe
     return dialog.Run(&owner, successes, failures);
 }
 
-int CStandardUploadListDialogs::RunPreferences(CUIWindow& owner) {
-    // FIXME: the preferences dialog is still to come; until then the box says where the same
-    // preferences are changed, and nothing changed here, so the result is never OK.
-    CUIMessageBox box(Text(kStringPreferencesCaption), Text(kStringPreferencesElsewhere),
-                      CUIMessageBox::Buttons::Ok, CUIMessageBox::Icon::Information);
-    box.Show(&owner);
-    return 0;
+int CStandardUploadListDialogs::RunPreferences(CUIWindow& owner, const std::string& currentBrowseFolder) {
+    CQueuePreferencesSession session(m_queue);
+    CPreferencesDialog dialog(&session);
+    return dialog.Run(&owner, currentBrowseFolder);
 }
 
 std::vector<std::string> CStandardUploadListDialogs::ChooseFiles(CUIWindow& owner, std::string& folder,

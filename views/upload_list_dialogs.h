@@ -24,8 +24,8 @@ public:
     virtual void RunRemoving(CUIWindow& owner, CUploadSelection& selection) = 0;
     // "Transfer Status" after a run; 1 for "View pictures", 2 for the other button or closing.
     virtual int RunTransferStatus(CUIWindow& owner, size_t successes, size_t failures) = 0;
-    // The preferences dialog; 1 when it ended with OK.
-    virtual int RunPreferences(CUIWindow& owner) = 0;
+    // The preferences dialog, its folder field showing `currentBrowseFolder`; 1 when it ended with OK.
+    virtual int RunPreferences(CUIWindow& owner, const std::string& currentBrowseFolder) = 0;
     // Pictures chosen starting in `folder`, with our picture browser or the system's open-file
     // chooser; empty when the user cancelled. `folder` becomes the folder the chooser ended in.
     virtual std::vector<std::string> ChooseFiles(CUIWindow& owner, std::string& folder,

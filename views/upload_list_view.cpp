@@ -365,7 +365,7 @@ void CUploadListView::RunPreferences() {
         // Unreadable preferences count as the defaults.
     }
     const bool autoStartBefore = GetAutoStart(preferences);
-    if (m_dialogs.RunPreferences(*this) != 1)
+    if (m_dialogs.RunPreferences(*this, m_browseFolder) != 1)
         return;
     try {
         LoadPreferences(preferences);

@@ -512,18 +512,6 @@ TEST_F(DialogsGuiTest, PropertiesAreOneModelessDialogShownAgainForEachSelection)
     EXPECT_EQ(properties.GetItemText(CPropertiesDialog::kName), "Multiple files");
 }
 
-TEST_F(DialogsGuiTest, PreferencesSayWhereTheyAreChangedAndAreNeverOk) {
-    std::unique_ptr<UploadQueue> queue = MakeQueue(testsupport::FreeLoopbackPort());
-    CStandardUploadListDialogs dialogs(*queue);
-    auto answer = gui::RunAsync(gui::PressKeysIn("^Preferences$", "Return"));
-    EXPECT_EQ(dialogs.RunPreferences(owner), 0);
-    EXPECT_EQ(answer.get(), 0);
-    EXPECT_NE(platform::LoadStringResource(CStandardUploadListDialogs::kStringPreferencesElsewhere)
-                  .value_or("")
-                  .find("pxupload prefs"),
-              std::string::npos);
-}
-
 TEST_F(DialogsGuiTest, ChoosingPicturesShowsTheJpegFilesOfTheFolderAndTakesSeveral) {
     std::unique_ptr<UploadQueue> queue = MakeQueue(testsupport::FreeLoopbackPort());
     CStandardUploadListDialogs dialogs(*queue);

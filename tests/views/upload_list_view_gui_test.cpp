@@ -58,6 +58,7 @@ public:
     int preferences = 0;
     int preferencesResult = 0;
     std::function<void()> duringPreferences;
+    std::vector<std::string> preferenceFolders; // the current browse folder of each run
     std::vector<std::string> chooserFolders; // the folder each chooser started in
     std::vector<std::string> chosen;
     std::vector<FileChooser> chooserKinds;
@@ -85,8 +86,9 @@ public:
         statuses.emplace_back(successes, failures);
         return statusResult;
     }
-    int RunPreferences(CUIWindow&) override {
+    int RunPreferences(CUIWindow&, const std::string& currentBrowseFolder) override {
         ++preferences;
+        preferenceFolders.push_back(currentBrowseFolder);
         if (duringPreferences)
             duringPreferences();
         return preferencesResult;
@@ -577,6 +579,11 @@ TEST_F(UploadListViewGuiTest, TurningAutostartOnInThePreferencesResumesAPausedQu
     ASSERT_EQ(dialogs.chooserFolders.size(), 1u);
     EXPECT_EQ(dialogs.chooserFolders[0], fixed);
     EXPECT_EQ(view->GetBrowseFolder(), fixed);
+    // The dialog opens on the list's current folder.
+    dialogs.preferencesResult = 2;
+    dialogs.duringPreferences = nullptr;
+    ASSERT_TRUE(app->DispatchCommand(view->GetCommandId(UploadListCommandKind::Preferences)));
+    EXPECT_EQ(dialogs.preferenceFolders.back(), fixed);
     SetPreference("browsedirspecified", std::nullopt);
     SetPreference("browseDir", std::nullopt);
     SetPreference("autostart", std::nullopt);
