@@ -117,9 +117,11 @@ inline void PumpFor(CUIApplication& app, double seconds) {
 // `title` once it is shown and has the focus. The last window found is the top-level one (GTK may
 // list an inner one first, and focusing that one fails).
 inline std::string PressKeysIn(const std::string& title, const std::string& keys) {
-    return "w=$(xdotool search --sync --onlyvisible --name '" + title +
-           "' | tail -1); "
-           "xdotool windowfocus --sync $w sleep 0.5 key --delay 50 " +
+    // The search may still find a window of that title that is on its way out (a dialog that just
+    // ended); focusing it then fails, and the search is made again.
+    return "ok=1; for i in 1 2 3 4 5 6 7 8 9 10; do w=$(xdotool search --sync --onlyvisible --name '" + title +
+           "' | tail -1); if xdotool windowfocus --sync $w 2>/dev/null; then ok=0; break; fi; sleep 0.3; done; "
+           "[ $ok = 0 ] && xdotool sleep 0.5 key --delay 50 " +
            keys;
 }
 
