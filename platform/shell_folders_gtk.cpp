@@ -1,3 +1,4 @@
+#include "platform/icon_theme_gtk.h"
 #include "platform/shell_folders.h"
 #include "platform/user_folders.h"
 
@@ -5,7 +6,6 @@
 #include <fstream>
 #include <gio/gio.h>
 #include <gtk/gtk.h>
-#include <mutex>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -27,19 +27,6 @@ std::optional<std::string> ReadUserDir(std::string_view key) {
     std::stringstream text;
     text << file.rdbuf();
     return ParseUserDirsValue(text.str(), key, HomeFolder());
-}
-
-// Icons come from a theme of our own, as the file-type icons do, so that they look the same with or
-// without a screen.
-std::mutex g_themeLock;
-
-GtkIconTheme* ThemeLocked() {
-    static GtkIconTheme* theme = [] {
-        GtkIconTheme* made = gtk_icon_theme_new();
-        gtk_icon_theme_set_custom_theme(made, "Adwaita");
-        return made;
-    }();
-    return theme;
 }
 
 } // namespace
@@ -143,53 +130,6 @@ bool IsShellFolder(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-namespace {
-
-// Draws the icon (taken) or, when the theme lacks it, the named fallback.
-bool DrawIcon(GIcon* icon, const char* fallback, int size, std::vector<uint32_t>& pixels) {
-    GdkPixbuf* pixbuf = nullptr;
-    {
-        std::lock_guard lock(g_themeLock);
-        GtkIconInfo* found =
-            gtk_icon_theme_lookup_by_gicon(ThemeLocked(), icon, size, GTK_ICON_LOOKUP_FORCE_SIZE);
-        if (found == nullptr)
-            found = gtk_icon_theme_lookup_icon(ThemeLocked(), fallback, size, GTK_ICON_LOOKUP_FORCE_SIZE);
-        if (found != nullptr) {
-            pixbuf = gtk_icon_info_load_icon(found, nullptr);
-            g_object_unref(found);
-        }
-    }
-    g_object_unref(icon);
-    if (pixbuf == nullptr)
-        return false;
-    const int width = gdk_pixbuf_get_width(pixbuf);
-    const int height = gdk_pixbuf_get_height(pixbuf);
-    const int channels = gdk_pixbuf_get_n_channels(pixbuf);
-    const bool alpha = gdk_pixbuf_get_has_alpha(pixbuf);
-    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
-    const guchar* bytes = gdk_pixbuf_read_pixels(pixbuf);
-    pixels.assign(size_t(size) * size_t(size), 0);
-    const int left = (size - width) / 2, top = (size - height) / 2;
-    for (int y = 0; y < height; ++y) {
-        const int ty = top + y;
-        if (ty < 0 || ty >= size)
-            continue;
-        const guchar* in = bytes + size_t(y) * size_t(stride);
-        for (int x = 0; x < width; ++x, in += channels) {
-            const int tx = left + x;
-            if (tx < 0 || tx >= size)
-                continue;
-            const uint32_t a = alpha ? in[3] : 0xFF;
-            pixels[size_t(ty) * size_t(size) + size_t(tx)] =
-                a << 24 | uint32_t{in[0]} << 16 | uint32_t{in[1]} << 8 | in[2];
-        }
-    }
-    g_object_unref(pixbuf);
-    return true;
-}
-
-} // namespace
-
 bool DrawShellIcon(const std::string& path, int size, std::vector<uint32_t>& pixels) {
     if (size <= 0)
         return false;
@@ -205,13 +145,13 @@ bool DrawShellIcon(const std::string& path, int size, std::vector<uint32_t>& pix
         g_object_unref(info);
     if (icon == nullptr)
         icon = g_themed_icon_new(folder ? "folder" : "text-x-generic");
-    return DrawIcon(icon, folder ? "folder" : "text-x-generic", size, pixels);
+    return DrawThemeIcon(icon, folder ? "folder" : "text-x-generic", size, pixels);
 }
 
 bool DrawNamedIcon(const std::string& iconName, int size, std::vector<uint32_t>& pixels) {
     if (size <= 0)
         return false;
-    return DrawIcon(g_themed_icon_new(iconName.c_str()), "folder", size, pixels);
+    return DrawThemeIcon(g_themed_icon_new(iconName.c_str()), "folder", size, pixels);
 }
 
 int GetScreenLogicalDpi() {
