@@ -25,7 +25,8 @@ std::vector<std::string> GetFolderChain(const std::string& folder) {
         if (end == std::string::npos)
             end = folder.size();
         if (end > start) {
-            path += "/" + folder.substr(start, end - start);
+            path += '/';
+            path.append(folder, start, end - start);
             chain.push_back(path);
         }
         start = end + 1;
