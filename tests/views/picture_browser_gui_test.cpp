@@ -315,7 +315,7 @@ TEST_F(PictureBrowserGuiTest, FoldersBackDetailsAndTheFolderTree) {
 
 TEST_F(PictureBrowserGuiTest, TheWheelScrollsALongGrid) {
     for (int i = 0; i < 30; ++i)
-        PutPicture("p" + std::to_string(100 + i) + ".jpg");
+        PutPicture(std::string("p").append(std::to_string(100 + i)).append(".jpg"));
     ScriptedBrowser browser;
     browser.steps = {
         {nullptr, [&] { return browser.GetThumbnails().GetPaintCount() > 0; }},
