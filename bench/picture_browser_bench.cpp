@@ -1,7 +1,8 @@
 // "Choose Pictures" opening a folder of 2,000 JPEG pictures, the real dialog on the display: the time
 // from asking it to open the folder to the first painted screen of cells (icons, before thumbnails),
 // the time until every visible cell shows its thumbnail, and how long a call posted to the UI thread
-// waits while those thumbnails decode (the largest and the median delay). Needs a display:
+// waits while those thumbnails decode (the largest and the median delay). The dialog should show its
+// first screen within about 300 ms and never keep a posted call waiting 100 ms. Needs a display:
 // `xvfb-run -a build/bench/bench/picture_browser_bench`.
 //
 // The folder is made once per run: eight distinct 1600 x 1200 pictures without EXIF (so every
@@ -25,7 +26,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
