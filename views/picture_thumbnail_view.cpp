@@ -96,6 +96,7 @@ void CPictureThumbnailView::Paint(CUIDrawableRep& dc, const CUIRect& update) {
     dc.SetColor(kWhite);
     dc.FillRect(update.Intersect({client.left, client.top, client.right - kScrollBarWidth, client.bottom}));
     m_paintedCells = 0;
+    PaintedCells painted;
     const std::vector<CPictureBrowserEntry>& entries = m_model.GetEntries();
     const int columns = GetColumns();
     // Only the rows that meet the damaged area are walked.
@@ -111,21 +112,29 @@ void CPictureThumbnailView::Paint(CUIDrawableRep& dc, const CUIRect& update) {
                 continue;
             dc.PushClip();
             dc.IntersectClip(cell);
-            PaintCell(dc, index, cell);
+            const bool withThumbnail = PaintCell(dc, index, cell);
             dc.PopClip();
             ++m_paintedCells;
+            if (m_paintObserver) {
+                painted.all.push_back(index);
+                if (withThumbnail)
+                    painted.withThumbnail.push_back(index);
+            }
         }
     }
     PaintScrollBar(dc);
+    if (m_paintObserver)
+        m_paintObserver(painted);
 }
 
-void CPictureThumbnailView::PaintCell(CUIDrawableRep& dc, size_t index, const CUIRect& cell) {
+bool CPictureThumbnailView::PaintCell(CUIDrawableRep& dc, size_t index, const CUIRect& cell) {
     const CPictureBrowserEntry& entry = m_model.GetEntries()[index];
     if (m_frame)
         dc.DrawImage({cell.left + CPictureGrid::kFrameAt.x, cell.top + CPictureGrid::kFrameAt.y}, *m_frame);
 
     const CImagePair* thumbnail = entry.IsPicture() ? FindThumbnail(entry.path) : nullptr;
-    if (thumbnail != nullptr && !thumbnail->IsEmpty()) {
+    const bool withThumbnail = thumbnail != nullptr && !thumbnail->IsEmpty();
+    if (withThumbnail) {
         dc.DrawImage({cell.left + CPictureGrid::kThumbnailAt.x, cell.top + CPictureGrid::kThumbnailAt.y},
                      thumbnail->picture, thumbnail->mask.Width() > 0 ? &thumbnail->mask : nullptr);
     } else if (thumbnail == nullptr) {
@@ -162,6 +171,7 @@ void CPictureThumbnailView::PaintCell(CUIDrawableRep& dc, size_t index, const CU
             dc.DrawImage({tick.left, tick.top}, *box);
         }
     }
+    return withThumbnail;
 }
 
 void CPictureThumbnailView::PaintScrollBar(CUIDrawableRep& dc) {

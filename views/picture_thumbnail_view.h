@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CUIDrawableRep;
 
@@ -53,11 +54,21 @@ public:
     // How many thumbnails have arrived for the folder shown.
     size_t GetThumbnailCount() const { return m_thumbnails.size(); }
 
+    // A hook for benchmarks and tests, nothing else: after each paint, the cells it drew (indices of
+    // the model's entries) and those of them that showed their thumbnail rather than the icon.
+    struct PaintedCells {
+        std::vector<size_t> all;
+        std::vector<size_t> withThumbnail;
+    };
+    using PaintObserver = std::function<void(const PaintedCells&)>;
+    void SetPaintObserver(PaintObserver observer) { m_paintObserver = std::move(observer); }
+
     bool HandleMessage(const ui::Message& message, ui::LResult& result) override;
 
 private:
     void Paint(CUIDrawableRep& dc, const CUIRect& update);
-    void PaintCell(CUIDrawableRep& dc, size_t index, const CUIRect& cell);
+    // True when the cell showed its thumbnail.
+    bool PaintCell(CUIDrawableRep& dc, size_t index, const CUIRect& cell);
     void PaintScrollBar(CUIDrawableRep& dc);
     const CImagePair* FindThumbnail(const std::string& path);
     const CUIImage& FindIcon(const std::string& path);
@@ -90,4 +101,5 @@ private:
     int m_dragScroll = 0;
     int m_paintedCells = 0;
     int m_paintCount = 0;
+    PaintObserver m_paintObserver;
 };

@@ -19,6 +19,7 @@
 #include <functional>
 #include <future>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -213,9 +214,21 @@ TEST_F(PictureBrowserGuiTest, TickingTwoPicturesAddsExactlyThose) {
 
     int paintsBefore = 0;
     ScriptedBrowser browser;
+    // The cells that have been painted with their thumbnail, by index.
+    std::set<size_t> drawn;
+    browser.GetThumbnails().SetPaintObserver([&](const CPictureThumbnailView::PaintedCells& cells) {
+        drawn.insert(cells.withThumbnail.begin(), cells.withThumbnail.end());
+    });
     browser.steps = {
-        // Every thumbnail arrives from the worker and is drawn.
+        // Every thumbnail arrives from the worker and is drawn in its picture's cell, and the folder's
+        // cell keeps its icon.
         {nullptr, [&] { return browser.GetThumbnails().GetThumbnailCount() == 4; }},
+        {nullptr, [&] { return drawn.size() == 4; }},
+        {nullptr,
+         [&] {
+             EXPECT_EQ(drawn.count(IndexOf(browser, "older")), 0u);
+             return true;
+         }},
         {[&] { return Screenshot("browser-thumbnails-before"); }, nullptr},
         // A damaged cell is painted alone.
         {[&] {
