@@ -1,5 +1,6 @@
 #include "views/picture_browser_dialog.h"
 
+#include "foundation/trace.h"
 #include "platform/folder_tree.h"
 #include "platform/frame_style.h"
 #include "platform/resources.h"
@@ -171,6 +172,12 @@ void CPictureBrowserDialog::Layout() {
     m_toolbar.Refresh();
     m_bottom.Refresh();
     m_hint.Refresh();
+    // Where the pieces a person clicks are, for whoever drives the dialog from outside.
+    if (IsTraceEnabled("ui", 1)) {
+        const CUIRect add = m_add.GetRect().Offset(0, viewBottom);
+        Trace("ui", 1, "picture browser layout: grid %d,%d,%d,%d add %d,%d,%d,%d", view.left, view.top, view.right,
+              view.bottom, add.left, add.top, add.right, add.bottom);
+    }
 }
 
 CUIRect CPictureBrowserDialog::GetButtonRect(const CPictureStackButton& button,

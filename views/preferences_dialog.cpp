@@ -57,6 +57,8 @@ void CPreferencesDialog::OnInit() {
     ShowFields(MakeOpeningState(m_preferences, m_currentBrowseFolder, m_systemUsable));
     ApplyFolderEnabling();
     ApplyProxyEnabling();
+    // The keyboard starts at the first control, so that the keys work before any click.
+    FocusItem(kAutoStart);
 }
 
 void CPreferencesDialog::ShowFields(const PreferencesState& state) {

@@ -610,9 +610,10 @@ void CUploadListView::TraceLayout() const {
                std::to_string(r.bottom);
     };
     const CUIRect status = ColumnRect(2, m_layout.rows);
-    Trace("ui", 1, "upload list layout: pause %s remove %s retry %s rows %s row %d status %d,%d",
+    Trace("ui", 1, "upload list layout: pause %s remove %s retry %s rows %s row %d status %d,%d choose %s preferences %s",
           box(m_layout.pause).c_str(), box(m_layout.remove).c_str(), box(m_layout.retry).c_str(),
-          box(m_layout.rows).c_str(), m_rowHeight, status.left + kTextPadding, status.right);
+          box(m_layout.rows).c_str(), m_rowHeight, status.left + kTextPadding, status.right,
+          box(m_layout.choose).c_str(), box(m_layout.preferences).c_str());
 }
 
 bool CUploadListView::IsPauseButtonShown() const {

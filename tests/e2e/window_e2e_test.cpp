@@ -7,11 +7,13 @@
 #include "tests/pictures/jpeg_test_files.h"
 #include "tests/support/child_process.h"
 #include "tests/support/e2e_support.h"
+#include "tests/support/loopback_servers.h"
 #include "tests/support/ref_server.h"
 #include "tests/support/ref_server_state.h"
 #include "tests/support/scoped_temp_folder.h"
 #include "tests/ui/gui_support.h"
 #include "ui/geometry.h"
+#include "views/picture_browser_model.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -204,7 +206,7 @@ protected:
     // Where the upload list put its pieces, from the last layout the program traced ("--trace ui"), in
     // screen coordinates. Nothing until the list has been laid out.
     struct ListLayout {
-        CUIRect pause, remove, retry, rows;
+        CUIRect pause, remove, retry, rows, choose, preferences;
         int rowHeight = 0;
         int statusLeft = 0, statusRight = 0;
         CUIPoint Centre(const CUIRect& r) const { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
@@ -217,28 +219,40 @@ protected:
         if (at == std::string::npos)
             return std::nullopt;
         ListLayout layout;
-        CUIRect* boxes[] = {&layout.pause, &layout.remove, &layout.retry, &layout.rows};
+        CUIRect* boxes[] = {&layout.pause, &layout.remove, &layout.retry, &layout.rows, &layout.choose,
+                            &layout.preferences};
         if (std::sscanf(trace.c_str() + at,
                         "upload list layout: pause %d,%d,%d,%d remove %d,%d,%d,%d retry %d,%d,%d,%d rows "
-                        "%d,%d,%d,%d row %d status %d,%d",
+                        "%d,%d,%d,%d row %d status %d,%d choose %d,%d,%d,%d preferences %d,%d,%d,%d",
                         &boxes[0]->left, &boxes[0]->top, &boxes[0]->right, &boxes[0]->bottom, &boxes[1]->left,
                         &boxes[1]->top, &boxes[1]->right, &boxes[1]->bottom, &boxes[2]->left, &boxes[2]->top,
                         &boxes[2]->right, &boxes[2]->bottom, &boxes[3]->left, &boxes[3]->top, &boxes[3]->right,
-                        &boxes[3]->bottom, &layout.rowHeight, &layout.statusLeft, &layout.statusRight) != 19 ||
+                        &boxes[3]->bottom, &layout.rowHeight, &layout.statusLeft, &layout.statusRight,
+                        &boxes[4]->left, &boxes[4]->top, &boxes[4]->right, &boxes[4]->bottom, &boxes[5]->left,
+                        &boxes[5]->top, &boxes[5]->right, &boxes[5]->bottom) != 27 ||
             layout.rowHeight <= 0)
             return std::nullopt;
         // The list fills the control, which sits on the page at its margin of 8 pixels.
-        int x = 0, y = 0;
-        const std::string geometry = Capture("xdotool getwindowgeometry " + window);
-        const size_t position = geometry.find("Position: ");
-        if (position == std::string::npos || std::sscanf(geometry.c_str() + position, "Position: %d,%d", &x, &y) != 2)
+        const std::optional<CUIPoint> frame = WindowOrigin(window);
+        if (!frame)
             return std::nullopt;
-        const CUIPoint origin{x + 8, y + 8};
+        const CUIPoint origin{frame->x + 8, frame->y + 8};
         for (CUIRect* box : boxes)
             *box = box->Offset(origin.x, origin.y);
         layout.statusLeft += origin.x;
         layout.statusRight += origin.x;
         return layout;
+    }
+
+    // The screen position of the top-left corner of a window's client area (no window manager: no
+    // frame); nothing when it cannot be asked.
+    std::optional<CUIPoint> WindowOrigin(const std::string& window) const {
+        int x = 0, y = 0;
+        const std::string geometry = Capture("xdotool getwindowgeometry " + window);
+        const size_t position = geometry.find("Position: ");
+        if (position == std::string::npos || std::sscanf(geometry.c_str() + position, "Position: %d,%d", &x, &y) != 2)
+            return std::nullopt;
+        return CUIPoint{x, y};
     }
 
     // A real click of the first button where a person would put the pointer.
@@ -570,6 +584,135 @@ TEST_F(WindowProgram, AFailedPicturesStatusOpensTransferFailedWithItsError) {
                            ShellQuote(gui::PressKeysIn("^Transfer Failed: refused.jpg$", "Escape")))
                               .c_str()),
               0);
+    program->Stop(kRunSeconds);
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("host"));
+}
+
+TEST_F(WindowProgram, ChoosePicturesQueuesExactlyTheTwoTickedAndRemembersTheirFolder) {
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const std::string folder = m_folder.Path() + "/pictures";
+    const std::string first = AddPicture("a harbour.jpg", 60000);
+    const std::string skipped = AddPicture("b market.jpg", 60000);
+    const std::string third = AddPicture("c lighthouse.jpg", 60000);
+    // The list's browse folder is where the browser opens.
+    Capture(std::string(PXUPLOAD_PATH) + " prefs set browseDir " + ShellQuote(folder));
+    ASSERT_NE(Capture(std::string(PXUPLOAD_PATH) + " prefs").find(folder), std::string::npos);
+    std::unique_ptr<ChildProcess> program =
+        Start("host", {"window", "--trace", "ui", "--param", "Server=" + server.Server(), "--param",
+                       "OverrideUserPrefs=true", "--param", "Paused=true"});
+    const std::string window = WaitForWindow();
+    ASSERT_NE(window, "") << ReadText(ErrPath("host"));
+    ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(0,)"; }, kStartSeconds));
+    std::optional<ListLayout> layout = ReadLayout("host", window);
+    ASSERT_TRUE(layout) << ReadText(ErrPath("host"));
+
+    ASSERT_TRUE(Click(layout->Centre(layout->choose)));
+    std::string browser = Capture("timeout 30 xdotool search --sync --onlyvisible --name '^Choose Pictures$' | tail -1");
+    while (!browser.empty() && browser.back() == '\n')
+        browser.pop_back();
+    ASSERT_NE(browser, "") << ReadText(ErrPath("host"));
+    // Its layout as it traced it, in its client area.
+    CUIRect grid, add;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::string trace = ReadText(ErrPath("host"));
+            const size_t at = trace.rfind("picture browser layout: ");
+            return at != std::string::npos &&
+                   std::sscanf(trace.c_str() + at, "picture browser layout: grid %d,%d,%d,%d add %d,%d,%d,%d",
+                               &grid.left, &grid.top, &grid.right, &grid.bottom, &add.left, &add.top, &add.right,
+                               &add.bottom) == 8 &&
+                   grid.Width() >= CPictureGrid::kCellWidth;
+        },
+        kStartSeconds));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700)); // mapped is not yet painted
+    std::optional<CUIPoint> origin = WindowOrigin(browser);
+    ASSERT_TRUE(origin);
+    const int columns = CPictureGrid::GetColumns(grid.Width());
+    auto tick = [&](size_t index) {
+        const CUIRect box = CPictureGrid::GetTickRect().Offset(CPictureGrid::GetCellRect(index, columns).left,
+                                                               CPictureGrid::GetCellRect(index, columns).top);
+        return CUIPoint{origin->x + grid.left + (box.left + box.right) / 2,
+                        origin->y + grid.top + (box.top + box.bottom) / 2};
+    };
+    // The folder lists its pictures by name: the first and the third are ticked.
+    ASSERT_TRUE(Click(tick(0)));
+    ASSERT_TRUE(Click(tick(2)));
+    EXPECT_TRUE(Screenshot("browser-in-window"));
+    ASSERT_TRUE(Click({origin->x + (add.left + add.right) / 2, origin->y + (add.top + add.bottom) / 2}));
+    ASSERT_TRUE(WaitFor(
+        [&] { return Capture("xdotool search --onlyvisible --name '^Choose Pictures$'").empty(); }, 30));
+
+    // Queued and waiting: Start sends exactly those two.
+    ASSERT_TRUE(Click(layout->Centre(layout->pause)));
+    ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(1,)"; }, kRunSeconds)) << ReadText(ErrPath("host"));
+    Json state = e2e::State(server);
+    std::vector<std::string> sent;
+    for (const auto& [id, record] : state["pictures"].Members()) {
+        sent.push_back(record["filename"].AsString());
+        EXPECT_TRUE(server.StoredBytes(id) == m_bytes.at(record["filename"].AsString()));
+    }
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, (std::vector<std::string>{first, third})) << "not " << skipped;
+    // The folder is a recent folder now.
+    const std::string prefs = Capture(std::string(PXUPLOAD_PATH) + " prefs");
+    const size_t recent = prefs.find("Recent");
+    ASSERT_NE(recent, std::string::npos) << prefs;
+    EXPECT_NE(prefs.find(folder, recent), std::string::npos) << prefs;
+    program->Stop(kRunSeconds);
+    EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("host"));
+}
+
+TEST_F(WindowProgram, AManualProxyChosenInThePreferencesCarriesTheNextUploads) {
+    if (!loopback::Installed("tinyproxy"))
+        GTEST_SKIP() << "tinyproxy is not installed (scripts/deps installs it)";
+    RefServer server;
+    ASSERT_TRUE(server.IsListening());
+    const uint16_t proxyPort = loopback::FreePort();
+    const std::string proxyLog = m_folder.Path() + "/tinyproxy.log";
+    const std::string conf = m_folder.Put(
+        "tinyproxy.conf", "Port " + std::to_string(proxyPort) +
+                              "\nListen 127.0.0.1\nTimeout 30\nMaxClients 8\nAllow 127.0.0.1\nPidFile \"" +
+                              m_folder.Path() + "/tinyproxy.pid\"\nLogFile \"" + proxyLog + "\"\nLogLevel Info\n");
+    loopback::Child proxy({"tinyproxy", "-d", "-c", conf}, proxyPort);
+    ASSERT_TRUE(loopback::Accepts(proxyPort));
+
+    const std::string path = AddPicture("through the proxy.jpg", 120000);
+    std::unique_ptr<ChildProcess> program =
+        Start("host", {"window", "--trace", "ui", "--param", "Server=" + server.Server(), "--param",
+                       "OverrideUserPrefs=true", "--param", "Paused=true", path});
+    const std::string window = WaitForWindow();
+    ASSERT_NE(window, "") << ReadText(ErrPath("host"));
+    ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(0,)"; }, kStartSeconds));
+    std::optional<ListLayout> layout = ReadLayout("host", window);
+    ASSERT_TRUE(layout) << ReadText(ErrPath("host"));
+
+    // The Preferences link, then the manual proxy with its address and port, as a person types them.
+    ASSERT_TRUE(Click(layout->Centre(layout->preferences)));
+    std::string dialog = Capture("timeout 30 xdotool search --sync --onlyvisible --name '^Preferences$' | tail -1");
+    while (!dialog.empty() && dialog.back() == '\n')
+        dialog.pop_back();
+    ASSERT_NE(dialog, "") << ReadText(ErrPath("host"));
+    const std::string typing = gui::PressKeysIn("^Preferences$", "alt+m") +
+                               " && xdotool key alt+a && xdotool type 127.0.0.1 && xdotool key alt+p && "
+                               "xdotool type " +
+                               std::to_string(proxyPort) + " && xdotool sleep 0.3 key Return";
+    ASSERT_EQ(std::system(("timeout 30 sh -c " + ShellQuote(typing)).c_str()), 0) << typing;
+    ASSERT_TRUE(
+        WaitFor([&] { return Capture("xdotool search --onlyvisible --name '^Preferences$'").empty(); }, 30))
+        << "the dialog did not end with OK";
+    const std::string prefs = Capture(std::string(PXUPLOAD_PATH) + " prefs");
+    EXPECT_NE(prefs.find("manual"), std::string::npos) << prefs;
+
+    // Start: the picture's requests go through the proxy, which logs each one it forwards.
+    ASSERT_TRUE(Click(layout->Centre(layout->pause)));
+    ASSERT_TRUE(WaitFor([this] { return AskComplete() == "(1,)"; }, kRunSeconds)) << ReadText(ErrPath("host"));
+    const std::string log = ReadText(proxyLog);
+    for (const char* servlet : {"GetImageID", "UploadImage"})
+        EXPECT_NE(log.find(std::string("/") + servlet + " HTTP/1.1"), std::string::npos) << servlet << "\n" << log;
+    Json state = e2e::State(server);
+    ASSERT_EQ(state["pictures"].Members().size(), 1u);
+    EXPECT_TRUE(server.StoredBytes(state["pictures"].Members()[0].first) == m_bytes.at(path));
     program->Stop(kRunSeconds);
     EXPECT_EQ(program->ExitCode(), 0) << ReadText(ErrPath("host"));
 }
