@@ -13,10 +13,6 @@ constexpr uint32_t kStringAuthorizationFailed = 10083; // the caption
 constexpr uint32_t kStringServerRefused = 10084;
 constexpr uint32_t kStringProxyRefused = 10085; // "%1": the exception's own text
 
-std::string StringResource(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 void ShowOverMainWindow(const std::string& caption, const std::string& text) {
     CUIApplication* application = CUIApplication::Get();
     CUIWindow* owner = application != nullptr ? CUIWindow::FromHandle(application->GetMainWindow()) : nullptr;
@@ -38,14 +34,14 @@ CAuthorizationListener::CAuthorizationListener(Poster post, Shower show)
 
 std::string CAuthorizationListener::TextFor(bool proxy, const CException& error) {
     if (proxy)
-        return SubstituteArgs(StringResource(kStringProxyRefused), {error.GetText()});
-    return StringResource(kStringServerRefused);
+        return SubstituteArgs(platform::LoadText(kStringProxyRefused), {error.GetText()});
+    return platform::LoadText(kStringServerRefused);
 }
 
 void CAuthorizationListener::Report(bool proxy, const CException& error) {
     if (m_reported.exchange(true))
         return;
     // The texts are made here, while the exception exists; the call keeps copies only.
-    m_post([show = m_show, caption = StringResource(kStringAuthorizationFailed),
+    m_post([show = m_show, caption = platform::LoadText(kStringAuthorizationFailed),
             text = TextFor(proxy, error)] { show(caption, text); });
 }

@@ -14,10 +14,6 @@ constexpr uint32_t kStringCheckProxy = 10074;      // the first failure
 constexpr uint32_t kStringCheckProxyAgain = 10075; // every failure after the preferences
 constexpr const char* kAlbumNameProperty = "Image.AlbumName";
 
-std::string StringResource(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 // The album name an image of the upload specification gives, if it names one.
 const std::string* AlbumNameOf(const IUploadSpecImage& image) {
     for (auto it = image.GetFirstProperty(); it != image.GetPropertiesEnd(); ++it)
@@ -57,7 +53,7 @@ std::optional<std::string> ServerCheckTask::Run(IStartupSite& site, UploadQueue&
     };
     if (resolves())
         return std::nullopt;
-    site.ShowMessage(StringResource(kStringHostNotFound), StringResource(kStringCheckProxy));
+    site.ShowMessage(platform::LoadText(kStringHostNotFound), platform::LoadText(kStringCheckProxy));
     if (cancellation.IsCancelled())
         return std::nullopt;
     // Each OK tries again with the settings just stored; Cancel gives up with the last failure.
@@ -66,7 +62,7 @@ std::optional<std::string> ServerCheckTask::Run(IStartupSite& site, UploadQueue&
             return std::nullopt;
         if (resolves())
             return std::nullopt;
-        site.ShowMessage(StringResource(kStringHostNotFound), StringResource(kStringCheckProxyAgain));
+        site.ShowMessage(platform::LoadText(kStringHostNotFound), platform::LoadText(kStringCheckProxyAgain));
         if (cancellation.IsCancelled())
             return std::nullopt;
     }

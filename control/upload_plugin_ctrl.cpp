@@ -30,10 +30,6 @@ constexpr uint32_t kStringInitialisationError = 10077;
 constexpr ui::MessageId kFirstKeyMessage = 256;
 constexpr ui::MessageId kLastKeyMessage = 264;
 
-std::string StringResource(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 std::vector<std::string_view> Lines(std::string_view text) {
     std::vector<std::string_view> lines;
     for (size_t start = 0;;) {
@@ -121,10 +117,10 @@ void CUploadPluginCtrl::OnCreate() {
         Initialise();
         return;
     } catch (const CException& error) {
-        m_initialisationError = SubstituteArgs(StringResource(kStringCreateFailed), {error.GetText()});
+        m_initialisationError = SubstituteArgs(platform::LoadText(kStringCreateFailed), {error.GetText()});
     } catch (...) {
         m_initialisationError =
-            SubstituteArgs(StringResource(kStringCreateFailed), {GetUnknownExceptionText()});
+            SubstituteArgs(platform::LoadText(kStringCreateFailed), {GetUnknownExceptionText()});
     }
     // Without its engine and list the control only shows why.
     Shutdown();
@@ -150,10 +146,9 @@ void CUploadPluginCtrl::Initialise() {
     m_dialogs = std::make_unique<CStandardUploadListDialogs>(
         queue, CTransferStatusStyle::FromParameters(m_parameters), this);
     // Its failures go to the error log: uploading goes on without it.
-    m_journal = std::make_unique<CUploadJournal>(CUploadJournal::DefaultPath(), m_parameters,
-                                                 [dialogs = m_dialogs.get()](const std::string& text) {
-                                                     dialogs->GetErrorLog().Append(text);
-                                                 });
+    m_journal = std::make_unique<CUploadJournal>(
+        CUploadJournal::DefaultPath(), m_parameters,
+        [dialogs = m_dialogs.get()](const std::string& text) { dialogs->GetErrorLog().Append(text); });
     queue.SetJournal(m_journal.get());
     m_list = std::make_unique<CUploadListView>(m_engine->GetSelection(), *m_dialogs, m_parameters);
     queue.Pause();
@@ -257,14 +252,7 @@ void CUploadPluginCtrl::AddFiles(const std::vector<std::string>& paths) {
 }
 
 void CUploadPluginCtrl::Paint() {
-    platform::PaintInfo info;
-    if (!System().BeginPaint(GetHandle(), info))
-        return;
-    {
-        CUIDrawable drawable(info.dc);
-        PaintContent(*drawable, GetClientRect());
-    }
-    System().EndPaint(GetHandle());
+    PaintUpdate([this](CUIDrawableRep& dc, const CUIRect&) { PaintContent(dc, GetClientRect()); });
 }
 
 void CUploadPluginCtrl::PaintContent(CUIDrawableRep& dc, const CUIRect& client) const {
@@ -320,8 +308,8 @@ void CUploadPluginCtrl::ReportAddError(const std::string& path, const CException
 void CUploadPluginCtrl::ShowInitialisationError(const std::string& text) {
     if (m_list)
         m_list->SetDisabled(true);
-    CUIMessageBox(StringResource(kStringInitialisationCaption),
-                  SubstituteArgs(StringResource(kStringInitialisationError), {text}),
+    CUIMessageBox(platform::LoadText(kStringInitialisationCaption),
+                  SubstituteArgs(platform::LoadText(kStringInitialisationError), {text}),
                   CUIMessageBox::Buttons::Ok, CUIMessageBox::Icon::Stop)
         .Show(m_list ? static_cast<CUIWindow*>(m_list.get()) : this);
 }

@@ -21,10 +21,6 @@ constexpr uint32_t kStringThousands = 10019;
 constexpr uint32_t kStringMillions = 10020;
 constexpr uint32_t kStringTens = 10021;
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 // The EXIF label catalogue, loaded once it can be and kept for the life of the process; an empty one
 // stands in while the module's resources lack it.
 const CMessageTable& ExifCatalogue() {
@@ -92,7 +88,8 @@ CImageProperties::Info::Info(const std::string& path) {
 std::string FormatDimensions(uint32_t width, uint32_t height) {
     if (width == 0 || height == 0)
         return "";
-    return SubstituteArgs(Text(kStringDimensions), {std::to_string(width), std::to_string(height)});
+    return SubstituteArgs(platform::LoadText(kStringDimensions),
+                          {std::to_string(width), std::to_string(height)});
 }
 
 std::string FormatColourDepth(uint32_t bitsPerPixel) {
@@ -107,5 +104,6 @@ std::string FormatColourDepth(uint32_t bitsPerPixel) {
         name = kStringHundreds;
     else if (bitsPerPixel <= 19)
         name = kStringThousands;
-    return SubstituteArgs(Text(kStringColourDepth), {std::to_string(bitsPerPixel), Text(name)});
+    return SubstituteArgs(platform::LoadText(kStringColourDepth),
+                          {std::to_string(bitsPerPixel), platform::LoadText(name)});
 }

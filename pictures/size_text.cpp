@@ -15,10 +15,6 @@ constexpr uint32_t kStringGigabytes = 10009;
 constexpr uint32_t kStringSizeWithBytes = 10010; // "%2 (%1 bytes)"
 constexpr uint32_t kStringSizeText = 10062;      // "%1%2"
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 } // namespace
 
 std::string FormatSizeText(uint64_t bytes) {
@@ -36,7 +32,7 @@ std::string FormatSizeText(uint64_t bytes) {
         number = FormatString("%.1f", std::floor(value * 10) / 10);
     else
         number = FormatString("%.2f", std::floor(value * 100) / 100);
-    return SubstituteArgs(Text(kStringSizeText), {number, Text(kUnits[unit])});
+    return SubstituteArgs(platform::LoadText(kStringSizeText), {number, platform::LoadText(kUnits[unit])});
 }
 
 std::string FormatByteCount(uint64_t bytes, const std::locale& locale) {
@@ -47,6 +43,6 @@ std::string FormatByteCount(uint64_t bytes, const std::locale& locale) {
 }
 
 std::string FormatSizeWithByteCount(uint64_t bytes, const std::locale& locale) {
-    return SubstituteArgs(Text(kStringSizeWithBytes),
+    return SubstituteArgs(platform::LoadText(kStringSizeWithBytes),
                           {FormatByteCount(bytes, locale), FormatSizeText(bytes)});
 }

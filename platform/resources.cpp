@@ -43,4 +43,8 @@ std::optional<std::string> LoadStringResource(uint32_t id) {
     return std::string(it->text);
 }
 
+std::string LoadText(uint32_t id) {
+    return LoadStringResource(id).value_or("");
+}
+
 } // namespace platform

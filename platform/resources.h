@@ -49,5 +49,7 @@ std::optional<std::span<const uint8_t>> FindModuleResource(ResourceType type, ui
 
 // A string-table text, or nothing when the module has no string with that id.
 std::optional<std::string> LoadStringResource(uint32_t id);
+// The same, with "" for a missing string: for the texts a window shows, which a built module has.
+std::string LoadText(uint32_t id);
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "foundation/ui_exception.h"
 #include "ui/application.h"
+#include "ui/drawable.h"
 
 #include <cassert>
 
@@ -211,6 +212,18 @@ CUIRect CUIWindow::GetClientRect() const {
 }
 CUIPoint CUIWindow::ClientToScreen(CUIPoint point) const {
     return System().ClientToScreen(m_window, point);
+}
+
+bool CUIWindow::PaintUpdate(const std::function<void(CUIDrawableRep& dc, const CUIRect& update)>& draw) {
+    platform::PaintInfo info;
+    if (!System().BeginPaint(m_window, info))
+        return false;
+    {
+        CUIDrawable drawable(info.dc);
+        draw(*drawable, info.update);
+    }
+    System().EndPaint(m_window);
+    return true;
 }
 void CUIWindow::SetText(const std::string& text) {
     System().SetWindowText(m_window, text);

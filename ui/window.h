@@ -14,11 +14,14 @@
 #include "ui/geometry.h"
 #include "ui/messages.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
 // What a window does with files dropped on it. The window registers with the native drop target when
 // it is bound (or when the target is set on a bound window) and unregisters when it lets go.
+class CUIDrawableRep;
+
 class CUIDropTarget {
 public:
     virtual ~CUIDropTarget() = default;
@@ -69,6 +72,10 @@ public:
     CUIRect GetWindowRect() const;
     CUIRect GetClientRect() const;
     CUIPoint ClientToScreen(CUIPoint point) const;
+    // The answer to a WM_PAINT: `draw` paints through a drawing context clipped to the damaged area,
+    // given in client coordinates, and the paint ends once the context is gone. False when the
+    // window had nothing to paint.
+    bool PaintUpdate(const std::function<void(CUIDrawableRep& dc, const CUIRect& update)>& draw);
     void SetText(const std::string& text);
     std::string GetText() const;
     // The pointer shape over the window: shown at once, and again on every WM_SETCURSOR that

@@ -38,10 +38,6 @@ constexpr int kTreeHeight = 320;
 // The face the toolbar's and the bottom row's bitmaps are drawn on.
 const CUIColor kDialogGround(0xf6, 0xf5, 0xf4);
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 std::optional<CUIImage> Bitmap(uint32_t id) {
     return CUIImage::FromResource(id);
 }
@@ -175,8 +171,8 @@ void CPictureBrowserDialog::Layout() {
     // Where the pieces a person clicks are, for whoever drives the dialog from outside.
     if (IsTraceEnabled("ui", 1)) {
         const CUIRect add = m_add.GetRect().Offset(0, viewBottom);
-        Trace("ui", 1, "picture browser layout: grid %d,%d,%d,%d add %d,%d,%d,%d", view.left, view.top, view.right,
-              view.bottom, add.left, add.top, add.right, add.bottom);
+        Trace("ui", 1, "picture browser layout: grid %d,%d,%d,%d add %d,%d,%d,%d", view.left, view.top,
+              view.right, view.bottom, add.left, add.top, add.right, add.bottom);
     }
 }
 
@@ -255,8 +251,8 @@ void CPictureBrowserDialog::ChooseFolder() {
 
 void CPictureBrowserDialog::ShowViewMenu() {
     CUIMenu menu;
-    menu.AppendItem(kMenuThumbnail, Text(kStringThumbnail));
-    menu.AppendItem(kMenuDetails, Text(kStringDetails));
+    menu.AppendItem(kMenuThumbnail, platform::LoadText(kStringThumbnail));
+    menu.AppendItem(kMenuDetails, platform::LoadText(kStringDetails));
     // At the pointer, where the view-mode button was pressed.
     const int chosen =
         menu.Track(*this, m_toolbar.ClientToScreen(m_toolbar.GetLastPress()), platform::kTpmReturnCmd);
@@ -292,8 +288,9 @@ void CPictureBrowserDialog::TickAll(bool ticked) {
 void CPictureBrowserDialog::AddSelected() {
     std::vector<std::string> paths = m_model.GetTickedPaths();
     if (paths.empty()) {
-        CUIMessageBox box(Text(kStringNoPicturesCaption), Text(kStringNoPicturesText),
-                          CUIMessageBox::Buttons::Ok, CUIMessageBox::Icon::Exclamation);
+        CUIMessageBox box(platform::LoadText(kStringNoPicturesCaption),
+                          platform::LoadText(kStringNoPicturesText), CUIMessageBox::Buttons::Ok,
+                          CUIMessageBox::Icon::Exclamation);
         box.Show(this);
         return; // the dialog stays open
     }
@@ -323,7 +320,7 @@ void CPictureBrowserDialog::PaintToolbar(CUIDrawableRep& dc, const CUIRect& clie
         dc.DrawImage({Scaled(140), 10}, *m_separator);
     dc.SetFont(m_systemFont);
     dc.SetColor(0, 0, 0);
-    dc.DrawText({Scaled(220), 7}, Text(kStringCurrentFolder));
+    dc.DrawText({Scaled(220), 7}, platform::LoadText(kStringCurrentFolder));
 
     // The chooser: the current folder on white in a sunken box, the drop-down arrow at its right end.
     dc.SetColor(127, 157, 185);
@@ -337,7 +334,7 @@ void CPictureBrowserDialog::PaintToolbar(CUIDrawableRep& dc, const CUIRect& clie
                      *m_arrow);
     const std::string& current = m_model.GetCurrentFolder();
     const std::string shown =
-        current == kRecentLocation ? Text(CPictureShortcutsBar::kStringRecentFolders) : current;
+        current == kRecentLocation ? platform::LoadText(CPictureShortcutsBar::kStringRecentFolders) : current;
     dc.SetFont(CUIFont::FromStandard(CUIFont::kDialogFont));
     dc.SetColor(0, 0, 0);
     const CUIRect text{inside.left + 4, inside.top, inside.right - arrowWidth - 2, inside.bottom};
@@ -352,7 +349,7 @@ void CPictureBrowserDialog::PaintHint(CUIDrawableRep& dc, const CUIRect& client)
     dc.SetFont(CUIFont::FromStandard(CUIFont::kDialogFont));
     dc.SetColor(0, 0, 0);
     dc.DrawText({client.left + 8, client.top + 2, client.right - 8, client.bottom - 2},
-                Text(m_model.GetHint()), platform::kTextLeft | platform::kTextWordBreak);
+                platform::LoadText(m_model.GetHint()), platform::kTextLeft | platform::kTextWordBreak);
 }
 
 void CPictureBrowserDialog::PaintBottom(CUIDrawableRep& dc, const CUIRect& client) {

@@ -39,19 +39,14 @@ bool CPicturePane::HandleMessage(const ui::Message& message, ui::LResult&) {
     const CUIPoint point{ui::GetXLParam(message.lParam), ui::GetYLParam(message.lParam)};
     switch (message.message) {
     case ui::kWmPaint: {
-        platform::PaintInfo info;
-        if (System().BeginPaint(GetHandle(), info)) {
-            {
-                CUIDrawable drawable(info.dc);
-                const CUIRect client = GetClientRect();
-                if (m_paint)
-                    m_paint(*drawable, client);
-                for (CPictureStackButton* button : m_buttons)
-                    button->Draw(*drawable, button == m_hot, button == m_pressed);
-            }
-            System().EndPaint(GetHandle());
+        const bool painted = PaintUpdate([this](CUIDrawableRep& dc, const CUIRect&) {
+            if (m_paint)
+                m_paint(dc, GetClientRect());
+            for (CPictureStackButton* button : m_buttons)
+                button->Draw(dc, button == m_hot, button == m_pressed);
+        });
+        if (painted)
             ++m_paintCount;
-        }
         return true;
     }
     case ui::kWmMouseMove: {

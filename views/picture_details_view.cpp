@@ -13,10 +13,6 @@ constexpr int kImageUnticked = 1;
 
 const CUIColor kWhite(255, 255, 255);
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 void Put(platform::ListViewImage& image, CUIPoint at, const CUIImage& source) {
     for (int y = 0; y < source.Height(); ++y) {
         for (int x = 0; x < source.Width(); ++x) {
@@ -84,7 +80,9 @@ void CPictureDetailsView::CreateList() {
         });
     };
     m_list->SetCallbacks(std::move(callbacks));
-    m_list->SetColumns({{Text(kStringName), 194}, {Text(kStringSize), 66}, {Text(kStringModified), 130}});
+    m_list->SetColumns({{platform::LoadText(kStringName), 194},
+                        {platform::LoadText(kStringSize), 66},
+                        {platform::LoadText(kStringModified), 130}});
     m_list->SetSize({GetClientRect().Width(), GetClientRect().Height()});
 }
 

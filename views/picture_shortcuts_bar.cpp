@@ -16,10 +16,6 @@ namespace {
 const CUIColor kGround(237, 237, 237);
 constexpr int kIconSize = 32;
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 } // namespace
 
 CPictureShortcutsBar::CPictureShortcutsBar(std::function<void(const std::string&)> navigate)
@@ -27,7 +23,7 @@ CPictureShortcutsBar::CPictureShortcutsBar(std::function<void(const std::string&
     m_titleFont = CUIFont::FromStandard(CUIFont::kIconTitleFont);
     Entry recent;
     recent.location = kRecentLocation;
-    recent.name = Text(kStringRecentFolders);
+    recent.name = platform::LoadText(kStringRecentFolders);
     // The recent folders have no folder of their own, and so no icon but the theme's "recent" one.
     recent.icon = MakeNamedIconImage("document-open-recent", kIconSize, kGround);
     recent.litIcon = MakeNamedIconImage("document-open-recent", kIconSize,
@@ -42,7 +38,7 @@ CPictureShortcutsBar::CPictureShortcutsBar(std::function<void(const std::string&
         Entry entry;
         entry.location = *path;
         // The file system calls its root "/"; the bar gives it a name people read.
-        entry.name = folder == platform::SpecialFolder::MyComputer ? Text(kStringComputer)
+        entry.name = folder == platform::SpecialFolder::MyComputer ? platform::LoadText(kStringComputer)
                                                                    : platform::GetShellDisplayName(*path);
         entry.icon = MakeShellIconImage(*path, kIconSize, kGround);
         entry.litIcon = MakeShellIconImage(*path, kIconSize, CUIColor::FromSystem(platform::kColorHighlight));
@@ -86,7 +82,7 @@ void CPictureShortcutsBar::Paint(CUIDrawableRep& dc) {
     dc.FillRect({client.right - 1, client.top, client.right, client.bottom});
 
     dc.SetFont(CUIFont::FromStandard(CUIFont::kDialogFont));
-    dc.DrawText({20, 8}, Text(kStringTitle));
+    dc.DrawText({20, 8}, platform::LoadText(kStringTitle));
     dc.SetFont(m_titleFont);
     for (size_t i = 0; i < m_entries.size(); ++i) {
         const Entry& entry = m_entries[i];
@@ -119,14 +115,7 @@ bool CPictureShortcutsBar::HandleMessage(const ui::Message& message, ui::LResult
     const CUIPoint point{ui::GetXLParam(message.lParam), ui::GetYLParam(message.lParam)};
     switch (message.message) {
     case ui::kWmPaint: {
-        platform::PaintInfo info;
-        if (System().BeginPaint(GetHandle(), info)) {
-            {
-                CUIDrawable drawable(info.dc);
-                Paint(*drawable);
-            }
-            System().EndPaint(GetHandle());
-        }
+        PaintUpdate([this](CUIDrawableRep& dc, const CUIRect&) { Paint(dc); });
         return true;
     }
     case ui::kWmMouseMove:

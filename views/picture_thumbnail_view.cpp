@@ -277,15 +277,8 @@ bool CPictureThumbnailView::HandleMessage(const ui::Message& message, ui::LResul
     const CUIPoint point{ui::GetXLParam(message.lParam), ui::GetYLParam(message.lParam)};
     switch (message.message) {
     case ui::kWmPaint: {
-        platform::PaintInfo info;
-        if (System().BeginPaint(GetHandle(), info)) {
-            {
-                CUIDrawable drawable(info.dc);
-                Paint(*drawable, info.update);
-            }
-            System().EndPaint(GetHandle());
+        if (PaintUpdate([this](CUIDrawableRep& dc, const CUIRect& update) { Paint(dc, update); }))
             ++m_paintCount;
-        }
         return true;
     }
     case ui::kWmSize:

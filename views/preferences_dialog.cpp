@@ -20,10 +20,6 @@ constexpr uint32_t kStringInputErrorCaption = 10070;
 constexpr uint32_t kStringChooserTitle = 10292;
 constexpr uint32_t kStringChooserPrompt = 10293;
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 } // namespace
 
 int CPreferencesDialog::Run(CUIWindow* owner, const std::string& currentBrowseFolder) {
@@ -34,9 +30,9 @@ int CPreferencesDialog::Run(CUIWindow* owner, const std::string& currentBrowseFo
         // Nothing to change: the dialog never shows, and the box belongs to the control's window.
         CUIApplication* app = CUIApplication::Get();
         CUIWindow* mainWindow = app != nullptr ? CUIWindow::FromHandle(app->GetMainWindow()) : nullptr;
-        CUIMessageBox(Text(kStringLoadErrorCaption),
-                      SubstituteArgs(Text(kStringLoadError), {error.GetText()}), CUIMessageBox::Buttons::Ok,
-                      CUIMessageBox::Icon::Stop)
+        CUIMessageBox(platform::LoadText(kStringLoadErrorCaption),
+                      SubstituteArgs(platform::LoadText(kStringLoadError), {error.GetText()}),
+                      CUIMessageBox::Buttons::Ok, CUIMessageBox::Icon::Stop)
             .Show(mainWindow != nullptr ? mainWindow : owner);
         return kResultNotLoaded;
     }
@@ -147,14 +143,15 @@ bool CPreferencesDialog::OnCommand(int id, int notification) {
 void CPreferencesDialog::OnOk() {
     const PreferencesState state = ReadFields();
     if (std::optional<PreferencesInputError> error = CheckPreferencesInput(state)) {
-        CUIMessageBox(Text(kStringInputErrorCaption), Text(error->textId), CUIMessageBox::Buttons::Ok,
-                      CUIMessageBox::Icon::Exclamation)
+        CUIMessageBox(platform::LoadText(kStringInputErrorCaption), platform::LoadText(error->textId),
+                      CUIMessageBox::Buttons::Ok, CUIMessageBox::Icon::Exclamation)
             .Show(this);
         FocusItem(error->field == PreferencesInputError::Field::Address ? kAddress : kPort);
         return;
     }
     if (std::optional<std::string> saveError = CommitPreferences(state, m_preferences, m_session)) {
-        CUIMessageBox(Text(kStringSaveErrorCaption), SubstituteArgs(Text(kStringSaveError), {*saveError}),
+        CUIMessageBox(platform::LoadText(kStringSaveErrorCaption),
+                      SubstituteArgs(platform::LoadText(kStringSaveError), {*saveError}),
                       CUIMessageBox::Buttons::Ok, CUIMessageBox::Icon::Stop)
             .Show(this);
     }
@@ -167,10 +164,10 @@ void CPreferencesDialog::FocusItem(int id) {
 }
 
 std::optional<std::string> CPreferencesDialog::ChooseFolder(const std::string& start) {
-    CUIFileDialog chooser(Text(kStringChooserTitle));
+    CUIFileDialog chooser(platform::LoadText(kStringChooserTitle));
     chooser.SetChooseFolders(true);
     chooser.SetStartFolder(start);
-    chooser.SetPrompt(Text(kStringChooserPrompt));
+    chooser.SetPrompt(platform::LoadText(kStringChooserPrompt));
     chooser.SetStatusText(&MakeFolderStatusText);
     std::vector<std::string> chosen = chooser.Run(this);
     if (chosen.empty())

@@ -18,10 +18,6 @@ constexpr int kMaxPort = 65535;
 constexpr size_t kStatusTextLimit = 35; // a longer path is cut...
 constexpr size_t kStatusTextKept = 34;  // ...to this many characters and "..."
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 } // namespace
 
 bool CQueuePreferencesSession::IsPaused() const {
@@ -36,10 +32,10 @@ void CQueuePreferencesSession::Resume() {
 
 SystemProxyDescription DescribeSystemProxy(bool enabled, const std::string& host, int port) {
     if (!enabled)
-        return {Text(kStringProxyDisabled), false};
+        return {platform::LoadText(kStringProxyDisabled), false};
     if (host.empty() || port < 1 || port > kMaxPort)
-        return {Text(kStringProxyInvalid), false};
-    return {SubstituteArgs(Text(kStringProxyHostPort), {host, FormatString("%d", port)}), true};
+        return {platform::LoadText(kStringProxyInvalid), false};
+    return {SubstituteArgs(platform::LoadText(kStringProxyHostPort), {host, FormatString("%d", port)}), true};
 }
 
 SystemProxyDescription DescribeSystemProxy(const CProxySettings& system) {

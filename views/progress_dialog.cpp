@@ -12,9 +12,6 @@ namespace {
 constexpr uint32_t kStringStop = 10040;
 constexpr uint32_t kStringClose = 10039;
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
 } // namespace
 
 CProgressRun::CProgressRun(std::string counterTemplate, std::function<void()> onChange)
@@ -130,7 +127,8 @@ CProgressDialog::~CProgressDialog() {
     m_run.reset();
 }
 
-int CProgressDialog::Run(CUIWindow* owner, uint32_t templateId, int counterId, std::vector<CProgressRun::Task> tasks) {
+int CProgressDialog::Run(CUIWindow* owner, uint32_t templateId, int counterId,
+                         std::vector<CProgressRun::Task> tasks) {
     m_counterId = counterId;
     m_tasks = std::move(tasks);
     Create(templateId, owner);
@@ -149,7 +147,7 @@ void CProgressDialog::OnInit() {
                 Refresh();
         });
     });
-    SetItemText(ui::kIdCancel, Text(kStringStop));
+    SetItemText(ui::kIdCancel, platform::LoadText(kStringStop));
     m_run->Start(std::move(m_tasks));
     m_tasks.clear();
     Refresh();
@@ -162,7 +160,7 @@ void CProgressDialog::Refresh() {
     if (!counter.empty())
         SetItemText(m_counterId, counter);
     if (m_run->IsFinished()) {
-        SetItemText(ui::kIdCancel, Text(kStringClose));
+        SetItemText(ui::kIdCancel, platform::LoadText(kStringClose));
         End(0);
     }
 }

@@ -17,10 +17,6 @@ constexpr uint32_t kStringMultipleTypes = 10013;
 constexpr uint32_t kStringTimeFormat = 10014;
 constexpr uint32_t kStringSeveralTitle = 10024; // "%1, ... Properties"
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 // The user's locale for digit grouping; the classic one when the environment names none that exists.
 std::locale UserLocale() {
     try {
@@ -49,14 +45,14 @@ CPropertiesRecord CPropertiesRecord::FromFile(const std::string& path) {
 }
 
 void MergeProperties(CPropertiesRecord& into, const CPropertiesRecord& other) {
-    into.name = Text(kStringMultipleFiles);
+    into.name = platform::LoadText(kStringMultipleFiles);
     if (into.folder != other.folder)
-        into.folder = Text(kStringMultipleLocations);
+        into.folder = platform::LoadText(kStringMultipleLocations);
     into.size += other.size;
     if (into.modified != other.modified)
         into.modified = -1;
     if (into.type != other.type)
-        into.type = Text(kStringMultipleTypes);
+        into.type = platform::LoadText(kStringMultipleTypes);
     if (into.width != other.width || into.height != other.height)
         into.width = into.height = 0;
     if (into.bitsPerPixel != other.bitsPerPixel)
@@ -75,15 +71,15 @@ void MergeProperties(CPropertiesRecord& into, const CPropertiesRecord& other) {
 std::string FormatPropertiesTime(int64_t time) {
     if (time == -1)
         return "";
-    std::string format = Text(kStringTimeFormat);
+    std::string format = platform::LoadText(kStringTimeFormat);
     // "%#c" asks for the long date and time; strftime has no such flag, so it is spelt out.
     for (size_t at = format.find("%#c"); at != std::string::npos; at = format.find("%#c", at))
         format.replace(at, 3, "%A, %B %d, %Y %X");
     return FormatTime(time, format);
 }
 
-CPropertiesTexts MakePropertiesTexts(const std::vector<CPropertiesRecord>& records, const std::string& titleTemplate,
-                                     const std::locale& locale) {
+CPropertiesTexts MakePropertiesTexts(const std::vector<CPropertiesRecord>& records,
+                                     const std::string& titleTemplate, const std::locale& locale) {
     CPropertiesTexts texts;
     if (records.empty()) {
         texts.title = SubstituteArgs(titleTemplate, {""});
@@ -92,8 +88,9 @@ CPropertiesTexts MakePropertiesTexts(const std::vector<CPropertiesRecord>& recor
     CPropertiesRecord merged = records.front();
     for (size_t i = 1; i < records.size(); ++i)
         MergeProperties(merged, records[i]);
-    texts.title = records.size() == 1 ? SubstituteArgs(titleTemplate, {merged.name})
-                                      : SubstituteArgs(Text(kStringSeveralTitle), {records.front().name});
+    texts.title = records.size() == 1
+                      ? SubstituteArgs(titleTemplate, {merged.name})
+                      : SubstituteArgs(platform::LoadText(kStringSeveralTitle), {records.front().name});
     texts.name = merged.name;
     texts.location = merged.folder;
     texts.size = FormatSizeWithByteCount(merged.size, locale);

@@ -13,14 +13,6 @@
 
 #include <memory>
 
-namespace {
-
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
-} // namespace
-
 CStandardUploadListDialogs::CStandardUploadListDialogs(UploadQueue& queue, CTransferStatusStyle style,
                                                        CUIWindow* errorLogOwner)
     : m_queue(queue), m_style(std::move(style)), m_errorLog(errorLogOwner) {}
@@ -72,9 +64,9 @@ std::vector<std::string> CStandardUploadListDialogs::ChooseFiles(CUIWindow& owne
             folder = browser.GetLastFolder();
         return browser.GetChosenPaths();
     }
-    CUIFileDialog chooser(Text(kStringChooseTitle));
+    CUIFileDialog chooser(platform::LoadText(kStringChooseTitle));
     chooser.SetStartFolder(folder);
-    chooser.SetFilters(ParseFileFilters(Text(kStringChooseFilters)));
+    chooser.SetFilters(ParseFileFilters(platform::LoadText(kStringChooseFilters)));
     chooser.SetMultipleSelection(true);
     std::vector<std::string> paths = chooser.Run(&owner);
     // The chooser reports only what was chosen: the folder it ended in is the one the pictures are in.

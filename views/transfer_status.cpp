@@ -13,31 +13,29 @@ constexpr uint32_t kStringPicture = 10081;
 constexpr uint32_t kStringPictures = 10082;
 constexpr uint32_t kBannerIncomplete = 195, kIconError = 194, kBannerComplete = 197, kIconOk = 196;
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
 } // namespace
 
 CTransferStatusContent MakeTransferStatusContent(uint64_t successes, uint64_t failures) {
     CTransferStatusContent content;
     if (successes == 0) {
-        content.message = Text(kStringNoSuccess);
+        content.message = platform::LoadText(kStringNoSuccess);
         content.banner = kBannerIncomplete;
         content.icon = kIconError;
         content.buttons = {kTransferStatusRetryFailed};
         return content;
     }
     std::string went = std::to_string(successes);
-    std::string wentNoun = Text(successes == 1 ? kStringPictureWas : kStringPicturesWere);
+    std::string wentNoun = platform::LoadText(successes == 1 ? kStringPictureWas : kStringPicturesWere);
     if (failures == 0) {
-        content.message = SubstituteArgs(Text(kStringAllWent), {went, wentNoun});
+        content.message = SubstituteArgs(platform::LoadText(kStringAllWent), {went, wentNoun});
         content.banner = kBannerComplete;
         content.icon = kIconOk;
         content.buttons = {kTransferStatusAddMore, kTransferStatusViewPictures};
         return content;
     }
-    content.message = SubstituteArgs(Text(kStringSomeFailed), {went, wentNoun, std::to_string(failures),
-                                                               Text(failures == 1 ? kStringPicture : kStringPictures)});
+    content.message = SubstituteArgs(platform::LoadText(kStringSomeFailed),
+                                     {went, wentNoun, std::to_string(failures),
+                                      platform::LoadText(failures == 1 ? kStringPicture : kStringPictures)});
     content.banner = kBannerIncomplete;
     content.icon = kIconError;
     content.buttons = {kTransferStatusRetryFailed, kTransferStatusViewPictures};

@@ -218,33 +218,28 @@ void CTransferStatusDialog::OnMouse(const ui::Message& message) {
 }
 
 void CTransferStatusDialog::Paint() {
-    platform::PaintInfo info;
-    if (!System().BeginPaint(GetHandle(), info))
-        return;
-    {
-        CUIDrawable drawable(info.dc);
+    PaintUpdate([this](CUIDrawableRep& dc, const CUIRect&) {
         // The buttons take themselves out of the clip, so the white fill that follows leaves them.
         for (const Entry& entry : m_buttons)
             if (entry.button.GetTemplate())
-                entry.button.Draw(*drawable);
-        drawable->SetColor(kWhite);
-        drawable->FillRect(GetClientRect());
+                entry.button.Draw(dc);
+        dc.SetColor(kWhite);
+        dc.FillRect(GetClientRect());
         if (m_banner)
-            drawable->DrawImage(kBannerAt, *m_banner);
+            dc.DrawImage(kBannerAt, *m_banner);
         if (m_icon)
-            drawable->DrawImage(kIconAt, *m_icon);
+            dc.DrawImage(kIconAt, *m_icon);
         if (m_lineHeight == 0)
-            FitMessage(*drawable);
-        drawable->SetFont(m_font);
-        drawable->SetColor(kBlack);
+            FitMessage(dc);
+        dc.SetFont(m_font);
+        dc.SetColor(kBlack);
         CUIRect line = kMessageRect;
         for (const std::string& text : m_lines) {
             line.bottom = line.top + m_lineHeight;
-            drawable->DrawText(line, text, platform::kTextLeft | platform::kTextSingleLine);
+            dc.DrawText(line, text, platform::kTextLeft | platform::kTextSingleLine);
             line.top = line.bottom;
         }
-    }
-    System().EndPaint(GetHandle());
+    });
 }
 
 void CTransferStatusDialog::FitMessage(CUIDrawableRep& drawable) {

@@ -15,10 +15,6 @@ constexpr std::array<UploadListCommandInfo, kUploadListCommandCount> kCommands{{
     {UploadListCommandKind::Browse, 10048, 10047, 32773},
 }};
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 } // namespace
 
 const UploadListCommandInfo& GetUploadListCommandInfo(UploadListCommandKind kind) {
@@ -26,7 +22,8 @@ const UploadListCommandInfo& GetUploadListCommandInfo(UploadListCommandKind kind
 }
 
 CUploadListCommand::CUploadListCommand(UploadListCommandKind kind, IUploadListCommandTarget& target)
-    : CUICommand(Text(GetUploadListCommandInfo(kind).name), Text(GetUploadListCommandInfo(kind).description)),
+    : CUICommand(platform::LoadText(GetUploadListCommandInfo(kind).name),
+                 platform::LoadText(GetUploadListCommandInfo(kind).description)),
       m_kind(kind), m_target(&target) {}
 
 bool CUploadListCommand::IsEnabled() const {

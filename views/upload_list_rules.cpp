@@ -10,10 +10,6 @@ constexpr uint32_t kStringRemoveCaption = 10034;
 constexpr uint32_t kStringPicture = 10037;
 constexpr uint32_t kStringPictures = 10038;
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 } // namespace
 
 UploadResumeTemplate ChooseResumeTemplate(UploadResumeTemplate current, bool running, bool paused,
@@ -25,7 +21,8 @@ UploadResumeTemplate ChooseResumeTemplate(UploadResumeTemplate current, bool run
     return current;
 }
 
-UploadCompletionAction DecideCompletion(bool wasRunning, bool running, bool alertDone, bool pausedWithPending) {
+UploadCompletionAction DecideCompletion(bool wasRunning, bool running, bool alertDone,
+                                        bool pausedWithPending) {
     if (!wasRunning || running || pausedWithPending)
         return UploadCompletionAction::None;
     return alertDone ? UploadCompletionAction::ClearCounts : UploadCompletionAction::PostStatusTask;
@@ -45,9 +42,10 @@ UploadAutoStartAction DecideAutoStartChange(bool before, bool after, bool paused
 
 std::string FormatRemoveQuestion(size_t count) {
     const std::string number = FormatString("%u", static_cast<unsigned>(count));
-    return SubstituteArgs(Text(kStringRemoveQuestion), {number, Text(count == 1 ? kStringPicture : kStringPictures)});
+    return SubstituteArgs(platform::LoadText(kStringRemoveQuestion),
+                          {number, platform::LoadText(count == 1 ? kStringPicture : kStringPictures)});
 }
 
 std::string RemoveQuestionCaption() {
-    return Text(kStringRemoveCaption);
+    return platform::LoadText(kStringRemoveCaption);
 }

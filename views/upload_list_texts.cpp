@@ -14,10 +14,6 @@ constexpr uint32_t kStringAlbumHeader = 10053; // "Adding to album: %1"
 constexpr uint32_t kStringUnnamedAlbum = 10054;
 constexpr uint32_t kStringRemaining = 10055; // "%1 of %2 remaining"
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 // The session keeps the fraction within 0 to 1; holding it there also keeps the conversion to int
 // defined for any value, NaN included.
 int WholePercent(double fraction) {
@@ -33,25 +29,26 @@ std::string FormatStatusText(int state, double fraction) {
     case kUploadStateActive:
         return FormatString("%d%%", WholePercent(fraction));
     case kUploadStateComplete:
-        return Text(kStringComplete);
+        return platform::LoadText(kStringComplete);
     case kUploadStateFailed:
-        return Text(kStringFailed);
+        return platform::LoadText(kStringFailed);
     default:
         return std::string();
     }
 }
 
 std::string UploadingText() {
-    return Text(kStringUploading);
+    return platform::LoadText(kStringUploading);
 }
 
 std::string FormatAlbumHeaderText(std::string_view album) {
-    std::string name = album.empty() ? Text(kStringUnnamedAlbum) : std::string(album);
-    return SubstituteArgs(Text(kStringAlbumHeader), {name});
+    std::string name = album.empty() ? platform::LoadText(kStringUnnamedAlbum) : std::string(album);
+    return SubstituteArgs(platform::LoadText(kStringAlbumHeader), {name});
 }
 
 std::string FormatRemainingCountText(uint64_t pending, uint64_t total) {
     if (pending == 0 || total == 0)
         return std::string();
-    return SubstituteArgs(Text(kStringRemaining), {std::to_string(pending), std::to_string(total)});
+    return SubstituteArgs(platform::LoadText(kStringRemaining),
+                          {std::to_string(pending), std::to_string(total)});
 }

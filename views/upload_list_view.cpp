@@ -54,10 +54,6 @@ constexpr int kMinThumbHeight = 12;
 // Decoded thumbnails kept beyond those of the visible page, so that scrolling back is instant.
 constexpr size_t kKeptThumbnails = 400;
 
-std::string Text(uint32_t id) {
-    return platform::LoadStringResource(id).value_or("");
-}
-
 CUIColor ColorParameter(const std::string& text) {
     const uint32_t rgb = ParseColor(text); // 0xRRGGBB
     return CUIColor(static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8),
@@ -108,7 +104,7 @@ CUploadListView::CUploadListView(CUploadSelection& selection, IUploadListDialogs
       m_backgroundColor(ColorParameter(parameters.d_backgroundColor)),
       m_linkColor(ColorParameter(parameters.d_linkColor)),
       m_activeLinkColor(ColorParameter(parameters.d_aLinkColor)), m_timeTable(CTimeRemainingTable::Load()),
-      m_ellipsis(Text(kStringEllipsis)) {
+      m_ellipsis(platform::LoadText(kStringEllipsis)) {
     m_buttonColors.background = m_backgroundColor;
     m_buttonColors.normalBody = ColorParameter(parameters.d_buttonColor);
     m_buttonColors.normalText = ColorParameter(parameters.d_buttonTextColor);
@@ -117,7 +113,7 @@ CUploadListView::CUploadListView(CUploadSelection& selection, IUploadListDialogs
     m_buttonColors.disabledBody = ColorParameter(parameters.d_buttonDisabledColor);
     m_buttonColors.disabledText = ColorParameter(parameters.d_buttonDisabledTextColor);
     for (int i = 0; i < kUploadListColumnCount; ++i)
-        m_columnTitles[i] = Text(kStringFirstColumnTitle + i);
+        m_columnTitles[i] = platform::LoadText(kStringFirstColumnTitle + i);
     m_dialogFont = CUIFont::FromStandard(CUIFont::kDialogFont);
     m_titleFont = CUIFont::FromStandard(CUIFont::kIconTitleFont);
     {
@@ -396,7 +392,8 @@ void CUploadListView::Browse() {
     // Our own picture browser unless the user asked for the standard chooser; either way the folder
     // it ends in is remembered.
     std::string folder = m_browseFolder;
-    const FileChooser chooser = GetOldFileDialog(preferences) ? FileChooser::Standard : FileChooser::PictureBrowser;
+    const FileChooser chooser =
+        GetOldFileDialog(preferences) ? FileChooser::Standard : FileChooser::PictureBrowser;
     std::vector<std::string> paths = m_dialogs.ChooseFiles(*this, folder, chooser);
     if (!GetBrowseDirSpecified(preferences))
         m_browseFolder = folder;
@@ -610,7 +607,9 @@ void CUploadListView::TraceLayout() const {
                std::to_string(r.bottom);
     };
     const CUIRect status = ColumnRect(2, m_layout.rows);
-    Trace("ui", 1, "upload list layout: pause %s remove %s retry %s rows %s row %d status %d,%d choose %s preferences %s",
+    Trace("ui", 1,
+          "upload list layout: pause %s remove %s retry %s rows %s row %d status %d,%d choose %s preferences "
+          "%s",
           box(m_layout.pause).c_str(), box(m_layout.remove).c_str(), box(m_layout.retry).c_str(),
           box(m_layout.rows).c_str(), m_rowHeight, status.left + kTextPadding, status.right,
           box(m_layout.choose).c_str(), box(m_layout.preferences).c_str());
@@ -986,7 +985,8 @@ void CUploadListView::PaintFooter(CUIDrawableRep& dc) {
         return;
     }
     if (m_showCompletion && !m_disabled && !IsEmpty() && !IsRunning()) {
-        const std::string text = Text(m_queue.HasFailed() ? kStringUploadErrors : kStringUploadComplete);
+        const std::string text =
+            platform::LoadText(m_queue.HasFailed() ? kStringUploadErrors : kStringUploadComplete);
         dc.SetSystemColor(platform::kColorWindowText);
         dc.DrawText({right.left, right.top + 2, right.right, right.top + 2 + fontHeight + 4},
                     FitTextToWidth(text, right.Width(), m_ellipsis, measure), format);
@@ -1027,14 +1027,7 @@ void CUploadListView::OnThumbnail(const std::string& path, const CImagePair& ima
 bool CUploadListView::HandleMessage(const ui::Message& message, ui::LResult&) {
     switch (message.message) {
     case ui::kWmPaint: {
-        platform::PaintInfo info;
-        if (System().BeginPaint(GetHandle(), info)) {
-            {
-                CUIDrawable drawable(info.dc);
-                Paint(*drawable);
-            }
-            System().EndPaint(GetHandle());
-        }
+        PaintUpdate([this](CUIDrawableRep& dc, const CUIRect&) { Paint(dc); });
         return true;
     }
     case ui::kWmSize:

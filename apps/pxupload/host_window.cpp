@@ -124,15 +124,10 @@ private:
     }
 
     void Paint() {
-        platform::PaintInfo info;
-        if (!System().BeginPaint(GetHandle(), info))
-            return;
-        {
-            CUIDrawable drawable(info.dc);
-            drawable->SetColor(m_pageColor);
-            drawable->FillRect(GetClientRect());
-        }
-        System().EndPaint(GetHandle());
+        PaintUpdate([this](CUIDrawableRep& dc, const CUIRect&) {
+            dc.SetColor(m_pageColor);
+            dc.FillRect(GetClientRect());
+        });
     }
 
     CUIColor m_pageColor;
