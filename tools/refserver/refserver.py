@@ -469,9 +469,16 @@ class _Handler(socketserver.BaseRequestHandler):
             result.update(outcome="http", http_status=e.status, note=e.message)
             raise
         finally:
-            fields = _lenient_form(request.body) if servlet != "UploadImage" and request.body else None
-            core.end_request(entry, result["outcome"], result.get("http_status"), result.get("reply"),
-                             result.get("note"), fields)
+            self._end_request(entry, servlet, request, result)
+
+    def _end_request(self, entry, servlet, request, result):
+        """Records the request's outcome in the log and the counters, once."""
+        if result.get("ended"):
+            return
+        result["ended"] = True
+        fields = _lenient_form(request.body) if servlet != "UploadImage" and request.body else None
+        self.server.core.end_request(entry, result["outcome"], result.get("http_status"), result.get("reply"),
+                                     result.get("note"), fields)
 
     def _refuse_unauthorized(self, conn, request, realm, refusal, result):
         """401 with the Basic challenge and no reply fields, after the whole body has been read: a
@@ -549,19 +556,22 @@ class _Handler(socketserver.BaseRequestHandler):
         body = servlets.reply_body(fields, effects.get("line_end", "\n"), not effects.get("no_final_lf", False))
         framing = effects.get("framing", "length")
         close = request.wants_close() or framing == "close"
-        if entry is not None:
-            core.answered(entry, conn, close)
-        conn.send(http_wire.build_reply(
-            status, body, [("Content-Type", "text/plain")] + headers, framing=framing, close=close, reason=reason,
-            chunk_size=effects.get("chunk_size"), chunk_ext=effects.get("chunk_ext", False),
-            trailer=effects.get("trailer", False),
-        ))
         reply_fields = dict(fields)
         if status != 200:
             outcome = "http"
         else:
             outcome = "ok" if reply_fields.get("Status") == "OK" else "error"
         result.update(outcome=outcome, http_status=status, reply=reply_fields, note=reply.note if reply else None)
+        # The client may read the state as soon as it has the reply: the log and the counters are
+        # complete before it goes out.
+        if entry is not None:
+            core.answered(entry, conn, close)
+            self._end_request(entry, servlet, request, result)
+        conn.send(http_wire.build_reply(
+            status, body, [("Content-Type", "text/plain")] + headers, framing=framing, close=close, reason=reason,
+            chunk_size=effects.get("chunk_size"), chunk_ext=effects.get("chunk_ext", False),
+            trailer=effects.get("trailer", False),
+        ))
         return not close
 
     def _stall(self, conn, request, servlet, answer, length, complete, result, rate=None):
