@@ -2,6 +2,9 @@
 // user's credentials: a module loaded by name whose "InitSecurityInterfaceA" entry hands out a table of
 // the package calls. Only the calls, structures and result codes that the authentication needs are
 // declared. Linux has no such module: loading one always fails, so no security package is available.
+// On Windows the system's modules are loaded, and their "InitSecurityInterfaceA" is served by this
+// layer, which presents the system's full table as the reduced one below. A system without the NTLM
+// package (Wine without Samba's ntlm_auth) answers kSecESecpkgNotFound to the package query.
 //
 // Threads: the module functions may be called from any thread. SetSecurityModuleSourceForTests must
 // not run while another thread loads or frees a module.

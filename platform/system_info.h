@@ -1,6 +1,7 @@
 // Facts about the running system that the program puts into its User-Agent: the operating system's
 // version record (as Windows reports it, with a record kind of our own for Linux) and the user's
-// locale names.
+// locale names. On Windows the record is GetVersionExA's (which reports at most the last version the
+// program declares support for) and the names GetLocaleInfoA's for the user's default locale.
 #pragma once
 
 #include <cstdint>

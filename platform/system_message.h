@@ -1,5 +1,7 @@
 // The operating system's text for a Win32 error number, as the system gives it (in the neutral
-// language, trailing line break included), or "" when it has none.
+// language, trailing line break included), or "" when it has none. On Windows the text is
+// FormatMessageA's (Wine's wording is its own); COM's registry results, which not every system's
+// table has, then read as Windows words them.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,9 @@
 // Scheduling priority of the calling thread, in the four steps the thread classes use: normal, below
-// normal, lowest and idle. On Linux each step is a nice value of the calling thread.
+// normal, lowest and idle. On Linux each step is a nice value of the calling thread. On Windows each
+// step is a thread priority (THREAD_PRIORITY_NORMAL, _BELOW_NORMAL, _LOWEST, _IDLE); nice values mean
+// nothing there, so the nice functions answer the step's number as if the process had started at
+// niceness 0, the current thread's value is the step of its system priority (raised priorities read
+// as -5, -10 and -20), and raising a thread back to normal is never refused.
 #pragma once
 
 namespace platform {

@@ -2,6 +2,8 @@
 // its entry points found by name. On Linux both "ws2_32.dll" and "wsock32.dll" name one module whose
 // 35 entry points are implemented over POSIX sockets, with errors reported as WinSock numbers through
 // the thread's last socket error and readiness computed with poll (no limit on descriptor values).
+// On Windows the names load the system's own libraries, whose entry points take these structures
+// as they are (their layouts are checked against the system's at compile time).
 #pragma once
 
 #include "platform/calling_convention.h"
@@ -189,7 +191,9 @@ void FreeWinModule(WinModule* module);
 
 // Bytes written to a connected stream socket that the system still holds because the peer has not
 // yet acknowledged them, so that progress can count what reached the other side rather than what
-// went into a send buffer that may hold megabytes. 0 where the system does not tell.
+// went into a send buffer that may hold megabytes. 0 where the system does not tell. Windows tells
+// only the bytes in flight (SIO_TCP_INFO, Windows 10 1703 and newer; not Wine), not what still waits
+// in the socket's buffer.
 uint64_t GetUnsentBytes(WinSocket s);
 
 } // namespace platform
