@@ -224,10 +224,46 @@ std::optional<std::string> ResolveLinks(const std::string& path) {
     return result;
 }
 
+// UTC by the calendar's arithmetic: the runtime library refuses times before 1970.
+bool BreakDownUtc(int64_t time, std::tm& result) {
+    constexpr int64_t kSecondsPerDay = 86400;
+    int64_t days = time / kSecondsPerDay;
+    int64_t seconds = time % kSecondsPerDay;
+    if (seconds < 0) {
+        seconds += kSecondsPerDay;
+        --days;
+    }
+    // Days since 1970 to a civil date (proleptic Gregorian), eras of 400 years from 0000-03-01.
+    int64_t shifted = days + 719468;
+    int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    int64_t dayOfEra = shifted - era * 146097;
+    int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    int64_t monthIndex = (5 * dayOfYear + 2) / 153; // from March
+    int64_t day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    if (year - 1900 < INT_MIN || year - 1900 > INT_MAX)
+        return false;
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    static constexpr int kDaysBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    result = std::tm{};
+    result.tm_year = static_cast<int>(year - 1900);
+    result.tm_mon = static_cast<int>(month - 1);
+    result.tm_mday = static_cast<int>(day);
+    result.tm_hour = static_cast<int>(seconds / 3600);
+    result.tm_min = static_cast<int>(seconds / 60 % 60);
+    result.tm_sec = static_cast<int>(seconds % 60);
+    result.tm_yday = kDaysBefore[month - 1] + static_cast<int>(day) - 1 + (leap && month > 2 ? 1 : 0);
+    int64_t weekday = (days + 4) % 7; // 1970-01-01 was a Thursday
+    result.tm_wday = static_cast<int>(weekday < 0 ? weekday + 7 : weekday);
+    return true;
+}
+
 bool BreakDownTime(int64_t time, bool utc, std::tm& result) {
     auto value = static_cast<__time64_t>(time);
     if (utc)
-        return _gmtime64_s(&result, &value) == 0;
+        return BreakDownUtc(time, result);
     // The runtime library reads TZ only when asked; _tzset makes a zone set while running count.
     _tzset();
     return _localtime64_s(&result, &value) == 0;
