@@ -1,10 +1,14 @@
-// The native event's handle as a poll sees it, and the CEvent that keeps one in step with itself.
+// The native event's handle as the system's own wait sees it (poll on Linux, a wait on Windows), and the CEvent that keeps one in step with itself.
 #include "foundation/event.h"
 #include "platform/native_event.h"
 
 #include <atomic>
 #include <chrono>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <poll.h>
+#endif
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -13,8 +17,13 @@ namespace {
 
 // Polls the handle for readability; -1 waits for ever.
 bool Readable(platform::NativeWaitHandle handle, int timeoutMs = 0) {
+#ifdef _WIN32
+    DWORD wait = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(handle), wait) == WAIT_OBJECT_0;
+#else
     pollfd entry{static_cast<int>(handle), POLLIN, 0};
     return poll(&entry, 1, timeoutMs) == 1 && (entry.revents & POLLIN) != 0;
+#endif
 }
 
 TEST(NativeEvent, StartsNotSetAndFollowsSetAndReset) {
