@@ -58,7 +58,11 @@ TEST(UserAgent, LinuxSystemText) {
     EXPECT_EQ(FormatSystemText(v), "linux Linux 6.1 build 0 \"6.1.0-18-amd64\"");
 
     std::string running = FormatSystemText(platform::GetOsVersion());
+#ifdef _WIN32
+    EXPECT_EQ(running.rfind("win32 Windows", 0), 0u) << running; // the real version record's form
+#else
     EXPECT_EQ(running.rfind("linux ", 0), 0u) << running;
+#endif
 }
 
 TEST(UserAgent, LocaleNames) {
@@ -78,6 +82,8 @@ TEST(UserAgent, WholeText) {
         "[Browser: MSIE 6.0]");
 }
 
+// Linux takes the locale from the environment; Windows from the user's settings (system_win32_test).
+#ifndef _WIN32
 TEST(UserAgent, LocaleFromTheEnvironment) {
     struct Case {
         const char* lcAll;
@@ -101,3 +107,4 @@ TEST(UserAgent, LocaleFromTheEnvironment) {
     unsetenv("LC_ALL");
     savedLang ? setenv("LANG", saved.c_str(), 1) : unsetenv("LANG");
 }
+#endif
