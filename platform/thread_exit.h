@@ -4,16 +4,17 @@
 // The rule for the whole tree: a thread_local holds only trivially destructible values (pointers,
 // integers, flags). A thread's storage that needs a destructor is reached through such a pointer and
 // given up by a clean-up registered here. The Windows toolchain emulates thread-local storage and may
-// free a thread's storage before the destructors of its thread_local objects have run; clean-ups
-// registered here run while the thread-local storage is still intact.
+// free a thread's storage before the destructors of its thread_local objects have run, which then
+// read freed or reset members.
 //
 // A thread body of our own runs its clean-ups as its last act (RunThreadExitCleanups), while all it
 // keeps is intact. For every other thread the system runs them as the thread ends. Linux: a pthread
 // key's destructor, after the thread's thread_local destructors. Windows: a fiber-local storage slot's
 // callback, which runs for threads of the system's own before their thread-local storage goes; a
-// thread started by the toolchain's std::thread has already lost its thread_local values by then, so
-// a clean-up must take what it cleans up from its context, never from a thread_local. Neither system
-// runs them for the thread that ends the process (returning from main, exit()).
+// thread started by the toolchain's std::thread has already lost its thread_local values by then
+// (they read as initial values, made anew), so a clean-up takes what it cleans up from its context,
+// never from a thread_local. Neither system runs them for the thread that ends the process
+// (returning from main, exit()).
 #pragma once
 
 #include <type_traits>
