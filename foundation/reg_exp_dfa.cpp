@@ -7,6 +7,8 @@
 // the budget, or beyond kMaxDfaStates states, the caller falls back to the state-set search.
 #include "foundation/reg_exp_dfa.h"
 
+#include "platform/thread_exit.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -238,18 +240,33 @@ AutomataCachePool& ThePool() {
     return *pool;
 }
 
-// The calling thread's cache, taken from the pool on first use and given back when the thread ends.
-struct ThreadAutomata {
-    std::unique_ptr<AutomataCache> cache = ThePool().Take();
-    ~ThreadAutomata() { ThePool().Give(std::move(cache)); }
-};
+// The calling thread's cache, taken from the pool on first use and given back by a thread-exit
+// clean-up when the thread ends (the clean-up's context is the cache itself).
+thread_local AutomataCache* t_automata = nullptr;
+static_assert(platform::kThreadLocalSafe<decltype(t_automata)>);
+
+void GiveBackAutomata(void* context) {
+    std::unique_ptr<AutomataCache> cache(static_cast<AutomataCache*>(context));
+    if (t_automata == cache.get())
+        t_automata = nullptr;
+    ThePool().Give(std::move(cache));
+}
+
+AutomataCache& ThreadAutomata() {
+    if (t_automata == nullptr) {
+        std::unique_ptr<AutomataCache> cache = ThePool().Take();
+        platform::AtThreadExit(&GiveBackAutomata, cache.get());
+        t_automata = cache.release();
+    }
+    return *t_automata;
+}
 
 // This thread's automata for `program`, built on first use. Programs are told apart by serial number,
 // so an entry of a freed program is never used again.
 CachedAutomata& AutomataFor(const RegExpProgram& program) {
-    thread_local ThreadAutomata mine;
-    auto& cache = mine.cache->entries;
-    size_t& nextVictim = mine.cache->nextVictim;
+    AutomataCache& mine = ThreadAutomata();
+    auto& cache = mine.entries;
+    size_t& nextVictim = mine.nextVictim;
     for (CachedAutomata& entry : cache)
         if (entry.serial == program.serial)
             return entry;

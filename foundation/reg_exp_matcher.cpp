@@ -25,9 +25,11 @@
 #include "foundation/reg_exp_dfa.h"
 #include "foundation/reg_exp_error.h"
 #include "foundation/reg_exp_program.h"
+#include "platform/thread_exit.h"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string_view>
 
@@ -244,6 +246,7 @@ struct InternalError {
 
 // Whether this thread's matches may use the frames' bit tables (tests turn them off to compare).
 thread_local bool t_fastPaths = true;
+static_assert(platform::kThreadLocalSafe<decltype(t_fastPaths)>);
 
 // The dissection's working memory, kept per thread from one match to the next so that a match in the
 // steady state allocates nothing. Buffers that grew beyond kKeptScratchBytes are given back after the
@@ -268,6 +271,28 @@ struct DissectScratch {
         }
     }
 };
+
+// The calling thread's scratch, made on first use and freed by a thread-exit clean-up (whose context
+// is the scratch itself).
+thread_local DissectScratch* t_scratch = nullptr;
+static_assert(platform::kThreadLocalSafe<decltype(t_scratch)>);
+
+void FreeScratch(void* context) {
+    auto* scratch = static_cast<DissectScratch*>(context);
+    if (t_scratch == scratch)
+        t_scratch = nullptr;
+    delete scratch;
+}
+
+// Raises std::bad_alloc.
+DissectScratch& ThreadScratch() {
+    if (t_scratch == nullptr) {
+        auto scratch = std::make_unique<DissectScratch>();
+        platform::AtThreadExit(&FreeScratch, scratch.get());
+        t_scratch = scratch.release();
+    }
+    return *t_scratch;
+}
 
 // Bit rows of a frame: at most kMaxRegExpFrameWords words, bit j standing for instruction first + j.
 static_assert(kMaxRegExpFrameWords == 8, "ComputeLiveBits is instantiated for 1 to 8 words");
@@ -847,7 +872,7 @@ int ExecuteRegExpProgram(const RegExpProgram& program, const char* text, int len
         groups.assign(static_cast<size_t>(program.groupCount) + 1, {-1, -1});
         groups[0] = {start, end};
         if (program.nodes[program.root].hasGroups) {
-            thread_local DissectScratch scratch;
+            DissectScratch& scratch = ThreadScratch();
             scratch.bounds.clear();
             try {
                 Dissector dissector(program, view, groups, scratch);

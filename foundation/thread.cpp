@@ -5,6 +5,7 @@
 #include "foundation/thread_id.h"
 #include "foundation/trace.h"
 #include "foundation/wait_handle.h"
+#include "platform/thread_exit.h"
 #include "platform/thread_priority.h"
 
 #include <chrono>
@@ -29,21 +30,21 @@ ThreadRegistry& Registry() {
 // The calling thread's object: set by the body entry (or adoption) and cleared when the body ends.
 // The thread's own reference keeps it alive meanwhile.
 thread_local CThread* t_current = nullptr;
+static_assert(platform::kThreadLocalSafe<decltype(t_current)>);
+
+// Reports an exception that a body let out. The trace formats and allocates, and must not throw in
+// turn from the thread's entry.
+void TraceUncaught(uint32_t id, const char* code) noexcept {
+    try {
+        if (code != nullptr)
+            Trace("thread", 0, "thread %u: uncaught exception %s", id, code);
+        else
+            Trace("thread", 0, "thread %u: uncaught exception", id);
+    } catch (...) {
+    }
+}
 
 } // namespace
-
-// Gives an adopted thread's object up when that thread ends.
-struct CThread::AdoptionGuard {
-    CThread* adopted = nullptr;
-    ~AdoptionGuard() {
-        if (adopted == nullptr)
-            return;
-        if (t_current == adopted)
-            t_current = nullptr;
-        adopted->m_finished.Set();
-        adopted->Release();
-    }
-};
 
 CThreadRef CThread::Create(CRunnable& runnable, void* userData) {
     return CThreadRef(new CThread(runnable, userData));
@@ -112,35 +113,73 @@ void CThread::UnregisterLocked() {
 }
 
 void CThread::AdoptCurrentThreadLocked(uint32_t id) {
-    static thread_local AdoptionGuard guard;
+    // The adopted thread's own reference, given up by its clean-up when it ends.
     auto* adopted = new CThread(Adopted{}, id);
+    try {
+        platform::AtThreadExit(&CThread::EndAdopted, adopted);
+    } catch (...) {
+        delete adopted;
+        throw;
+    }
     adopted->RegisterLocked();
-    guard.adopted = adopted;
     t_current = adopted;
 }
 
-void CThread::Entry(CThread* self) {
-    AssignCurrentThreadId(self->m_id);
-    t_current = self;
-    self->m_mutex.Lock();
-    self->m_mutex.Unlock();
+void CThread::EndAdopted(void* context) {
+    auto* adopted = static_cast<CThread*>(context);
+    // As at the end of a started thread's body: mutexes still held are given up before anyone can
+    // see the thread as finished. (A Windows thread started by std::thread has lost its thread_local
+    // values by now; its list's own clean-up, which runs next, gives them up then.)
+    CWaitHandle::AbandonHeldByCurrentThread();
+    if (t_current == adopted)
+        t_current = nullptr;
+    adopted->m_finished.Set();
+    adopted->Release();
+}
+
+void CThread::RunBody() {
+    m_mutex.Lock();
+    m_mutex.Unlock();
     SetCurrentThreadPriority(1);
     try {
-        self->m_runnable->Run();
+        m_runnable->Run();
     } catch (const CThreadExit& exit) {
-        CLock guard(self->m_mutex);
-        self->m_exitCode = exit.GetCode();
+        CLock guard(m_mutex);
+        m_exitCode = exit.GetCode();
     } catch (const CException& e) {
-        // A body must not let these out; ending the thread quietly beats ending the process.
-        Trace("thread", 0, "thread %u: uncaught exception %s", self->m_id, e.GetCode());
+        // A body must not let these out; ending the thread quietly beats ending the process, and
+        // nothing may unwind into the system's thread start (with DWARF unwinding on Windows that
+        // would be a crash rather than the end of the process).
+        TraceUncaught(m_id, e.GetCode());
     } catch (...) {
-        Trace("thread", 0, "thread %u: uncaught exception", self->m_id);
+        TraceUncaught(m_id, nullptr);
+    }
+}
+
+void CThread::Entry(CThread* self) noexcept {
+    AssignCurrentThreadId(self->m_id);
+    t_current = self;
+    try {
+        self->RunBody();
+    } catch (...) {
+        // Only the bookkeeping around the body gets here (its mutex, storing the exit code).
+        TraceUncaught(self->m_id, nullptr);
     }
     // Mutexes still held are given up before anyone can see the thread as finished.
-    CWaitHandle::AbandonHeldByCurrentThread();
+    try {
+        CWaitHandle::AbandonHeldByCurrentThread();
+    } catch (...) {
+    }
     t_current = nullptr;
-    self->m_finished.Set();
-    self->Release();
+    try {
+        self->m_finished.Set();
+        self->Release();
+    } catch (...) {
+    }
+    // The thread's own clean-ups (its caches, its list of held mutexes) run while all it keeps is
+    // intact, rather than in the system's hook, which on Windows comes after the toolchain's
+    // thread-local storage has gone.
+    platform::RunThreadExitCleanups();
 }
 
 void CThread::AddRef() {

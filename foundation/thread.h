@@ -65,15 +65,19 @@ protected:
 private:
     friend CThreadRef GetCurrentThreadObject();
     struct Adopted {};
-    struct AdoptionGuard;
     // Objects are only made by Create (one reference for the caller) and by adoption (the reference
     // of the adopted thread itself), so that every reference has an owner.
     CThread(CRunnable& runnable, void* userData);
     // An object for the calling thread, which the registry did not start.
     CThread(Adopted, uint32_t id);
 
-    static void Entry(CThread* self);
+    // The started thread's entry. Nothing unwinds out of it: an exception that escapes the body ends
+    // only the thread (traced), and the thread's bookkeeping ends the same way whatever happened.
+    static void Entry(CThread* self) noexcept;
+    void RunBody();
     static void AdoptCurrentThreadLocked(uint32_t id);
+    // The thread-exit clean-up of an adopted thread: gives its object up (the object is the context).
+    static void EndAdopted(void* self);
     void RegisterLocked();
     void UnregisterLocked();
     bool AddRefIfAlive();

@@ -1,5 +1,7 @@
 #include "foundation/thread_id.h"
 
+#include "platform/thread_exit.h"
+
 #include <atomic>
 #include <cassert>
 
@@ -7,6 +9,7 @@ namespace {
 
 std::atomic<uint32_t> g_nextId{1};
 thread_local uint32_t t_id = 0;
+static_assert(platform::kThreadLocalSafe<decltype(t_id)>);
 
 } // namespace
 

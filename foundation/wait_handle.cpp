@@ -1,6 +1,7 @@
 #include "foundation/wait_handle.h"
 
 #include "foundation/thread_id.h"
+#include "platform/thread_exit.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,32 +18,28 @@ struct CWaitHandle::Waiter {
 namespace {
 
 // The mutexes the current thread owns, so that they can be marked abandoned when it ends. Only the
-// owning thread touches its list. The list lives behind a pointer and a guard so that a mutex taken
-// during the thread's final destructors (after the guard ran) is simply not tracked.
+// owning thread touches its list. The list is made on the thread's first mutex and given up by a
+// thread-exit clean-up, which takes the list and its owner from its context: on Windows a thread's
+// thread_local values may be gone when the clean-up runs. A mutex taken after the clean-up ran (by a
+// later clean-up) is simply not tracked.
 struct HeldList {
+    uint32_t owner;
     std::vector<CWaitHandle*> handles;
 };
 
 thread_local HeldList* t_held = nullptr;
 thread_local bool t_exiting = false;
+static_assert(platform::kThreadLocalSafe<decltype(t_held)> && platform::kThreadLocalSafe<decltype(t_exiting)>);
 
-struct HeldListGuard {
-    ~HeldListGuard() {
-        CWaitHandle::AbandonHeldByCurrentThread();
-        delete t_held;
-        t_held = nullptr;
-        t_exiting = true;
-    }
-};
-
-thread_local HeldListGuard t_guard;
-
-void Track(CWaitHandle* handle) {
+// Raises std::bad_alloc (with nothing changed).
+void Track(CWaitHandle* handle, uint32_t self, platform::ThreadExitFunction endList) {
     if (t_exiting)
         return;
     if (t_held == nullptr) {
-        (void)&t_guard; // odr-use so that the guard is constructed and runs at thread exit
-        t_held = new HeldList;
+        auto list = std::make_unique<HeldList>();
+        list->owner = self;
+        platform::AtThreadExit(endList, list.get());
+        t_held = list.release();
     }
     t_held->handles.push_back(handle);
 }
@@ -131,9 +128,9 @@ CWaitHandle::Attempt CWaitHandle::TryAcquire(uint32_t self) {
     }
     if (m_owner != 0)
         return Attempt::NotSignalled;
+    Track(this, self, &CWaitHandle::EndHeldList);
     m_owner = self;
     m_count = 1;
-    Track(this);
     if (m_abandoned) {
         m_abandoned = false;
         return Attempt::Abandoned;
@@ -151,15 +148,25 @@ void CWaitHandle::AbandonIfOwnedBy(uint32_t self) {
     WakeWaitersLocked();
 }
 
-void CWaitHandle::AbandonHeldByCurrentThread() {
-    if (t_held == nullptr)
-        return;
-    uint32_t self = GetCurrentThreadIdentity();
+void CWaitHandle::AbandonAll(std::vector<CWaitHandle*>& handles, uint32_t owner) {
     // Each handle appears once per 0 -> 1 transition; abandoning clears it in one step.
     std::vector<CWaitHandle*> held;
-    held.swap(t_held->handles);
+    held.swap(handles);
     for (CWaitHandle* handle : held)
-        handle->AbandonIfOwnedBy(self);
+        handle->AbandonIfOwnedBy(owner);
+}
+
+void CWaitHandle::AbandonHeldByCurrentThread() {
+    if (t_held != nullptr)
+        AbandonAll(t_held->handles, t_held->owner);
+}
+
+void CWaitHandle::EndHeldList(void* context) {
+    std::unique_ptr<HeldList> list(static_cast<HeldList*>(context));
+    AbandonAll(list->handles, list->owner);
+    if (t_held == list.get())
+        t_held = nullptr;
+    t_exiting = true;
 }
 
 void CWaitHandle::AddWaiter(Waiter* waiter) {

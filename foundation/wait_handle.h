@@ -57,7 +57,8 @@ public:
     static WaitResult WaitAny(std::span<CWaitHandle* const> handles, double timeout);
 
     // Marks every mutex the calling thread still owns as abandoned and frees it. Runs when a thread
-    // ends: explicitly at the end of a CThread's body, and from a thread-exit hook for other threads.
+    // ends: explicitly at the end of a CThread's body, and from a thread-exit clean-up for every
+    // thread that ever took a mutex.
     static void AbandonHeldByCurrentThread();
 
     // Seconds to milliseconds as waits count them: truncated; -1 for "for ever" (negative, or too
@@ -73,6 +74,9 @@ private:
     void RemoveWaiter(Waiter* waiter);
     void WakeWaitersLocked();
     void AbandonIfOwnedBy(uint32_t self);
+    static void AbandonAll(std::vector<CWaitHandle*>& handles, uint32_t owner);
+    // The thread-exit clean-up of a thread's list of held mutexes (the list is its context).
+    static void EndHeldList(void* list);
 
     const Kind m_kind;
     mutable std::mutex m_state;

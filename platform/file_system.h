@@ -16,6 +16,10 @@
 
 namespace platform {
 
+// Times pass 2038 everywhere: the runtime library's time values are 64 bits wide (mingw-w64's are by
+// default; a 32-bit Linux build needs -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64).
+static_assert(sizeof(std::time_t) == 8, "time_t must hold times past 2038");
+
 // Opens `path` with a standard mode ("rb", "rb+", "wb+"...). Folders are refused, as on Windows, and
 // the descriptor is not inherited by programs that the process starts. Null when the file cannot be
 // opened; the caller owns the result and closes it with fclose.

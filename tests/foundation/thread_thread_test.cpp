@@ -1,9 +1,13 @@
-// CThread: start, registry, adoption, stop requests, join, exit codes, priorities and sleeps.
+// CThread: start, registry, adoption, stop requests, join, exit codes, priorities and sleeps; what
+// threads keep for themselves and give up when they end.
 #include "foundation/event.h"
 #include "foundation/exception.h"
+#include "foundation/mutex.h"
+#include "foundation/reg_exp.h"
 #include "foundation/thread.h"
 #include "foundation/thread_id.h"
 #include "foundation/wait_set.h"
+#include "platform/thread_exit.h"
 #include "platform/thread_priority.h"
 
 #include <atomic>
@@ -201,6 +205,23 @@ TEST(ThreadThread, UnregisteredThreadHasNoObjectUntilItStartsOne) {
     EXPECT_TRUE(adopted->Join(0));
 }
 
+TEST(ThreadThread, AdoptedThreadEndingWhileHoldingAMutexIsFinishedAndTheMutexAbandoned) {
+    CMutex mutex;
+    CThreadRef adopted;
+    std::thread foreign([&] {
+        FunctionBody child([] {});
+        CThreadRef started = CThread::Create(child);
+        started->Join(5);
+        adopted = GetCurrentThreadObject();
+        mutex.Lock(-1);
+    });
+    foreign.join();
+    ASSERT_TRUE(adopted);
+    EXPECT_FALSE(adopted->IsRunning());
+    EXPECT_EQ(mutex.GetOwner(), 0u) << "the ended thread's mutex is free";
+    EXPECT_THROW(mutex.Lock(0), CMutexAbandonedException);
+}
+
 // Threads created, joined and released from several threads at once, some dropping their last
 // reference before the body ends (the body then deletes its own object), churn the registry.
 TEST(ThreadThread, RegistrySurvivesConcurrentStartsAndReleases) {
@@ -303,4 +324,105 @@ TEST(ThreadSleep, ZeroAndNegativeReturnAtOnce) {
     start = Clock::now();
     SleepSeconds(0.02);
     EXPECT_GE(SecondsSince(start), 0.019);
+}
+
+namespace {
+
+// What clean-ups report, in the order they ran.
+struct CleanUpLog {
+    std::mutex lock;
+    std::vector<int> ran; // guarded by lock
+};
+struct CleanUp {
+    CleanUpLog* log;
+    int tag;
+};
+
+void Record(void* context) {
+    auto* cleanUp = static_cast<CleanUp*>(context);
+    std::lock_guard guard(cleanUp->log->lock);
+    cleanUp->log->ran.push_back(cleanUp->tag);
+}
+
+void Throw(void*) {
+    throw std::runtime_error("clean-up failed");
+}
+
+// Registers another clean-up while the clean-ups run.
+void RegisterAnother(void* context) {
+    Record(context);
+    auto* cleanUp = static_cast<CleanUp*>(context);
+    platform::AtThreadExit(&Record, cleanUp + 1);
+}
+
+std::vector<int> RanOf(CleanUpLog& log) {
+    std::lock_guard guard(log.lock);
+    return log.ran;
+}
+
+} // namespace
+
+TEST(ThreadExit, CleanUpsRunLastFirstWhenAThreadEndsEvenPastOneThatThrows) {
+    CleanUpLog log;
+    CleanUp cleanUps[] = {{&log, 1}, {&log, 2}, {&log, 3}, {&log, 4}};
+    std::atomic<bool> ranEarly{true};
+    std::thread thread([&] {
+        platform::AtThreadExit(&Record, &cleanUps[0]);
+        platform::AtThreadExit(&Throw, nullptr);
+        platform::AtThreadExit(&RegisterAnother, &cleanUps[2]); // adds cleanUps[3] while they run
+        platform::AtThreadExit(&Record, &cleanUps[1]);
+        ranEarly = !RanOf(log).empty();
+    });
+    thread.join();
+    EXPECT_FALSE(ranEarly);
+    EXPECT_EQ(RanOf(log), (std::vector<int>{2, 3, 4, 1}));
+}
+
+TEST(ThreadExit, AnEarlyRunTakesTheCleanUpsSoFarAndTheEndTheRest) {
+    CleanUpLog log;
+    CleanUp early{&log, 1}, late{&log, 2};
+    std::vector<int> afterEarlyRun;
+    std::thread thread([&] {
+        platform::AtThreadExit(&Record, &early);
+        platform::RunThreadExitCleanups();
+        afterEarlyRun = RanOf(log);
+        platform::RunThreadExitCleanups(); // nothing left: runs nothing twice
+        platform::AtThreadExit(&Record, &late);
+    });
+    thread.join();
+    EXPECT_EQ(afterEarlyRun, std::vector<int>{1});
+    EXPECT_EQ(RanOf(log), (std::vector<int>{1, 2}));
+}
+
+// Each thread keeps automata and group scratch for the regular expressions it matched with, and gives
+// them up when it ends; threads that start afterwards take over the automata. Many short threads, of
+// ours and of std::thread, match at once and one after another.
+TEST(ThreadExit, ShortThreadsMatchingRegularExpressionsGiveUpWhatTheyKept) {
+    constexpr int kRounds = 6, kThreads = 12;
+    std::atomic<int> wrong{0}, matched{0};
+    auto match = [&] {
+        CRegExp header("^([A-Za-z-]+): *([0-9]+)$");
+        CRegExp date("([0-9]{4})-([0-9]{2})-([0-9]{2})");
+        for (int i = 0; i < 10; ++i) {
+            bool ok = header.Match("Content-Length: 1234") && header.GetGroupLength(1) == 14 &&
+                      header.GetGroupStart(2) == 16 && date.Match("on 2100-01-19 at noon") &&
+                      date.GetGroupStart(3) == 11 && !date.Match("2100-1-19");
+            ok ? ++matched : ++wrong;
+        }
+    };
+    FunctionBody body(match);
+    for (int round = 0; round < kRounds; ++round) {
+        std::vector<CThreadRef> ours;
+        std::vector<std::thread> others;
+        for (int i = 0; i < kThreads; ++i) {
+            ours.push_back(CThread::Create(body));
+            others.emplace_back(match);
+        }
+        for (auto& thread : ours)
+            EXPECT_TRUE(thread->Join(10));
+        for (auto& thread : others)
+            thread.join();
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(matched, kRounds * kThreads * 2 * 10);
 }

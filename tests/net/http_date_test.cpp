@@ -170,6 +170,29 @@ TEST_P(HTTPDate, TwoDigitYearsStayWithinFiftyYearsAhead) {
     EXPECT_EQ(FormatHTTPDate(ParseHTTPDate("Sat, 01 Jan 00 00:00:00 GMT")), "Sat, 01 Jan 2000 00:00:00 GMT");
 }
 
+TEST_P(HTTPDate, TimesPastTheEndOf32BitValues) {
+    const struct {
+        const char* text;
+        std::time_t time;
+    } cases[] = {
+        {"Tue, 19 Jan 2038 03:14:07 GMT", 2147483647},   // the last second a 32-bit value holds
+        {"Tue, 19 Jan 2038 03:14:08 GMT", 2147483648},   // the first it does not
+        {"Sun, 07 Feb 2106 06:28:16 GMT", 4294967296},   // past unsigned 32 bits too
+        {"Fri, 01 Jan 2100 00:00:00 GMT", 4102444800},   // 2100 is no leap year...
+        {"Mon, 01 Mar 2100 00:00:00 GMT", 4107542400},   // ...so March follows 28 February
+        {"Fri, 31 Dec 9999 23:59:59 GMT", 253402300799}, // the largest four-digit year
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ParseHTTPDate(c.text, kMid2026), c.time) << c.text;
+        EXPECT_EQ(FormatHTTPDate(c.time), c.text);
+    }
+    // The other forms, and a zone that moves the time across the boundary.
+    EXPECT_EQ(ParseHTTPDate("Tuesday, 19-Jan-38 03:14:08 GMT", kMid2026), 2147483648);
+    EXPECT_EQ(ParseHTTPDate("Tue Jan 19 03:14:08 2038", kMid2026), 2147483648);
+    EXPECT_EQ(ParseHTTPDate("Mon, 18 Jan 2038 22:14:08 EST", kMid2026), 2147483648);
+    EXPECT_EQ(ParseHTTPDate("Tue, 19 Jan 2038 04:14:08 +0100", kMid2026), 2147483648);
+}
+
 TEST_P(HTTPDate, RejectionsCarryTheWholeText) {
     const char* texts[] = {
         "",

@@ -138,7 +138,10 @@ TEST(ExifReader, DateIsLocalTimeWithoutDaylightSaving) {
     for (const Case& zone : zones) {
         ScopedTimeZone scoped(zone.zone);
         for (auto [text, utc] : {std::pair{"2004:07:15 13:45:30", Utc(2004, 7, 15, 13, 45, 30)},
-                                 std::pair{"2010:01:02 03:04:05", Utc(2010, 1, 2, 3, 4, 5)}}) {
+                                 std::pair{"2010:01:02 03:04:05", Utc(2010, 1, 2, 3, 4, 5)},
+                                 // past the end of 32-bit time values
+                                 std::pair{"2038:01:19 03:14:08", Utc(2038, 1, 19, 3, 14, 8)},
+                                 std::pair{"2100:07:15 13:45:30", Utc(2100, 7, 15, 13, 45, 30)}}) {
             EXPECT_EQ(ParseExifDate(text), utc + zone.standardOffset) << zone.zone << " " << text;
             ExifBuilder builder(ByteOrder::Big);
             builder.Ascii(Ifd::Exif, 0x9003, text);
