@@ -23,8 +23,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# 64-bit time_t (the C runtime's 32-bit default ends in 2038) and 64-bit file offsets.
-set(px_mingw_flags "-D__MINGW_USE_VC2005_COMPAT -D_FILE_OFFSET_BITS=64")
+# 64-bit file offsets. time_t stays the runtime's 32 bits, the width its threads library was built
+# with (its timed waits take timespec values of that width): our times are int64_t throughout and
+# reach the system through the 64-bit functions of the platform layer.
+set(px_mingw_flags "-D_FILE_OFFSET_BITS=64")
 set(CMAKE_C_FLAGS_INIT "${px_mingw_flags}")
 set(CMAKE_CXX_FLAGS_INIT "${px_mingw_flags}")
 

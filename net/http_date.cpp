@@ -3,6 +3,7 @@
 #include "foundation/reg_exp.h"
 #include "foundation/string_format.h"
 #include "net/network_exception.h"
+#include "platform/file_system.h"
 
 #include <array>
 #include <cstdint>
@@ -106,7 +107,7 @@ int64_t FloorDivide(int64_t value, int64_t divisor) {
     return (value % divisor != 0 && value < 0) ? quotient - 1 : quotient;
 }
 
-int YearOf(std::time_t time) {
+int YearOf(int64_t time) {
     return static_cast<int>(CivilFromDays(FloorDivide(time, kSecondsPerDay)).year);
 }
 
@@ -146,7 +147,7 @@ int64_t ZoneOffset(std::string_view zone) {
 
 } // namespace
 
-std::string FormatHTTPDate(std::time_t time) {
+std::string FormatHTTPDate(int64_t time) {
     const int64_t days = FloorDivide(time, kSecondsPerDay);
     const int64_t secondOfDay = time - days * kSecondsPerDay;
     const CivilDate date = CivilFromDays(days);
@@ -158,14 +159,14 @@ std::string FormatHTTPDate(std::time_t time) {
 }
 
 std::string FormatHTTPDate() {
-    return FormatHTTPDate(std::time(nullptr));
+    return FormatHTTPDate(platform::CurrentTimeSeconds());
 }
 
-std::time_t ParseHTTPDate(const std::string& text) {
-    return ParseHTTPDate(text, std::time(nullptr));
+int64_t ParseHTTPDate(const std::string& text) {
+    return ParseHTTPDate(text, platform::CurrentTimeSeconds());
 }
 
-std::time_t ParseHTTPDate(const std::string& text, std::time_t now) {
+int64_t ParseHTTPDate(const std::string& text, int64_t now) {
     // Copies of the shared patterns, whose group arrays are this call's own.
     CRegExp rfc1123 = RFC1123Pattern();
     CRegExp rfc850 = RFC850Pattern();
@@ -213,5 +214,5 @@ std::time_t ParseHTTPDate(const std::string& text, std::time_t now) {
         offset = ZoneOffset(GroupText(match, text, found->zone));
 
     const int64_t days = DaysFromCivil(year, month + 1, day);
-    return static_cast<std::time_t>(days * kSecondsPerDay + hour * 3600 + minute * 60 + second - offset);
+    return static_cast<int64_t>(days * kSecondsPerDay + hour * 3600 + minute * 60 + second - offset);
 }

@@ -10,7 +10,7 @@
 #include <string>
 
 // "Sun, 06 Nov 1994 08:49:37 GMT".
-std::string FormatHTTPDate(std::time_t time);
+std::string FormatHTTPDate(int64_t time);
 // The current time.
 std::string FormatHTTPDate();
 
@@ -18,6 +18,6 @@ std::string FormatHTTPDate();
 // current century unless that is more than 50 years after the current year, else in the previous one.
 // Raises CInternetBadDateException, with the whole text, when no form matches, the month is unknown,
 // or the calendar time lies before 1970.
-std::time_t ParseHTTPDate(const std::string& text);
+int64_t ParseHTTPDate(const std::string& text);
 // The same with two-digit years placed relative to the year of `now` instead of the current time.
-std::time_t ParseHTTPDate(const std::string& text, std::time_t now);
+int64_t ParseHTTPDate(const std::string& text, int64_t now);

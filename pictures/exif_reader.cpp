@@ -3,6 +3,7 @@
 #include "foundation/string_format.h"
 #include "foundation/string_number.h"
 #include "pictures/jpeg_reader.h"
+#include "platform/file_system.h"
 
 #include <algorithm>
 #include <cmath>
@@ -408,8 +409,5 @@ std::optional<int64_t> ParseExifDate(const std::string& text) {
     parts.tm_min = field(14, 2);
     parts.tm_sec = field(17, 2);
     parts.tm_isdst = 0;
-    const std::time_t time = std::mktime(&parts);
-    if (time == static_cast<std::time_t>(-1))
-        return std::nullopt;
-    return static_cast<int64_t>(time);
+    return platform::JoinLocalTime(parts);
 }

@@ -16,9 +16,10 @@
 
 namespace platform {
 
-// Times pass 2038 everywhere: the runtime library's time values are 64 bits wide (mingw-w64's are by
-// default; a 32-bit Linux build needs -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64).
-static_assert(sizeof(std::time_t) == 8, "time_t must hold times past 2038");
+// Times pass 2038 everywhere: they are int64_t seconds since 1970 above this layer, never time_t,
+// which is 32 bits wide in the 32-bit Windows runtime (its threads library takes timespec values of
+// that width, so a wider time_t there would break every timed wait). This layer turns them into the
+// system's 64-bit time functions.
 
 // Opens `path` with a standard mode ("rb", "rb+", "wb+"...). Folders are refused, as on Windows, and
 // the descriptor is not inherited by programs that the process starts. Null when the file cannot be
@@ -83,5 +84,10 @@ std::optional<std::string> ResolveLinks(const std::string& path);
 // Breaks a time (seconds since 1970) down as UTC or as local time in the zone the environment names
 // now (a change of TZ while running is seen). False when the time cannot be represented.
 bool BreakDownTime(int64_t time, bool utc, std::tm& result);
+// The other way for local time, as mktime reads `parts` (tm_isdst included); nothing when the time
+// cannot be represented.
+std::optional<int64_t> JoinLocalTime(std::tm parts);
+// Seconds since 1970 (UTC), now.
+int64_t CurrentTimeSeconds();
 
 } // namespace platform

@@ -189,4 +189,16 @@ bool BreakDownTime(int64_t time, bool utc, std::tm& result) {
     return localtime_r(&value, &result) != nullptr;
 }
 
+std::optional<int64_t> JoinLocalTime(std::tm parts) {
+    tzset();
+    const time_t value = mktime(&parts);
+    if (value == static_cast<time_t>(-1))
+        return std::nullopt;
+    return static_cast<int64_t>(value);
+}
+
+int64_t CurrentTimeSeconds() {
+    return static_cast<int64_t>(time(nullptr));
+}
+
 } // namespace platform

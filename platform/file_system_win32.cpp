@@ -269,4 +269,16 @@ bool BreakDownTime(int64_t time, bool utc, std::tm& result) {
     return _localtime64_s(&result, &value) == 0;
 }
 
+std::optional<int64_t> JoinLocalTime(std::tm parts) {
+    _tzset();
+    const __time64_t value = _mktime64(&parts);
+    if (value == static_cast<__time64_t>(-1))
+        return std::nullopt;
+    return static_cast<int64_t>(value);
+}
+
+int64_t CurrentTimeSeconds() {
+    return static_cast<int64_t>(_time64(nullptr));
+}
+
 } // namespace platform

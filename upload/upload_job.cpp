@@ -10,7 +10,7 @@ namespace {
 // The moment the picture was queued, in local time; empty when the clock gives none it can break down.
 std::string LocalTimeText() {
     std::tm local{};
-    if (!platform::BreakDownTime(static_cast<int64_t>(std::time(nullptr)), false, local))
+    if (!platform::BreakDownTime(platform::CurrentTimeSeconds(), false, local))
         return "";
     char text[32];
     size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);

@@ -10,6 +10,7 @@
 // picture (the session makes the next one only after the previous one has ended).
 #pragma once
 
+#include "platform/file_system.h"
 #include "upload/upload_item_info.h"
 
 #include <cstdint>
@@ -27,7 +28,7 @@ enum class UploadStatus {
 class UploadJob {
 public:
     // Whole seconds of the system clock since 1970.
-    static int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
+    static int64_t Now() { return platform::CurrentTimeSeconds(); }
 
     // The totals job: no picture.
     UploadJob();

@@ -9,6 +9,7 @@
 #include "net/http_response.h"
 #include "net/network_exception.h"
 #include "net/percent_encoding.h"
+#include "platform/file_system.h"
 #include "upload/upload_connection.h"
 #include "upload/upload_exception.h"
 #include "upload/upload_image_body.h"
@@ -103,12 +104,12 @@ UploadMessage::UploadMessage(Kind kind) : d_kind(kind) {
     d_servletName = info.servletName;
     d_retryAllowance = info.retryAllowance;
     d_multipart = info.multipart;
-    d_boundary = MakeBoundary(std::time(nullptr));
+    d_boundary = MakeBoundary(platform::CurrentTimeSeconds());
 }
 
 UploadMessage::~UploadMessage() = default;
 
-std::string UploadMessage::MakeBoundary(std::time_t seconds) {
+std::string UploadMessage::MakeBoundary(int64_t seconds) {
     BoundaryRandom random(static_cast<unsigned>(seconds));
     std::string boundary(10, '-');
     for (size_t i = 0; i < kBoundaryLetters; ++i)

@@ -50,7 +50,7 @@ public:
 
     // "----------" and 32 capital letters drawn from a generator seeded with `seconds`; messages made
     // within the same second share it (harmless: each message is a request of its own).
-    static std::string MakeBoundary(std::time_t seconds);
+    static std::string MakeBoundary(int64_t seconds);
     // The cookie as it is sent back: every " Path=..." attribute (up to and including its ";") cut out,
     // then trailing spaces and semicolons.
     static std::string CleanCookie(std::string cookie);
