@@ -67,6 +67,10 @@ struct FolderEntry {
 // cannot be listed, and then `problem` (optional) says why.
 std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path, PathProblem* problem = nullptr);
 
+// `name` inside `folder`, with the system's separator ("/"; "\\" on Windows) unless the folder ends with
+// a separator already.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
 // The process's current folder, nothing when it cannot be had.
 std::optional<std::string> GetCurrentFolder();
 bool SetCurrentFolder(const std::string& path);

@@ -189,6 +189,12 @@ bool BreakDownTime(int64_t time, bool utc, std::tm& result) {
     return localtime_r(&value, &result) != nullptr;
 }
 
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/')
+        return folder + name;
+    return folder + '/' + name;
+}
+
 std::optional<int64_t> JoinLocalTime(std::tm parts) {
     tzset();
     const time_t value = mktime(&parts);

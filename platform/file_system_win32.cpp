@@ -269,6 +269,13 @@ bool BreakDownTime(int64_t time, bool utc, std::tm& result) {
     return _localtime64_s(&result, &value) == 0;
 }
 
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    // Either separator ends a folder, and "C:" names the drive's current folder.
+    if (folder.empty() || folder.back() == '\\' || folder.back() == '/' || folder.back() == ':')
+        return folder + name;
+    return folder + '\\' + name;
+}
+
 std::optional<int64_t> JoinLocalTime(std::tm parts) {
     _tzset();
     const __time64_t value = _mktime64(&parts);

@@ -95,10 +95,9 @@ PictureList CollectPictures(const std::vector<std::string>& paths) {
                 continue;
             }
             // Sorted by name already; a link whose target is gone has nothing to upload.
-            const std::string prefix = path.back() == '/' ? path : path + "/";
             bool refused = false;
             for (const platform::FolderEntry& entry : *entries) {
-                std::string full = prefix + entry.name;
+                std::string full = platform::JoinPath(path, entry.name);
                 if (entry.isFolder || !HasPictureName(full) || !platform::GetFileStatus(full))
                     continue;
                 if (IsPictureFile(full)) {
