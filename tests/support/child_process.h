@@ -2,6 +2,13 @@
 // with the test's environment and the changes it asks for, waited for with a time-out, stopped, and
 // asked how it ended. A child still running when the object goes is stopped and waited for, so no
 // test leaves a process behind.
+//
+// On Windows a program that ends in ".exe" (or is found as one) is started with CreateProcess; Stop()
+// cannot ask it to tidy up there and ends it as Kill() does. Any other program is a Linux one, which
+// Wine cannot start and wait for: it goes to the host broker (tests/support/host_broker.py, on the
+// port in PX_HOST_BROKER), which starts it in a process group of its own on the Linux side and answers
+// over one loopback connection per child; Windows paths in its arguments, environment values and
+// output paths become Unix paths there. Without a broker such a program is not started.
 #pragma once
 
 #include <cstdint>
@@ -54,11 +61,15 @@ private:
 
     State m_state = State::NotStarted;
     int m_exitCode = -1;
-    intptr_t m_process = -1; // the system's process id
+    intptr_t m_process = -1; // the system's process id (Windows: its handle, or the broker connection)
+    bool m_brokered = false;  // Windows: the child runs on the Linux side, under the host broker
+    bool m_ending = false;    // Windows: Stop() or Kill() ended it, so it did not exit by itself
 };
 
 // The full path of a program in the search path (or in `extraFolders`, looked at afterwards); ""
-// when none is there.
+// when none is there. On Windows a ".exe" in PATH or the Windows folders among `extraFolders` comes
+// first; otherwise the host broker looks in the Linux search path and the Unix folders, and the
+// answer is a Unix path ("/usr/bin/python3"), which ChildProcess hands back to the broker.
 std::string FindProgram(const std::string& name, const std::vector<std::string>& extraFolders = {});
 
 } // namespace testsupport

@@ -28,17 +28,46 @@ inline uint16_t FreePort() {
 }
 
 // A socket descriptor listening on 127.0.0.1 on a port of the system's choosing, which `port`
-// receives.
+// receives. (On Windows the descriptor is the WinSock socket's value.)
 int Listen(int backlog, uint16_t& port);
 
 // Whether descriptor `fd` has something to read (or has ended) within `ms` milliseconds.
 bool WaitReadable(int fd, int ms);
 
+namespace detail {
+
+constexpr double kRequestQuiet = 5.0; // seconds a scripted peer waits for the next bytes of a request
+
+// The request parser of both ReadRequest forms: `receive` gets up to `max` bytes (a single byte
+// while the header block is incomplete), "" when the client closed or went quiet.
+template <typename Receive>
+std::string ReadRequestWith(Receive receive) {
+    std::string bytes;
+    size_t end = std::string::npos;
+    size_t length = 0;
+    while (end == std::string::npos || bytes.size() < end + 4 + length) {
+        std::string more = receive(end == std::string::npos ? 1 : 4096);
+        if (more.empty())
+            return "";
+        bytes += more;
+        if (end == std::string::npos && (end = bytes.find("\r\n\r\n")) != std::string::npos) {
+            size_t at = bytes.find("content-length: ");
+            length = at < end ? std::stoul(bytes.substr(at + 16)) : 0;
+        }
+    }
+    return bytes;
+}
+
+} // namespace detail
+
 // One request of a scripted peer (header block and a body of its lower-case "content-length"), or ""
 // when the client closed or went quiet for 5 seconds. The header block is read a byte at a time so
 // that nothing of a following request is taken.
 std::string ReadRequest(int fd);
-std::string ReadRequest(testsupport::LoopbackStream& stream);
+inline std::string ReadRequest(testsupport::LoopbackStream& stream) {
+    return detail::ReadRequestWith(
+        [&stream](size_t max) { return stream.Receive(detail::kRequestQuiet, max).bytes; });
+}
 
 inline bool Accepts(uint16_t port) {
     return testsupport::LoopbackAccepts(port);
