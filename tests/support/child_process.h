@@ -54,6 +54,9 @@ public:
     void Stop(double seconds = 10);
     // Ends the child at once, without letting it tidy up, and waits for it.
     void Kill();
+    // The system's id of the child's process; -1 when it did not start. A Linux program started
+    // through the host broker has its Linux id, which means nothing to Windows.
+    int64_t ProcessId() const { return m_processId; }
 
 private:
     // Takes the child's end when it has come, waiting for it when `block`; whether it has.
@@ -64,7 +67,15 @@ private:
     intptr_t m_process = -1; // the system's process id (Windows: its handle, or the broker connection)
     bool m_brokered = false;  // Windows: the child runs on the Linux side, under the host broker
     bool m_ending = false;    // Windows: Stop() or Kill() ended it, so it did not exit by itself
+    int64_t m_processId = -1;
 };
+
+// The path of the program running now (the test itself), to run parts of a test as another process.
+std::string ThisProgram();
+// The arguments that run this test program again with only the test `name` ("Suite.Name"), disabled
+// tests included: a part of a test that must run in a process of its own is such a test, named
+// DISABLED_... so that it runs only when asked for.
+std::vector<std::string> ThisProgramRunning(const std::string& name);
 
 // The full path of a program in the search path (or in `extraFolders`, looked at afterwards); ""
 // when none is there. On Windows a ".exe" in PATH or the Windows folders among `extraFolders` comes

@@ -80,6 +80,7 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) {
     if (error != 0)
         return;
     m_process = pid;
+    m_processId = pid;
     m_state = State::Running;
 }
 
@@ -142,6 +143,15 @@ void ChildProcess::Kill() {
         return;
     ::kill(static_cast<pid_t>(m_process), SIGKILL); // only the process this object started
     Reap(true);
+}
+
+std::string ThisProgram() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).string();
+}
+
+std::vector<std::string> ThisProgramRunning(const std::string& name) {
+    return {ThisProgram(), "--gtest_filter=" + name, "--gtest_also_run_disabled_tests"};
 }
 
 std::string FindProgram(const std::string& name, const std::vector<std::string>& extraFolders) {

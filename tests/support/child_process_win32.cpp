@@ -408,6 +408,7 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) {
         if (process == nullptr)
             return;
         m_process = reinterpret_cast<intptr_t>(process);
+        m_processId = ::GetProcessId(process);
         m_state = State::Running;
         return;
     }
@@ -421,10 +422,12 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) {
     std::string request = "{\"argv\": " + JsonList(argv) + ", \"env\": {" + environment +
                           "}, \"stdout\": " + path(options.outputPath) + ", \"stderr\": " + path(options.errorPath) +
                           "}";
-    if (!SendLine(broker, request) || Field(ReceiveLine(broker), "started") != "true") {
+    std::string answer = SendLine(broker, request) ? ReceiveLine(broker) : "";
+    if (Field(answer, "started") != "true") {
         ::closesocket(broker);
         return;
     }
+    m_processId = std::stoll(Field(answer, "pid"));
     m_process = static_cast<intptr_t>(broker);
     m_brokered = true;
     m_state = State::Running;
@@ -532,6 +535,16 @@ void ChildProcess::Kill() {
     }
     ::TerminateProcess(reinterpret_cast<HANDLE>(m_process), 1); // only the process this object started
     Reap(true);
+}
+
+std::string ThisProgram() {
+    char path[MAX_PATH * 4];
+    DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
+    return length > 0 && length < sizeof path ? std::string(path, length) : "";
+}
+
+std::vector<std::string> ThisProgramRunning(const std::string& name) {
+    return {ThisProgram(), "--gtest_filter=" + name, "--gtest_also_run_disabled_tests"};
 }
 
 std::string FindProgram(const std::string& name, const std::vector<std::string>& extraFolders) {

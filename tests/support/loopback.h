@@ -81,4 +81,9 @@ uint16_t FreeLoopbackPort();
 // Whether something accepts connections on 127.0.0.1:port.
 bool LoopbackAccepts(uint16_t port);
 
+// Whether a handle the system's waits take is ready within `seconds` (negative: for ever, 0: now): a
+// descriptor that is readable on Linux, a waitable handle that is signalled on Windows. Looking
+// does not consume the readiness of a socket or a manual-reset event.
+bool WaitHandleReady(intptr_t handle, double seconds);
+
 } // namespace testsupport

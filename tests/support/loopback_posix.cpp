@@ -189,4 +189,8 @@ bool LoopbackAccepts(uint16_t port) {
     return LoopbackStream::Connect(port).IsOpen();
 }
 
+bool WaitHandleReady(intptr_t handle, double seconds) {
+    return Readable(Fd(handle), seconds);
+}
+
 } // namespace testsupport

@@ -196,4 +196,9 @@ bool LoopbackAccepts(uint16_t port) {
     return LoopbackStream::Connect(port).IsOpen();
 }
 
+bool WaitHandleReady(intptr_t handle, double seconds) {
+    DWORD milliseconds = seconds < 0 ? INFINITE : static_cast<DWORD>(std::ceil(seconds * 1000));
+    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(handle), milliseconds) == WAIT_OBJECT_0;
+}
+
 } // namespace testsupport

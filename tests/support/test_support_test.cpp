@@ -226,6 +226,32 @@ TEST_F(ChildProcessTest, AHangingChildIsWaitedForWithinTheTimeAndStopped) {
     EXPECT_EQ(stopped.GetState(), ChildProcess::State::Killed);
 }
 
+// Run as a child by the test below: leaves its mark in the file it is told of.
+TEST(ThisProgramChild, DISABLED_LeavesItsMark) {
+    std::optional<std::string> mark = GetEnv("PX_TEST_SUPPORT_MARK");
+    ASSERT_TRUE(mark);
+    ASSERT_TRUE(WriteWholeFile(*mark, "ran alone"));
+}
+
+TEST_F(ChildProcessTest, ThisProgramRunsOneOfItsOwnTests) {
+    ChildProcess child(ThisProgramRunning("ThisProgramChild.DISABLED_LeavesItsMark"),
+                       {.environment = {{"PX_TEST_SUPPORT_MARK", m_folder / "mark"}},
+                        .outputPath = m_folder / "log",
+                        .errorPath = m_folder / "log"});
+    ASSERT_TRUE(child.Started());
+    EXPECT_GT(child.ProcessId(), 0);
+    ASSERT_TRUE(child.Wait(60));
+    EXPECT_EQ(child.ExitCode(), 0) << m_folder.Read("log");
+    EXPECT_EQ(m_folder.Read("mark"), "ran alone");
+    EXPECT_NE(m_folder.Read("log").find("1 test"), std::string::npos) << m_folder.Read("log");
+
+    ChildProcess failing(ThisProgramRunning("ThisProgramChild.DISABLED_LeavesItsMark"),
+                         {.environment = {{"PX_TEST_SUPPORT_MARK", std::nullopt}}, .outputPath = m_folder / "log",
+                          .errorPath = ""});
+    ASSERT_TRUE(failing.Wait(60));
+    EXPECT_NE(failing.ExitCode(), 0);
+}
+
 #ifndef _WIN32
 TEST(FindProgram, LooksInTheSearchPathThenTheExtraFolders) {
     ScopedTempFolder folder;
