@@ -45,8 +45,8 @@ enum class PathProblem {
     Inaccessible, // there may be something, but it cannot be looked at (rights, an I/O error)
 };
 
-// Follows symbolic links; nothing when the path cannot be examined, and then `problem` (optional)
-// says why.
+// Follows symbolic links (on Windows the status is the entry's own); nothing when the path cannot be
+// examined, and then `problem` (optional) says why.
 std::optional<FileStatus> GetFileStatus(const std::string& path, PathProblem* problem = nullptr);
 
 // One entry of a folder. The status values are those of the entry's target when it is a symbolic

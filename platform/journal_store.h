@@ -2,6 +2,7 @@
 // later run (its file's size and time, its album, the identifier and servers the upload service gave
 // it, its state), under the session identity it was queued with, and which running process holds it.
 // One SQLite file shared by the user's processes; every change is one transaction.
+// On Windows a text file of its own, rewritten whole under a named mutex for every change.
 //
 // Threads: one object per thread at a time (the caller serialises).
 #pragma once
@@ -48,8 +49,9 @@ public:
         Failed,   // the file could not be read or written: see GetLastError
     };
 
-    // Opens the file, making it (mode 0600, its folders 0700) when it does not exist. Nothing when it
-    // cannot be opened or is not a journal, and then `error` says why.
+    // Opens the file, making it (mode 0600, its folders 0700; on Windows with the user folder's rights)
+    // when it does not exist. Nothing when it cannot be opened or is not a journal, and then `error`
+    // says why.
     static std::unique_ptr<JournalStore> Open(const std::string& path, std::string* error);
     virtual ~JournalStore() = default;
 

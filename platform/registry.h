@@ -6,6 +6,12 @@
 // is opened on first use and may be shared with other processes: each change is one transaction.
 // A process should not fork while it has the store open (SQLite's locks belong to processes); a child
 // that inherits an open store leaves that connection alone and opens one of its own.
+//
+// On Windows the store is the system's registry: the calls are the Win32 ones with their results, an
+// opened key is the system's HKEY, and the Internet Settings are the real key. The layer still checks
+// the arguments as described here, refuses handles it did not hand out (6), and checks the right to
+// create subkeys itself. The system's enumeration order is the registry's own (values need not come
+// in the order they were set).
 #pragma once
 
 #include <cstdint>
@@ -88,6 +94,11 @@ uint32_t EnumRegistryKey(RegistryHandle key, uint32_t index, std::string* name);
 // or relative means "~/.config"), read when the store is first opened. SetRegistryPath closes the
 // store and every open key, and makes the next call open `path` ("" goes back to the default); it is
 // meant for tests and tools that keep their own store.
+// On Windows "" means the system's roots, and a path names an anchor file (made when missing, its
+// folders too; an existing file must be one): every root then stands for a private key below
+// HKEY_CURRENT_USER\Software\Pixolane\Test\<store>, <store> derived from the path's full form, and
+// HKEY_PERFORMANCE_DATA and HKEY_DYN_DATA are not there (6). The private keys of an anchor that is
+// gone are deleted when the next such store opens. GetRegistryPath gives the path as set.
 void SetRegistryPath(std::string path);
 std::string GetRegistryPath();
 

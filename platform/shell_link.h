@@ -1,7 +1,7 @@
 // Shell links (".lnk" files), read by our own reader of the documented file format in place of the
 // system's shell-link object: the header, the target's ID list (skipped), the link information with its
 // local base path, network share and common path suffix, and the string data. GetShellLinkTarget then
-// maps the Windows target to a path of this file system (the rule is at its declaration).
+// maps the Windows target to a path of this file system (the rules are at its declaration).
 #pragma once
 
 #include <cstdint>
@@ -70,6 +70,9 @@ std::optional<ShellLink> ReadShellLink(const std::string& path);
 //     have no counterpart here;
 //  2. the relative path, with "\" turned into "/", against the folder that really holds the link
 //     (symbolic links to the link followed), lexically normalised.
+// On Windows the link's paths are this file system's: the local target and then the network target,
+// each when it is a full path ("X:\..." or "\\server\share\..."), and then the relative path against
+// the link's folder, made absolute and normalised.
 std::optional<std::string> MapShellLinkTarget(const ShellLink& link, const std::string& linkFolder);
 // Reads the link at `linkPath` and maps its target as above.
 std::optional<std::string> GetShellLinkTarget(const std::string& linkPath);

@@ -9,12 +9,12 @@
 namespace platform {
 
 enum class UserFolder {
-    Config, // $XDG_CONFIG_HOME, else ~/.config
-    State,  // $XDG_STATE_HOME, else ~/.local/state
+    Config, // $XDG_CONFIG_HOME, else ~/.config; on Windows the roaming application data folder
+    State,  // $XDG_STATE_HOME, else ~/.local/state; on Windows the local application data folder
 };
 
 // The folder, without a trailing "/"; a variable that is not an absolute path is ignored. Empty when
-// the user has no home folder.
+// the user has no home folder (on Windows: when the shell does not give the folder).
 std::string GetUserFolder(UserFolder kind);
 
 // The program's own identifiers, for telling one running copy from another.

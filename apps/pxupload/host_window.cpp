@@ -144,6 +144,10 @@ std::vector<std::string> FullPaths(const std::vector<std::string>& paths) {
 
 } // namespace
 
+bool CanRunHostWindow() {
+    return platform::GetNativeWindowSystem() != nullptr;
+}
+
 int RunHostWindow(const PluginParameters& parameters, const PageObjectSize& size,
                   const std::vector<std::string>& paths, uint64_t rateLimit) {
     platform::WindowSystem* system = platform::GetNativeWindowSystem();

@@ -17,6 +17,9 @@ inline constexpr const char* kHostBusName = "example.pixolane.Uploader";
 inline constexpr const char* kHostObjectPath = "/example/pixolane/Uploader";
 inline constexpr const char* kHostInterface = "example.pixolane.IPixolaneUploadPlugin";
 
+// Whether the window can be shown here: a display is there, and this build has the window at all.
+bool CanRunHostWindow();
+
 // Runs the window until it is closed: 0 then; 2 when there is no display. `paths` are added as if
 // dropped on the list once the control is up; `rateLimit` caps the control's sending in bytes per
 // second (0: no cap).

@@ -18,7 +18,7 @@
 #include "pictures/size_text.h"
 #include "platform/file_system.h"
 #include "platform/resources.h"
-#include "platform/window_system.h"
+#include "platform/program_file.h"
 #include "upload/plugin_parameters.h"
 #include "upload/upload_endpoint.h"
 #include "upload/user_agent.h"
@@ -101,7 +101,7 @@ int RunWindow(const CommandLine& line) {
 
 // The program's own file: what the registration names as the control's server.
 std::string ProgramPath() {
-    return platform::ResolveLinks("/proc/self/exe").value_or("pxupload");
+    return platform::GetProgramFile().value_or("pxupload");
 }
 
 void PrintConfig(const PluginParameters& loaded) {
@@ -295,7 +295,7 @@ int Run(const CommandLine& line) {
         return 0;
     case CommandLine::Command::Run:
         // Alone, with a display, the program is the page with its control.
-        if (platform::GetNativeWindowSystem() != nullptr)
+        if (CanRunHostWindow())
             return RunWindow(line);
         break;
     }

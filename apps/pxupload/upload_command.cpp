@@ -11,6 +11,7 @@
 #include "foundation/wait_set.h"
 #include "pictures/picture_format_list.h"
 #include "pictures/size_text.h"
+#include "platform/console.h"
 #include "platform/file_system.h"
 #include "upload/plugin_parameters.h"
 #include "upload/upload_engine.h"
@@ -20,18 +21,14 @@
 #include "views/upload_list_texts.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <functional>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -40,35 +37,6 @@ constexpr double kRefreshSeconds = 0.25;
 
 // How long the statistics of the last pictures may take before the program ends without them.
 constexpr double kStatisticsSeconds = 10.0;
-
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void OnInterrupt(int) {
-    g_interrupted = true;
-}
-
-// Ctrl-C and SIGTERM ask for a clean pause; the previous handlers come back when it goes.
-class CInterruptGuard {
-public:
-    CInterruptGuard() {
-        g_interrupted = false;
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &m_oldInt);
-        sigaction(SIGTERM, &action, &m_oldTerm);
-    }
-    ~CInterruptGuard() {
-        sigaction(SIGINT, &m_oldInt, nullptr);
-        sigaction(SIGTERM, &m_oldTerm, nullptr);
-    }
-    CInterruptGuard(const CInterruptGuard&) = delete;
-    CInterruptGuard& operator=(const CInterruptGuard&) = delete;
-
-private:
-    struct sigaction m_oldInt {};
-    struct sigaction m_oldTerm {};
-};
 
 // Whether the name is one of a registered picture type (JPEG).
 bool HasPictureName(const std::string& path) {
@@ -176,12 +144,6 @@ double MonotonicSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-size_t TerminalWidth() {
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return 80;
-}
 
 // One line per finished picture, for the log above the progress block (or the whole output when
 // standard output is not a terminal).
@@ -338,7 +300,8 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
 
     // Only wakes the loop below, which does the work on this thread.
     queue.GetSession().AddObserver([&changed] { changed.Set(); });
-    CInterruptGuard interrupts;
+    // Ctrl-C and the other requests to end ask for a clean pause.
+    platform::ConsoleInterruptWatch interrupts;
 
     // Paused while adding, so that every picture is in the journal before the first transfer starts.
     std::vector<std::pair<std::string, std::shared_ptr<UploadJob>>> jobs;
@@ -366,9 +329,9 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
     }
     CUploadReport report(std::move(jobs));
 
-    const bool terminal = isatty(STDOUT_FILENO) == 1;
+    const bool terminal = platform::IsOutputTerminal();
     const CTimeRemainingTable times = CTimeRemainingTable::Load();
-    CTerminalProgress progress(std::cout, TerminalWidth());
+    CTerminalProgress progress(std::cout, platform::GetTerminalColumns(80));
     const size_t total = report.Jobs().size();
     std::cout << HostText(host_text::kUploading,
                           {CountedText(host_text::kPicture, total), parameters.d_server,
@@ -385,7 +348,7 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
     for (;;) {
         waits.Wait(kRefreshSeconds);
         changed.Reset();
-        if (g_interrupted) {
+        if (platform::ConsoleInterruptWatch::Requested()) {
             interrupted = true;
             break;
         }
@@ -423,7 +386,7 @@ int RunUpload(const PluginParameters& given, const std::vector<std::string>& pat
         if (queue.GetPendingCount() == 0 && !retries.IsWaiting() && !retried)
             break;
         if (terminal)
-            progress.Draw(RenderProgress(MakeFrame(queue, total), times, TerminalWidth()));
+            progress.Draw(RenderProgress(MakeFrame(queue, total), times, platform::GetTerminalColumns(80)));
     }
     if (terminal)
         progress.Clear();

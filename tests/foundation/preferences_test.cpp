@@ -412,7 +412,7 @@ TEST_F(RecentFolders, LoadingListsExistingFoldersAndForgetsTheRest) {
 TEST_F(RecentFolders, RegistryFailuresAreSilent) {
     EXPECT_TRUE(LoadRecentFolders().empty()); // no key yet
     EXPECT_FALSE(KeyExists(kRecent));
-    platform::SetRegistryPath("/proc/self/pixolane-none/registry.db");
+    platform::SetRegistryPath(UnopenableStorePath());
     EXPECT_NO_THROW(SaveRecentFolder(Folder("x")));
     EXPECT_TRUE(LoadRecentFolders().empty());
 }

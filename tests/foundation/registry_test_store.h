@@ -5,9 +5,10 @@
 
 #include "platform/registry.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/scoped_temp_folder.h"
 
-#include <cstdlib>
-#include <filesystem>
+#include <cstdio>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -16,16 +17,21 @@ class RegistryTestStore : public CataloguesInstalled {
 protected:
     void SetUp() override {
         CataloguesInstalled::SetUp();
-        std::string pattern = (std::filesystem::temp_directory_path() / "pxprefs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_folder = std::filesystem::canonical(pattern).string();
+        m_temp = std::make_unique<testsupport::ScopedTempFolder>("pxprefs");
+        m_folder = m_temp->Path();
+        ASSERT_FALSE(m_folder.empty());
         platform::SetRegistryPath(m_folder + "/registry.db");
     }
     void TearDown() override {
         platform::SetRegistryPath("");
-        std::error_code ignored;
-        std::filesystem::remove_all(m_folder, ignored);
+        m_temp.reset();
         CataloguesInstalled::TearDown();
+    }
+
+    // A store path that cannot be opened on any system: its folder is a file.
+    std::string UnopenableStorePath() const {
+        std::string blocker = m_temp->Put("blocker", "not a folder");
+        return blocker + "/registry.db";
     }
 
     // Stores a value of any type and bytes directly, as another program could have.
@@ -65,5 +71,6 @@ protected:
         return true;
     }
 
+    std::unique_ptr<testsupport::ScopedTempFolder> m_temp;
     std::string m_folder;
 };

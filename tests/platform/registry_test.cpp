@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#ifndef _WIN32
 #include <sqlite3.h>
+#endif
 #include <string>
 #include <vector>
 
@@ -313,6 +315,7 @@ TEST_F(Registry, ValuesOutliveTheConnectionAndHandlesDoNot) {
     EXPECT_EQ(Text(Query(reopened, "kept")), "yes");
 }
 
+#ifndef _WIN32
 TEST_F(Registry, TheStoreLivesUnderTheConfigFolderForTheUserAlone) {
     std::string config = m_folder + "/config";
     m_environment.Set("XDG_CONFIG_HOME", config.c_str());
@@ -344,6 +347,61 @@ TEST_F(Registry, TheStoreLivesUnderTheConfigFolderForTheUserAlone) {
         EXPECT_EQ(GetRegistryPath(), m_folder + "/.config/pixolane/registry.db");
     }
 }
+
+#else
+// How many private stores below the user's test key hold `keyPath` under their current user; with the
+// system's roots in place.
+int StoresHolding(const std::string& keyPath) {
+    RegistryHandle stores = 0;
+    if (OpenRegistryKey(kHKeyCurrentUser, "Software\\Pixolane\\Test", kKeyRead, &stores) != kErrorSuccess)
+        return 0;
+    int holding = 0;
+    std::string store;
+    for (uint32_t i = 0; EnumRegistryKey(stores, i, &store) == kErrorSuccess; ++i) {
+        RegistryHandle probe = 0;
+        if (OpenRegistryKey(stores, store + "\\HKEY_CURRENT_USER\\" + keyPath, kKeyRead, &probe) == kErrorSuccess) {
+            ++holding;
+            CloseRegistryKey(probe);
+        }
+    }
+    CloseRegistryKey(stores);
+    return holding;
+}
+
+// A store of its own is a private key of the real registry, and the real roots do not see it.
+TEST_F(Registry, AStoreOfItsOwnIsAPrivateKeyOfTheUsersRegistry) {
+    const std::string path = m_folder + "/registry.db";
+    const std::string probe = "Software\\Probe-" + std::filesystem::path(m_folder).filename().string();
+    EXPECT_EQ(GetRegistryPath(), path);
+    Create(probe);
+    EXPECT_TRUE(std::filesystem::is_regular_file(path)); // the anchor
+
+    SetRegistryPath("");
+    EXPECT_EQ(GetRegistryPath(), "");
+    RegistryHandle real = 0;
+    EXPECT_EQ(OpenRegistryKey(kHKeyCurrentUser, probe, kKeyRead, &real), kErrorFileNotFound);
+    EXPECT_EQ(StoresHolding(probe), 1);
+}
+
+// Once its anchor is gone, a store's private keys go with the next store that opens.
+TEST_F(Registry, AStoreWhoseAnchorIsGoneIsDeleted) {
+    const std::string first = m_folder + "/first/registry.db";
+    const std::string probe = "Software\\Left-" + std::filesystem::path(m_folder).filename().string();
+    SetRegistryPath(first);
+    Create(probe);
+    SetRegistryPath("");
+    ASSERT_EQ(StoresHolding(probe), 1);
+    std::filesystem::remove_all(m_folder + "/first");
+
+    SetRegistryPath(m_folder + "/second/registry.db");
+    Create("Software\\Other");
+    SetRegistryPath("");
+    EXPECT_EQ(StoresHolding(probe), 0);
+    SetRegistryPath(first); // a new store under the old path starts empty
+    RegistryHandle left = 0;
+    EXPECT_EQ(OpenRegistryKey(kHKeyCurrentUser, probe, kKeyRead, &left), kErrorFileNotFound);
+}
+#endif
 
 TEST_F(Registry, AStoreThatCannotBeOpenedReportsWhy) {
     std::string blocker = m_folder + "/file";
@@ -470,6 +528,7 @@ TEST_F(Registry, AWriterKilledMidRunLeavesAWholeStore) {
     // Commits the writer made after the last report read here are not counted; the rest must be there.
     ASSERT_GE(committed, kCommitsBeforeKill);
 
+#ifndef _WIN32
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((m_folder + "/registry.db").c_str(), &db), SQLITE_OK);
     std::string check;
@@ -482,6 +541,7 @@ TEST_F(Registry, AWriterKilledMidRunLeavesAWholeStore) {
         &check, nullptr);
     sqlite3_close(db);
     EXPECT_EQ(check, "ok");
+#endif
 
     SetRegistryPath(m_folder + "/registry.db"); // a fresh connection, as a new process would have
     RegistryHandle key = 0;
@@ -499,6 +559,8 @@ TEST_F(Registry, AWriterKilledMidRunLeavesAWholeStore) {
 }
 
 // --- Internet Settings from the environment -------------------------------------------------------
+// On Windows they are the system's own key, and nothing is presented.
+#ifndef _WIN32
 
 TEST_F(Registry, InternetSettingsComeFromTheProxyVariables) {
     struct Case {
@@ -620,5 +682,7 @@ TEST_F(Registry, CreatingBelowAPresentedKeyMakesRealKeys) {
     // The real key and, still presented beside it, Internet Settings.
     EXPECT_EQ(SubkeyNames(currentVersion), (std::vector<std::string>{"Internet Settings", "Run"}));
 }
+
+#endif
 
 } // namespace

@@ -196,6 +196,7 @@ TEST(ShellLinkParse, EveryTruncationIsRejectedUntilTheStringsAreComplete) {
     }
 }
 
+#ifndef _WIN32
 TEST(ShellLinkTarget, MapsWindowsTargetsToThisFileSystem) {
     testsupport::ScopedTempFolder folder;
     std::string picture = folder.Put("pics/a.jpg", "x");
@@ -263,6 +264,71 @@ TEST(ShellLinkTarget, RelativeTargetIsTakenFromWhereTheLinkReallyLies) {
     EXPECT_EQ(platform::GetShellLinkTarget(folder / "elsewhere/a.lnk"), picture);
     EXPECT_EQ(platform::GetShellLinkTarget(folder / "real/missing.lnk"), std::nullopt);
 }
+
+#else
+TEST(ShellLinkTarget, WindowsTargetsAreTakenAsTheyAre) {
+    testsupport::ScopedTempFolder folder;
+    std::string picture = folder.Put("pics/a.jpg", "x");
+    std::replace(picture.begin(), picture.end(), '/', '\\');
+    std::string links = folder / "links";
+    std::filesystem::create_directories(links);
+    // The picture as the system names it, whatever the temporary folder's spelling.
+    std::string full = std::filesystem::absolute(picture).string();
+
+    struct Case {
+        const char* what;
+        std::optional<std::string> local, relative;
+        std::optional<std::string> target;
+    } cases[] = {
+        // A full local path is taken as it is.
+        {"local", full, std::nullopt, full},
+        // A rooted path without a drive depends on the current drive: not a target.
+        {"rooted", full.substr(2), std::nullopt, std::nullopt},
+        // A relative path resolves against the link's folder and is normalised.
+        {"relative", std::nullopt, "..\\pics\\a.jpg", full},
+        {"relative with dot and slash", std::nullopt, ".\\..\\pics/./a.jpg", full},
+        // The local target is preferred while it exists...
+        {"local first", full, "..\\missing.jpg", full},
+        // ...and the relative path stands in when it does not.
+        {"relative when local is missing", full + ".gone", "..\\pics\\a.jpg", full},
+        // A relative path with a drive or a root is not relative.
+        {"relative with drive", std::nullopt, full.substr(0, 2) + "..\\pics\\a.jpg", std::nullopt},
+        {"relative rooted", std::nullopt, "\\pics\\a.jpg", std::nullopt},
+        // A target that does not exist does not resolve.
+        {"missing", full + ".gone", "..\\nowhere.jpg", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::ShellLink link;
+        if (c.local) {
+            link.linkInfoFlags = platform::kVolumeIDAndLocalBasePath;
+            link.localBasePath = *c.local;
+        }
+        link.relativePath = c.relative;
+        EXPECT_EQ(platform::MapShellLinkTarget(link, links), c.target);
+    }
+
+    // A network target that cannot be reached does not resolve.
+    platform::ShellLink network;
+    network.linkInfoFlags = platform::kCommonNetworkRelativeLinkAndPathSuffix;
+    network.netName = "\\\\pixolane-nowhere.invalid\\share";
+    network.commonPathSuffix = "a.jpg";
+    EXPECT_EQ(platform::MapShellLinkTarget(network, links), std::nullopt);
+}
+
+TEST(ShellLinkTarget, RelativeTargetIsTakenFromTheLinksFolder) {
+    testsupport::ScopedTempFolder folder;
+    std::string picture = folder.Put("real/a.jpg", "x");
+    LinkSpec spec;
+    spec.relativePath = "a.jpg";
+    testing_lnk::WriteShellLink(folder / "real/a.lnk", spec);
+    std::string full = std::filesystem::absolute(picture).string();
+
+    EXPECT_EQ(platform::GetShellLinkTarget(folder / "real/a.lnk"), full);
+    EXPECT_EQ(platform::GetShellLinkTarget(folder / "real/missing.lnk"), std::nullopt);
+}
+
+#endif
 
 namespace {
 
