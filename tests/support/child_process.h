@@ -4,11 +4,12 @@
 // test leaves a process behind.
 //
 // On Windows a program that ends in ".exe" (or is found as one) is started with CreateProcess; Stop()
-// cannot ask it to tidy up there and ends it as Kill() does. Any other program is a Linux one, which
-// Wine cannot start and wait for: it goes to the host broker (tests/support/host_broker.py, on the
-// port in PX_HOST_BROKER), which starts it in a process group of its own on the Linux side and answers
-// over one loopback connection per child; Windows paths in its arguments, environment values and
-// output paths become Unix paths there. Without a broker such a program is not started.
+// asks its windows to close, and ends it as Kill() does when it has none or stays. Any other program
+// is a Linux one, which Wine cannot start and wait for: it goes to the host broker
+// (tests/support/host_broker.py, at PX_HOST_BROKER, "127.0.0.1:PORT" or "PORT"), which starts it in
+// a process group of its own on the Linux side and answers over one loopback connection per child;
+// Windows paths in its arguments, environment values and output paths become Unix paths there.
+// Without a broker such a program is not started.
 #pragma once
 
 #include <cstdint>
@@ -65,8 +66,8 @@ private:
     State m_state = State::NotStarted;
     int m_exitCode = -1;
     intptr_t m_process = -1; // the system's process id (Windows: its handle, or the broker connection)
-    bool m_brokered = false;  // Windows: the child runs on the Linux side, under the host broker
-    bool m_ending = false;    // Windows: Stop() or Kill() ended it, so it did not exit by itself
+    bool m_brokered = false; // Windows: the child runs on the Linux side, under the host broker
+    bool m_ending = false;   // Windows: Stop() or Kill() ended it, so it did not exit by itself
     int64_t m_processId = -1;
 };
 

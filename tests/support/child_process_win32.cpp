@@ -9,10 +9,9 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
-
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 namespace testsupport {
 
@@ -170,16 +169,28 @@ std::string Unquote(const std::string& quoted) {
         }
         char c = quoted[++i];
         switch (c) {
-        case 'n': text += '\n'; break;
-        case 't': text += '\t'; break;
-        case 'r': text += '\r'; break;
-        case 'b': text += '\b'; break;
-        case 'f': text += '\f'; break;
+        case 'n':
+            text += '\n';
+            break;
+        case 't':
+            text += '\t';
+            break;
+        case 'r':
+            text += '\r';
+            break;
+        case 'b':
+            text += '\b';
+            break;
+        case 'f':
+            text += '\f';
+            break;
         case 'u':
             AppendUtf8(text, static_cast<unsigned>(std::stoul(quoted.substr(i + 1, 4), nullptr, 16)));
             i += 4;
             break;
-        default: text += c; break;
+        default:
+            text += c;
+            break;
         }
     }
     return Ansi(text);
@@ -190,7 +201,8 @@ uint16_t BrokerPort() {
     if (!port)
         return 0;
     try {
-        return static_cast<uint16_t>(std::stoul(*port));
+        // "PORT" or "127.0.0.1:PORT".
+        return static_cast<uint16_t>(std::stoul(port->substr(port->rfind(':') + 1)));
     } catch (const std::exception&) {
         return 0;
     }
@@ -252,8 +264,11 @@ std::string AskBroker(const std::string& request) {
 
 std::string JsonList(const std::vector<std::string>& texts) {
     std::string list = "[";
-    for (const std::string& text : texts)
-        list += (list.size() > 1 ? ", " : "") + Json(text);
+    for (const std::string& text : texts) {
+        if (list.size() > 1)
+            list += ", ";
+        list += Json(text);
+    }
     return list + "]";
 }
 
@@ -318,8 +333,11 @@ HANDLE OpenOutput(const std::string& path) {
 HANDLE StartWindowsProgram(const std::string& program, const std::vector<std::string>& argv,
                            const ChildProcess::Options& options) {
     std::string commandLine;
-    for (const std::string& argument : argv)
-        commandLine += (commandLine.empty() ? "" : " ") + Quoted(argument);
+    for (const std::string& argument : argv) {
+        if (!commandLine.empty())
+            commandLine += ' ';
+        commandLine += Quoted(argument);
+    }
     std::string environment = EnvironmentBlock(options.environment);
 
     HANDLE output = INVALID_HANDLE_VALUE;
@@ -339,8 +357,10 @@ HANDLE StartWindowsProgram(const std::string& program, const std::vector<std::st
     if (redirected) {
         startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
         startup.StartupInfo.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-        startup.StartupInfo.hStdOutput = output != INVALID_HANDLE_VALUE ? output : ::GetStdHandle(STD_OUTPUT_HANDLE);
-        startup.StartupInfo.hStdError = error != INVALID_HANDLE_VALUE ? error : ::GetStdHandle(STD_ERROR_HANDLE);
+        startup.StartupInfo.hStdOutput =
+            output != INVALID_HANDLE_VALUE ? output : ::GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.StartupInfo.hStdError =
+            error != INVALID_HANDLE_VALUE ? error : ::GetStdHandle(STD_ERROR_HANDLE);
         // Only the output files are handed down, not every socket the test has open.
         for (HANDLE h : {output, error})
             if (h != INVALID_HANDLE_VALUE && std::find(handles.begin(), handles.end(), h) == handles.end())
@@ -416,12 +436,15 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) {
     if (broker == INVALID_SOCKET)
         return;
     std::string environment;
-    for (const auto& [name, value] : options.environment)
-        environment += (environment.empty() ? "" : ", ") + Json(name) + ": " + Json(value);
+    for (const auto& [name, value] : options.environment) {
+        if (!environment.empty())
+            environment += ", ";
+        environment += Json(name) + ": " + Json(value);
+    }
     auto path = [](const std::string& p) { return p.empty() ? std::string("null") : Json(p); };
     std::string request = "{\"argv\": " + JsonList(argv) + ", \"env\": {" + environment +
-                          "}, \"stdout\": " + path(options.outputPath) + ", \"stderr\": " + path(options.errorPath) +
-                          "}";
+                          "}, \"stdout\": " + path(options.outputPath) +
+                          ", \"stderr\": " + path(options.errorPath) + "}";
     std::string answer = SendLine(broker, request) ? ReceiveLine(broker) : "";
     if (Field(answer, "started") != "true") {
         ::closesocket(broker);
@@ -555,8 +578,8 @@ std::string FindProgram(const std::string& name, const std::vector<std::string>&
     for (const std::string& folder : extraFolders)
         if (IsUnixPath(folder))
             unixFolders.push_back(folder);
-    return Unquote(Field(AskBroker("{\"which\": " + Json(name) + ", \"folders\": " + JsonList(unixFolders) + "}"),
-                         "path"));
+    return Unquote(Field(
+        AskBroker("{\"which\": " + Json(name) + ", \"folders\": " + JsonList(unixFolders) + "}"), "path"));
 }
 
 } // namespace testsupport

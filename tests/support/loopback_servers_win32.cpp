@@ -1,10 +1,9 @@
 #include "tests/support/loopback_servers.h"
 
 #include <mutex>
-
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 namespace loopback {
 

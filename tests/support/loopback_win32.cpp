@@ -1,11 +1,13 @@
 #include "tests/support/loopback.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <mutex>
-
+#include <thread>
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 namespace testsupport {
 
@@ -136,6 +138,21 @@ bool LoopbackStream::WaitReadable(double seconds) {
     return IsOpen() && Readable(Handle(m_socket), seconds);
 }
 
+void LoopbackStream::WaitUntilDelivered(double seconds) {
+    constexpr double kDelivery = 0.05; // seconds: loopback delivers a small send well within this
+    if (IsOpen())
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::min(seconds, kDelivery)));
+}
+
+int LoopbackStream::PendingError() {
+    int error = 0;
+    int length = sizeof error;
+    if (!IsOpen() ||
+        ::getsockopt(Handle(m_socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
+        return -1;
+    return error;
+}
+
 void LoopbackStream::ShutdownWrite() {
     if (IsOpen())
         ::shutdown(Handle(m_socket), SD_SEND);
@@ -148,13 +165,23 @@ void LoopbackStream::Close() {
     m_socket = kNone;
 }
 
+void LoopbackStream::Reset() {
+    if (!IsOpen())
+        return;
+    linger hard{1, 0};
+    ::setsockopt(Handle(m_socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+    ::closesocket(Handle(m_socket));
+    m_socket = kNone;
+}
+
 LoopbackListener::LoopbackListener(int backlog) {
     SOCKET s = NewSocket();
     if (s == INVALID_SOCKET)
         return;
     // No other socket may take the port while this one has it.
     BOOL exclusive = TRUE;
-    ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+    ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+                 sizeof exclusive);
     sockaddr_in address = Loopback(0);
     int length = sizeof address;
     if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, backlog) != 0 ||
@@ -178,6 +205,11 @@ LoopbackStream LoopbackListener::Accept(double seconds) {
         return LoopbackStream();
     ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
     return LoopbackStream(static_cast<intptr_t>(s));
+}
+
+bool LoopbackListener::SetReceiveBuffer(int bytes) {
+    return IsListening() && ::setsockopt(Handle(m_socket), SOL_SOCKET, SO_RCVBUF,
+                                         reinterpret_cast<const char*>(&bytes), sizeof bytes) == 0;
 }
 
 void LoopbackListener::Close() {

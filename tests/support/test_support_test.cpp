@@ -246,7 +246,8 @@ TEST_F(ChildProcessTest, ThisProgramRunsOneOfItsOwnTests) {
     EXPECT_NE(m_folder.Read("log").find("1 test"), std::string::npos) << m_folder.Read("log");
 
     ChildProcess failing(ThisProgramRunning("ThisProgramChild.DISABLED_LeavesItsMark"),
-                         {.environment = {{"PX_TEST_SUPPORT_MARK", std::nullopt}}, .outputPath = m_folder / "log",
+                         {.environment = {{"PX_TEST_SUPPORT_MARK", std::nullopt}},
+                          .outputPath = m_folder / "log",
                           .errorPath = ""});
     ASSERT_TRUE(failing.Wait(60));
     EXPECT_NE(failing.ExitCode(), 0);
@@ -285,7 +286,8 @@ TEST(FindProgram, LooksInTheSearchPathThenTheExtraFoldersForExePrograms) {
     EXPECT_EQ(FindProgram(folder / "bin/px-support-tool"), program);
     env.Set("PATH", "C:\\nonexistent");
     EXPECT_EQ(FindProgram("px-support-tool"), "");
-    EXPECT_EQ(FindProgram("px-support-tool", {folder.Path() + "/bin"}), folder.Path() + "/bin/px-support-tool.exe");
+    EXPECT_EQ(FindProgram("px-support-tool", {folder.Path() + "/bin"}),
+              folder.Path() + "/bin/px-support-tool.exe");
 }
 
 // Linux programs run on the Linux side, under the host broker that the Wine run starts.
@@ -313,8 +315,9 @@ TEST_F(HostBrokerTest, FindsLinuxProgramsAsUnixPaths) {
 TEST_F(HostBrokerTest, ExitStatusEnvironmentAndOutputCrossOver) {
     ScopedEnv env(kVariable, "inherited");
     // The output path is a Windows path: the broker turns it into the Unix one of the same file.
-    ChildProcess child({"sh", "-c", "printf '%s|%s|' \"$" + std::string(kVariable) +
-                                        "\" \"${PX_TEST_SUPPORT_OTHER-unset}\"; printf err >&2; exit 7"},
+    ChildProcess child({"sh", "-c",
+                        "printf '%s|%s|' \"$" + std::string(kVariable) +
+                            "\" \"${PX_TEST_SUPPORT_OTHER-unset}\"; printf err >&2; exit 7"},
                        {.environment = {{kVariable, "changed"}, {"PX_TEST_SUPPORT_OTHER", std::nullopt}},
                         .outputPath = m_folder / "both.txt",
                         .errorPath = m_folder / "both.txt"});

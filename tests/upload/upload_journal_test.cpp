@@ -9,8 +9,6 @@
 #include "upload/upload_item_info.h"
 #include "upload/upload_journal.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -20,6 +18,8 @@
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -67,7 +67,8 @@ TEST(UploadJournalChild, DISABLED_RunsUntilKilled) {
 // A child process that runs until it is killed: a live holder of journal records.
 class LiveProcess {
 public:
-    LiveProcess() : m_process(testsupport::ThisProgramRunning("UploadJournalChild.DISABLED_RunsUntilKilled")) {
+    LiveProcess()
+        : m_process(testsupport::ThisProgramRunning("UploadJournalChild.DISABLED_RunsUntilKilled")) {
         EXPECT_TRUE(m_process.Started());
     }
     void End() { m_process.Kill(); }
@@ -256,7 +257,8 @@ TEST_F(UploadJournalTest, TwoProcessesRecordingAtOnceLoseNothing) {
 TEST_F(UploadJournalTest, AnUnusableFileIsReportedOnceAndUploadsGoOn) {
     std::string notAJournal = m_folder.Put("journal.db", std::string(4096, 'x'));
     std::vector<std::string> reports;
-    CUploadJournal journal(notAJournal, Session(), [&reports](const std::string& text) { reports.push_back(text); });
+    CUploadJournal journal(notAJournal, Session(),
+                           [&reports](const std::string& text) { reports.push_back(text); });
     EXPECT_FALSE(journal.IsWorking());
     UploadItemInfo item = Item(m_folder.PutSized("a.jpg", 10));
     EXPECT_EQ(journal.Admit(item), CUploadJournal::Admission::New);
@@ -276,7 +278,8 @@ TEST(UserFolders, XdgVariablesWinWhenTheyAreAbsolute) {
     EXPECT_EQ(CUploadJournal::DefaultPath(), "/var/tmp/state/pixolane/journal.db");
     setenv("XDG_STATE_HOME", "relative/state", 1);
     setenv("HOME", getenv("HOME") != nullptr ? getenv("HOME") : "/home/someone", 1);
-    EXPECT_EQ(platform::GetUserFolder(platform::UserFolder::State), std::string(getenv("HOME")) + "/.local/state");
+    EXPECT_EQ(platform::GetUserFolder(platform::UserFolder::State),
+              std::string(getenv("HOME")) + "/.local/state");
     if (had)
         setenv("XDG_STATE_HOME", saved.c_str(), 1);
     else
