@@ -38,7 +38,9 @@ public:
     };
 
     // argv[0] is the program: a path, or a bare name looked up in the search path.
-    explicit ChildProcess(std::vector<std::string> argv, Options options = {});
+    // When `inputPath` is given, the child reads its standard input from that file.
+    explicit ChildProcess(std::vector<std::string> argv, Options options = {},
+                          const std::string& inputPath = "");
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -70,6 +72,11 @@ private:
     bool m_ending = false;   // Windows: Stop() or Kill() ended it, so it did not exit by itself
     int64_t m_processId = -1;
 };
+
+// The path under which the programs a ChildProcess starts see `path`: itself on Linux; on Windows,
+// for the Linux programs, the Unix path the host broker gives ("C:/x" -> "/root/.wine/drive_c/x"),
+// for texts such as configuration files that name paths.
+std::string HostPath(const std::string& path);
 
 // The path of the program running now (the test itself), to run parts of a test as another process.
 std::string ThisProgram();

@@ -58,7 +58,7 @@ bool IsExecutable(const std::filesystem::path& path) {
 
 } // namespace
 
-ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) {
+ChildProcess::ChildProcess(std::vector<std::string> argv, Options options, const std::string& inputPath) {
     if (argv.empty())
         return;
     std::vector<std::string> environment = ChildEnvironment(options.environment);
@@ -68,6 +68,8 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     constexpr int kMade = O_WRONLY | O_CREAT | O_TRUNC;
+    if (!inputPath.empty())
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inputPath.c_str(), O_RDONLY, 0);
     if (!options.outputPath.empty())
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, options.outputPath.c_str(), kMade, 0644);
     if (!options.errorPath.empty() && options.errorPath == options.outputPath)
@@ -143,6 +145,10 @@ void ChildProcess::Kill() {
         return;
     ::kill(static_cast<pid_t>(m_process), SIGKILL); // only the process this object started
     Reap(true);
+}
+
+std::string HostPath(const std::string& path) {
+    return path;
 }
 
 std::string ThisProgram() {

@@ -1,6 +1,13 @@
 #include "tests/support/child_process.h"
 #include "tests/support/scoped_env.h"
 
+// WinSock 2 before the standard headers, whose thread library brings in windows.h.
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -9,9 +16,6 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
-#include <windows.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
 
 namespace testsupport {
 
@@ -331,7 +335,7 @@ HANDLE OpenOutput(const std::string& path) {
 
 // The process started, or null.
 HANDLE StartWindowsProgram(const std::string& program, const std::vector<std::string>& argv,
-                           const ChildProcess::Options& options) {
+                           const ChildProcess::Options& options, const std::string& inputPath) {
     std::string commandLine;
     for (const std::string& argument : argv) {
         if (!commandLine.empty())
@@ -340,6 +344,12 @@ HANDLE StartWindowsProgram(const std::string& program, const std::vector<std::st
     }
     std::string environment = EnvironmentBlock(options.environment);
 
+    HANDLE input = INVALID_HANDLE_VALUE;
+    if (!inputPath.empty()) {
+        SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        input = ::CreateFileA(inputPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     HANDLE output = INVALID_HANDLE_VALUE;
     HANDLE error = INVALID_HANDLE_VALUE;
     if (!options.outputPath.empty())
@@ -348,7 +358,7 @@ HANDLE StartWindowsProgram(const std::string& program, const std::vector<std::st
         error = output;
     else if (!options.errorPath.empty())
         error = OpenOutput(options.errorPath);
-    const bool redirected = !options.outputPath.empty() || !options.errorPath.empty();
+    const bool redirected = !options.outputPath.empty() || !options.errorPath.empty() || !inputPath.empty();
 
     STARTUPINFOEXA startup{};
     startup.StartupInfo.cb = sizeof startup;
@@ -356,13 +366,14 @@ HANDLE StartWindowsProgram(const std::string& program, const std::vector<std::st
     std::vector<char> attributeList;
     if (redirected) {
         startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-        startup.StartupInfo.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        startup.StartupInfo.hStdInput =
+            input != INVALID_HANDLE_VALUE ? input : ::GetStdHandle(STD_INPUT_HANDLE);
         startup.StartupInfo.hStdOutput =
             output != INVALID_HANDLE_VALUE ? output : ::GetStdHandle(STD_OUTPUT_HANDLE);
         startup.StartupInfo.hStdError =
             error != INVALID_HANDLE_VALUE ? error : ::GetStdHandle(STD_ERROR_HANDLE);
         // Only the output files are handed down, not every socket the test has open.
-        for (HANDLE h : {output, error})
+        for (HANDLE h : {input, output, error})
             if (h != INVALID_HANDLE_VALUE && std::find(handles.begin(), handles.end(), h) == handles.end())
                 handles.push_back(h);
         SIZE_T size = 0;
@@ -419,12 +430,12 @@ bool CloseWindowsOf(DWORD id) {
 
 } // namespace
 
-ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) {
+ChildProcess::ChildProcess(std::vector<std::string> argv, Options options, const std::string& inputPath) {
     if (argv.empty())
         return;
     std::string program = FindWindowsProgram(argv[0], {});
     if (!program.empty()) {
-        HANDLE process = StartWindowsProgram(program, argv, options);
+        HANDLE process = StartWindowsProgram(program, argv, options, inputPath);
         if (process == nullptr)
             return;
         m_process = reinterpret_cast<intptr_t>(process);
@@ -444,7 +455,8 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) {
     auto path = [](const std::string& p) { return p.empty() ? std::string("null") : Json(p); };
     std::string request = "{\"argv\": " + JsonList(argv) + ", \"env\": {" + environment +
                           "}, \"stdout\": " + path(options.outputPath) +
-                          ", \"stderr\": " + path(options.errorPath) + "}";
+                          ", \"stderr\": " + path(options.errorPath) + ", \"stdin\": " + path(inputPath) +
+                          "}";
     std::string answer = SendLine(broker, request) ? ReceiveLine(broker) : "";
     if (Field(answer, "started") != "true") {
         ::closesocket(broker);
@@ -558,6 +570,11 @@ void ChildProcess::Kill() {
     }
     ::TerminateProcess(reinterpret_cast<HANDLE>(m_process), 1); // only the process this object started
     Reap(true);
+}
+
+std::string HostPath(const std::string& path) {
+    std::string translated = Unquote(Field(AskBroker("{\"translate\": " + Json(path) + "}"), "path"));
+    return translated.empty() ? path : translated;
 }
 
 std::string ThisProgram() {

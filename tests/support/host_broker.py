@@ -3,18 +3,19 @@
 
     host_broker.py [--port N] [--port-file PATH]
 
-Listens on 127.0.0.1 only (port N, or one of the system's choosing) and prints "port N" on its first
-line of standard output (and writes N to PATH when given) once it accepts. It runs until it is
+Listens on 127.0.0.1 only (port N, or one of the system's choosing) and, once it accepts, writes N
+to PATH, or without --port-file prints "port N" as its first line of standard output. It runs until it is
 terminated; every child it started goes with it.
 
 One TCP connection per request, each message one line of JSON (UTF-8, ending in "\\n"):
 
   Start a child (the connection then belongs to it):
     -> {"argv": [...], "env": {"NAME": "value" or null}, "stdout": path or null,
-        "stderr": path or null}
+        "stderr": path or null, "stdin": path or null}
     <- {"started": true, "pid": n}  or  {"started": false, "error": "..."}
   "env" changes the broker's own environment (a null removes the variable); "stdout" and "stderr"
-  name files made anew, the same path for both takes them together. The child runs in a process
+  name files made anew, the same path for both takes them together; "stdin" names a file to read
+  (without it the child reads nothing). The child runs in a process
   group of its own. After that, each of these lines
     -> "state"            (a bare word; the JSON string "state" works too)
     -> "wait SECONDS"     (waits up to SECONDS, negative for ever)
@@ -114,8 +115,13 @@ class Child:
                 environment[name] = translate_argument(str(value))
         out_path = translate(request.get("stdout"))
         err_path = translate(request.get("stderr"))
+        in_path = translate(request.get("stdin"))
         opened = []
         try:
+            stdin = subprocess.DEVNULL
+            if in_path:
+                stdin = open(in_path, "rb")
+                opened.append(stdin)
             stdout = stderr = None
             if out_path:
                 stdout = open(out_path, "wb")
@@ -125,7 +131,7 @@ class Child:
             elif err_path:
                 stderr = open(err_path, "wb")
                 opened.append(stderr)
-            self.process = subprocess.Popen(argv, env=environment, stdin=subprocess.DEVNULL,
+            self.process = subprocess.Popen(argv, env=environment, stdin=stdin,
                                             stdout=stdout, stderr=stderr, start_new_session=True)
         finally:
             for f in opened:
@@ -255,7 +261,8 @@ def main():
         with open(options.port_file + ".part", "w") as f:
             f.write("%d\n" % port)
         os.replace(options.port_file + ".part", options.port_file)
-    print("port %d" % port, flush=True)
+    else:
+        print("port %d" % port, flush=True)
 
     # Terminated, the broker ends its children first.
     def finish(number, frame):

@@ -1,3 +1,10 @@
+// WinSock 2 first: the test headers bring in windows.h through the thread library.
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
+
 #include "tests/support/loopback_servers.h"
 
 #include <mutex>

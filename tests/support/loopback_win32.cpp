@@ -1,5 +1,12 @@
 #include "tests/support/loopback.h"
 
+// WinSock 2 before the standard headers, whose thread library brings in windows.h.
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
