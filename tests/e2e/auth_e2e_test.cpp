@@ -18,6 +18,7 @@
 #include "tests/support/loopback_servers.h"
 #include "tests/support/ref_server.h"
 #include "tests/support/ref_server_state.h"
+#include "tests/support/scoped_temp_folder.h"
 #include "upload/plugin_parameters.h"
 #include "upload/upload_endpoint.h"
 #include "upload/upload_job.h"
@@ -185,8 +186,8 @@ protected:
 
     void SetUp() override {
         CataloguesInstalled::SetUp();
-        char dir[] = "/tmp/px-auth-e2e-XXXXXX";
-        m_dir = ::mkdtemp(dir);
+        m_folder = std::make_unique<testsupport::ScopedTempFolder>("px-auth-e2e");
+        m_dir = m_folder->Path();
         // The test's own store: the user's preferences are never read or written.
         platform::SetRegistryPath(m_dir + "/registry.db");
         CWinSockLibrary::Acquire();
@@ -200,7 +201,7 @@ protected:
         CHTTPConnection::SetRetryPauseScaleForTests(1.0);
         CWinSockLibrary::Release();
         platform::SetRegistryPath("");
-        std::system(("rm -rf '" + m_dir + "'").c_str());
+        m_folder.reset();
         CataloguesInstalled::TearDown();
     }
 
@@ -275,6 +276,7 @@ protected:
     }
 
     static Proxies* s_proxies;
+    std::unique_ptr<testsupport::ScopedTempFolder> m_folder;
     std::string m_dir;
     std::vector<Picture> m_pictures;
 };

@@ -12,6 +12,7 @@
 #include "tests/support/e2e_support.h"
 #include "tests/support/ref_server.h"
 #include "tests/support/ref_server_state.h"
+#include "tests/support/scoped_temp_folder.h"
 #include "upload/plugin_parameters.h"
 #include "upload/sender_thread.h"
 #include "upload/upload_endpoint.h"
@@ -22,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -31,7 +33,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -134,12 +135,12 @@ protected:
         SetProxySettings(std::make_unique<CNoProxySettings>());
         PxSenderThread::SetBusyPauseScaleForTests(kBusyPauseScale);
         CHTTPConnection::SetRetryPauseScaleForTests(kRetryPauseScale);
-        char dir[] = "/tmp/px-engine-pics-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        m_pictures = dir;
+        m_folder = std::make_unique<testsupport::ScopedTempFolder>("px-engine-pics");
+        m_pictures = m_folder->Path();
+        ASSERT_FALSE(m_pictures.empty());
     }
     void TearDown() override {
-        std::system(("rm -rf '" + m_pictures + "'").c_str());
+        m_folder.reset();
         CHTTPConnection::SetRetryPauseScaleForTests(1.0);
         PxSenderThread::SetBusyPauseScaleForTests(1.0);
         SetProxySettings(nullptr);
@@ -220,6 +221,7 @@ protected:
         return imageID;
     }
 
+    std::unique_ptr<testsupport::ScopedTempFolder> m_folder;
     std::string m_pictures;
     std::map<std::string, std::string> m_bytes; // path -> the bytes written there
     CEvent m_changed;                           // set by the session's observer
@@ -876,7 +878,7 @@ TEST_P(ChangedWhileSent, PictureFailsWithTheTextForWhatHappened) {
 INSTANTIATE_TEST_SUITE_P(
     Files, ChangedWhileSent,
     ::testing::Values(
-        Change{"Shrunk", [](const std::string& path) { ::truncate(path.c_str(), 24 * 1024 * 1024); },
+        Change{"Shrunk", [](const std::string& path) { std::filesystem::resize_file(path, 24 * 1024 * 1024); },
                "The file \"%1\" is shorter than expected and has probably been changed since it was first "
                "uploaded."},
         Change{"Grown", [](const std::string& path) { std::ofstream(path, std::ios::app) << "more"; },

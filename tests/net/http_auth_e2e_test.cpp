@@ -12,20 +12,13 @@
 #include "tests/support/catalogues.h"
 #include "tests/support/loopback_servers.h"
 
-#include <arpa/inet.h>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -48,7 +41,7 @@ public:
               "/tmp/px-auth-e2e-XXXXXX",
               [](const std::string& d) {
                   loopback::WriteTextFile(d + "/htpasswd", "alice:{PLAIN}s3cret\n");
-                  ::chmod((d + "/htpasswd").c_str(), 0644);
+                  std::filesystem::permissions(d + "/htpasswd", std::filesystem::perms(0644));
               },
               "$request_uri $status",
               [](const std::string& d, uint16_t port) {

@@ -20,16 +20,12 @@
 #include "tests/support/loopback_servers.h"
 #include "tests/support/network_ready.h"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -728,21 +724,17 @@ TEST_F(HttpAuthenticate, UnknownSchemeCallbackMayRegisterAndRetry) {
 
 // --- Whole exchanges with a scripted peer ------------------------------------------------------
 
-// A peer on 127.0.0.1 written with plain system calls: serves one connection per script, reads each
+// A peer on 127.0.0.1 over the test support's plain sockets: serves one connection per script, reads each
 // request whole (headers and content-length bytes), records it, and sends the scripted reply. After
 // the last reply of a connection it waits for the client to close.
 class ScriptedPeer {
 public:
     explicit ScriptedPeer(std::vector<std::vector<std::string>> connections)
-        : m_scripts(std::move(connections)) {
-        m_listener = loopback::Listen(8, m_port);
+        : m_scripts(std::move(connections)), m_listener(8) {
         m_thread = std::thread([this] { Serve(); });
     }
-    ~ScriptedPeer() {
-        Join();
-        ::close(m_listener);
-    }
-    uint16_t Port() const { return m_port; }
+    ~ScriptedPeer() { Join(); }
+    uint16_t Port() const { return m_listener.Port(); }
     void Join() {
         if (m_thread.joinable())
             m_thread.join();
@@ -756,34 +748,31 @@ public:
 private:
     void Serve() {
         for (const std::vector<std::string>& script : m_scripts) {
-            if (!loopback::WaitReadable(m_listener, 10000))
+            testsupport::LoopbackStream connection = m_listener.Accept(10);
+            if (!connection.IsOpen())
                 return;
-            int fd = ::accept(m_listener, nullptr, nullptr);
             {
                 std::lock_guard lock(m_mutex);
                 m_requests.emplace_back();
             }
             for (const std::string& reply : script) {
-                std::string request = loopback::ReadRequest(fd);
+                std::string request = loopback::ReadRequest(connection);
                 if (request.empty())
                     break;
                 {
                     std::lock_guard lock(m_mutex);
                     m_requests.back().push_back(request);
                 }
-                ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+                connection.SendAll(reply);
             }
-            ::shutdown(fd, SHUT_WR);
-            char c[256];
-            while (loopback::WaitReadable(fd, 5000) && ::recv(fd, c, sizeof c, 0) > 0) {
+            connection.ShutdownWrite();
+            while (connection.Receive(5).status == testsupport::LoopbackStream::Status::Data) {
             }
-            ::close(fd);
         }
     }
 
     std::vector<std::vector<std::string>> m_scripts;
-    int m_listener = -1;
-    uint16_t m_port = 0;
+    testsupport::LoopbackListener m_listener;
     std::thread m_thread;
     std::mutex m_mutex;
     std::vector<std::vector<std::string>> m_requests;

@@ -13,21 +13,13 @@
 #include "tests/support/catalogues.h"
 #include "tests/support/loopback_servers.h"
 
-#include <arpa/inet.h>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <netinet/in.h>
 #include <random>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>

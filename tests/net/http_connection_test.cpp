@@ -14,17 +14,12 @@
 #include "tests/support/network_ready.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
-#include <linux/sockios.h>
 #include <mutex>
-#include <netinet/in.h>
 #include <string>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
+#include <string_view>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -58,20 +53,17 @@ Answer Paused(Answer answer, size_t at) {
     return answer;
 }
 
-// A peer on 127.0.0.1 written with the plain system calls, so that it checks the connection rather
+// A peer on 127.0.0.1 over the test support's plain sockets, so that it checks the connection rather
 // than sharing its code: it serves one connection per script, reads each request whole (headers and
 // content-length bytes), records it, and answers as scripted. A connection whose script ends is closed
 // in the orderly way once the client has closed its side.
 class ScriptedPeer {
 public:
-    explicit ScriptedPeer(std::vector<std::vector<Answer>> connections) : m_scripts(std::move(connections)) {
-        m_listener = loopback::Listen(8, m_port);
+    explicit ScriptedPeer(std::vector<std::vector<Answer>> connections)
+        : m_scripts(std::move(connections)), m_listener(8), m_port(m_listener.Port()) {
         m_thread = std::thread([this] { Serve(); });
     }
-    ~ScriptedPeer() {
-        Join();
-        ::close(m_listener);
-    }
+    ~ScriptedPeer() { Join(); }
 
     uint16_t Port() const { return m_port; }
     std::string URI(const std::string& path = "/up") const {
@@ -94,55 +86,48 @@ public:
 private:
     void Serve() {
         for (const std::vector<Answer>& script : m_scripts) {
-            if (!loopback::WaitReadable(m_listener, 10000))
+            testsupport::LoopbackStream connection = m_listener.Accept(10);
+            if (!connection.IsOpen())
                 return;
-            int fd = ::accept(m_listener, nullptr, nullptr);
             {
                 std::lock_guard lock(m_mutex);
                 m_accepted.push_back(Clock::now());
                 m_requests.emplace_back();
             }
-            bool open = true;
             for (const Answer& answer : script) {
-                std::string request = loopback::ReadRequest(fd);
+                std::string request = loopback::ReadRequest(connection);
                 {
                     std::lock_guard lock(m_mutex);
                     m_requests.back().push_back(request);
                 }
                 if (answer.kind == Answer::Hangup) {
-                    ::close(fd);
-                    open = false;
+                    connection.Close();
                     break;
                 }
                 size_t first = std::min(answer.pauseAt, answer.text.size());
-                ::send(fd, answer.text.data(), first, MSG_NOSIGNAL);
+                connection.SendAll(std::string_view(answer.text).substr(0, first));
                 if (first < answer.text.size()) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                    ::send(fd, answer.text.data() + first, answer.text.size() - first, MSG_NOSIGNAL);
+                    connection.SendAll(std::string_view(answer.text).substr(first));
                 }
                 if (answer.kind == Answer::ResetAfter) {
                     // A peer that resets a moment after its reply, once the client has had time to
                     // take it in: how the client reads a cut reply depends on that moment.
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                    linger hard{1, 0};
-                    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-                    ::close(fd);
-                    open = false;
+                    connection.Reset();
                     break;
                 }
             }
-            if (open) {
-                ::shutdown(fd, SHUT_WR);
-                char c[256];
-                while (loopback::WaitReadable(fd, 5000) && ::recv(fd, c, sizeof c, 0) > 0) {
+            if (connection.IsOpen()) {
+                connection.ShutdownWrite();
+                while (connection.Receive(5).status == testsupport::LoopbackStream::Status::Data) {
                 }
-                ::close(fd);
             }
         }
     }
 
     std::vector<std::vector<Answer>> m_scripts;
-    int m_listener = -1;
+    testsupport::LoopbackListener m_listener;
     uint16_t m_port = 0;
     std::thread m_thread;
     std::mutex m_mutex;
@@ -152,13 +137,7 @@ private:
 
 // Connects and closes at once, so that a peer waiting for a connection that will not come moves on.
 void PokePeer(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::close(fd);
+    testsupport::LoopbackStream::Connect(port).Close();
 }
 
 // What the submitter saw of one exchange.
@@ -254,21 +233,18 @@ TEST_F(HttpConnection, OneExchangeByteForByte) {
 TEST_F(HttpConnection, EntityBytesCountWhatThePeerTookNotWhatTheSendBufferHolds) {
     // A peer that takes the connection and reads nothing until released: the request fills its small
     // receive buffer, then the client's send buffer, which may hold megabytes.
-    uint16_t port = 0;
-    int listener = loopback::Listen(1, port);
-    int small = 64 * 1024;
-    ASSERT_EQ(::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    testsupport::LoopbackListener listener(1);
+    const uint16_t port = listener.Port();
+    ASSERT_TRUE(listener.SetReceiveBuffer(64 * 1024));
     std::atomic<bool> release{false};
     std::thread peer([&] {
-        if (!loopback::WaitReadable(listener, 10000))
+        testsupport::LoopbackStream connection = listener.Accept(10);
+        if (!connection.IsOpen())
             return;
-        int fd = ::accept(listener, nullptr, nullptr);
         while (!release)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        loopback::ReadRequest(fd);
-        const std::string reply = "HTTP/1.1 200 OK\r\ncontent-length: 0\r\nConnection: close\r\n\r\n";
-        ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-        ::close(fd);
+        loopback::ReadRequest(connection);
+        connection.SendAll("HTTP/1.1 200 OK\r\ncontent-length: 0\r\nConnection: close\r\n\r\n");
     });
     const std::string uri = "http://127.0.0.1:" + std::to_string(port) + "/up";
     const std::string entity(8 << 20, 'p');
@@ -291,7 +267,7 @@ TEST_F(HttpConnection, EntityBytesCountWhatThePeerTookNotWhatTheSendBufferHolds)
     release = true;
     Outcome x = Finish(connection, *response);
     peer.join();
-    ::close(listener);
+    listener.Close();
     EXPECT_EQ(x.status, 200);
     EXPECT_EQ(request.GetEntityBytesWritten(), entity.size());
 }
@@ -693,14 +669,13 @@ public:
         bool reset; // after the reply: a reset, or else the whole entity is read and the peer closes
         int resetDelayMs = 50;
     };
-    explicit EarlyAnswerPeer(std::vector<Turn> turns) : m_turns(std::move(turns)) {
-        m_listener = loopback::Listen(8, m_port);
+    explicit EarlyAnswerPeer(std::vector<Turn> turns)
+        : m_turns(std::move(turns)), m_listener(8), m_port(m_listener.Port()) {
         m_thread = std::thread([this] { Serve(); });
     }
     ~EarlyAnswerPeer() {
         if (m_thread.joinable())
             m_thread.join();
-        ::close(m_listener);
     }
     std::string URI() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/up"; }
     // The header blocks received, one per connection.
@@ -712,34 +687,33 @@ public:
 private:
     void Serve() {
         for (const Turn& turn : m_turns) {
-            if (!loopback::WaitReadable(m_listener, 10000))
+            testsupport::LoopbackStream connection = m_listener.Accept(10);
+            if (!connection.IsOpen())
                 return;
-            int fd = ::accept(m_listener, nullptr, nullptr);
             std::string head;
-            char c = 0;
-            while (head.find("\r\n\r\n") == std::string::npos && loopback::WaitReadable(fd, 5000) &&
-                   ::recv(fd, &c, 1, 0) == 1)
-                head += c;
+            while (head.find("\r\n\r\n") == std::string::npos) {
+                testsupport::LoopbackStream::Received c = connection.Receive(5, 1);
+                if (c.status != testsupport::LoopbackStream::Status::Data)
+                    break;
+                head += c.bytes;
+            }
             {
                 std::lock_guard lock(m_mutex);
                 m_heads.push_back(head);
             }
-            ::send(fd, turn.reply.data(), turn.reply.size(), MSG_NOSIGNAL);
+            connection.SendAll(turn.reply);
             if (turn.reset) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(turn.resetDelayMs));
-                linger hard{1, 0};
-                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+                connection.Reset();
             } else {
-                std::vector<char> rest(1 << 16);
-                while (loopback::WaitReadable(fd, 5000) && ::recv(fd, rest.data(), rest.size(), 0) > 0) {
+                while (connection.Receive(5, 1 << 16).status == testsupport::LoopbackStream::Status::Data) {
                 }
             }
-            ::close(fd);
         }
     }
 
     std::vector<Turn> m_turns;
-    int m_listener = -1;
+    testsupport::LoopbackListener m_listener;
     uint16_t m_port = 0;
     std::thread m_thread;
     std::mutex m_mutex;

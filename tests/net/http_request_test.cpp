@@ -7,60 +7,46 @@
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
 #include "tests/support/e2e_support.h"
-#include "tests/support/loopback_servers.h"
+#include "tests/support/loopback.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstring>
 #include <memory>
-#include <netinet/in.h>
-#include <poll.h>
 #include <random>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// A peer on 127.0.0.1 written with the plain system calls: accepts one connection and collects what
-// arrives, so that the bytes a request writes are checked as they go over the wire.
+// A peer on 127.0.0.1 over the test support's plain sockets: accepts one connection and collects
+// what arrives, so that the bytes a request writes are checked as they go over the wire.
 class Peer {
 public:
-    Peer() { m_listener = loopback::Listen(4, m_port); }
-    ~Peer() {
-        if (m_conn >= 0)
-            ::close(m_conn);
-        ::close(m_listener);
-    }
+    Peer() : m_listener(4) {}
 
     std::unique_ptr<CSocket> Connect() {
-        auto socket = std::make_unique<CSocket>(ResolveHostAddress("127.0.0.1", m_port));
-        m_conn = ::accept(m_listener, nullptr, nullptr);
+        auto socket = std::make_unique<CSocket>(ResolveHostAddress("127.0.0.1", m_listener.Port()));
+        m_conn = m_listener.Accept(10);
         return socket;
     }
     // Everything that has arrived within a short while.
     std::string Received() {
         std::string bytes;
-        char buffer[4096];
-        pollfd fd{m_conn, POLLIN, 0};
-        while (::poll(&fd, 1, 200) > 0) {
-            ssize_t n = ::recv(m_conn, buffer, sizeof buffer, 0);
-            if (n <= 0)
+        for (;;) {
+            testsupport::LoopbackStream::Received received = m_conn.Receive(0.2, 4096);
+            if (received.status != testsupport::LoopbackStream::Status::Data)
                 break;
-            bytes.append(buffer, static_cast<size_t>(n));
+            bytes += received.bytes;
         }
         // Closed, so that the client's socket does not wait for more when it goes.
-        ::close(m_conn);
-        m_conn = -1;
+        m_conn.Close();
         return bytes;
     }
 
 private:
-    int m_listener = -1;
-    int m_conn = -1;
-    uint16_t m_port = 0;
+    testsupport::LoopbackListener m_listener;
+    testsupport::LoopbackStream m_conn;
 };
 
 // Writes the whole request as the connection's worker does: one step per readiness.

@@ -5,24 +5,20 @@
 #include "net/socket.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/child_process.h"
+#include "tests/support/scoped_temp_folder.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
-
-extern char** environ;
 
 namespace {
 
@@ -893,45 +889,34 @@ private:
 // The scripted server, a child process on 127.0.0.1 that serves one connection per script.
 class ReplayServer {
 public:
-    explicit ReplayServer(const std::vector<Script>& connections) {
-        int in[2], out[2];
-        EXPECT_EQ(::pipe(in), 0);
-        EXPECT_EQ(::pipe(out), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, in[1]);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::string script = PX_SOURCE_DIR "/tests/net/replay_server.py";
-        char* argv[] = {const_cast<char*>("python3"), script.data(), nullptr};
-        EXPECT_EQ(posix_spawnp(&m_pid, "python3", &actions, nullptr, argv, environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-
+    explicit ReplayServer(const std::vector<Script>& connections) : m_folder("px-replay") {
         std::string json = "{\"connections\": [";
         for (size_t i = 0; i < connections.size(); ++i)
             json += (i ? ", " : "") + connections[i].Json();
         json += "]}";
-        EXPECT_EQ(::write(in[1], json.data(), json.size()), static_cast<ssize_t>(json.size()));
-        ::close(in[1]);
-        std::string line;
-        char c;
-        while (::read(out[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        ::close(out[0]);
-        m_port = static_cast<uint16_t>(std::stoi(line.empty() ? "0" : line));
+        EXPECT_TRUE(testsupport::WriteWholeFile(m_folder / "script.json", json));
+        m_process = std::make_unique<testsupport::ChildProcess>(
+            std::vector<std::string>{"python3", PX_SOURCE_DIR "/tests/net/replay_server.py"},
+            testsupport::ChildProcess::Options{
+                .environment = {}, .outputPath = m_folder / "port", .errorPath = ""},
+            m_folder / "script.json");
+        EXPECT_TRUE(m_process->Started());
+        // The server prints its port once it listens.
+        std::string text;
+        for (int i = 0; i < 600 && text.find('\n') == std::string::npos &&
+                        m_process->GetState() == testsupport::ChildProcess::State::Running;
+             ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            text = m_folder.Read("port");
+        }
+        text = m_folder.Read("port");
+        m_port = static_cast<uint16_t>(text.find('\n') == std::string::npos ? 0 : std::stoi(text));
         EXPECT_NE(m_port, 0) << "the replay server did not start";
     }
     ~ReplayServer() {
-        for (int i = 0; i < 100; ++i) {
-            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        ::kill(m_pid, SIGKILL); // only the server this test started
-        ::waitpid(m_pid, nullptr, 0);
+        // It ends by itself after its last connection; one that does not is stopped.
+        m_process->Wait(5);
+        m_process.reset(); // the server first: its folder goes after it
     }
     ReplayServer(const ReplayServer&) = delete;
     ReplayServer& operator=(const ReplayServer&) = delete;
@@ -939,7 +924,8 @@ public:
     uint16_t Port() const { return m_port; }
 
 private:
-    pid_t m_pid = -1;
+    testsupport::ScopedTempFolder m_folder;
+    std::unique_ptr<testsupport::ChildProcess> m_process;
     uint16_t m_port = 0;
 };
 

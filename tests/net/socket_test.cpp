@@ -3,48 +3,37 @@
 #include "net/socket.h"
 #include "net/win_sock_library.h"
 #include "tests/support/catalogues.h"
+#include "tests/support/loopback.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
 #include <deque>
-#include <linux/sockios.h>
 #include <memory>
-#include <netinet/in.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// A listening socket on 127.0.0.1, written with the plain system calls so that it checks the layer
+using testsupport::LoopbackStream;
+
+// A listening socket on 127.0.0.1 of the test support's plain sockets, so that it checks the layer
 // under test rather than sharing its code.
 class Listener {
 public:
-    explicit Listener(int backlog = 16) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(::listen(m_fd, backlog), 0);
-        socklen_t length = sizeof address;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    ~Listener() { ::close(m_fd); }
+    explicit Listener(int backlog = 16) : m_listener(backlog) { EXPECT_TRUE(m_listener.IsListening()); }
 
-    uint16_t Port() const { return m_port; }
-    int Accept() { return ::accept(m_fd, nullptr, nullptr); }
+    uint16_t Port() const { return m_listener.Port(); }
+    LoopbackStream Accept() {
+        LoopbackStream peer = m_listener.Accept(10);
+        EXPECT_TRUE(peer.IsOpen());
+        return peer;
+    }
 
 private:
-    int m_fd;
-    uint16_t m_port = 0;
+    testsupport::LoopbackListener m_listener;
 };
 
 // A port with nothing listening: bound, then closed again.
@@ -53,27 +42,33 @@ uint16_t ClosedPort() {
     return listener.Port();
 }
 
-// Waits until the other end has taken in every byte written to `fd` (nothing left unacknowledged in
-// its send queue), for at most five seconds.
-void WaitUntilDelivered(int fd) {
-    for (int i = 0; i < 5000; ++i) {
-        int unacknowledged = 0;
-        if (::ioctl(fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+// Waits until the other end has taken in every byte written to `peer`, for at most five seconds.
+void WaitUntilDelivered(LoopbackStream& peer) {
+    peer.WaitUntilDelivered(5);
 }
 
-void SendAll(int fd, const std::string& text) {
-    ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL), static_cast<ssize_t>(text.size()));
+void SendAll(LoopbackStream& peer, const std::string& text) {
+    ASSERT_TRUE(peer.SendAll(text));
 }
 
-// Ends a connection with a reset instead of an orderly close.
-void Reset(int fd) {
-    linger hard{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    ::close(fd);
+// Values in network byte order, made from their bytes so that they do not depend on the layer under
+// test.
+uint16_t Network16(uint16_t value) {
+    const unsigned char bytes[2] = {static_cast<unsigned char>(value >> 8),
+                                    static_cast<unsigned char>(value)};
+    uint16_t network;
+    std::memcpy(&network, bytes, sizeof network);
+    return network;
 }
+uint32_t Network32(uint32_t value) {
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
+        static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
+    uint32_t network;
+    std::memcpy(&network, bytes, sizeof network);
+    return network;
+}
+constexpr uint32_t kLoopback = 0x7F000001; // 127.0.0.1
 
 std::unique_ptr<CSocket> ConnectTo(uint16_t port) {
     auto socket = std::make_unique<CSocket>(ResolveHostAddress("127.0.0.1", port));
@@ -99,12 +94,12 @@ protected:
 TEST_F(SocketTest, ResolvesAddressesWithoutALookup) {
     platform::WinSockAddrIn address = ResolveHostAddress("127.0.0.1", 8080);
     EXPECT_EQ(address.sin_family, 2);
-    EXPECT_EQ(address.sin_port, htons(8080));
-    EXPECT_EQ(address.sin_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(address.sin_port, Network16(8080));
+    EXPECT_EQ(address.sin_addr, Network32(kLoopback));
     // The broadcast address is the one dotted text whose value means "not an address".
     EXPECT_EQ(ResolveHostAddress("255.255.255.255", 1).sin_addr, 0xFFFFFFFFu);
     // A name from the hosts file.
-    EXPECT_EQ(ResolveHostAddress("localhost", 80).sin_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(ResolveHostAddress("localhost", 80).sin_addr, Network32(kLoopback));
 }
 
 TEST_F(SocketTest, RefusedPortReportsTheConnectionError) {
@@ -157,7 +152,7 @@ TEST_F(SocketTest, ConnectTimeOutWhenThePeerNeverAnswers) {
 TEST_F(SocketTest, ReadPeekAndBufferedInput) {
     Listener listener;
     auto socket = ConnectTo(listener.Port());
-    int peer = listener.Accept();
+    LoopbackStream peer = listener.Accept();
     SendAll(peer, "HTTP/1.1 200 OK\r\n");
 
     char text[32] = {};
@@ -179,15 +174,14 @@ TEST_F(SocketTest, ReadPeekAndBufferedInput) {
     // Nothing more: one attempt with time-out 0 returns nothing without blocking.
     EXPECT_EQ(socket->Read(sizeof text, text, 0), 0u);
 
-    ::shutdown(peer, SHUT_WR);
+    peer.ShutdownWrite();
     EXPECT_EQ(socket->Read(sizeof text, text, 1.0), 0u); // the end of data
-    ::close(peer);
 }
 
 TEST_F(SocketTest, SingleAttemptsTellADrySocketFromTheEnd) {
     Listener listener;
     auto socket = ConnectTo(listener.Port());
-    int peer = listener.Accept();
+    LoopbackStream peer = listener.Accept();
     char text[16];
     // Nothing sent yet: one attempt finds the socket dry, which is not the end of data.
     EXPECT_EQ(socket->Read(sizeof text, text, 0), 0u);
@@ -201,7 +195,7 @@ TEST_F(SocketTest, SingleAttemptsTellADrySocketFromTheEnd) {
     EXPECT_EQ(socket->Read(sizeof text, text, 0), 0u);
     EXPECT_TRUE(socket->IsReadDry());
     // The orderly end reads as 0 bytes too, but not as dry.
-    ::shutdown(peer, SHUT_WR);
+    peer.ShutdownWrite();
     ASSERT_NE(socket->Wait(CSocket::kReadable, 2.0), 0u);
     EXPECT_EQ(socket->Read(sizeof text, text, 0), 0u);
     EXPECT_FALSE(socket->IsReadDry());
@@ -216,14 +210,13 @@ TEST_F(SocketTest, SingleAttemptsTellADrySocketFromTheEnd) {
     }
     EXPECT_TRUE(socket->IsWriteBlocked());
     EXPECT_EQ(socket->Wait(CSocket::kWritable, 0), 0u);
-    ::close(peer);
 }
 
 TEST_F(SocketTest, PeerResetEndsReadsAndFailsWrites) {
     Listener listener;
     auto socket = ConnectTo(listener.Port());
-    int peer = listener.Accept();
-    Reset(peer);
+    LoopbackStream peer = listener.Accept();
+    peer.Reset();
 
     char text[16];
     EXPECT_EQ(socket->Read(sizeof text, text, 1.0), 0u); // a reset reads as the end
@@ -240,28 +233,26 @@ TEST_F(SocketTest, PeerResetEndsReadsAndFailsWrites) {
 TEST_F(SocketTest, ClosedDirectionsRefuseUse) {
     Listener listener;
     auto socket = ConnectTo(listener.Port());
-    int peer = listener.Accept();
+    LoopbackStream peer = listener.Accept();
     socket->ShutdownWrite();
     EXPECT_THROW(socket->Write(1, "x", 0), COutputStreamClosedException);
     char byte;
-    EXPECT_EQ(::recv(peer, &byte, 1, 0), 0); // the peer sees the end of our data
+    EXPECT_EQ(peer.Receive(10).status, LoopbackStream::Status::Closed); // the peer sees the end of our data
     socket->ShutdownRead();
     EXPECT_THROW(socket->Read(1, &byte, 0), CInputStreamClosedException);
     EXPECT_THROW(socket->Peek(1, &byte, 0), CInputStreamClosedException);
-    ::close(peer);
 }
 
 TEST_F(SocketTest, AddressesOfBothEnds) {
     Listener listener;
     auto socket = ConnectTo(listener.Port());
-    int peer = listener.Accept();
+    LoopbackStream peer = listener.Accept();
     platform::WinSockAddrIn remote = socket->GetPeerAddress();
     platform::WinSockAddrIn local = socket->GetLocalAddress();
-    EXPECT_EQ(ntohs(remote.sin_port), listener.Port());
-    EXPECT_EQ(remote.sin_addr, htonl(INADDR_LOOPBACK));
-    EXPECT_EQ(local.sin_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(remote.sin_port, Network16(listener.Port()));
+    EXPECT_EQ(remote.sin_addr, Network32(kLoopback));
+    EXPECT_EQ(local.sin_addr, Network32(kLoopback));
     EXPECT_NE(local.sin_port, 0);
-    ::close(peer);
 }
 
 TEST_F(SocketTest, DrainOnDestructionReadsUntilThePeerCloses) {
@@ -270,19 +261,18 @@ TEST_F(SocketTest, DrainOnDestructionReadsUntilThePeerCloses) {
     // instead of the orderly end; one that drained them all ends it cleanly.
     Listener listener;
     auto socket = ConnectTo(listener.Port());
-    int peer = listener.Accept();
+    LoopbackStream peer = listener.Accept();
     constexpr size_t kChunk = 4096;
     constexpr int kChunks = 8;
     size_t sent = 0;
-    std::thread sender([peer, &sent] {
+    std::thread sender([&peer, &sent] {
         std::string chunk(kChunk, 'y');
         for (int i = 0; i < kChunks; ++i) {
-            ssize_t n = ::send(peer, chunk.data(), chunk.size(), MSG_NOSIGNAL);
-            if (n > 0)
-                sent += static_cast<size_t>(n);
+            if (peer.SendAll(chunk))
+                sent += chunk.size();
             std::this_thread::sleep_for(std::chrono::milliseconds(20)); // a slow peer
         }
-        ::shutdown(peer, SHUT_WR);
+        peer.ShutdownWrite();
     });
     auto start = std::chrono::steady_clock::now();
     socket.reset();
@@ -291,25 +281,19 @@ TEST_F(SocketTest, DrainOnDestructionReadsUntilThePeerCloses) {
     EXPECT_LT(elapsed, CSocket::kDrainSeconds);
     EXPECT_EQ(sent, kChunk * kChunks);
     // The socket is gone: its end of the connection must have been orderly, with nothing unread.
-    int error = -1;
-    socklen_t length = sizeof error;
-    ASSERT_EQ(::getsockopt(peer, SOL_SOCKET, SO_ERROR, &error, &length), 0);
-    EXPECT_EQ(error, 0) << std::strerror(error);
-    char byte = 0;
-    EXPECT_EQ(::recv(peer, &byte, 1, MSG_DONTWAIT), 0) << std::strerror(errno);
-    ::close(peer);
+    EXPECT_EQ(peer.PendingError(), 0);
+    EXPECT_EQ(peer.Receive(0).status, LoopbackStream::Status::Closed);
 }
 
 TEST_F(SocketTest, DrainIsBoundedWhenThePeerStaysOpen) {
     Listener listener;
     auto socket = ConnectTo(listener.Port());
-    int peer = listener.Accept();
+    LoopbackStream peer = listener.Accept();
     auto start = std::chrono::steady_clock::now();
     socket.reset(); // the peer never closes: the drain gives up after its bound
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(elapsed, CSocket::kDrainSeconds - 0.1);
     EXPECT_LT(elapsed, CSocket::kDrainSeconds + 2.0);
-    ::close(peer);
 }
 
 TEST(ByteRing, KeepsOrderAcrossWrapsAndGrowth) {

@@ -1,29 +1,20 @@
-// The native event's handle as the system's own wait sees it (poll on Linux, a wait on Windows), and the CEvent that keeps one in step with itself.
+// The native event's handle as the system's waits see it, and the CEvent that keeps one in step with itself.
 #include "foundation/event.h"
 #include "platform/native_event.h"
+#include "tests/support/loopback.h"
 
 #include <atomic>
 #include <chrono>
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <poll.h>
-#endif
 #include <thread>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// Polls the handle for readability; -1 waits for ever.
+// Whether a wait on the handle ends within the time (readable on Linux, signalled on Windows); -1
+// waits for ever.
 bool Readable(platform::NativeWaitHandle handle, int timeoutMs = 0) {
-#ifdef _WIN32
-    DWORD wait = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
-    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(handle), wait) == WAIT_OBJECT_0;
-#else
-    pollfd entry{static_cast<int>(handle), POLLIN, 0};
-    return poll(&entry, 1, timeoutMs) == 1 && (entry.revents & POLLIN) != 0;
-#endif
+    return testsupport::WaitHandleReady(handle, timeoutMs < 0 ? -1.0 : timeoutMs / 1000.0);
 }
 
 TEST(NativeEvent, StartsNotSetAndFollowsSetAndReset) {

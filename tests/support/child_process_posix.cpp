@@ -58,7 +58,7 @@ bool IsExecutable(const std::filesystem::path& path) {
 
 } // namespace
 
-ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) {
+ChildProcess::ChildProcess(std::vector<std::string> argv, Options options, const std::string& inputPath) {
     if (argv.empty())
         return;
     std::vector<std::string> environment = ChildEnvironment(options.environment);
@@ -68,6 +68,8 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     constexpr int kMade = O_WRONLY | O_CREAT | O_TRUNC;
+    if (!inputPath.empty())
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inputPath.c_str(), O_RDONLY, 0);
     if (!options.outputPath.empty())
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, options.outputPath.c_str(), kMade, 0644);
     if (!options.errorPath.empty() && options.errorPath == options.outputPath)
@@ -80,6 +82,7 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) {
     if (error != 0)
         return;
     m_process = pid;
+    m_processId = pid;
     m_state = State::Running;
 }
 
@@ -142,6 +145,19 @@ void ChildProcess::Kill() {
         return;
     ::kill(static_cast<pid_t>(m_process), SIGKILL); // only the process this object started
     Reap(true);
+}
+
+std::string HostPath(const std::string& path) {
+    return path;
+}
+
+std::string ThisProgram() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).string();
+}
+
+std::vector<std::string> ThisProgramRunning(const std::string& name) {
+    return {ThisProgram(), "--gtest_filter=" + name, "--gtest_also_run_disabled_tests"};
 }
 
 std::string FindProgram(const std::string& name, const std::vector<std::string>& extraFolders) {

@@ -44,9 +44,18 @@ public:
     std::string ReceiveUntilClosed(double seconds);
     // Whether something can be read (or the end seen) within `seconds`.
     bool WaitReadable(double seconds);
+    // Waits up to `seconds` until the peer's system has taken in every byte sent (none left
+    // unacknowledged). Windows cannot say: there it waits a moment, which loopback's delivery of a
+    // small send takes well within.
+    void WaitUntilDelivered(double seconds);
+    // The error the connection has pending (a reset, say), taken by asking; 0 when none.
+    int PendingError();
     // Tells the peer no more bytes come; receiving still works.
     void ShutdownWrite();
     void Close();
+    // Closes with a reset instead of the orderly end: what the peer has not read yet is lost, and its
+    // next reads and writes fail.
+    void Reset();
 
 private:
     static constexpr intptr_t kNone = -1;
@@ -68,6 +77,9 @@ public:
     uint16_t Port() const { return m_port; }
     // The next connection, waiting up to `seconds`; a stream that is not open when none came.
     LoopbackStream Accept(double seconds);
+    // Sets the receive buffer of the connections accepted from now on (the system may round it);
+    // false when it refuses.
+    bool SetReceiveBuffer(int bytes);
     void Close();
 
 private:
@@ -80,5 +92,10 @@ private:
 uint16_t FreeLoopbackPort();
 // Whether something accepts connections on 127.0.0.1:port.
 bool LoopbackAccepts(uint16_t port);
+
+// Whether a handle the system's waits take is ready within `seconds` (negative: for ever, 0: now): a
+// descriptor that is readable on Linux, a waitable handle that is signalled on Windows. Looking
+// does not consume the readiness of a socket or a manual-reset event.
+bool WaitHandleReady(intptr_t handle, double seconds);
 
 } // namespace testsupport

@@ -2,10 +2,14 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace testsupport {
@@ -131,6 +135,25 @@ bool LoopbackStream::WaitReadable(double seconds) {
     return IsOpen() && Readable(Fd(m_socket), seconds);
 }
 
+void LoopbackStream::WaitUntilDelivered(double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (IsOpen()) {
+        int unacknowledged = 0;
+        if (::ioctl(Fd(m_socket), SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0 ||
+            std::chrono::steady_clock::now() >= deadline)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+int LoopbackStream::PendingError() {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (!IsOpen() || ::getsockopt(Fd(m_socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        return -1;
+    return error;
+}
+
 void LoopbackStream::ShutdownWrite() {
     if (IsOpen())
         ::shutdown(Fd(m_socket), SHUT_WR);
@@ -139,6 +162,15 @@ void LoopbackStream::ShutdownWrite() {
 void LoopbackStream::Close() {
     if (!IsOpen())
         return;
+    ::close(Fd(m_socket));
+    m_socket = kNone;
+}
+
+void LoopbackStream::Reset() {
+    if (!IsOpen())
+        return;
+    linger hard{1, 0};
+    ::setsockopt(Fd(m_socket), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     ::close(Fd(m_socket));
     m_socket = kNone;
 }
@@ -173,6 +205,10 @@ LoopbackStream LoopbackListener::Accept(double seconds) {
     return fd < 0 ? LoopbackStream() : LoopbackStream(fd);
 }
 
+bool LoopbackListener::SetReceiveBuffer(int bytes) {
+    return IsListening() && ::setsockopt(Fd(m_socket), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
+}
+
 void LoopbackListener::Close() {
     if (m_socket == kNone)
         return;
@@ -187,6 +223,10 @@ uint16_t FreeLoopbackPort() {
 
 bool LoopbackAccepts(uint16_t port) {
     return LoopbackStream::Connect(port).IsOpen();
+}
+
+bool WaitHandleReady(intptr_t handle, double seconds) {
+    return Readable(Fd(handle), seconds);
 }
 
 } // namespace testsupport

@@ -28,17 +28,46 @@ inline uint16_t FreePort() {
 }
 
 // A socket descriptor listening on 127.0.0.1 on a port of the system's choosing, which `port`
-// receives.
+// receives. (On Windows the descriptor is the WinSock socket's value.)
 int Listen(int backlog, uint16_t& port);
 
 // Whether descriptor `fd` has something to read (or has ended) within `ms` milliseconds.
 bool WaitReadable(int fd, int ms);
 
+namespace detail {
+
+constexpr double kRequestQuiet = 5.0; // seconds a scripted peer waits for the next bytes of a request
+
+// The request parser of both ReadRequest forms: `receive` gets up to `max` bytes (a single byte
+// while the header block is incomplete), "" when the client closed or went quiet.
+template <typename Receive>
+std::string ReadRequestWith(Receive receive) {
+    std::string bytes;
+    size_t end = std::string::npos;
+    size_t length = 0;
+    while (end == std::string::npos || bytes.size() < end + 4 + length) {
+        std::string more = receive(end == std::string::npos ? 1 : 4096);
+        if (more.empty())
+            return "";
+        bytes += more;
+        if (end == std::string::npos && (end = bytes.find("\r\n\r\n")) != std::string::npos) {
+            size_t at = bytes.find("content-length: ");
+            length = at < end ? std::stoul(bytes.substr(at + 16)) : 0;
+        }
+    }
+    return bytes;
+}
+
+} // namespace detail
+
 // One request of a scripted peer (header block and a body of its lower-case "content-length"), or ""
 // when the client closed or went quiet for 5 seconds. The header block is read a byte at a time so
 // that nothing of a following request is taken.
 std::string ReadRequest(int fd);
-std::string ReadRequest(testsupport::LoopbackStream& stream);
+inline std::string ReadRequest(testsupport::LoopbackStream& stream) {
+    return detail::ReadRequestWith(
+        [&stream](size_t max) { return stream.Receive(detail::kRequestQuiet, max).bytes; });
+}
 
 inline bool Accepts(uint16_t port) {
     return testsupport::LoopbackAccepts(port);
@@ -75,7 +104,8 @@ private:
 
 // nginx and tinyproxy on free ports. `prepare` writes whatever files the locations serve into the
 // folder; `httpBlock` gives the lines inside nginx's http block after the common ones (log format
-// name "px", temporary paths), the server's "listen" line included, from the folder and nginx's port;
+// name "px", temporary paths), the server's "listen" line included, from the folder as the servers
+// see it (testsupport::HostPath) and nginx's port;
 // `proxyLines` are added to tinyproxy's configuration.
 class NginxAndTinyproxy {
 public:
@@ -96,24 +126,26 @@ public:
                                      ignored);
         if (prepare)
             prepare(d);
+        // The servers are Linux programs: the paths in their configuration are theirs.
+        const std::string h = testsupport::HostPath(d);
         m_nginxPort = FreePort();
         m_proxyPort = FreePort();
         WriteTextFile(d + "/nginx.conf",
-                      "daemon off;\nworker_processes 1;\npid " + d + "/nginx.pid;\nerror_log " + d +
+                      "daemon off;\nworker_processes 1;\npid " + h + "/nginx.pid;\nerror_log " + h +
                           "/error.log;\nevents { worker_connections 64; }\nhttp {\n" + "  log_format px '" +
-                          logFormat + "';\n  access_log " + d + "/access.log px;\n  client_body_temp_path " +
-                          d + "/body;\n  proxy_temp_path " + d + "/proxy;\n  fastcgi_temp_path " + d +
-                          "/fcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n  scgi_temp_path " + d + "/scgi;\n" +
-                          httpBlock(d, m_nginxPort) + "}\n");
+                          logFormat + "';\n  access_log " + h + "/access.log px;\n  client_body_temp_path " +
+                          h + "/body;\n  proxy_temp_path " + h + "/proxy;\n  fastcgi_temp_path " + h +
+                          "/fcgi;\n  uwsgi_temp_path " + h + "/uwsgi;\n  scgi_temp_path " + h + "/scgi;\n" +
+                          httpBlock(h, m_nginxPort) + "}\n");
         WriteTextFile(d + "/tinyproxy.conf",
                       "Port " + std::to_string(m_proxyPort) +
                           "\nListen 127.0.0.1\nTimeout 30\nMaxClients 8\nAllow 127.0.0.1\n" + proxyLines +
-                          "PidFile \"" + d + "/tinyproxy.pid\"\nLogFile \"" + d +
+                          "PidFile \"" + h + "/tinyproxy.pid\"\nLogFile \"" + h +
                           "/tinyproxy.log\"\nLogLevel Info\n");
         m_nginx = std::make_unique<Child>(
-            std::vector<std::string>{"nginx", "-c", d + "/nginx.conf", "-p", d + "/"}, m_nginxPort);
+            std::vector<std::string>{"nginx", "-c", h + "/nginx.conf", "-p", h + "/"}, m_nginxPort);
         m_proxy = std::make_unique<Child>(
-            std::vector<std::string>{"tinyproxy", "-d", "-c", d + "/tinyproxy.conf"}, m_proxyPort);
+            std::vector<std::string>{"tinyproxy", "-d", "-c", h + "/tinyproxy.conf"}, m_proxyPort);
     }
     ~NginxAndTinyproxy() {
         // The servers first: their folder goes after them.

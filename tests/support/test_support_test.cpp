@@ -3,6 +3,7 @@
 #include "tests/support/scoped_env.h"
 #include "tests/support/scoped_temp_folder.h"
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -225,6 +226,34 @@ TEST_F(ChildProcessTest, AHangingChildIsWaitedForWithinTheTimeAndStopped) {
     EXPECT_EQ(stopped.GetState(), ChildProcess::State::Killed);
 }
 
+// Run as a child by the test below: leaves its mark in the file it is told of.
+TEST(ThisProgramChild, DISABLED_LeavesItsMark) {
+    std::optional<std::string> mark = GetEnv("PX_TEST_SUPPORT_MARK");
+    ASSERT_TRUE(mark);
+    ASSERT_TRUE(WriteWholeFile(*mark, "ran alone"));
+}
+
+TEST_F(ChildProcessTest, ThisProgramRunsOneOfItsOwnTests) {
+    ChildProcess child(ThisProgramRunning("ThisProgramChild.DISABLED_LeavesItsMark"),
+                       {.environment = {{"PX_TEST_SUPPORT_MARK", m_folder / "mark"}},
+                        .outputPath = m_folder / "log",
+                        .errorPath = m_folder / "log"});
+    ASSERT_TRUE(child.Started());
+    EXPECT_GT(child.ProcessId(), 0);
+    ASSERT_TRUE(child.Wait(60));
+    EXPECT_EQ(child.ExitCode(), 0) << m_folder.Read("log");
+    EXPECT_EQ(m_folder.Read("mark"), "ran alone");
+    EXPECT_NE(m_folder.Read("log").find("1 test"), std::string::npos) << m_folder.Read("log");
+
+    ChildProcess failing(ThisProgramRunning("ThisProgramChild.DISABLED_LeavesItsMark"),
+                         {.environment = {{"PX_TEST_SUPPORT_MARK", std::nullopt}},
+                          .outputPath = m_folder / "log",
+                          .errorPath = ""});
+    ASSERT_TRUE(failing.Wait(60));
+    EXPECT_NE(failing.ExitCode(), 0);
+}
+
+#ifndef _WIN32
 TEST(FindProgram, LooksInTheSearchPathThenTheExtraFolders) {
     ScopedTempFolder folder;
     const std::string program = folder.Put("bin/px-support-tool", "#!/bin/sh\n");
@@ -241,5 +270,96 @@ TEST(FindProgram, LooksInTheSearchPathThenTheExtraFolders) {
     EXPECT_EQ(FindProgram("px-support-tool", {folder.Path() + "/bin"}),
               folder.Path() + "/bin/px-support-tool");
 }
+#else
+TEST(FindProgram, LooksInTheSearchPathThenTheExtraFoldersForExePrograms) {
+    ScopedTempFolder folder;
+    const std::string program = folder.Put("bin/px-support-tool.exe", "MZ");
+    folder.Put("bin/px-support-data", "not a program");
+
+    ScopedEnv env("PATH", "C:\\nonexistent;" + folder.Path() + "/bin");
+    env.Set("PX_HOST_BROKER", std::nullopt); // Windows programs only
+    EXPECT_EQ(FindProgram("px-support-tool"), folder.Path() + "/bin/px-support-tool.exe");
+    EXPECT_EQ(FindProgram("px-support-tool.exe"), folder.Path() + "/bin/px-support-tool.exe");
+    EXPECT_EQ(FindProgram("px-support-data"), "");
+    EXPECT_EQ(FindProgram("px-support-missing"), "");
+    EXPECT_EQ(FindProgram(program), program);
+    EXPECT_EQ(FindProgram(folder / "bin/px-support-tool"), program);
+    env.Set("PATH", "C:\\nonexistent");
+    EXPECT_EQ(FindProgram("px-support-tool"), "");
+    EXPECT_EQ(FindProgram("px-support-tool", {folder.Path() + "/bin"}),
+              folder.Path() + "/bin/px-support-tool.exe");
+}
+
+// Linux programs run on the Linux side, under the host broker that the Wine run starts.
+class HostBrokerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!GetEnv("PX_HOST_BROKER"))
+            GTEST_SKIP() << "no host broker (PX_HOST_BROKER) for Linux programs";
+    }
+    ScopedTempFolder m_folder;
+};
+
+TEST_F(HostBrokerTest, FindsLinuxProgramsAsUnixPaths) {
+    const std::string shell = FindProgram("sh");
+    ASSERT_FALSE(shell.empty());
+    EXPECT_EQ(shell[0], '/') << shell;
+    EXPECT_EQ(FindProgram(shell), shell);
+    EXPECT_EQ(FindProgram("px-support-missing"), "");
+    EXPECT_EQ(FindProgram("/nonexistent/sh"), "");
+    // Extra Unix folders are looked at after the Linux search path.
+    EXPECT_EQ(FindProgram("px-support-missing", {"/usr/bin", "/bin"}), "");
+    EXPECT_FALSE(FindProgram("ls", {"/nonexistent"}).empty());
+}
+
+TEST_F(HostBrokerTest, ExitStatusEnvironmentAndOutputCrossOver) {
+    ScopedEnv env(kVariable, "inherited");
+    // The output path is a Windows path: the broker turns it into the Unix one of the same file.
+    ChildProcess child({"sh", "-c",
+                        "printf '%s|%s|' \"$" + std::string(kVariable) +
+                            "\" \"${PX_TEST_SUPPORT_OTHER-unset}\"; printf err >&2; exit 7"},
+                       {.environment = {{kVariable, "changed"}, {"PX_TEST_SUPPORT_OTHER", std::nullopt}},
+                        .outputPath = m_folder / "both.txt",
+                        .errorPath = m_folder / "both.txt"});
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(child.Wait(30));
+    EXPECT_EQ(child.GetState(), ChildProcess::State::Exited);
+    EXPECT_EQ(child.ExitCode(), 7);
+    EXPECT_EQ(m_folder.Read("both.txt"), "changed|unset|err");
+
+    // A Windows path as an argument reaches the Linux program as the same file.
+    m_folder.Put("in.txt", "across");
+    ChildProcess copy({"cp", m_folder / "in.txt", m_folder / "out.txt"});
+    ASSERT_TRUE(copy.Wait(30));
+    EXPECT_EQ(copy.ExitCode(), 0);
+    EXPECT_EQ(m_folder.Read("out.txt"), "across");
+
+    ChildProcess missing({"/nonexistent/program"});
+    EXPECT_FALSE(missing.Started());
+    EXPECT_EQ(missing.GetState(), ChildProcess::State::NotStarted);
+}
+
+TEST_F(HostBrokerTest, AHangingLinuxChildIsStoppedOrKilled) {
+    ChildProcess child({"sleep", "100"});
+    ASSERT_TRUE(child.Started());
+    EXPECT_FALSE(child.Wait(0.2));
+    EXPECT_EQ(child.GetState(), ChildProcess::State::Running);
+    child.Stop(10);
+    EXPECT_EQ(child.GetState(), ChildProcess::State::Killed);
+    EXPECT_EQ(child.ExitCode(), -1);
+
+    // One that ignores the request to end is killed after the time given.
+    ChildProcess stubborn({"sh", "-c", "trap '' TERM; sleep 100"});
+    ASSERT_TRUE(stubborn.Started());
+    const auto start = std::chrono::steady_clock::now();
+    stubborn.Stop(0.5);
+    EXPECT_EQ(stubborn.GetState(), ChildProcess::State::Killed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+
+    ChildProcess killed({"sleep", "100"});
+    killed.Kill();
+    EXPECT_EQ(killed.GetState(), ChildProcess::State::Killed);
+}
+#endif
 
 } // namespace

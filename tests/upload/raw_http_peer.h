@@ -3,19 +3,14 @@
 // are used in order; the last one repeats.
 #pragma once
 
-#include "tests/support/loopback_servers.h"
+#include "tests/support/loopback.h"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <netinet/in.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 class RawHttpPeer {
@@ -32,16 +27,13 @@ public:
 
     // With no replies the peer records each request and never answers, holding the connection open
     // until it is destroyed.
-    explicit RawHttpPeer(std::vector<std::string> replies) : m_replies(std::move(replies)) {
-        m_listener = loopback::Listen(8, m_port);
+    explicit RawHttpPeer(std::vector<std::string> replies) : m_replies(std::move(replies)), m_listener(8) {
+        m_port = m_listener.Port();
         m_thread = std::thread([this] { Serve(); });
     }
     ~RawHttpPeer() {
         m_stop = true;
         m_thread.join();
-        for (int fd : m_held)
-            ::close(fd);
-        ::close(m_listener);
     }
     RawHttpPeer(const RawHttpPeer&) = delete;
     RawHttpPeer& operator=(const RawHttpPeer&) = delete;
@@ -61,48 +53,38 @@ public:
     }
 
 private:
-    static bool Readable(int fd, int milliseconds) {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, milliseconds) > 0;
-    }
-
     void Serve() {
         size_t served = 0;
         while (!m_stop) {
-            if (!Readable(m_listener, 50))
+            testsupport::LoopbackStream connection = m_listener.Accept(0.05);
+            if (!connection.IsOpen())
                 continue;
-            int fd = ::accept(m_listener, nullptr, nullptr);
-            if (fd < 0)
-                continue;
-            std::string request = ReadRequest(fd);
+            std::string request = ReadRequest(connection);
             {
                 std::lock_guard lock(m_mutex);
                 m_requests.push_back(request);
             }
             m_changed.notify_all();
             if (m_replies.empty()) {
-                m_held.push_back(fd);
+                m_held.push_back(std::move(connection));
                 continue;
             }
             const std::string& reply = m_replies[std::min(served++, m_replies.size() - 1)];
-            ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-            ::shutdown(fd, SHUT_WR);
-            char c[256];
-            while (Readable(fd, 2000) && ::recv(fd, c, sizeof c, 0) > 0) {
+            connection.SendAll(reply);
+            connection.ShutdownWrite();
+            while (connection.Receive(2).status == testsupport::LoopbackStream::Status::Data) {
             }
-            ::close(fd);
         }
     }
 
-    static std::string ReadRequest(int fd) {
+    static std::string ReadRequest(testsupport::LoopbackStream& connection) {
         std::string bytes;
         size_t expected = std::string::npos;
-        char buffer[4096];
-        while (bytes.size() < expected && Readable(fd, 5000)) {
-            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
+        while (bytes.size() < expected) {
+            testsupport::LoopbackStream::Received received = connection.Receive(5, 4096);
+            if (received.status != testsupport::LoopbackStream::Status::Data)
                 break;
-            bytes.append(buffer, static_cast<size_t>(n));
+            bytes += received.bytes;
             size_t end = bytes.find("\r\n\r\n");
             if (end != std::string::npos && expected == std::string::npos) {
                 size_t at = bytes.find("content-length: ");
@@ -114,12 +96,12 @@ private:
     }
 
     std::vector<std::string> m_replies;
-    int m_listener = -1;
+    testsupport::LoopbackListener m_listener;
     uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<std::string> m_requests;
-    std::vector<int> m_held; // the serving thread's: connections left unanswered
+    std::vector<testsupport::LoopbackStream> m_held; // the serving thread's: connections left unanswered
 };

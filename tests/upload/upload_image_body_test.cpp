@@ -8,11 +8,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -33,15 +34,16 @@ class UploadImageBody : public CataloguesInstalled {
 protected:
     void SetUp() override {
         CataloguesInstalled::SetUp();
-        char dir[] = "/tmp/px-image-body-XXXXXX";
-        m_dir = ::mkdtemp(dir);
+        m_folder = std::make_unique<testsupport::ScopedTempFolder>("px-image-body");
+        m_dir = m_folder->Path();
         m_path = m_dir + "/picture.jpg";
     }
     void TearDown() override {
-        std::system(("rm -rf '" + m_dir + "'").c_str());
+        m_folder.reset();
         CataloguesInstalled::TearDown();
     }
 
+    std::unique_ptr<testsupport::ScopedTempFolder> m_folder;
     std::string m_dir;
     std::string m_path;
 };
@@ -94,7 +96,7 @@ TEST_F(UploadImageBody, AFileThatChangesAfterItWasMeasuredFailsTheBody) {
         {0, [&](const std::string& p) { testsupport::WriteWholeFile(p, RandomBytes(size + 1, 2)); }, changed,
          "grown before the first read"},
         {0, [](const std::string& p) { std::remove(p.c_str()); }, gone, "removed before the first read"},
-        {PxUploadImageBody::kFileBlock, [&](const std::string& p) { ::truncate(p.c_str(), size / 2); },
+        {PxUploadImageBody::kFileBlock, [&](const std::string& p) { std::filesystem::resize_file(p, size / 2); },
          truncated, "cut while being read"},
         {PxUploadImageBody::kFileBlock, [](const std::string& p) { std::ofstream(p, std::ios::app) << 'x'; },
          changed, "grown while being read: seen after the last byte"},
@@ -129,7 +131,7 @@ TEST_F(UploadImageBody, EachPassMeasuresTheFileAgain) {
     PxUploadImageBody body("h", m_path, 100, file.size(), "t");
     EXPECT_EQ(ReadAll(body, 16384), std::string("h").append(file, 100).append("t"));
     // Between two passes (a challenge answered in between) the file is cut.
-    ::truncate(m_path.c_str(), 40000);
+    std::filesystem::resize_file(m_path, 40000);
     body.Rewind();
     EXPECT_THROW(ReadAll(body, 16384), PxTruncatedUploadException);
     // And when it has its bytes back, a new pass goes through.

@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -39,11 +40,11 @@ class UploadProtocolE2E : public NetworkReady {
 protected:
     void SetUp() override {
         NetworkReady::SetUp();
-        char dir[] = "/tmp/px-upload-pics-XXXXXX";
-        m_pictures = ::mkdtemp(dir);
+        m_folder = std::make_unique<testsupport::ScopedTempFolder>("px-upload-pics");
+        m_pictures = m_folder->Path();
     }
     void TearDown() override {
-        std::system(("rm -rf '" + m_pictures + "'").c_str());
+        m_folder.reset();
         NetworkReady::TearDown();
     }
 
@@ -96,6 +97,7 @@ protected:
         return message.IsOK();
     }
 
+    std::unique_ptr<testsupport::ScopedTempFolder> m_folder;
     std::string m_pictures;
 };
 

@@ -16,15 +16,15 @@
 
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <set>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -32,11 +32,6 @@
 namespace {
 
 const std::string kUserAgent = "Pixolane Plugin/2.40 [en_US] (p; s; linux) [Browser: test]";
-
-std::string MakeTempDir() {
-    char dir[] = "/tmp/px-upload-msg-XXXXXX";
-    return ::mkdtemp(dir);
-}
 
 using e2e::RandomBytes;
 
@@ -105,16 +100,14 @@ std::string ImageHeaders(const std::string& boundary) {
 // until the client closes or the body is complete, and answers a complete body with Status=OK.
 class PausingPeer {
 public:
-    explicit PausingPeer(size_t pauseAfter) : m_pauseAfter(pauseAfter) {
-        m_listener = loopback::Listen(1, m_port);
-        int small = 64 * 1024;
-        ::setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    explicit PausingPeer(size_t pauseAfter) : m_pauseAfter(pauseAfter), m_listener(1) {
+        m_port = m_listener.Port();
+        EXPECT_TRUE(m_listener.SetReceiveBuffer(64 * 1024));
         m_thread = std::thread([this] { Serve(); });
     }
     ~PausingPeer() {
         GoOn();
         m_thread.join();
-        ::close(m_listener);
     }
 
     std::string Server() const { return "127.0.0.1:" + std::to_string(m_port); }
@@ -138,18 +131,18 @@ public:
 
 private:
     void Serve() {
-        if (!loopback::WaitReadable(m_listener, 10000))
+        testsupport::LoopbackStream connection = m_listener.Accept(10);
+        if (!connection.IsOpen())
             return;
-        int fd = ::accept(m_listener, nullptr, nullptr);
         std::string bytes;
-        char buffer[4096];
         size_t headEnd = std::string::npos;
         auto receive = [&](size_t limit) {
-            while (bytes.size() < limit && loopback::WaitReadable(fd, 10000)) {
-                ssize_t n = ::recv(fd, buffer, std::min(sizeof buffer, limit - bytes.size()), 0);
-                if (n <= 0)
+            while (bytes.size() < limit) {
+                testsupport::LoopbackStream::Received received =
+                    connection.Receive(10, std::min<size_t>(4096, limit - bytes.size()));
+                if (received.status != testsupport::LoopbackStream::Status::Data)
                     return false;
-                bytes.append(buffer, static_cast<size_t>(n));
+                bytes += received.bytes;
                 if (headEnd == std::string::npos && (headEnd = bytes.find("\r\n\r\n")) != std::string::npos) {
                     headEnd += 4;
                     size_t at = bytes.find("content-length: ");
@@ -169,23 +162,20 @@ private:
         // Only the count matters from here on.
         size_t total = bytes.size();
         bytes.clear();
-        while (headEnd != std::string::npos && total < headEnd + m_declared &&
-               loopback::WaitReadable(fd, 10000)) {
-            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
+        while (headEnd != std::string::npos && total < headEnd + m_declared) {
+            testsupport::LoopbackStream::Received received = connection.Receive(10, 4096);
+            if (received.status != testsupport::LoopbackStream::Status::Data)
                 break;
-            total += static_cast<size_t>(n);
+            total += received.bytes.size();
         }
         m_body = headEnd == std::string::npos ? 0 : total - headEnd;
         if (m_body == m_declared) {
-            std::string reply = RawHttpPeer::Ok("Status=OK\n");
-            ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+            connection.SendAll(RawHttpPeer::Ok("Status=OK\n"));
         }
-        ::close(fd);
     }
 
     const size_t m_pauseAfter;
-    int m_listener = -1;
+    testsupport::LoopbackListener m_listener;
     uint16_t m_port = 0;
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -205,10 +195,11 @@ class UploadMessageTest : public NetworkReady {
 protected:
     void SetUp() override {
         NetworkReady::SetUp();
-        m_dir = MakeTempDir();
+        m_folder = std::make_unique<testsupport::ScopedTempFolder>("px-upload-msg");
+        m_dir = m_folder->Path();
     }
     void TearDown() override {
-        std::system(("rm -rf '" + m_dir + "'").c_str());
+        m_folder.reset();
         NetworkReady::TearDown();
     }
 
@@ -226,6 +217,7 @@ protected:
         ASSERT_TRUE(message.IsReplyComplete());
     }
 
+    std::unique_ptr<testsupport::ScopedTempFolder> m_folder;
     std::string m_dir;
 };
 
@@ -400,6 +392,7 @@ TEST_F(UploadMessageTest, FileEdgesOfTheBlockReader) {
     }
 }
 
+#ifndef _WIN32 // Windows file names cannot hold quotes, CR or LF
 TEST_F(UploadMessageTest, FileNameBytesThatWouldBreakTheHeaderArePercentEncoded) {
     const std::string path = m_dir + "/say \"cheese\"\r\n 50%.jpg";
     testsupport::WriteWholeFile(path, "jpeg");
@@ -414,6 +407,7 @@ TEST_F(UploadMessageTest, FileNameBytesThatWouldBreakTheHeaderArePercentEncoded)
         requests[0].find("; filename=\"" + m_dir + "/say %22cheese%22%0D%0A 50%.jpg\"; filesize=\"4\"\r\n"),
         std::string::npos);
 }
+#endif
 
 TEST_F(UploadMessageTest, FilesThatChangedSinceTheyWereMeasuredAreRefused) {
     struct Row {
@@ -545,7 +539,7 @@ TEST_F(UploadMessageTest, AFileThatChangesWhileItGoesOutFailsTheMessage) {
         const char* code;
         const char* what;
     } rows[] = {
-        {[&] { ::truncate(path.c_str(), size / 2); }, "EUPLOADTRUNC", "cut to half"},
+        {[&] { std::filesystem::resize_file(path, size / 2); }, "EUPLOADTRUNC", "cut to half"},
         {[&] { std::ofstream(path, std::ios::app) << "more"; }, "EUPLOADDIFF", "grown"},
         {[&] { std::remove(path.c_str()); }, "ENOENT", "removed"},
     };

@@ -1,3 +1,4 @@
+#include "tests/support/scoped_env.h"
 #include "upload/plugin_parameters.h"
 #include "upload/user_agent.h"
 
@@ -82,8 +83,7 @@ TEST(UserAgent, WholeText) {
         "[Browser: MSIE 6.0]");
 }
 
-// Linux takes the locale from the environment; Windows from the user's settings (system_win32_test).
-#ifndef _WIN32
+#ifndef _WIN32 // the locale variables are Linux's; Windows has its user locale setting
 TEST(UserAgent, LocaleFromTheEnvironment) {
     struct Case {
         const char* lcAll;
@@ -96,15 +96,12 @@ TEST(UserAgent, LocaleFromTheEnvironment) {
         {nullptr, nullptr, "en_US"},
         {nullptr, "pt", "pt_"},
     };
-    const char* savedLang = std::getenv("LANG");
-    std::string saved = savedLang ? savedLang : "";
+    testsupport::ScopedEnv env;
     for (const Case& c : cases) {
-        c.lcAll ? setenv("LC_ALL", c.lcAll, 1) : unsetenv("LC_ALL");
-        unsetenv("LC_MESSAGES");
-        c.lang ? setenv("LANG", c.lang, 1) : unsetenv("LANG");
+        env.Set("LC_ALL", c.lcAll);
+        env.Unset("LC_MESSAGES");
+        env.Set("LANG", c.lang);
         EXPECT_EQ(FormatLocale(platform::GetUserLocale()), c.locale);
     }
-    unsetenv("LC_ALL");
-    savedLang ? setenv("LANG", saved.c_str(), 1) : unsetenv("LANG");
 }
 #endif
