@@ -4,6 +4,7 @@
 #include "tests/support/scoped_time_zone.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -17,9 +18,9 @@
 
 namespace {
 
-constexpr std::time_t kExample = 784111777;     // Sun, 06 Nov 1994 08:49:37 GMT
-constexpr std::time_t kMid2026 = 1780272000;    // 2026-06-01, the "now" of two-digit years
-constexpr std::time_t kLastOf2037 = 2145916799; // 2037-12-31 23:59:59
+constexpr int64_t kExample = 784111777;     // Sun, 06 Nov 1994 08:49:37 GMT
+constexpr int64_t kMid2026 = 1780272000;    // 2026-06-01, the "now" of two-digit years
+constexpr int64_t kLastOf2037 = 2145916799; // 2037-12-31 23:59:59
 
 // Every test runs in several local time zones, IANA names and one POSIX rule that needs no
 // database, including half- and quarter-hour offsets and a half-hour daylight-saving shift. None
@@ -48,11 +49,13 @@ const LocalZone kLocalZones[] = {
 #endif
 
 // The C library's own calendar for a time, to check ours against.
-bool BreakDownUtc(std::time_t time, std::tm& utc) {
+bool BreakDownUtc(int64_t time, std::tm& utc) {
 #ifndef _WIN32
-    return gmtime_r(&time, &utc) != nullptr;
+    const int64_t value = static_cast<int64_t>(time);
+    return gmtime_r(&value, &utc) != nullptr;
 #else
-    return gmtime_s(&utc, &time) == 0;
+    const __time64_t value = time; // the runtime's own time_t is 32 bits wide
+    return _gmtime64_s(&utc, &value) == 0;
 #endif
 }
 
@@ -62,7 +65,7 @@ protected:
         CataloguesInstalled::SetUp();
         m_zone = std::make_unique<ScopedTimeZone>(GetParam().tz);
 #ifndef _WIN32
-        std::time_t january = 1767225600; // 2026-01-01 00:00:00 UTC
+        int64_t january = 1767225600; // 2026-01-01 00:00:00 UTC
         std::tm local{};
         ASSERT_NE(localtime_r(&january, &local), nullptr);
         ASSERT_EQ(local.tm_gmtoff, GetParam().januaryOffset) << "time zone not in effect";
@@ -163,7 +166,7 @@ TEST_P(HTTPDate, ZonesByNameAndNumber) {
 TEST_P(HTTPDate, TwoDigitYearsStayWithinFiftyYearsAhead) {
     const struct {
         const char* year;
-        std::time_t now;
+        int64_t now;
         int expected;
     } cases[] = {
         {"94", kMid2026, 1994}, // more than 50 years ahead in this century: the previous one
@@ -191,7 +194,7 @@ TEST_P(HTTPDate, TwoDigitYearsStayWithinFiftyYearsAhead) {
 TEST_P(HTTPDate, TimesPastTheEndOf32BitValues) {
     const struct {
         const char* text;
-        std::time_t time;
+        int64_t time;
     } cases[] = {
         {"Tue, 19 Jan 2038 03:14:07 GMT", 2147483647},   // the last second a 32-bit value holds
         {"Tue, 19 Jan 2038 03:14:08 GMT", 2147483648},   // the first it does not
@@ -257,8 +260,8 @@ TEST_P(HTTPDate, EveryDayOfTheRangeRoundTrips) {
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     int failures = 0;
     int parsedDays = 0;
-    for (std::time_t day = 0; day * 86400 <= kLastOf2037 && failures < 10; ++day) {
-        std::time_t time = day * 86400 + (day * 7919) % 86400;
+    for (int64_t day = 0; day * 86400 <= kLastOf2037 && failures < 10; ++day) {
+        int64_t time = day * 86400 + (day * 7919) % 86400;
         std::tm utc{};
         ASSERT_TRUE(BreakDownUtc(time, utc));
         char expected[64];
@@ -270,7 +273,7 @@ TEST_P(HTTPDate, EveryDayOfTheRangeRoundTrips) {
             ADD_FAILURE() << time << ": " << text << " != " << expected;
             ++failures;
         }
-        std::time_t tomorrow = time + 86400;
+        int64_t tomorrow = time + 86400;
         std::tm next{};
         ASSERT_TRUE(BreakDownUtc(tomorrow, next));
         if (day % 13 != 0 && utc.tm_mday != 1 && next.tm_mday != 1)
@@ -291,9 +294,9 @@ TEST_P(HTTPDate, EveryDayOfTheRangeRoundTrips) {
 }
 
 TEST_P(HTTPDate, CurrentTimeRoundTrips) {
-    std::time_t before = std::time(nullptr);
-    std::time_t parsed = ParseHTTPDate(FormatHTTPDate());
-    std::time_t after = std::time(nullptr);
+    int64_t before = static_cast<int64_t>(std::time(nullptr));
+    int64_t parsed = ParseHTTPDate(FormatHTTPDate());
+    int64_t after = static_cast<int64_t>(std::time(nullptr));
     EXPECT_GE(parsed, before);
     EXPECT_LE(parsed, after);
 }
@@ -342,9 +345,9 @@ TEST_P(HTTPDate, AgreesWithPythonEmailUtils) {
             break;
         if (line.kind == "parse") {
             ++parsed;
-            std::time_t expected = std::stoll(line.second);
+            int64_t expected = std::stoll(line.second);
             try {
-                std::time_t got = ParseHTTPDate(line.first, kMid2026);
+                int64_t got = ParseHTTPDate(line.first, kMid2026);
                 if (got != expected) {
                     ADD_FAILURE() << line.first << ": " << got << " != " << expected;
                     ++failures;
@@ -355,7 +358,7 @@ TEST_P(HTTPDate, AgreesWithPythonEmailUtils) {
             }
         } else if (line.kind == "format") {
             ++formatted;
-            std::time_t value = std::stoll(line.first);
+            int64_t value = std::stoll(line.first);
             if (FormatHTTPDate(value) != line.second) {
                 ADD_FAILURE() << value << ": " << FormatHTTPDate(value) << " != " << line.second;
                 ++failures;

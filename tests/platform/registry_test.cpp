@@ -31,9 +31,11 @@ void ClearProxies(testsupport::ScopedEnv& environment) {
         environment.Unset(name);
 }
 
+#ifndef _WIN32 // the store's file modes are Linux's
 std::filesystem::perms PermissionsOf(const std::string& path) {
     return std::filesystem::status(path).permissions() & std::filesystem::perms::all;
 }
+#endif
 
 // Every test has a store of its own, in a fresh temporary folder.
 class Registry : public ::testing::Test {
