@@ -37,7 +37,8 @@ function(px_test name)
     endif()
     target_compile_definitions(${name} PRIVATE PX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                                PX_BINARY_DIR="${PROJECT_BINARY_DIR}")
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_LIST ${name}_TESTS
+    # Listing the cases of a Windows test program first starts Wine, which can take a while.
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_LIST ${name}_TESTS
                          PROPERTIES TIMEOUT ${ARG_TIMEOUT})
     # Labels are set by a script that ctest reads after discovery, since a list of labels does not
     # survive the discovery script's own list expansion.

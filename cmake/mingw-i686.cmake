@@ -26,7 +26,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # 64-bit file offsets. time_t stays the runtime's 32 bits, the width its threads library was built
 # with (its timed waits take timespec values of that width): our times are int64_t throughout and
 # reach the system through the 64-bit functions of the platform layer.
-set(px_mingw_flags "-D_FILE_OFFSET_BITS=64")
+# Doubles computed in SSE2 registers, as on every other system we build for: the x87 unit's wider
+# intermediates round percentages and rates differently.
+set(px_mingw_flags "-D_FILE_OFFSET_BITS=64 -msse2 -mfpmath=sse")
 set(CMAKE_C_FLAGS_INIT "${px_mingw_flags}")
 set(CMAKE_CXX_FLAGS_INIT "${px_mingw_flags}")
 
