@@ -106,6 +106,7 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes) {
     return !out.fail();
 }
 
+#ifndef _WIN32 // Windows: scoped_env_win32.cpp, over SetFileTime, which also takes folders
 bool SetModificationTime(const std::string& path, int64_t secondsSince1970) {
     using namespace std::chrono;
     const sys_seconds when{seconds{secondsSince1970}};
@@ -113,5 +114,6 @@ bool SetModificationTime(const std::string& path, int64_t secondsSince1970) {
     fs::last_write_time(path, file_clock::from_sys(when), error);
     return !error;
 }
+#endif
 
 } // namespace testsupport

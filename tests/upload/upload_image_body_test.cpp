@@ -100,8 +100,10 @@ TEST_F(UploadImageBody, AFileThatChangesAfterItWasMeasuredFailsTheBody) {
          truncated, "cut while being read"},
         {PxUploadImageBody::kFileBlock, [](const std::string& p) { std::ofstream(p, std::ios::app) << 'x'; },
          changed, "grown while being read: seen after the last byte"},
+#ifndef _WIN32 // Windows does not remove a file another handle has open
         {PxUploadImageBody::kFileBlock, [](const std::string& p) { std::remove(p.c_str()); }, gone,
          "removed while being read: seen after the last byte"},
+#endif
         {PxUploadImageBody::kFileBlock,
          [&](const std::string& p) {
              std::remove(p.c_str());
