@@ -818,16 +818,27 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(UploadEngineE2E, PathsWithQuotesAndLineBreaksUpload) {
     RefServer server;
     ASSERT_TRUE(server.IsListening());
+#ifndef _WIN32
     const std::string quoted = AddPicture("say \"cheese\".jpg", 80000);
     const std::string broken = AddPicture("two\r\nlines.jpg", 70000);
+#else
+    // Windows names cannot hold a double quote or a line break: the marks they can hold go as they are.
+    const std::string quoted = AddPicture("say 'cheese'.jpg", 80000);
+    const std::string broken = AddPicture("two; lines 50%.jpg", 70000);
+#endif
     auto queue = MakeQueue(server, 2);
     queue->Add(quoted, "");
     queue->Add(broken, "");
     ASSERT_TRUE(Settle(*queue));
     EXPECT_EQ(queue->GetCompletedCount(), 2u);
     Json state = State(server);
+#ifndef _WIN32
     ExpectStoredExactly(server, state, quoted, m_pictures + "/say %22cheese%22.jpg");
     ExpectStoredExactly(server, state, broken, m_pictures + "/two%0D%0Alines.jpg");
+#else
+    ExpectStoredExactly(server, state, quoted, m_pictures + "/say 'cheese'.jpg");
+    ExpectStoredExactly(server, state, broken, m_pictures + "/two; lines 50%.jpg");
+#endif
 }
 
 // --- a picture that changes on disk while its bytes go out ---
@@ -883,9 +894,13 @@ INSTANTIATE_TEST_SUITE_P(
                "uploaded."},
         Change{"Grown", [](const std::string& path) { std::ofstream(path, std::ios::app) << "more"; },
                "The file \"%1\" has been changed since it was first uploaded.  To upload this picture, first "
-               "remove it from the plugin and then add it again."},
+               "remove it from the plugin and then add it again."}
+#ifndef _WIN32 // Windows does not remove a file the upload holds open (the upload tests show it going out whole)
+        ,
         Change{"Vanished", [](const std::string& path) { std::remove(path.c_str()); },
-               "No such file or directory: %1"}),
+               "No such file or directory: %1"}
+#endif
+        ),
     [](const ::testing::TestParamInfo<Change>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "net/http_response.h"
 #include "net/network_exception.h"
 #include "net/proxy_settings.h"
+#include "net/socket.h"
 #include "net/win_sock_library.h"
 #include "platform/last_error.h"
 #include "tests/support/loopback_servers.h"
@@ -262,7 +263,15 @@ TEST_F(HttpConnection, EntityBytesCountWhatThePeerTookNotWhatTheSendBufferHolds)
         still = now == shown ? still + 1 : 0;
         shown = now;
     }
+#ifndef _WIN32
     EXPECT_LT(shown, 512u * 1024) << "the count includes bytes still in the client's send buffer";
+#else
+    // Windows does not tell what its send buffer still holds (Wine not even the bytes in flight), so
+    // the count is what the system took: it still stops short of the entity while the peer takes
+    // nothing.
+    EXPECT_GT(shown, 0u);
+    EXPECT_LT(shown, entity.size()) << "the count ran ahead of what the system took";
+#endif
 
     release = true;
     Outcome x = Finish(connection, *response);
@@ -399,10 +408,46 @@ TEST_F(HttpConnection, StopDuringAPauseEndsWithoutAnotherAttempt) {
     PokePeer(peer.Port()); // the second scripted connection never comes
 }
 
+#ifdef _WIN32
+// Whether a reset that follows data reaches the socket as a failed receive, as Windows reports it;
+// Wine reads it as the orderly end, with no error left to ask for.
+bool SystemTellsAResetAfterData() {
+    testsupport::LoopbackListener listener(1);
+    std::thread peer([&listener] {
+        testsupport::LoopbackStream connection = listener.Accept(10);
+        connection.SendAll("x");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        connection.Reset();
+    });
+    bool told = false;
+    try {
+        CSocket socket(ResolveHostAddress("127.0.0.1", listener.Port()));
+        char buffer[16];
+        while (socket.Read(sizeof buffer, buffer, 5) > 0) {
+        }
+        told = socket.GetEndError() != 0;
+    } catch (const CException&) {
+        told = true;
+    }
+    peer.join();
+    return told;
+}
+#endif
+
 TEST_F(HttpConnection, CloseDelimitedBodyCutByAResetIsTruncated) {
     // The first reply runs until the close but ends with a reset: cut, not complete.
     const std::string cut = "HTTP/1.1 200 OK\r\n\r\nthe wh";
     const std::string whole = "HTTP/1.1 200 OK\r\n\r\nthe whole body";
+#ifdef _WIN32
+    if (!SystemTellsAResetAfterData()) {
+        // Where the system shows the reset as the end, no one can tell the cut: the body stands.
+        ScriptedPeer peer({{ResetAfter(cut)}});
+        Outcome x = Exchange(peer.URI(), 0);
+        EXPECT_EQ(x.status, 200);
+        EXPECT_EQ(x.body, "the wh");
+        return;
+    }
+#endif
     {
         // Without retries the submitter learns of the cut: before it saw the status, as the failure;
         // after it took the first bytes, as a broken body.

@@ -469,7 +469,11 @@ TEST_F(UploadMessageTest, StreamedUploadImageEqualsTheWholeBodyByteForByte) {
         {"whole.jpg", 0, "from the first byte"},
         {"middle.jpg", 40000, "from the middle of a block"},
         {"last.jpg", size - 1, "only the last byte left"},
+#ifndef _WIN32
         {"say \"cheese\"\r\n.jpg", 16384, "a quote and CR LF in the path, from a block boundary"},
+#else // Windows names cannot hold a double quote, CR or LF
+        {"say 'cheese'; 50%.jpg", 16384, "a quote, a semicolon and a percent sign, from a block boundary"},
+#endif
     };
     for (const Row& row : rows) {
         const std::string path = m_dir + "/" + row.name;
@@ -493,7 +497,11 @@ TEST_F(UploadMessageTest, StreamedUploadImageEqualsTheWholeBodyByteForByte) {
 }
 
 TEST_F(UploadMessageTest, AnsweredBasicChallengeSendsTheSameBodyAgain) {
+#ifndef _WIN32
     const std::string path = m_dir + "/challenged \"one\".jpg";
+#else
+    const std::string path = m_dir + "/challenged 'one'.jpg"; // Windows names cannot hold a double quote
+#endif
     const std::string file = RandomBytes(3 * UploadMessage::kFileBlock + 10, 11);
     testsupport::WriteWholeFile(path, file);
     UploadItemInfo item = MakeItem(path);
@@ -541,7 +549,12 @@ TEST_F(UploadMessageTest, AFileThatChangesWhileItGoesOutFailsTheMessage) {
     } rows[] = {
         {[&] { std::filesystem::resize_file(path, size / 2); }, "EUPLOADTRUNC", "cut to half"},
         {[&] { std::ofstream(path, std::ios::app) << "more"; }, "EUPLOADDIFF", "grown"},
+#ifndef _WIN32
         {[&] { std::remove(path.c_str()); }, "ENOENT", "removed"},
+#else
+        // Windows does not remove a file that the upload holds open: it goes out whole.
+        {[&] { EXPECT_NE(std::remove(path.c_str()), 0); }, nullptr, "not removed while open"},
+#endif
     };
     for (const Row& row : rows) {
         testsupport::WriteWholeFile(path, RandomBytes(size, 12));
@@ -560,6 +573,12 @@ TEST_F(UploadMessageTest, AFileThatChangesWhileItGoesOutFailsTheMessage) {
                 waits.Wait(0.1);
         } catch (const CException& e) {
             code = e.GetCode();
+        }
+        if (row.code == nullptr) {
+            EXPECT_EQ(code, "<nothing raised>") << row.what;
+            EXPECT_TRUE(message.IsOK()) << row.what;
+            EXPECT_EQ(peer.BodyReceived(), peer.Declared()) << row.what;
+            continue;
         }
         EXPECT_EQ(code, row.code) << row.what;
         EXPECT_FALSE(message.IsOK()) << row.what;
