@@ -1,8 +1,8 @@
 #include "foundation/registry_exception.h"
 #include "foundation/registry_key.h"
 #include "platform/system_message.h"
-#include "tests/foundation/system_text.h"
 #include "tests/foundation/registry_test_store.h"
+#include "tests/foundation/system_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -78,13 +78,11 @@ TEST_F(RegistryKey, OpeningFailuresRaiseWithTheSystemsError) {
         {"empty component", Raised<CRegistryBadPathException>([] {
              CRegistryKey(kRootCurrentUser, "Pixolane\\\\Twice", CRegistryKey::Open::Create);
          }),
-         platform::kRegdbEKeyMissing,
-         RegistryText(0x80040152, "Could not find the key in the registry.")},
+         platform::kRegdbEKeyMissing, RegistryText(0x80040152, "Could not find the key in the registry.")},
         {"leading double backslash", Raised<CRegistryBadPathException>([] {
              CRegistryKey(kRootCurrentUser, "\\\\Software", CRegistryKey::Open::ReadOnly);
          }),
-         platform::kRegdbEKeyMissing,
-         RegistryText(0x80040152, "Could not find the key in the registry.")},
+         platform::kRegdbEKeyMissing, RegistryText(0x80040152, "Could not find the key in the registry.")},
         // roots the store does not have, or no root at all
         {"dynamic data root", Raised<CRegistryKeyNotCreatedException>([] {
              CRegistryKey(kRootDynData, "x", CRegistryKey::Open::Create);
