@@ -454,8 +454,9 @@ TEST_F(Registry, ErrorNumbersHaveTheSystemsTexts) {
         EXPECT_GT(text.size(), 2u) << c.error;
         EXPECT_EQ(text.substr(text.size() < 2 ? 0 : text.size() - 2), "\r\n") << c.error;
         EXPECT_TRUE(seen.insert(text).second) << c.error << " shares its text: " << text;
-        if (c.error == kRegdbEKeyMissing || c.error == kRegdbEInvalidValue)
+        if (c.error == kRegdbEKeyMissing || c.error == kRegdbEInvalidValue) {
             EXPECT_EQ(text, c.text) << c.error;
+        }
     }
 #endif
     EXPECT_EQ(FormatSystemMessage(0xdeadbeef), ""); // no text at all
