@@ -11,9 +11,8 @@
 // On Linux the table is ours and words the texts as Windows does: `windowsWording` it is. On Windows
 // the system's own table speaks (Wine words its texts its own way), so the text is what the system
 // says, which must be there.
-inline std::string SystemText(uint32_t error, const char* windowsWording) {
+inline std::string SystemText([[maybe_unused]] uint32_t error, [[maybe_unused]] const char* windowsWording) {
 #ifdef _WIN32
-    (void)windowsWording;
     std::string text = platform::FormatSystemMessage(error);
     EXPECT_NE(text, "") << "no system text for " << error;
     return text;
