@@ -362,8 +362,7 @@ int StoresHolding(const std::string& keyPath) {
     std::string store;
     for (uint32_t i = 0; EnumRegistryKey(stores, i, &store) == kErrorSuccess; ++i) {
         RegistryHandle probe = 0;
-        if (OpenRegistryKey(stores, store + "\\HKEY_CURRENT_USER\\" + keyPath, kKeyRead, &probe) ==
-            kErrorSuccess) {
+        if (OpenRegistryKey(stores, store + "\\HKEY_CURRENT_USER\\" + keyPath, kKeyRead, &probe) == kErrorSuccess) {
             ++holding;
             CloseRegistryKey(probe);
         }
