@@ -3,6 +3,7 @@
 #include "foundation/registry_exception.h"
 #include "foundation/ui_exception.h"
 #include "platform/last_error.h"
+#include "tests/foundation/system_text.h"
 #include "tests/support/catalogues.h"
 
 #include <functional>
@@ -41,12 +42,14 @@ TEST_F(ExceptionText, EveryFamilyFillsItsTemplate) {
 
 TEST_F(ExceptionText, SystemErrorFamilies) {
     EXPECT_EQ(CRegistryKeyNotFoundException(2).GetText(),
-              "Registry error: The system cannot find the file specified.\r\n (0x00000002)");
+              "Registry error: " + SystemText(2, "The system cannot find the file specified.") +
+                  " (0x00000002)");
     EXPECT_EQ(CRegistryException(0xdeadbeef).GetText(), "Registry error:  (0xdeadbeef)"); // no system text
-    EXPECT_EQ(CUIException(1400).GetText(), "User interface error: Invalid window handle.\r\n (1400)");
+    EXPECT_EQ(CUIException(1400).GetText(),
+              "User interface error: " + SystemText(1400, "Invalid window handle.") + " (1400)");
     platform::SetLastError(1407);
     EXPECT_EQ(CUICreateWindowException().GetText(),
-              "User interface error: Cannot find window class.\r\n (1407)");
+              "User interface error: " + SystemText(1407, "Cannot find window class.") + " (1407)");
     platform::SetLastError(0);
 }
 

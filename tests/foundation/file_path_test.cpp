@@ -274,6 +274,7 @@ TEST(Shortcut, ChainsResolveUpToTheBound) {
     EXPECT_EQ(ResolveShortcuts(tooLong), tooLong);
 }
 
+#ifndef _WIN32 // Windows drives map onto this file system only here
 TEST(Shortcut, WindowsTargetsMapByTheirDrive) {
     CFileTestFolder folder;
     std::string picture = folder.Put("pics/\xC3\xA4.jpg", "x");
@@ -291,3 +292,24 @@ TEST(Shortcut, WindowsTargetsMapByTheirDrive) {
     EXPECT_EQ(ResolveShortcut(folder / "z.lnk"), picture);
     EXPECT_EQ(ResolveShortcut(folder / "c.lnk"), folder / "c.lnk");
 }
+#else
+TEST(Shortcut, WindowsTargetsAreTakenAsTheyAre) {
+    CFileTestFolder folder;
+    std::string picture = folder.Put("pics/a.jpg", "x"); // "C:\\...\\pics\\a.jpg"
+    testing_lnk::LinkSpec unicode;
+    unicode.withIdList = true;
+    unicode.localBasePathUnicode = picture; // the Unicode field wins over the ANSI one
+    unicode.localBasePath = "C:\\ignored.jpg";
+    testing_lnk::WriteShellLink(folder / "unicode.lnk", unicode);
+    testing_lnk::LinkSpec ansi;
+    ansi.localBasePath = picture;
+    testing_lnk::WriteShellLink(folder / "ansi.lnk", ansi);
+    testing_lnk::LinkSpec gone;
+    gone.localBasePath = folder / "pics\\missing.jpg";
+    testing_lnk::WriteShellLink(folder / "gone.lnk", gone);
+
+    EXPECT_EQ(ResolveShortcut(folder / "unicode.lnk"), picture);
+    EXPECT_EQ(ResolveShortcut(folder / "ansi.lnk"), picture);
+    EXPECT_EQ(ResolveShortcut(folder / "gone.lnk"), folder / "gone.lnk");
+}
+#endif

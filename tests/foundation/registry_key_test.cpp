@@ -2,8 +2,10 @@
 #include "foundation/registry_key.h"
 #include "platform/system_message.h"
 #include "tests/foundation/registry_test_store.h"
+#include "tests/foundation/system_text.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -13,6 +15,13 @@ namespace {
 using RegistryKey = RegistryTestStore;
 
 const std::string kBase = "Software\\KeyTest";
+
+// A registry exception's text for `error`, the system's text in it (`windowsWording` on Linux).
+std::string RegistryText(uint32_t error, const char* windowsWording) {
+    char number[16];
+    std::snprintf(number, sizeof number, "0x%08x", static_cast<unsigned>(error));
+    return "Registry error: " + SystemText(error, windowsWording) + " (" + number + ")";
+}
 
 // Runs `action`, which must raise `Exception`, and gives the error and the text it carries.
 template <typename Exception>
@@ -57,33 +66,31 @@ TEST_F(RegistryKey, OpeningFailuresRaiseWithTheSystemsError) {
         const char* what;
         std::pair<uint32_t, std::string> raised;
         uint32_t error;
-        const char* text;
+        std::string text;
     } cases[] = {
         // a key that does not exist
         {"missing", Raised<CRegistryKeyNotFoundException>([] {
              CRegistryKey(kRootCurrentUser, "Software\\Nowhere", CRegistryKey::Open::Existing);
          }),
          platform::kErrorFileNotFound,
-         "Registry error: The system cannot find the file specified.\r\n (0x00000002)"},
+         RegistryText(0x00000002, "The system cannot find the file specified.")},
         // two backslashes in a row, whether creating or not
         {"empty component", Raised<CRegistryBadPathException>([] {
              CRegistryKey(kRootCurrentUser, "Pixolane\\\\Twice", CRegistryKey::Open::Create);
          }),
-         platform::kRegdbEKeyMissing,
-         "Registry error: Could not find the key in the registry.\r\n (0x80040152)"},
+         platform::kRegdbEKeyMissing, RegistryText(0x80040152, "Could not find the key in the registry.")},
         {"leading double backslash", Raised<CRegistryBadPathException>([] {
              CRegistryKey(kRootCurrentUser, "\\\\Software", CRegistryKey::Open::ReadOnly);
          }),
-         platform::kRegdbEKeyMissing,
-         "Registry error: Could not find the key in the registry.\r\n (0x80040152)"},
+         platform::kRegdbEKeyMissing, RegistryText(0x80040152, "Could not find the key in the registry.")},
         // roots the store does not have, or no root at all
         {"dynamic data root", Raised<CRegistryKeyNotCreatedException>([] {
              CRegistryKey(kRootDynData, "x", CRegistryKey::Open::Create);
          }),
-         platform::kErrorInvalidHandle, "Registry error: The handle is invalid.\r\n (0x00000006)"},
+         platform::kErrorInvalidHandle, RegistryText(0x00000006, "The handle is invalid.")},
         {"root index out of the table",
          Raised<CRegistryKeyNotFoundException>([] { CRegistryKey(7, "x", CRegistryKey::Open::Existing); }),
-         platform::kErrorInvalidHandle, "Registry error: The handle is invalid.\r\n (0x00000006)"},
+         platform::kErrorInvalidHandle, RegistryText(0x00000006, "The handle is invalid.")},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.raised.first, c.error) << c.what;
@@ -146,8 +153,8 @@ TEST_F(RegistryKey, ReadStringAndReadIntegerConvertEveryType) {
 TEST_F(RegistryKey, UnreadableValuesRaiseNoValue) {
     PutRaw(kBase, "bytes", platform::kRegBinary, "\x01\x02");
     CRegistryKey key(kRootCurrentUser, kBase, CRegistryKey::Open::Existing);
-    const char* invalid = "Registry error: Invalid value for registry.\r\n (0x80040153)";
-    const char* missing = "Registry error: The system cannot find the file specified.\r\n (0x00000002)";
+    const std::string invalid = RegistryText(0x80040153, "Invalid value for registry.");
+    const std::string missing = RegistryText(0x00000002, "The system cannot find the file specified.");
     EXPECT_EQ(Raised<CRegistryNoValueException>([&] { key.ReadString("bytes"); }).second, invalid);
     EXPECT_EQ(Raised<CRegistryNoValueException>([&] { key.ReadInteger("bytes"); }).second, invalid);
     EXPECT_EQ(Raised<CRegistryNoValueException>([&] { key.ReadString("absent"); }).second, missing);
@@ -175,7 +182,7 @@ TEST_F(RegistryKey, AReadOnlyKeyRefusesChanges) {
     }
     CRegistryKey key(kRootCurrentUser, kBase, CRegistryKey::Open::ReadOnly);
     EXPECT_TRUE(key.IsReadOnly());
-    const char* denied = "Registry error: Access is denied.\r\n (0x00000005)";
+    const std::string denied = RegistryText(0x00000005, "Access is denied.");
     EXPECT_EQ(Raised<CRegistryValueNotSetException>([&] { key.WriteString("v", "y"); }).second, denied);
     EXPECT_EQ(Raised<CRegistryValueNotSetException>([&] { key.WriteInteger("v", 1); }).second, denied);
     EXPECT_EQ(Raised<CRegistryKeyNotRemovedException>([&] { key.Remove("Sub"); }).second, denied);
@@ -210,7 +217,7 @@ TEST_F(RegistryKey, RemoveTakesAWholeSubtreeOrOneValue) {
     key.Remove("TREE2");
     EXPECT_FALSE(key.HasValue("Tree2"));
     EXPECT_EQ(Raised<CRegistryValueNotRemovedException>([&] { key.Remove("Tree2"); }).second,
-              "Registry error: The system cannot find the file specified.\r\n (0x00000002)");
+              RegistryText(0x00000002, "The system cannot find the file specified."));
     // RemoveValue never takes a key.
     EXPECT_EQ(Raised<CRegistryValueNotRemovedException>([&] { key.RemoveValue("Sibling"); }).first,
               platform::kErrorFileNotFound);

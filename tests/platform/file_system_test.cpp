@@ -202,6 +202,35 @@ TEST(MakeAbsolutePath, JoinsTheCurrentFolderAndTidiesTheText) {
 }
 #endif
 
+#ifdef _WIN32 // the Linux case above, in Windows paths: drives, either separator in, "\\" out
+TEST(MakeAbsolutePath, JoinsTheCurrentFolderAndTidiesTheTextOnWindows) {
+    CFileTestFolder folder;
+    std::optional<std::string> before = platform::GetCurrentFolder();
+    ASSERT_TRUE(before);
+    ASSERT_TRUE(platform::SetCurrentFolder(folder.Path()));
+    std::optional<std::string> here = platform::GetCurrentFolder();
+    ASSERT_TRUE(here);
+    struct Row {
+        std::string given, expected;
+    } rows[] = {
+        {"a b.jpg", *here + "\\a b.jpg"},
+        {"./Fotos//x.jpg", *here + "\\Fotos\\x.jpg"},
+        {"sub\\..\\y.jpg", *here + "\\y.jpg"},
+        {".", *here},
+        {"C:\\windows\\.\\x\\..", "C:\\windows"},
+        {"C:/../..", "C:\\"},
+        {"C:\\", "C:\\"},
+    };
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const Row& row : rows)
+        got.emplace_back(row.given, platform::MakeAbsolutePath(row.given).value_or("(nothing)"));
+    EXPECT_FALSE(platform::MakeAbsolutePath(""));
+    ASSERT_TRUE(platform::SetCurrentFolder(*before));
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(got[i].second, rows[i].expected) << got[i].first;
+}
+#endif
+
 #ifndef _WIN32 // POSIX zone rules, which the Windows C runtime does not read
 TEST(BreakDownTime, LocalTimeFollowsTheZoneAndPasses2038) {
     // 2040-07-01 12:00:00 UTC: beyond a 32-bit time, and in summer time where the zone has one.
@@ -266,5 +295,16 @@ TEST(NarrowText, AnsiBytesAreKeptAsUtf8OrReadAsWindows1252) {
     };
     for (const Row& row : rows)
         EXPECT_EQ(platform::NarrowFromWindowsAnsi(row.bytes), row.expected) << row.expected;
+}
+#endif
+
+#ifdef _WIN32 // the ANSI code page is the narrow text already
+TEST(NarrowText, AnsiBytesAreKeptAsTheyAreAndAsciiCrossesUnchanged) {
+    for (const std::string bytes : {"plain", "\xE9t\xE9", "\x80", "\x81", "\xC0\x80", "\xC3\xA9t\xC3\xA9"})
+        EXPECT_EQ(platform::NarrowFromWindowsAnsi(bytes), bytes) << bytes;
+    EXPECT_EQ(platform::NarrowFromUtf16(u"plain"), "plain");
+    EXPECT_EQ(platform::NarrowFromUtf16(u""), "");
+    // A character no single-byte code page has still leaves a mark, not nothing.
+    EXPECT_FALSE(platform::NarrowFromUtf16(u"\U0001F600").empty());
 }
 #endif

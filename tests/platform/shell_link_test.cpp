@@ -1,3 +1,4 @@
+#include "platform/narrow_text.h"
 #include "platform/shell_link.h"
 #include "tests/platform/shell_link_writer.h"
 #include "tests/support/child_process.h"
@@ -6,7 +7,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
+#include <string>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +18,31 @@ namespace {
 
 using testing_lnk::LinkSpec;
 using testing_lnk::ShellLinkBytes;
+
+// UTF-8 text (the tests' literals, lnkinfo's output) as the system's narrow text: as it is on Linux,
+// in the ANSI code page on Windows, as the reader gives its texts.
+std::string Native(std::string_view utf8) {
+    std::u16string units;
+    for (size_t i = 0; i < utf8.size();) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        const size_t length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+        char32_t code = length == 1 ? byte : byte & (0x7F >> length);
+        for (size_t k = 1; k < length && i + k < utf8.size(); ++k)
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        if (code >= 0x10000) {
+            units.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+            units.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            units.push_back(static_cast<char16_t>(code));
+        }
+        i += length;
+    }
+    return platform::NarrowFromUtf16(units);
+}
+
+std::optional<std::string> NativeIfAny(const std::optional<std::string>& utf8) {
+    return utf8 ? std::optional<std::string>(Native(*utf8)) : std::nullopt;
+}
 
 std::optional<platform::ShellLink> Parse(const std::vector<uint8_t>& bytes) {
     return platform::ParseShellLink(bytes);
@@ -108,11 +137,11 @@ TEST(ShellLinkParse, ReadsThePartsOfWellFormedLinks) {
         SCOPED_TRACE(c.what);
         auto link = Parse(ShellLinkBytes(c.spec));
         ASSERT_TRUE(link.has_value());
-        EXPECT_EQ(link->GetLocalPath(), c.localPath);
-        EXPECT_EQ(link->GetNetworkPath(), c.networkPath);
-        EXPECT_EQ(link->relativePath, c.relativePath);
-        EXPECT_EQ(link->name, c.name);
-        EXPECT_EQ(link->workingDir, c.workingDir);
+        EXPECT_EQ(link->GetLocalPath(), Native(c.localPath));
+        EXPECT_EQ(link->GetNetworkPath(), Native(c.networkPath));
+        EXPECT_EQ(link->relativePath, NativeIfAny(c.relativePath));
+        EXPECT_EQ(link->name, NativeIfAny(c.name));
+        EXPECT_EQ(link->workingDir, NativeIfAny(c.workingDir));
     }
 }
 
@@ -126,8 +155,8 @@ TEST(ShellLinkParse, LoneSurrogateBecomesReplacementCharacter) {
     bytes[a + 1] = 0xD8;
     auto link = Parse(bytes);
     ASSERT_TRUE(link.has_value());
-    EXPECT_EQ(link->relativePath, "\xEF\xBF\xBD"
-                                  "b");
+    EXPECT_EQ(link->relativePath, Native("\xEF\xBF\xBD"
+                                         "b"));
 }
 
 TEST(ShellLinkParse, RejectsBrokenStructures) {
@@ -389,7 +418,10 @@ TEST(ShellLinkLnkinfo, ReadsOurFilesAsWeDo) {
         ASSERT_TRUE(ours.has_value());
         auto theirs = RunLnkinfo(folder, path);
         ASSERT_FALSE(theirs.empty()) << "lnkinfo printed nothing for " << path;
-        auto field = [&](const char* name) { return theirs.count(name) ? theirs[name] : std::string(); };
+        // lnkinfo writes UTF-8; ours is the system's narrow text.
+        auto field = [&](const char* name) {
+            return Native(theirs.count(name) ? theirs[name] : std::string());
+        };
         EXPECT_EQ(field("Local path"), ours->GetLocalPath());
         EXPECT_EQ(field("Network path"), ours->GetNetworkPath());
         EXPECT_EQ(field("Relative path"), ours->relativePath.value_or(""));

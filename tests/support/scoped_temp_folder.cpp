@@ -1,5 +1,6 @@
 #include "tests/support/scoped_temp_folder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -49,10 +50,11 @@ ScopedTempFolder::ScopedTempFolder(std::string_view prefix) {
         }
         // Only the user may look inside, as with any private temporary folder.
         fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, error);
-        m_path = fs::canonical(candidate, error).generic_string();
+        // string(), not generic_string(): the system's own separators, as its calls give paths back.
+        m_path = fs::canonical(candidate, error).make_preferred().string();
         if (error) {
             ADD_FAILURE() << "cannot resolve " << candidate.string() << ": " << error.message();
-            m_path = candidate.generic_string();
+            m_path = candidate.make_preferred().string();
         }
         return;
     }
@@ -67,16 +69,29 @@ ScopedTempFolder::~ScopedTempFolder() {
     for (auto it =
              fs::recursive_directory_iterator(m_path, fs::directory_options::skip_permission_denied, error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        if (it->is_directory(error) && !it->is_symlink(error)) {
-            std::error_code ignored;
+        std::error_code ignored;
+        if (it->is_symlink(error))
+            continue;
+        if (it->is_directory(error))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        }
+        else // Windows deletes no read-only file
+            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
     }
     error.clear();
     fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, error);
     fs::remove_all(m_path, error);
     if (error)
         ADD_FAILURE() << "could not remove " << m_path << ": " << error.message();
+}
+
+std::string ScopedTempFolder::operator/(const std::string& name) const {
+#ifdef _WIN32
+    std::string native = name;
+    std::replace(native.begin(), native.end(), '/', '\\');
+    return m_path + '\\' + native;
+#else
+    return m_path + '/' + name;
+#endif
 }
 
 std::string ScopedTempFolder::Put(const std::string& name, std::string_view bytes) const {

@@ -17,10 +17,13 @@ public:
     ScopedTempFolder(const ScopedTempFolder&) = delete;
     ScopedTempFolder& operator=(const ScopedTempFolder&) = delete;
 
-    // The real path (links resolved), so that paths the code under test gives back compare as texts.
-    // Empty when the folder could not be made, which the constructor reports as a test failure.
+    // The real path (links resolved) in the system's own form ("\\" between the parts on Windows), so
+    // that paths the code under test gives back compare as texts. Empty when the folder could not be
+    // made, which the constructor reports as a test failure.
     const std::string& Path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+    // `name` inside the folder, joined with the system's separator; the "/" of a relative `name` such
+    // as "sub/a.jpg" becomes that separator too, so the whole path is in the system's form.
+    std::string operator/(const std::string& name) const;
 
     // Writes `bytes` to the file `name` (folders on the way are made) and returns its path.
     std::string Put(const std::string& name, std::string_view bytes = "") const;

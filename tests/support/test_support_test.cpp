@@ -27,11 +27,19 @@ TEST(ScopedTempFolder, IsPrivateFreshAndGoesWithEverythingInIt) {
         EXPECT_TRUE(std::filesystem::is_directory(path));
         EXPECT_TRUE(std::filesystem::is_empty(path));
         EXPECT_EQ(std::filesystem::path(path).filename().string().rfind("pxsupport-", 0), 0u) << path;
-        EXPECT_EQ(std::filesystem::canonical(path).generic_string(), path);
+        // The real path, in the system's form.
+        EXPECT_EQ(std::filesystem::canonical(path).make_preferred().string(), path);
+#ifdef _WIN32
+        EXPECT_EQ(path.find('/'), std::string::npos) << path;
+        const std::string inner = path + "\\deep\\er\\file.bin";
+#else
+        const std::string inner = path + "/deep/er/file.bin";
+#endif
 
         // Folders on the way are made; bytes come back as written, NULs and line ends included.
         const std::string bytes("a\0b\r\nc", 6);
-        EXPECT_EQ(folder.Put("deep/er/file.bin", bytes), path + "/deep/er/file.bin");
+        EXPECT_EQ(folder.Put("deep/er/file.bin", bytes), inner);
+        EXPECT_EQ(folder / "deep/er/file.bin", inner);
         EXPECT_EQ(folder.Read("deep/er/file.bin"), bytes);
         EXPECT_EQ(ReadWholeFile(folder / "deep/er/file.bin"), bytes);
         folder.Put("deep/er/file.bin", "short");
@@ -41,6 +49,8 @@ TEST(ScopedTempFolder, IsPrivateFreshAndGoesWithEverythingInIt) {
         // A folder the test closed to itself does not keep the tree alive.
         folder.Put("closed/inner.txt", "x");
         std::filesystem::permissions(path + "/closed", std::filesystem::perms::none);
+        // Nor does a read-only file, which Windows deletes only once it is writable again.
+        std::filesystem::permissions(folder.Put("read-only.txt", "x"), std::filesystem::perms::owner_read);
     }
     EXPECT_FALSE(std::filesystem::exists(path));
 }

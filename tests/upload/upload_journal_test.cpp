@@ -1,5 +1,6 @@
 // The upload journal over a real journal file in a temporary folder: what a later run gets back, what
 // it must not get back, and two processes sharing the file.
+#include "platform/file_system.h"
 #include "platform/journal_store.h"
 #include "platform/user_folders.h"
 #include "tests/support/child_process.h"
@@ -81,7 +82,7 @@ private:
 constexpr int kSharedPictures = 40; // per process, in TwoProcessesRecordingAtOnceLoseNothing
 
 std::string SharedPicture(const std::string& folder, int i) {
-    return folder + "/" + std::to_string(i) + ".jpg";
+    return platform::JoinPath(folder, std::to_string(i) + ".jpg"); // as the temporary folder joins
 }
 
 // One of the two processes of TwoProcessesRecordingAtOnceLoseNothing: records every other picture,
