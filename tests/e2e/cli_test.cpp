@@ -1,14 +1,18 @@
 // The host program as a user runs it: its exit status and what it prints, with a registry store of
-// its own in a temporary XDG_CONFIG_HOME.
+// its own in a temporary XDG_CONFIG_HOME (on Windows, the user's preferences moved aside meanwhile).
 
 #include "tests/pictures/jpeg_test_files.h"
+#include "tests/support/child_process.h"
+#include "tests/support/e2e_support.h"
+#include "tests/support/scoped_temp_folder.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -16,49 +20,83 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr double kRunSeconds = 60.0; // longest run of the program before the test gives up on it
+
 struct Result {
-    int status;
+    int status; // -1 when the program did not exit by itself in time
     std::string out;
     std::string err;
 };
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+// What the program wrote: text, whose lines end in CR LF on Windows; read as "\n" once every line
+// is seen to.
+std::string ReadText(const std::string& path) {
+    std::string text = testsupport::ReadWholeFile(path);
+#ifdef _WIN32
+    std::string lines;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            lines += '\n';
+            ++i;
+            continue;
+        }
+        EXPECT_NE(text[i], '\n') << path << ": a line without its CR at " << i << "\n" << text;
+        lines += text[i];
+    }
+    return lines;
+#else
+    return text;
+#endif
 }
 
-std::string Quote(const std::string& word) {
-    std::string quoted = "'";
-    for (char c : word)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
+// A path as the program names it: in the system's own form (on Windows with backslashes).
+std::string Native(fs::path path) {
+    return path.make_preferred().string();
 }
+
+using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 class CommandLineProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        char folder[] = "/tmp/pxupload-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        m_folder = folder;
+        m_temp = std::make_unique<testsupport::ScopedTempFolder>("pxupload-cli");
+        ASSERT_FALSE(m_temp->Path().empty());
+        m_folder = m_temp->Path();
+        m_state = std::make_unique<e2e::ProgramStateAside>();
     }
-    void TearDown() override { fs::remove_all(m_folder); }
+    void TearDown() override {
+        m_state.reset();
+        m_temp.reset();
+    }
 
     // Without a display: bare pxupload would open the host window when there is one.
-    Result Run(const std::vector<std::string>& words, const std::string& environment = "") {
-        std::string command = "env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u no_proxy "
-                              "-u NO_PROXY -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME=" +
-                              Quote(m_folder.string()) + " XDG_STATE_HOME=" + Quote((m_folder / "state").string()) +
-                              " " + environment + " " + Quote(PXUPLOAD_PATH);
-        for (const std::string& word : words)
-            command.append(" ").append(Quote(word));
-        fs::path out = m_folder / "out.txt", err = m_folder / "err.txt";
-        command.append(" >").append(Quote(out.string())).append(" 2>").append(Quote(err.string()));
-        int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+    Result Run(const std::vector<std::string>& words, const Environment& extra = {}) {
+        testsupport::ChildProcess::Options options;
+        options.environment = {{"XDG_CONFIG_HOME", m_folder.string()},
+                               {"XDG_STATE_HOME", (m_folder / "state").string()}};
+        for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY",
+                                 "DISPLAY", "WAYLAND_DISPLAY"})
+            options.environment.emplace_back(name, std::nullopt);
+        options.environment.insert(options.environment.end(), extra.begin(), extra.end());
+        const std::string out = (m_folder / "out.txt").string(), err = (m_folder / "err.txt").string();
+        options.outputPath = out;
+        options.errorPath = err;
+        const std::string in = (m_folder / "in.txt").string();
+        std::ofstream(in).flush(); // nothing to read
+        std::vector<std::string> argv = {PXUPLOAD_PATH};
+        argv.insert(argv.end(), words.begin(), words.end());
+        int status = -1;
+        {
+            testsupport::ChildProcess program(std::move(argv), options, in);
+            EXPECT_TRUE(program.Started());
+            if (program.Wait(kRunSeconds))
+                status = program.ExitCode();
+        }
+        return {status, ReadText(out), ReadText(err)};
     }
 
+    std::unique_ptr<testsupport::ScopedTempFolder> m_temp;
+    std::unique_ptr<e2e::ProgramStateAside> m_state;
     fs::path m_folder;
 };
 
@@ -96,7 +134,7 @@ TEST_F(CommandLineProgram, UsageErrorsExitWithTwo) {
               std::string::npos)
         << unknown.err;
     // The reason, then where to look, and nothing on standard output.
-    const std::string missing = (m_folder / "missing.html").string();
+    const std::string missing = Native(m_folder / "missing.html");
     struct Refusal {
         std::vector<std::string> words;
         std::string err;
@@ -116,10 +154,10 @@ TEST_F(CommandLineProgram, UsageErrorsExitWithTwo) {
         EXPECT_EQ(result.out, "");
     }
     std::ofstream(m_folder / "page.html") << "<object><param name=\"Sever\" value=\"x\"></object>";
-    Result inPage = Run({"config", "--page", (m_folder / "page.html").string()});
+    Result inPage = Run({"config", "--page", Native(m_folder / "page.html")});
     EXPECT_EQ(inPage.status, 2);
     EXPECT_EQ(inPage.err.rfind("pxupload: unknown parameter 'Sever' in the page '" +
-                                   (m_folder / "page.html").string() + "'; the parameters are: Server, ",
+                                   Native(m_folder / "page.html") + "'; the parameters are: Server, ",
                                0),
               0u)
         << inPage.err;
@@ -129,7 +167,7 @@ TEST_F(CommandLineProgram, ConfigReadsThePageThenTheOptions) {
     std::ofstream(m_folder / "page.html") << "<object><param name=\"Server\" value=\"up.example:81\">"
                                              "<param name=\"MaxConnections\" value=\"9\">"
                                              "<param name=\"PageColor\" value=\"Red\"></object>";
-    Result config = Run({"config", "--page", (m_folder / "page.html").string(), "--param", "Timeout=2500"});
+    Result config = Run({"config", "--page", Native(m_folder / "page.html"), "--param", "Timeout=2500"});
     ASSERT_EQ(config.status, 0) << config.err;
     EXPECT_NE(config.out.find("Server = \"up.example:81\"\n"), std::string::npos);
     EXPECT_NE(config.out.find("PageColor = \"Red\"  (#ff0000)\n"), std::string::npos);
@@ -139,7 +177,7 @@ TEST_F(CommandLineProgram, ConfigReadsThePageThenTheOptions) {
     EXPECT_NE(config.out.find("User-Agent: Pixolane Plugin/2.40 ["), std::string::npos);
 
     // A later --param wins over the page.
-    Result later = Run({"config", "--page", (m_folder / "page.html").string(), "--param", "Server=other"});
+    Result later = Run({"config", "--page", Native(m_folder / "page.html"), "--param", "Server=other"});
     EXPECT_NE(later.out.find("Server = \"other\"\n"), std::string::npos);
 }
 
@@ -181,9 +219,12 @@ TEST_F(CommandLineProgram, PrefsSetUnsetAndRefuse) {
     EXPECT_NE(Run({"prefs"}).out.find("  proxyState             \"manual\"\n"), std::string::npos);
     EXPECT_EQ(Run({"prefs", "frob"}).status, 2);
 
-    // The system settings come from the environment when the store has no Internet Settings key.
-    Result withProxy = Run({"prefs"}, "http_proxy=http://127.0.0.1:3128/");
+#ifndef _WIN32
+    // The system settings come from the environment when the store has no Internet Settings key
+    // (Windows has the key itself, whatever the environment says).
+    Result withProxy = Run({"prefs"}, {{"http_proxy", "http://127.0.0.1:3128/"}});
     EXPECT_NE(withProxy.out.find("  http: 127.0.0.1:3128\n"), std::string::npos) << withProxy.out;
+#endif
 }
 
 TEST_F(CommandLineProgram, PrefsHideTheProxyPasswordAndReadValuesAsValues) {
@@ -216,23 +257,23 @@ TEST_F(CommandLineProgram, PropertiesOfPicturesAndOtherFiles) {
     options.height = 200;
     options.app1 = {CameraExif(ByteOrder::Big).Build()};
     fs::path picture = m_folder / "harbour.jpg";
-    WriteFile(picture.string(), EncodeJpeg(options));
+    WriteFile(Native(picture), EncodeJpeg(options));
     std::ofstream(m_folder / "notes.txt") << "not a picture";
 
-    Result result = Run({"properties", picture.string(), (m_folder / "notes.txt").string()}, "TZ=UTC");
+    Result result = Run({"properties", Native(picture), Native(m_folder / "notes.txt")}, {{"TZ", "UTC"}});
     EXPECT_EQ(result.status, 1); // one path was not a picture
     EXPECT_EQ(result.out.rfind("harbour.jpg Properties\nFile\n  Name:      harbour.jpg\n  Location:  ", 0),
               0u)
         << result.out;
     EXPECT_NE(result.out.find("\nImage\n  Type:      "), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("\nDetails\n"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("  Location:  " + m_folder.string() + "\n"), std::string::npos);
+    EXPECT_NE(result.out.find("  Location:  " + Native(m_folder) + "\n"), std::string::npos);
     EXPECT_NE(result.out.find("  Size:      320 x 200\n"), std::string::npos);
     EXPECT_NE(result.out.find("  Colors:    Millions (24 bits)\n"), std::string::npos);
     EXPECT_NE(result.out.find("  Camera Make: Pixolane\n"), std::string::npos);
     EXPECT_NE(result.out.find("  Camera Orientation: Upper-Right\n"), std::string::npos);
     EXPECT_NE(result.err.find("notes.txt: not a picture"), std::string::npos) << result.err;
 
-    EXPECT_EQ(Run({"properties", picture.string()}).status, 0);
+    EXPECT_EQ(Run({"properties", Native(picture)}).status, 0);
     EXPECT_EQ(Run({"properties"}).status, 2);
 }

@@ -1,12 +1,16 @@
 // Small things the end-to-end tests share: picture bytes that differ from test to test, a wait for
-// a condition with a deadline, and the reference server's counters.
+// a condition with a deadline, the reference server's counters, and the program's own state moved
+// aside while a test runs it.
 #pragma once
 
+#include "tests/support/child_process.h"
 #include "tests/support/ref_server.h"
 #include "tests/support/ref_server_state.h"
+#include "tests/support/scoped_env.h"
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
@@ -48,5 +52,64 @@ inline int64_t Requests(const refserver::Json& state, const char* servlet) {
     const refserver::Json& count = state["requests"][servlet];
     return count.IsNull() ? 0 : count.AsInt();
 }
+
+// The state the program keeps for the user between runs, moved aside for one test and put back
+// afterwards, so that the test starts from none and leaves the user's own as it was. On Linux the
+// tests give the program XDG folders of their own instead, and this does nothing. Windows has no
+// such variables: the program keeps its preferences below the key
+// HKEY_CURRENT_USER\Software\Pixolane\UploadPlugin and its journal in the local application
+// data folder's "pixolane". The user's are kept beside them (the folder renamed, the key exported
+// by reg.exe) until the test ends; when a test died before putting them back, the kept copy is the
+// user's and what is there now the dead test's, which goes.
+class ProgramStateAside {
+public:
+    ProgramStateAside() {
+#ifdef _WIN32
+        std::error_code error;
+        if (Base().empty())
+            return;
+        if (std::filesystem::exists(SavedFolder(), error))
+            std::filesystem::remove_all(Folder(), error);
+        else if (std::filesystem::exists(Folder(), error))
+            std::filesystem::rename(Folder(), SavedFolder(), error);
+        if (!std::filesystem::exists(SavedKey(), error))
+            Reg({"export", kKey, SavedKey(), "/y"}); // fails when the user has no such key
+        Reg({"delete", kKey, "/f"});
+#endif
+    }
+    ~ProgramStateAside() {
+#ifdef _WIN32
+        std::error_code error;
+        if (Base().empty())
+            return;
+        Reg({"delete", kKey, "/f"});
+        if (std::filesystem::exists(SavedKey(), error) && Reg({"import", SavedKey()}))
+            std::filesystem::remove(SavedKey(), error);
+        std::filesystem::remove_all(Folder(), error);
+        if (std::filesystem::exists(SavedFolder(), error))
+            std::filesystem::rename(SavedFolder(), Folder(), error);
+        std::filesystem::remove(Base() + "/pixolane-test-reg.log", error);
+#endif
+    }
+    ProgramStateAside(const ProgramStateAside&) = delete;
+    ProgramStateAside& operator=(const ProgramStateAside&) = delete;
+
+private:
+#ifdef _WIN32
+    static constexpr const char* kKey = "HKCU\\Software\\Pixolane\\UploadPlugin";
+    static std::string Base() { return testsupport::GetEnv("LOCALAPPDATA").value_or(""); }
+    static std::string Folder() { return Base() + "/pixolane"; }
+    static std::string SavedFolder() { return Base() + "/pixolane.kept-during-test"; }
+    static std::string SavedKey() { return Base() + "/pixolane-preferences.kept-during-test.reg"; }
+    // Whether reg.exe did what it was asked.
+    static bool Reg(std::vector<std::string> words) {
+        words.insert(words.begin(), "reg.exe");
+        testsupport::ChildProcess::Options options;
+        options.outputPath = options.errorPath = Base() + "/pixolane-test-reg.log";
+        testsupport::ChildProcess reg(std::move(words), options);
+        return reg.Wait(60) && reg.ExitCode() == 0;
+    }
+#endif
+};
 
 } // namespace e2e
