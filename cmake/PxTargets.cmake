@@ -17,16 +17,21 @@ function(px_library name)
     target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
 endfunction()
 
-# px_test(NAME [LABELS labels...] [TIMEOUT s] SOURCES... DEPENDS libs...): one GoogleTest executable
-# whose cases ctest runs one by one, under the given labels (unit, e2e or gui; "thread" also puts them
-# in the ThreadSanitizer run of scripts/test --tsan). The default label is unit.
+# px_test(NAME [LABELS labels...] [TIMEOUT s] [LOCK resource] SOURCES... DEPENDS libs...): one
+# GoogleTest executable whose cases ctest runs one by one, under the given labels (unit, e2e or gui;
+# "thread" also puts them in the ThreadSanitizer run of scripts/test --tsan). The default label is
+# unit. Cases of programs with the same LOCK never run at the same time.
 function(px_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "LABELS;SOURCES;DEPENDS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT;LOCK" "LABELS;SOURCES;DEPENDS" ${ARGN})
     if(NOT ARG_LABELS)
         set(ARG_LABELS unit)
     endif()
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
+    endif()
+    set(px_lock)
+    if(ARG_LOCK)
+        set(px_lock RESOURCE_LOCK ${ARG_LOCK})
     endif()
     add_executable(${name} ${ARG_SOURCES})
     px_defaults(${name})
@@ -39,7 +44,7 @@ function(px_test name)
                                                PX_BINARY_DIR="${PROJECT_BINARY_DIR}")
     # Listing the cases of a Windows test program first starts Wine, which can take a while.
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_LIST ${name}_TESTS
-                         PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+                         PROPERTIES TIMEOUT ${ARG_TIMEOUT} ${px_lock})
     # Labels are set by a script that ctest reads after discovery, since a list of labels does not
     # survive the discovery script's own list expansion.
     set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
