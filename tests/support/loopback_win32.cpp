@@ -120,27 +120,6 @@ LoopbackStream::Received LoopbackStream::Receive(double seconds, size_t max) {
     return {Status::Data, std::move(bytes)};
 }
 
-std::string LoopbackStream::ReceiveExactly(size_t count, double seconds) {
-    std::string bytes;
-    while (bytes.size() < count) {
-        Received received = Receive(seconds, count - bytes.size());
-        if (received.status != Status::Data)
-            break;
-        bytes += received.bytes;
-    }
-    return bytes;
-}
-
-std::string LoopbackStream::ReceiveUntilClosed(double seconds) {
-    std::string bytes;
-    for (;;) {
-        Received received = Receive(seconds);
-        if (received.status != Status::Data)
-            return bytes;
-        bytes += received.bytes;
-    }
-}
-
 bool LoopbackStream::WaitReadable(double seconds) {
     return IsOpen() && Readable(Handle(m_socket), seconds);
 }
