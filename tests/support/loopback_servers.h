@@ -130,8 +130,15 @@ public:
         const std::string h = testsupport::HostPath(d);
         m_nginxPort = FreePort();
         m_proxyPort = FreePort();
+        // Under Wine the folder lies in the prefix, whose parents may be closed to other users (a
+        // private home or checkout): the workers then run as the user who started nginx.
+#ifdef _WIN32
+        const std::string workerUser = "user root;\n";
+#else
+        const std::string workerUser;
+#endif
         WriteTextFile(d + "/nginx.conf",
-                      "daemon off;\nworker_processes 1;\npid " + h + "/nginx.pid;\nerror_log " + h +
+                      workerUser + "daemon off;\nworker_processes 1;\npid " + h + "/nginx.pid;\nerror_log " + h +
                           "/error.log;\nevents { worker_connections 64; }\nhttp {\n" + "  log_format px '" +
                           logFormat + "';\n  access_log " + h + "/access.log px;\n  client_body_temp_path " +
                           h + "/body;\n  proxy_temp_path " + h + "/proxy;\n  fastcgi_temp_path " + h +
