@@ -550,6 +550,9 @@ bool CHTTPResponse::ReadHeaderBlock(IHTTPResponseInput& input) {
 
 size_t CHTTPResponse::ReadBodyPiece(IHTTPResponseInput& input, uint64_t limit, bool& ended) {
     ended = false;
+    // One byte past the bound is enough to know the body is too big; the reader never sees more.
+    if (m_maxBody != 0)
+        limit = std::min<uint64_t>(limit, m_maxBody - std::min<uint64_t>(m_bodyBytes, m_maxBody) + 1);
     CHTTPBodyPipe::Space space = GetBodySpace(PieceSize(input, limit));
     if (space.size == 0)
         return 0;
