@@ -16,20 +16,6 @@ id_t CurrentTid() {
 
 } // namespace
 
-int NiceStepFor(ThreadPriority priority) {
-    switch (priority) {
-    case ThreadPriority::Normal:
-        return 0;
-    case ThreadPriority::BelowNormal:
-        return 5;
-    case ThreadPriority::Lowest:
-        return 10;
-    case ThreadPriority::Idle:
-        return 19;
-    }
-    return 0;
-}
-
 int NiceValueFor(ThreadPriority priority) {
     // The main thread's niceness when first asked: the level the process was started at.
     static const int base = [] {

@@ -21,20 +21,6 @@ int SystemPriority(ThreadPriority priority) {
 
 } // namespace
 
-int NiceStepFor(ThreadPriority priority) {
-    switch (priority) {
-    case ThreadPriority::Normal:
-        return 0;
-    case ThreadPriority::BelowNormal:
-        return 5;
-    case ThreadPriority::Lowest:
-        return 10;
-    case ThreadPriority::Idle:
-        return 19;
-    }
-    return 0;
-}
-
 // A thread's priority is relative to its process's class already, so the steps start at 0.
 int NiceValueFor(ThreadPriority priority) {
     return NiceStepFor(priority);
