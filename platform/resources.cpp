@@ -1,5 +1,7 @@
 #include "platform/resources.h"
 
+#include "platform/image_resources.h"
+
 #include <algorithm>
 #include <atomic>
 
@@ -22,6 +24,8 @@ std::optional<std::span<const uint8_t>> FindModuleResource(ResourceType type, ui
     const ResourceModule* module = g_module;
     if (module == nullptr)
         return std::nullopt;
+    if (module->inImage)
+        return FindImageResource(type, id);
     auto key = [](const ResourceBlock& block) { return std::pair(block.type, block.id); };
     auto it =
         std::lower_bound(module->blocks.begin(), module->blocks.end(), std::pair(type, id),
@@ -35,6 +39,8 @@ std::optional<std::string> LoadStringResource(uint32_t id) {
     const ResourceModule* module = g_module;
     if (module == nullptr)
         return std::nullopt;
+    if (module->inImage)
+        return LoadImageString(id);
     auto it =
         std::lower_bound(module->strings.begin(), module->strings.end(), id,
                          [](const ResourceString& entry, uint32_t wanted) { return entry.id < wanted; });

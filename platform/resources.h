@@ -33,10 +33,14 @@ struct ResourceString {
 };
 
 // One module's resources, sorted by (type, id) and by id respectively. The tables are static data.
+// A module whose resources are in the program's image (a Windows module's resource section) has
+// empty tables and inImage set: its look-ups ask the system, which finds them in the image that
+// holds this code, the program or the library it is linked into.
 struct ResourceModule {
     const char* name;
     std::span<const ResourceBlock> blocks;
     std::span<const ResourceString> strings;
+    bool inImage = false;
 };
 
 // Installs the module that the look-ups below read (null uninstalls it). Done once by the host at

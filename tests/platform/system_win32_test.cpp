@@ -1,8 +1,10 @@
 // The small Windows layers over their real calls: message texts, the version record and locale
 // names that the User-Agent is made of, thread priorities read back from the system, and the native
 // event as a real wait sees it.
+#include "control/resources/module_resources.h"
 #include "platform/native_event.h"
 #include "platform/open_url.h"
+#include "platform/resources.h"
 #include "platform/system_info.h"
 #include "platform/system_message.h"
 #include "platform/thread_priority.h"
@@ -13,11 +15,59 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 namespace {
+
+// The module's resources as windres put them into this program's image and the system finds them:
+// every block whole and byte for byte as the resource compiler wrote it, under its type and id only.
+class ModuleImage : public testing::Test {
+protected:
+    void SetUp() override { platform::SetResourceModule(&PxModuleResources()); }
+    void TearDown() override { platform::SetResourceModule(nullptr); }
+};
+
+TEST_F(ModuleImage, EveryBlockIsFoundByteForByteUnderItsTypeAndIdOnly) {
+    ASSERT_TRUE(PxModuleResources().inImage);
+    size_t blocks = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(PX_RESOURCE_IMAGE_FOLDER)) {
+        // <type>_<id>.bin; the string table (type 6) is read through its own call below.
+        unsigned type = 0, id = 0;
+        if (std::sscanf(entry.path().filename().string().c_str(), "%u_%u.bin", &type, &id) != 2 || type == 6)
+            continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        std::ifstream file(entry.path(), std::ios::binary);
+        const std::vector<uint8_t> written{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+        auto found = platform::FindModuleResource(static_cast<platform::ResourceType>(type), id);
+        ASSERT_TRUE(found.has_value());
+        EXPECT_EQ(std::vector<uint8_t>(found->begin(), found->end()), written);
+        // Ids are 16 bits in an image: one past them must not wrap round to this block.
+        EXPECT_FALSE(platform::FindModuleResource(static_cast<platform::ResourceType>(type), id + 0x10000));
+        ++blocks;
+    }
+    // Three message tables, the version and the bitmaps at least.
+    EXPECT_GE(blocks, 5u);
+    EXPECT_FALSE(platform::FindModuleResource(platform::ResourceType::Bitmap, 107)) << "a message table's id";
+    EXPECT_FALSE(platform::FindModuleResource(platform::ResourceType::RcData, 0));
+}
+
+TEST_F(ModuleImage, StringsComeWholeFromTheImagesTable) {
+    EXPECT_EQ(platform::LoadStringResource(10303), "this build has no window yet; 'pxupload upload' works without");
+    // Its neighbours in the same block of sixteen are whole too, and a missing one is missing.
+    EXPECT_EQ(platform::LoadStringResource(10302),
+              "no display: the window needs one (DISPLAY); 'pxupload upload' works without");
+    EXPECT_FALSE(platform::LoadStringResource(10303 + 0x10000));
+    EXPECT_FALSE(platform::LoadStringResource(65535));
+    platform::SetResourceModule(nullptr);
+    EXPECT_FALSE(platform::LoadStringResource(10303)) << "no module installed";
+}
 
 // The system's own wording is the one to give, whatever it is (Wine words them more briefly than
 // Windows): the right number's text, whole, with its line break.
