@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -225,6 +226,30 @@ TEST(ShellLinkParse, EveryTruncationIsRejectedUntilTheStringsAreComplete) {
     }
 }
 
+namespace {
+
+// A link with a local target, a relative path or both, and where the link's folder maps it.
+struct TargetCase {
+    const char* what;
+    std::optional<std::string> local, relative;
+    std::optional<std::string> target;
+};
+
+void ExpectTargets(std::span<const TargetCase> cases, const std::string& links) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::ShellLink link;
+        if (c.local) {
+            link.linkInfoFlags = platform::kVolumeIDAndLocalBasePath;
+            link.localBasePath = *c.local;
+        }
+        link.relativePath = c.relative;
+        EXPECT_EQ(platform::MapShellLinkTarget(link, links), c.target);
+    }
+}
+
+} // namespace
+
 #ifndef _WIN32
 TEST(ShellLinkTarget, MapsWindowsTargetsToThisFileSystem) {
     testsupport::ScopedTempFolder folder;
@@ -234,11 +259,7 @@ TEST(ShellLinkTarget, MapsWindowsTargetsToThisFileSystem) {
     std::string windowsPicture = picture;
     std::replace(windowsPicture.begin(), windowsPicture.end(), '/', '\\');
 
-    struct Case {
-        const char* what;
-        std::optional<std::string> local, relative;
-        std::optional<std::string> target;
-    } cases[] = {
+    const TargetCase cases[] = {
         // Drive Z: is the root here; backslashes become slashes.
         {"Z: drive", "Z:" + windowsPicture, std::nullopt, picture},
         // In any letter case.
@@ -262,16 +283,7 @@ TEST(ShellLinkTarget, MapsWindowsTargetsToThisFileSystem) {
         // A target that does not exist does not resolve.
         {"missing", "Z:\\nowhere\\a.jpg", "..\\nowhere.jpg", std::nullopt},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        platform::ShellLink link;
-        if (c.local) {
-            link.linkInfoFlags = platform::kVolumeIDAndLocalBasePath;
-            link.localBasePath = *c.local;
-        }
-        link.relativePath = c.relative;
-        EXPECT_EQ(platform::MapShellLinkTarget(link, links), c.target);
-    }
+    ExpectTargets(cases, links);
 
     // A network share has no counterpart either.
     platform::ShellLink network;
@@ -304,11 +316,7 @@ TEST(ShellLinkTarget, WindowsTargetsAreTakenAsTheyAre) {
     // The picture as the system names it, whatever the temporary folder's spelling.
     std::string full = std::filesystem::absolute(picture).string();
 
-    struct Case {
-        const char* what;
-        std::optional<std::string> local, relative;
-        std::optional<std::string> target;
-    } cases[] = {
+    const TargetCase cases[] = {
         // A full local path is taken as it is.
         {"local", full, std::nullopt, full},
         // A rooted path without a drive depends on the current drive: not a target.
@@ -326,16 +334,7 @@ TEST(ShellLinkTarget, WindowsTargetsAreTakenAsTheyAre) {
         // A target that does not exist does not resolve.
         {"missing", full + ".gone", "..\\nowhere.jpg", std::nullopt},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        platform::ShellLink link;
-        if (c.local) {
-            link.linkInfoFlags = platform::kVolumeIDAndLocalBasePath;
-            link.localBasePath = *c.local;
-        }
-        link.relativePath = c.relative;
-        EXPECT_EQ(platform::MapShellLinkTarget(link, links), c.target);
-    }
+    ExpectTargets(cases, links);
 
     // A network target that cannot be reached does not resolve.
     platform::ShellLink network;

@@ -1,7 +1,25 @@
-// What the loopback stream builds on its one receive, the same on every system.
+// What the loopback stream is on every system: its ownership of the socket, what it builds on its
+// one receive, and the listener's uses.
 #include "tests/support/loopback.h"
 
 namespace testsupport {
+
+LoopbackStream::~LoopbackStream() {
+    Close();
+}
+
+LoopbackStream::LoopbackStream(LoopbackStream&& other) noexcept : m_socket(other.m_socket) {
+    other.m_socket = kNone;
+}
+
+LoopbackStream& LoopbackStream::operator=(LoopbackStream&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_socket = other.m_socket;
+        other.m_socket = kNone;
+    }
+    return *this;
+}
 
 std::string LoopbackStream::ReceiveExactly(size_t count, double seconds) {
     std::string bytes;
@@ -22,6 +40,19 @@ std::string LoopbackStream::ReceiveUntilClosed(double seconds) {
             return bytes;
         bytes += received.bytes;
     }
+}
+
+LoopbackListener::~LoopbackListener() {
+    Close();
+}
+
+uint16_t FreeLoopbackPort() {
+    LoopbackListener listener(1);
+    return listener.Port();
+}
+
+bool LoopbackAccepts(uint16_t port) {
+    return LoopbackStream::Connect(port).IsOpen();
 }
 
 } // namespace testsupport

@@ -47,23 +47,6 @@ bool Readable(int fd, double seconds) {
 
 } // namespace
 
-LoopbackStream::~LoopbackStream() {
-    Close();
-}
-
-LoopbackStream::LoopbackStream(LoopbackStream&& other) noexcept : m_socket(other.m_socket) {
-    other.m_socket = kNone;
-}
-
-LoopbackStream& LoopbackStream::operator=(LoopbackStream&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_socket = other.m_socket;
-        other.m_socket = kNone;
-    }
-    return *this;
-}
-
 LoopbackStream LoopbackStream::Connect(uint16_t port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
@@ -170,10 +153,6 @@ LoopbackListener::LoopbackListener(int backlog) {
     m_port = ntohs(address.sin_port);
 }
 
-LoopbackListener::~LoopbackListener() {
-    Close();
-}
-
 LoopbackStream LoopbackListener::Accept(double seconds) {
     if (!IsListening() || !Readable(Fd(m_socket), seconds))
         return LoopbackStream();
@@ -193,15 +172,6 @@ void LoopbackListener::Close() {
         return;
     ::close(Fd(m_socket));
     m_socket = kNone;
-}
-
-uint16_t FreeLoopbackPort() {
-    LoopbackListener listener(1);
-    return listener.Port();
-}
-
-bool LoopbackAccepts(uint16_t port) {
-    return LoopbackStream::Connect(port).IsOpen();
 }
 
 bool WaitHandleReady(intptr_t handle, double seconds) {

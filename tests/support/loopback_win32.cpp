@@ -66,23 +66,6 @@ bool Readable(SOCKET s, double seconds) {
 
 } // namespace
 
-LoopbackStream::~LoopbackStream() {
-    Close();
-}
-
-LoopbackStream::LoopbackStream(LoopbackStream&& other) noexcept : m_socket(other.m_socket) {
-    other.m_socket = kNone;
-}
-
-LoopbackStream& LoopbackStream::operator=(LoopbackStream&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_socket = other.m_socket;
-        other.m_socket = kNone;
-    }
-    return *this;
-}
-
 LoopbackStream LoopbackStream::Connect(uint16_t port) {
     SOCKET s = NewSocket();
     if (s == INVALID_SOCKET)
@@ -179,10 +162,6 @@ LoopbackListener::LoopbackListener(int backlog) {
     m_port = ntohs(address.sin_port);
 }
 
-LoopbackListener::~LoopbackListener() {
-    Close();
-}
-
 LoopbackStream LoopbackListener::Accept(double seconds) {
     if (!IsListening() || !Readable(Handle(m_socket), seconds))
         return LoopbackStream();
@@ -203,15 +182,6 @@ void LoopbackListener::Close() {
         return;
     ::closesocket(Handle(m_socket));
     m_socket = kNone;
-}
-
-uint16_t FreeLoopbackPort() {
-    LoopbackListener listener(1);
-    return listener.Port();
-}
-
-bool LoopbackAccepts(uint16_t port) {
-    return LoopbackStream::Connect(port).IsOpen();
 }
 
 bool WaitHandleReady(intptr_t handle, double seconds) {
