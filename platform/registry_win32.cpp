@@ -310,6 +310,19 @@ uint32_t Store::CloseKey(RegistryHandle handle) {
     return static_cast<uint32_t>(RegCloseKey(ToHkey(handle)));
 }
 
+// Runs `operation(key)` under the store's lock with the system's key for `handle`, or gives
+// the error that finding it met.
+template <typename Operation>
+uint32_t WithKey(RegistryHandle handle, Operation&& operation) {
+    Store& store = TheStore();
+    return store.Locked([&]() -> uint32_t {
+        HKEY key = nullptr;
+        if (uint32_t error = store.Resolve(handle, &key))
+            return error;
+        return operation(key);
+    });
+}
+
 uint32_t OpenOrCreate(RegistryHandle parent, std::string_view subKey, uint32_t access, bool create,
                       RegistryHandle* result, bool* created) {
     if (result == nullptr)
@@ -319,10 +332,7 @@ uint32_t OpenOrCreate(RegistryHandle parent, std::string_view subKey, uint32_t a
     if (uint32_t error = CheckKeyPath(subKey, &path))
         return error;
     Store& store = TheStore();
-    return store.Locked([&]() -> uint32_t {
-        HKEY parentKey = nullptr;
-        if (uint32_t error = store.Resolve(parent, &parentKey))
-            return error;
+    return WithKey(parent, [&](HKEY parentKey) -> uint32_t {
         HKEY key = nullptr;
         LSTATUS error;
         if (create) {
@@ -368,11 +378,7 @@ uint32_t QueryRegistryValue(RegistryHandle key, std::string_view name, uint32_t*
     if ((data != nullptr && size == nullptr) || !IsValidValueName(name))
         return kErrorInvalidParameter;
     std::string valueName(name);
-    Store& store = TheStore();
-    return store.Locked([&]() -> uint32_t {
-        HKEY hkey = nullptr;
-        if (uint32_t error = store.Resolve(key, &hkey))
-            return error;
+    return WithKey(key, [&](HKEY hkey) -> uint32_t {
         // Read whole into a buffer of our own, so that a buffer too small receives nothing and the size
         // is the data's own (the ANSI call may overstate it when only asked for the size).
         std::vector<uint8_t> bytes(256);
@@ -414,11 +420,7 @@ uint32_t SetRegistryValue(RegistryHandle key, std::string_view name, uint32_t ty
     if (type == kRegDword && size != 4)
         return kErrorInvalidParameter;
     std::string valueName(name);
-    Store& store = TheStore();
-    return store.Locked([&]() -> uint32_t {
-        HKEY hkey = nullptr;
-        if (uint32_t error = store.Resolve(key, &hkey))
-            return error;
+    return WithKey(key, [&](HKEY hkey) -> uint32_t {
         static const BYTE kNone = 0; // no bytes at all still need a buffer for some callers' systems
         return static_cast<uint32_t>(
             RegSetValueExA(hkey, valueName.c_str(), 0, type, size != 0 ? data : &kNone, size));
@@ -429,11 +431,7 @@ uint32_t DeleteRegistryValue(RegistryHandle key, std::string_view name) {
     if (!IsValidValueName(name))
         return kErrorInvalidParameter;
     std::string valueName(name);
-    Store& store = TheStore();
-    return store.Locked([&]() -> uint32_t {
-        HKEY hkey = nullptr;
-        if (uint32_t error = store.Resolve(key, &hkey))
-            return error;
+    return WithKey(key, [&](HKEY hkey) -> uint32_t {
         return static_cast<uint32_t>(RegDeleteValueA(hkey, valueName.c_str()));
     });
 }
@@ -445,11 +443,7 @@ uint32_t DeleteRegistryKey(RegistryHandle parent, std::string_view subKey) {
     // The system would delete `parent` itself for "".
     if (path.empty())
         return kErrorInvalidParameter;
-    Store& store = TheStore();
-    return store.Locked([&]() -> uint32_t {
-        HKEY hkey = nullptr;
-        if (uint32_t error = store.Resolve(parent, &hkey))
-            return error;
+    return WithKey(parent, [&](HKEY hkey) -> uint32_t {
         return static_cast<uint32_t>(RegDeleteKeyA(hkey, path.c_str()));
     });
 }
@@ -457,11 +451,7 @@ uint32_t DeleteRegistryKey(RegistryHandle parent, std::string_view subKey) {
 uint32_t EnumRegistryValue(RegistryHandle key, uint32_t index, std::string* name, uint32_t* type) {
     if (name == nullptr)
         return kErrorInvalidParameter;
-    Store& store = TheStore();
-    return store.Locked([&]() -> uint32_t {
-        HKEY hkey = nullptr;
-        if (uint32_t error = store.Resolve(key, &hkey))
-            return error;
+    return WithKey(key, [&](HKEY hkey) -> uint32_t {
         std::vector<char> buffer(kMaxValueNameLength + 1);
         DWORD length = static_cast<DWORD>(buffer.size());
         DWORD valueType = REG_NONE;
@@ -478,11 +468,7 @@ uint32_t EnumRegistryValue(RegistryHandle key, uint32_t index, std::string* name
 uint32_t EnumRegistryKey(RegistryHandle key, uint32_t index, std::string* name) {
     if (name == nullptr)
         return kErrorInvalidParameter;
-    Store& store = TheStore();
-    return store.Locked([&]() -> uint32_t {
-        HKEY hkey = nullptr;
-        if (uint32_t error = store.Resolve(key, &hkey))
-            return error;
+    return WithKey(key, [&](HKEY hkey) -> uint32_t {
         char buffer[kMaxKeyNameLength + 1];
         DWORD length = sizeof buffer;
         LSTATUS error = RegEnumKeyExA(hkey, index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
