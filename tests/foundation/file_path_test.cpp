@@ -92,6 +92,30 @@ TEST(FileStatus, FileTimeIsTheSameInEveryLocalTimeZone) {
     }
 }
 
+// Modification times past the ends of signed and unsigned 32-bit seconds come back whole and read
+// as their dates, where a 32-bit time would wrap to 1901 or 1970.
+TEST(FileStatus, TimesPast2038ComeBackWholeAndReadAsTheirDates) {
+    CFileTestFolder folder;
+    std::string path = folder.Put("late.jpg", "x");
+    struct Case {
+        int64_t time;
+        const char* utc;
+        const char* tokyo;
+    } cases[] = {
+        {2147483647, "2038-01-19 03:14:07", "2038-01-19 12:14:07"},
+        {2147483648, "2038-01-19 03:14:08", "2038-01-19 12:14:08"},
+        {4102444800, "2100-01-01 00:00:00", "2100-01-01 09:00:00"},
+        {4294967296, "2106-02-07 06:28:16", "2106-02-07 15:28:16"},
+    };
+    ScopedTimeZone scoped("JST-9");
+    for (const auto& c : cases) {
+        ASSERT_TRUE(testsupport::SetModificationTime(path, c.time)) << c.time;
+        EXPECT_EQ(GetFileTime(path), c.time);
+        EXPECT_EQ(FormatTime(GetFileTime(path), "%Y-%m-%d %H:%M:%S", TimeZone::Utc), c.utc);
+        EXPECT_EQ(FormatTime(GetFileTime(path), "%Y-%m-%d %H:%M:%S", TimeZone::Local), c.tokyo);
+    }
+}
+
 TEST(FormatTime, FormatsInUtcOrInTheCurrentLocalZone) {
     constexpr int64_t kSummer = 1690000000; // 2023-07-22 04:26:40 UTC
     constexpr int64_t kWinter = 1700000000; // 2023-11-14 22:13:20 UTC
